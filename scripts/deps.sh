@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Installs the Debian 12 packages Kestrel needs to build, run and test.
+# Only what is missing is installed, so a second run costs a second or two.
+set -euo pipefail
+
+PACKAGES=(
+  build-essential cmake ninja-build pkg-config git
+  qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libqt6opengl6-dev
+  libavcodec-dev libavutil-dev libswscale-dev libyuv-dev
+  libxcb1-dev libxcb-shm0-dev libx11-dev
+  libgtest-dev libgmock-dev
+  clang libclang-rt-14-dev
+  xvfb openbox xdotool x11-utils x11-apps xterm trayer
+  ffmpeg imagemagick
+  dbus dbus-x11 at-spi2-core python3 python3-pyatspi python3-gi gir1.2-atspi-2.0
+  fonts-dejavu-core xdg-utils
+)
+
+missing=()
+for p in "${PACKAGES[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+
+if [ ${#missing[@]} -gt 0 ]; then
+  SUDO=""
+  [ "$(id -u)" -ne 0 ] && SUDO="sudo"
+  echo "Installing: ${missing[*]}"
+  $SUDO apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi

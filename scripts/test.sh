@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# Sets up everything on Debian 12, builds Kestrel with warnings as errors,
+# and runs the whole test suite under its own Xvfb + openbox; then builds
+# again with AddressSanitizer and UndefinedBehaviorSanitizer and runs the
+# suite once more.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/deps.sh
+export QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1
+start=$(date +%s)
+
+echo "== Build (warnings as errors)"
+bash scripts/build.sh build -DKESTREL_WERROR=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo
+echo "== Tests"
+bash scripts/xsession.sh ctest --test-dir build --output-on-failure -j2 --timeout 600
+
+if [ "${KESTREL_SKIP_SANITIZERS:-0}" != 1 ]; then
+  echo "== Build (AddressSanitizer + UndefinedBehaviorSanitizer)"
+  bash scripts/build.sh build-asan -DKESTREL_WERROR=ON -DKESTREL_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug
+  echo "== Tests under the sanitizers"
+  export ASAN_OPTIONS=detect_leaks=0:abort_on_error=1
+  export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+  bash scripts/xsession.sh ctest --test-dir build-asan --output-on-failure -j2 --timeout 900 -LE nosan
+fi
+echo "== Done in $(( $(date +%s) - start )) s"

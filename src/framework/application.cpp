@@ -1,0 +1,43 @@
+#include "framework/application.h"
+
+#include <QMessageBox>
+
+#include "framework/errors.h"
+
+namespace forms {
+
+namespace {
+int g_handled = 0;
+}
+
+Application::Application(int& argc, char** argv) : QApplication(argc, argv) {
+  setApplicationName(QStringLiteral("kestrel"));
+  setApplicationDisplayName(title());
+  // The main window ends the program when it closes (see TForm1); hidden
+  // secondary windows must not end it by being the last one closed.
+  setQuitOnLastWindowClosed(false);
+}
+
+bool Application::notify(QObject* receiver, QEvent* event) {
+  try {
+    return QApplication::notify(receiver, event);
+  } catch (const std::exception& e) {
+    ShowException(e);
+  } catch (...) {
+    ShowException(std::runtime_error("Unknown error"));
+  }
+  return false;
+}
+
+void ShowException(const std::exception& e) {
+  ++g_handled;
+  QMessageBox box(QMessageBox::Critical, Application::title(), QString::fromUtf8(e.what()), QMessageBox::Ok);
+  box.setObjectName(QStringLiteral("ErrorBox"));
+  box.exec();
+}
+
+void ProcessMessages() { QCoreApplication::processEvents(QEventLoop::AllEvents); }
+
+int handledExceptionCount() { return g_handled; }
+
+}  // namespace forms

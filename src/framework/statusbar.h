@@ -1,0 +1,23 @@
+#pragma once
+#include <QLabel>
+#include <QStatusBar>
+
+namespace forms {
+
+// A status bar used as one single text that every report replaces whole.
+class StatusBar : public QStatusBar {
+  Q_OBJECT
+ public:
+  StatusBar(QWidget* parent, const QString& name) : QStatusBar(parent), label_(new QLabel(this)) {
+    setObjectName(name);
+    label_->setObjectName(name + QStringLiteral("Text"));
+    addWidget(label_, 1);
+  }
+  QString SimpleText() const { return label_->text(); }
+  void setSimpleText(const QString& text) { label_->setText(text); }
+
+ private:
+  QLabel* label_;
+};
+
+}  // namespace forms

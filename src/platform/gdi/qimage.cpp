@@ -1,0 +1,75 @@
+#include "platform/gdi/qimage.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace gdi {
+
+QImage toQImage(const Bitmap& bmp) {
+  if (bmp.empty()) return {};
+  QImage::Format f = QImage::Format_Invalid;
+  switch (bmp.format()) {
+    case PixelFormat::Rgb32: f = QImage::Format_RGB32; break;
+    case PixelFormat::Rgb565: f = QImage::Format_RGB16; break;
+    case PixelFormat::Rgb555: f = QImage::Format_RGB555; break;
+    case PixelFormat::Indexed8: f = QImage::Format_Indexed8; break;
+    case PixelFormat::Indexed1: f = QImage::Format_Mono; break;
+    case PixelFormat::Bgr24: f = QImage::Format_BGR888; break;
+    default: break;
+  }
+  QImage out;
+  if (f != QImage::Format_Invalid && f != QImage::Format_Mono) {
+    out = QImage(bmp.width(), bmp.height(), f);
+    for (int y = 0; y < bmp.height(); ++y)
+      std::memcpy(out.scanLine(y), bmp.scanLine(y), size_t(std::min<std::int64_t>(out.bytesPerLine(), bmp.stride())));
+  } else {
+    // 1 and 4 bpp and bit-field layouts: expand pixel by pixel.
+    out = QImage(bmp.width(), bmp.height(), QImage::Format_RGB32);
+    const auto& pal = bmp.palette();
+    const auto masks = bmp.masks();
+    auto chan = [](std::uint32_t v, std::uint32_t mask) -> int {
+      if (!mask) return 0;
+      int shift = 0;
+      while (!((mask >> shift) & 1)) ++shift;
+      const std::uint32_t max = mask >> shift;
+      return int(((v & mask) >> shift) * 255 / max);
+    };
+    for (int y = 0; y < bmp.height(); ++y) {
+      const std::uint8_t* s = bmp.scanLine(y);
+      auto* d = reinterpret_cast<QRgb*>(out.scanLine(y));
+      for (int x = 0; x < bmp.width(); ++x) {
+        switch (bmp.format()) {
+          case PixelFormat::Indexed1:
+          case PixelFormat::Indexed4: {
+            const int bpp = bmp.bitsPerPixel();
+            const int bit = x * bpp;
+            const int idx = (s[bit / 8] >> (8 - bpp - bit % 8)) & ((1 << bpp) - 1);
+            const RGBQUAD q = idx < int(pal.size()) ? pal[size_t(idx)] : RGBQUAD{0, 0, 0, 0};
+            d[x] = qRgb(q.rgbRed, q.rgbGreen, q.rgbBlue);
+            break;
+          }
+          case PixelFormat::Bitfields16: {
+            const std::uint32_t v = std::uint32_t(s[2 * x]) | std::uint32_t(s[2 * x + 1]) << 8;
+            d[x] = qRgb(chan(v, masks[0]), chan(v, masks[1]), chan(v, masks[2]));
+            break;
+          }
+          default: {
+            std::uint32_t v;
+            std::memcpy(&v, s + 4 * x, 4);
+            d[x] = qRgb(chan(v, masks[0]), chan(v, masks[1]), chan(v, masks[2]));
+          }
+        }
+      }
+    }
+    return out;
+  }
+  if (f == QImage::Format_Indexed8) {
+    QList<QRgb> table;
+    for (const RGBQUAD& q : bmp.palette()) table << qRgb(q.rgbRed, q.rgbGreen, q.rgbBlue);
+    while (table.size() < 256) table << qRgb(0, 0, 0);
+    out.setColorTable(table);
+  }
+  return out;
+}
+
+}  // namespace gdi

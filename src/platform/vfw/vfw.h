@@ -1,0 +1,154 @@
+#pragma once
+// The AVI file library and the compressor-choice dialog, with the Video for
+// Windows names, argument lists, structures and result codes. Behind them:
+// our own RIFF/OpenDML writer and libavcodec's encoders.
+#include <cstdint>
+
+#include "platform/gdi/wintypes.h"
+
+namespace vfw {
+
+using gdi::BITMAPINFOHEADER;
+using gdi::BYTE;
+using gdi::DWORD;
+using gdi::FOURCC;
+using gdi::LONG;
+using gdi::RECT;
+using gdi::WORD;
+using gdi::mmioFOURCC;
+using HRESULT = std::int32_t;
+using BOOL = int;
+using UINT = unsigned;
+using LPVOID = void*;
+
+// Result codes, 0x80044000 + n, held as 32-bit signed values.
+constexpr HRESULT AVIERR_OK = 0;
+constexpr HRESULT MAKE_AVIERR(unsigned n) { return static_cast<HRESULT>(0x80044000u + n); }
+constexpr HRESULT AVIERR_UNSUPPORTED = MAKE_AVIERR(101);
+constexpr HRESULT AVIERR_BADFORMAT = MAKE_AVIERR(102);
+constexpr HRESULT AVIERR_MEMORY = MAKE_AVIERR(103);
+constexpr HRESULT AVIERR_INTERNAL = MAKE_AVIERR(104);
+constexpr HRESULT AVIERR_BADFLAGS = MAKE_AVIERR(105);
+constexpr HRESULT AVIERR_BADPARAM = MAKE_AVIERR(106);
+constexpr HRESULT AVIERR_BADSIZE = MAKE_AVIERR(107);
+constexpr HRESULT AVIERR_BADHANDLE = MAKE_AVIERR(108);
+constexpr HRESULT AVIERR_FILEREAD = MAKE_AVIERR(109);
+constexpr HRESULT AVIERR_FILEWRITE = MAKE_AVIERR(110);
+constexpr HRESULT AVIERR_FILEOPEN = MAKE_AVIERR(111);
+constexpr HRESULT AVIERR_COMPRESSOR = MAKE_AVIERR(112);
+constexpr HRESULT AVIERR_NOCOMPRESSOR = MAKE_AVIERR(113);
+constexpr HRESULT AVIERR_READONLY = MAKE_AVIERR(114);
+constexpr HRESULT AVIERR_NODATA = MAKE_AVIERR(115);
+constexpr HRESULT AVIERR_BUFFERTOOSMALL = MAKE_AVIERR(116);
+constexpr HRESULT AVIERR_CANTCOMPRESS = MAKE_AVIERR(117);
+constexpr HRESULT AVIERR_USERABORT = MAKE_AVIERR(198);
+constexpr HRESULT AVIERR_ERROR = MAKE_AVIERR(199);
+
+constexpr UINT OF_READ = 0x0000;
+constexpr UINT OF_WRITE = 0x0001;
+constexpr UINT OF_CREATE = 0x1000;
+constexpr DWORD AVIIF_KEYFRAME = 0x10;
+constexpr UINT ICMF_CHOOSE_KEYFRAME = 0x1;
+constexpr UINT ICMF_CHOOSE_DATARATE = 0x2;
+constexpr UINT ICMF_CHOOSE_PREVIEW = 0x4;
+constexpr UINT ICMF_CHOOSE_ALLCOMPRESSORS = 0x8;
+constexpr DWORD ICMF_COMPVARS_VALID = 0x1;
+constexpr DWORD AVICOMPRESSF_INTERLEAVE = 0x1;
+constexpr DWORD AVICOMPRESSF_DATARATE = 0x2;
+constexpr DWORD AVICOMPRESSF_KEYFRAMES = 0x4;
+constexpr DWORD AVICOMPRESSF_VALID = 0x8;
+constexpr LONG ICQUALITY_LOW = 0;
+constexpr LONG ICQUALITY_HIGH = 10000;
+constexpr LONG ICQUALITY_DEFAULT = -1;
+constexpr FOURCC streamtypeVIDEO = mmioFOURCC('v', 'i', 'd', 's');
+constexpr FOURCC ICTYPE_VIDEO = mmioFOURCC('v', 'i', 'd', 'c');
+constexpr FOURCC comptypeDIB = mmioFOURCC('D', 'I', 'B', ' ');
+
+class AviFile;    // an open AVI file (the library's file object)
+class AviStream;  // a stream of that file, raw or compressing
+using PAVIFILE = AviFile*;
+using PAVISTREAM = AviStream*;
+using HIC = void*;
+
+// In memory as the program fills it (140 bytes, no pointers).
+struct AVISTREAMINFOA {
+  DWORD fccType;
+  DWORD fccHandler;
+  DWORD dwFlags;
+  DWORD dwCaps;
+  WORD wPriority;
+  WORD wLanguage;
+  DWORD dwScale;
+  DWORD dwRate;
+  DWORD dwStart;
+  DWORD dwLength;
+  DWORD dwInitialFrames;
+  DWORD dwSuggestedBufferSize;
+  DWORD dwQuality;
+  DWORD dwSampleSize;
+  RECT rcFrame;
+  DWORD dwEditCount;
+  DWORD dwFormatChangeCount;
+  char szName[64];
+};
+using AVISTREAMINFO = AVISTREAMINFOA;
+static_assert(sizeof(AVISTREAMINFOA) == 140);
+
+// The compressor choice. cbSize is set to 64, the record's size on the
+// platform the program was written for, whatever a 64-bit build makes of
+// the handle and the pointers; the library checks for that value.
+struct COMPVARS {
+  LONG cbSize;
+  DWORD dwFlags;
+  HIC hic;
+  DWORD fccType;
+  DWORD fccHandler;
+  LPVOID lpbiIn;
+  LPVOID lpbiOut;
+  LPVOID lpBitsOut;
+  LPVOID lpBitsPrev;
+  LONG lFrame;
+  LONG lKey;
+  LONG lDataRate;  // kilobytes per second
+  LONG lQ;         // 0..10000 or ICQUALITY_DEFAULT
+  LONG lKeyCount;
+  LPVOID lpState;
+  LONG cbState;
+};
+constexpr LONG COMPVARS_CBSIZE = 64;
+
+struct AVICOMPRESSOPTIONS {
+  DWORD fccType;
+  DWORD fccHandler;
+  DWORD dwKeyFrameEvery;
+  DWORD dwQuality;
+  DWORD dwBytesPerSecond;
+  DWORD dwFlags;
+  LPVOID lpFormat;
+  DWORD cbFormat;
+  LPVOID lpParms;
+  DWORD cbParms;
+  DWORD dwInterleaveEvery;
+};
+using LPAVICOMPRESSOPTIONS = AVICOMPRESSOPTIONS*;
+
+void AVIFileInit();
+void AVIFileExit();
+int AVIFileInitCount();  // how many AVIFileInit calls are not yet matched
+
+HRESULT AVIFileOpenA(PAVIFILE* ppfile, const char* szFile, UINT uMode, const void* lpHandler);
+HRESULT AVIFileCreateStreamA(PAVIFILE pfile, PAVISTREAM* ppavi, const AVISTREAMINFOA* psi);
+HRESULT AVIMakeCompressedStream(PAVISTREAM* ppsCompressed, PAVISTREAM psSource, const AVICOMPRESSOPTIONS* lpOptions,
+                                const void* pclsidHandler);
+HRESULT AVIStreamSetFormat(PAVISTREAM pavi, LONG lPos, const void* lpFormat, LONG cbFormat);
+HRESULT AVIStreamWrite(PAVISTREAM pavi, LONG lStart, LONG lSamples, const void* lpBuffer, LONG cbBuffer,
+                       DWORD dwFlags, LONG* plSampWritten, LONG* plBytesWritten);
+unsigned long AVIStreamRelease(PAVISTREAM pavi);
+unsigned long AVIFileRelease(PAVIFILE pfile);
+HRESULT AVISaveOptionsFree(int nStreams, LPAVICOMPRESSOPTIONS* plpOptions);
+
+// The compressor-choice dialog: modal, with the caller's title.
+BOOL ICCompressorChoose(void* hwnd, UINT uiFlags, const void* pvIn, const void* lpData, COMPVARS* pc,
+                        const char* lpszTitle);
+
+}  // namespace vfw

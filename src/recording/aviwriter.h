@@ -1,0 +1,46 @@
+#pragma once
+// The AVI video stream writer: a sequence of bitmaps of one size and depth
+// becomes one compressed video stream of key frames in a new AVI file.
+// The recorder keeps this state in its main window, the builder per build.
+#include <QString>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include "platform/gdi/bitmap.h"
+#include "platform/vfw/vfw.h"
+
+struct TAviWriterState {
+  vfw::PAVIFILE aviFile = nullptr;
+  vfw::PAVISTREAM rawStream = nullptr;
+  vfw::PAVISTREAM compressedStream = nullptr;
+  std::unique_ptr<vfw::AVISTREAMINFO> streamInfo;
+  std::unique_ptr<vfw::COMPVARS> compressorVars;
+  vfw::LPAVICOMPRESSOPTIONS compressOptions = nullptr;  // freed by AVISaveOptionsFree
+  std::vector<std::uint8_t> frameHeader;  // allocated once per file
+  std::uint32_t headerSize = 0;
+  std::vector<std::uint8_t> frameBits;    // allocated once per file
+  std::uint32_t imageSize = 0;
+  std::int32_t aviResult = 0;
+  // True from a successful open (or an open that created library objects)
+  // until the release; a released state is never released or written again.
+  bool opened = false;
+};
+
+enum class OpenOutcome { Opened, FrameDataFailed, DialogCancelled, LibraryFailure };
+
+// Computes the packed frame's header and pixel sizes. False when the bitmap
+// has no pixels.
+bool DIBFrameSizes(const gdi::Bitmap& bmp, std::uint32_t& headerSize, std::uint32_t& imageSize);
+// Fills header (headerSize bytes) and bits (imageSize bytes) from the bitmap.
+bool DIBFrameFromBitmap(const gdi::Bitmap& bmp, std::uint8_t* header, std::uint8_t* bits);
+
+// rateStep runs after the file is created and sets streamInfo.dwRate (the
+// recorder also sets its timer intervals there). It may throw (a frame rate
+// that is not a whole number); the writer then releases what it opened and
+// rethrows.
+OpenOutcome openvideostream(TAviWriterState& w, const gdi::Bitmap& first, const QString& title,
+                            const QString& fileName, const std::function<void(vfw::AVISTREAMINFO&)>& rateStep);
+std::int32_t writevideoframe(TAviWriterState& w, const gdi::Bitmap& bmp, std::int32_t index);
+void releasevideostream(TAviWriterState& w);
