@@ -197,6 +197,9 @@ class TForm1 : public QMainWindow, public TAviWriterState {
   void WindowMirrorTimer();
 
   // Remote-control commands (target/).
+  // The grab's last steps: place the remote control below the capture
+  // rectangle and show it, unless it is off or moveable.
+  void placeRemoteControl();
   void On1Click();
   void Off1Click();
   void Moveable1Click();
