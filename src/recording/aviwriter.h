@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <span>
 #include <vector>
 
 #include "platform/gdi/bitmap.h"
@@ -17,7 +18,9 @@ struct TAviWriterState {
   vfw::PAVISTREAM compressedStream = nullptr;
   std::unique_ptr<vfw::AVISTREAMINFO> streamInfo;
   std::unique_ptr<vfw::COMPVARS> compressorVars;
-  vfw::LPAVICOMPRESSOPTIONS compressOptions = nullptr;  // freed by AVISaveOptionsFree
+  // Its lpFormat points at frameHeader; AVISaveOptionsFree lets go of what
+  // the record refers to, the record itself is freed with the state.
+  std::unique_ptr<vfw::AVICOMPRESSOPTIONS> compressOptions;
   std::vector<std::uint8_t> frameHeader;  // allocated once per file
   std::uint32_t headerSize = 0;
   std::vector<std::uint8_t> frameBits;    // allocated once per file
@@ -34,7 +37,11 @@ enum class OpenOutcome { Opened, FrameDataFailed, DialogCancelled, LibraryFailur
 // has no pixels.
 bool DIBFrameSizes(const gdi::Bitmap& bmp, std::uint32_t& headerSize, std::uint32_t& imageSize);
 // Fills header (headerSize bytes) and bits (imageSize bytes) from the bitmap.
-bool DIBFrameFromBitmap(const gdi::Bitmap& bmp, std::uint8_t* header, std::uint8_t* bits);
+// False when the bitmap has no pixels or a buffer is smaller than its size.
+bool DIBFrameFromBitmap(const gdi::Bitmap& bmp, std::span<std::uint8_t> header, std::span<std::uint8_t> bits);
+// The bytes of a packed frame's header that describe its format: the info
+// header with its whole colour table or masks.
+std::uint32_t DIBFormatSize(std::span<const std::uint8_t> header);
 
 // rateStep runs after the file is created and sets streamInfo.dwRate (the
 // recorder also sets its timer intervals there). It may throw (a frame rate

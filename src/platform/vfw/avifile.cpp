@@ -1,0 +1,797 @@
+// The AVI file library: reference-counted file and stream objects over our
+// own RIFF writer.
+//
+// File layout, chosen so that a file stays readable however it ends:
+//
+//   RIFF 'AVI '
+//     LIST 'hdrl'  avih, LIST 'strl' (strh, strf, indx or JUNK), odml or JUNK
+//     JUNK         so that the first frame chunk starts on a 2048-byte boundary
+//     LIST 'movi'  00db/00dc chunks [ix00 once the file has several RIFFs]
+//     idx1
+//   RIFF 'AVIX' (LIST 'movi' chunks ix00) ...  past about 1 GiB each
+//
+// The header is written whole when the stream's format is set, before the
+// first frame, so the file is a recognisable AVI from then on. While frames
+// are appended, the RIFF and movi sizes and the frame counts in avih, strh
+// and dmlh are patched in place about once a second and at every RIFF
+// change. A killed recorder therefore leaves a file whose sizes cover every
+// frame up to the last update; FFmpeg reads the frames of such a file by
+// walking movi, and also the whole frames appended after the update (a cut
+// chunk at the very end runs past the file and is dropped). An idx1 is not
+// kept on disk between updates: frames written over a stale index would
+// leave index entries behind that a reader walking movi takes for tiny
+// frames. The indexes are written when a RIFF is closed and at the end.
+//
+// A failed write (disk full, EFBIG past the process's file size limit, an
+// I/O error) makes every later write fail; at the release the file is cut
+// back to the last whole chunk and closed with its index, or, when even the
+// index no longer fits, with sizes that cover the frames.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/uio.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstring>
+#include <limits>
+#include <memory>
+#include <mutex>
+#include <span>
+#include <vector>
+
+#include "platform/gdi/bitmap.h"
+#include "platform/vfw/avitesting.h"
+#include "platform/vfw/codec.h"
+#include "platform/vfw/vfw.h"
+
+namespace vfw {
+
+namespace {
+
+constexpr std::uint64_t kDefaultRiffLimit = 0x40000000;  // 1 GiB, what old readers cope with
+constexpr int kDefaultCheckpointMs = 1000;
+// One super-index entry per RIFF: 256 RIFFs of 1 GiB are far beyond any
+// recording, and the reservation costs 4 KiB of header.
+constexpr std::uint32_t kSuperIndexEntries = 256;
+constexpr std::uint32_t kIndxData = 24 + 16 * kSuperIndexEntries;
+constexpr std::uint32_t kDmlhData = 248;
+constexpr std::uint32_t kOdmlData = 4 + 8 + kDmlhData;
+constexpr std::uint64_t kMoviAlign = 2048;
+constexpr std::uint32_t kAvihPos = 24;   // chunk header; data 8 bytes later
+constexpr std::uint32_t kStrhPos = 100;  // chunk header; data 8 bytes later
+constexpr std::uint32_t kStrfPos = 164;
+
+constexpr DWORD AVIF_HASINDEX = 0x10;
+constexpr DWORD AVIF_TRUSTCKTYPE = 0x800;
+
+std::atomic<int> g_initCount{0};
+std::atomic<std::uint64_t> g_riffLimit{kDefaultRiffLimit};
+std::atomic<int> g_checkpointMs{kDefaultCheckpointMs};
+
+constexpr FOURCC tag(const char (&s)[5]) { return mmioFOURCC(s[0], s[1], s[2], s[3]); }
+
+// Little-endian byte builder for headers and indexes.
+struct Bytes {
+  std::vector<std::uint8_t> b;
+  void u8(std::uint8_t v) { b.push_back(v); }
+  void u16(std::uint16_t v) {
+    u8(std::uint8_t(v));
+    u8(std::uint8_t(v >> 8));
+  }
+  void u32(std::uint32_t v) {
+    u16(std::uint16_t(v));
+    u16(std::uint16_t(v >> 16));
+  }
+  void u64(std::uint64_t v) {
+    u32(std::uint32_t(v));
+    u32(std::uint32_t(v >> 32));
+  }
+  void zeros(std::size_t n) { b.insert(b.end(), n, 0); }
+  void bytes(std::span<const std::uint8_t> s) { b.insert(b.end(), s.begin(), s.end()); }
+};
+
+void putU32(std::uint8_t* p, std::uint32_t v) {
+  for (int i = 0; i < 4; ++i) p[i] = std::uint8_t(v >> (8 * i));
+}
+
+// A write past RLIMIT_FSIZE must come back as EFBIG, not kill the process.
+void ignoreFileSizeSignal() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    struct sigaction old {};
+    if (sigaction(SIGXFSZ, nullptr, &old) == 0 && old.sa_handler == SIG_DFL) {
+      struct sigaction sa {};
+      sa.sa_handler = SIG_IGN;
+      sigemptyset(&sa.sa_mask);
+      sigaction(SIGXFSZ, &sa, nullptr);
+    }
+  });
+}
+
+bool writeAllAt(int fd, std::uint64_t pos, std::span<const std::span<const std::uint8_t>> parts) {
+  for (auto part : parts) {
+    const std::uint8_t* p = part.data();
+    std::size_t left = part.size();
+    while (left > 0) {
+      const ssize_t n = ::pwrite(fd, p, std::min<std::size_t>(left, 1u << 30), static_cast<off_t>(pos));
+      if (n < 0) {
+        if (errno == EINTR) continue;
+        return false;
+      }
+      if (n == 0) return false;
+      p += n;
+      pos += std::uint64_t(n);
+      left -= std::size_t(n);
+    }
+  }
+  return true;
+}
+
+bool writeAt(int fd, std::uint64_t pos, std::span<const std::uint8_t> data) {
+  const std::span<const std::uint8_t> parts[] = {data};
+  return writeAllAt(fd, pos, parts);
+}
+
+BITMAPINFOHEADER readInfoHeader(std::span<const std::uint8_t> fmt) {
+  BITMAPINFOHEADER h{};
+  std::memcpy(&h, fmt.data(), sizeof h);
+  return h;
+}
+
+HRESULT checkVideoFormat(std::span<const std::uint8_t> fmt) {
+  if (fmt.size() < sizeof(BITMAPINFOHEADER)) return AVIERR_BADFORMAT;
+  const BITMAPINFOHEADER h = readInfoHeader(fmt);
+  if (h.biSize < sizeof(BITMAPINFOHEADER) || h.biSize > fmt.size()) return AVIERR_BADFORMAT;
+  if (h.biWidth <= 0 || h.biHeight == 0 || h.biHeight == std::numeric_limits<LONG>::min()) return AVIERR_BADFORMAT;
+  return AVIERR_OK;
+}
+
+std::int16_t clampShort(LONG v) {
+  return static_cast<std::int16_t>(std::clamp<LONG>(v, std::numeric_limits<std::int16_t>::min(),
+                                                    std::numeric_limits<std::int16_t>::max()));
+}
+
+}  // namespace
+
+namespace testing {
+void setRiffSizeLimit(std::uint64_t bytes) { g_riffLimit = bytes ? bytes : kDefaultRiffLimit; }
+std::uint64_t riffSizeLimit() { return g_riffLimit; }
+void setCheckpointInterval(int milliseconds) {
+  g_checkpointMs = milliseconds > 0 ? milliseconds : kDefaultCheckpointMs;
+}
+}  // namespace testing
+
+// ---------------------------------------------------------------------------
+// Streams
+
+class AviStream {
+ public:
+  virtual ~AviStream() = default;
+  AviStream() = default;
+  AviStream(const AviStream&) = delete;
+  AviStream& operator=(const AviStream&) = delete;
+
+  unsigned long addRef() { return ++refs_; }
+  unsigned long release() {
+    const unsigned long left = --refs_;
+    if (left == 0) delete this;
+    return left;
+  }
+  virtual const AVISTREAMINFOA& info() const = 0;
+  virtual HRESULT setFormat(LONG pos, std::span<const std::uint8_t> format) = 0;
+  virtual HRESULT write(LONG start, LONG samples, std::span<const std::uint8_t> data, DWORD flags,
+                        LONG* samplesWritten, LONG* bytesWritten) = 0;
+
+ private:
+  unsigned long refs_ = 1;
+};
+
+// ---------------------------------------------------------------------------
+// The file
+
+class AviFile {
+ public:
+  explicit AviFile(int fd)
+      : fd_(fd), riffLimit_(g_riffLimit), checkpointEvery_(std::chrono::milliseconds(int(g_checkpointMs))) {}
+  AviFile(const AviFile&) = delete;
+  AviFile& operator=(const AviFile&) = delete;
+
+  unsigned long addRef() { return ++refs_; }
+  unsigned long release() {
+    const unsigned long left = --refs_;
+    if (left == 0) {
+      finish();
+      delete this;
+    }
+    return left;
+  }
+
+  bool hasStream() const { return haveStream_; }
+  const AVISTREAMINFOA& info() const { return info_; }
+
+  HRESULT createStream(const AVISTREAMINFOA& si) {
+    if (haveStream_ || headerWritten_) return AVIERR_UNSUPPORTED;  // one video stream per file
+    if (si.fccType != streamtypeVIDEO) return AVIERR_UNSUPPORTED;
+    if (si.dwScale == 0 || si.dwRate == 0) return AVIERR_BADFORMAT;
+    info_ = si;
+    haveStream_ = true;
+    return AVIERR_OK;
+  }
+
+  HRESULT setFormat(std::span<const std::uint8_t> fmt) {
+    if (!haveStream_) return AVIERR_BADHANDLE;
+    if (const HRESULT hr = checkVideoFormat(fmt); hr != AVIERR_OK) return hr;
+    if (headerWritten_) {
+      // The header's place on disk is fixed; only the same format again.
+      if (fmt.size() == format_.size() && std::equal(fmt.begin(), fmt.end(), format_.begin())) return AVIERR_OK;
+      return AVIERR_UNSUPPORTED;
+    }
+    if (failed_) return AVIERR_FILEWRITE;
+    format_.assign(fmt.begin(), fmt.end());
+    const DWORD compression = readInfoHeader(fmt).biCompression;
+    chunkId_ = (compression == gdi::BI_RGB || compression == gdi::BI_BITFIELDS) ? tag("00db") : tag("00dc");
+    if (!writeHeader()) {
+      failed_ = true;
+      return AVIERR_FILEWRITE;
+    }
+    lastCheckpoint_ = std::chrono::steady_clock::now();
+    return AVIERR_OK;
+  }
+
+  HRESULT write(LONG start, std::span<const std::uint8_t> data, bool key) {
+    if (!headerWritten_) return AVIERR_BADFORMAT;  // no format yet
+    if (failed_) return AVIERR_FILEWRITE;
+    if (data.size() > 0x7fffffffu) return AVIERR_BADSIZE;
+    if (start < 0) start = LONG(frames_);
+    if (std::uint64_t(start) < frames_) return AVIERR_UNSUPPORTED;  // frames are only appended
+    // Skipped positions become empty chunks, which readers show as the
+    // previous frame repeated, so every frame lands at its index.
+    if (std::uint64_t(start) - frames_ > 1000000) return AVIERR_BADPARAM;
+    while (frames_ < std::uint64_t(start))
+      if (const HRESULT hr = appendChunk(tag("00dc"), {}, false); hr != AVIERR_OK) return hr;
+    return appendChunk(chunkId_, data, key);
+  }
+
+ private:
+  struct Idx1Entry {
+    std::uint32_t id, flags, offset, size;
+  };
+  struct StdEntry {
+    std::uint64_t dataPos;
+    std::uint32_t size;
+    bool key;
+  };
+  struct SuperEntry {
+    std::uint64_t offset;
+    std::uint32_t size, duration;
+  };
+
+  bool inFirstRiff() const { return superIndex_.empty(); }
+  std::uint64_t moviFourcc() const { return moviPos_ + 8; }
+
+  Bytes avih() const {
+    Bytes o;
+    const std::uint64_t rate = info_.dwRate, scale = info_.dwScale;
+    o.u32(rate ? std::uint32_t(std::min<std::uint64_t>(1000000ull * scale / rate, 0xffffffffu)) : 0);
+    o.u32(scale ? std::uint32_t(std::min<std::uint64_t>(std::uint64_t(suggestedBuffer()) * rate / scale, 0xffffffffu))
+                : 0);
+    o.u32(0);
+    o.u32(AVIF_HASINDEX | AVIF_TRUSTCKTYPE);
+    o.u32(inFirstRiff() ? std::uint32_t(frames_) : firstRiffFrames_);
+    o.u32(0);
+    o.u32(haveStream_ ? 1 : 0);
+    o.u32(suggestedBuffer());
+    BITMAPINFOHEADER h{};
+    if (format_.size() >= sizeof h) h = readInfoHeader(format_);
+    o.u32(std::uint32_t(h.biWidth));
+    o.u32(std::uint32_t(h.biHeight < 0 ? -std::int64_t(h.biHeight) : h.biHeight));
+    o.zeros(16);
+    return o;
+  }
+
+  // The caller's buffer size, unless a chunk turned out larger.
+  std::uint32_t suggestedBuffer() const { return std::max(info_.dwSuggestedBufferSize, maxChunk_); }
+
+  Bytes strh() const {
+    Bytes o;
+    o.u32(info_.fccType);
+    o.u32(info_.fccHandler);
+    o.u32(info_.dwFlags);
+    o.u16(info_.wPriority);
+    o.u16(info_.wLanguage);
+    o.u32(info_.dwInitialFrames);
+    o.u32(info_.dwScale);
+    o.u32(info_.dwRate);
+    o.u32(info_.dwStart);
+    o.u32(std::uint32_t(std::min<std::uint64_t>(frames_, 0xffffffffu)));
+    o.u32(suggestedBuffer());
+    o.u32(info_.dwQuality);
+    o.u32(info_.dwSampleSize);
+    o.u16(std::uint16_t(clampShort(info_.rcFrame.left)));
+    o.u16(std::uint16_t(clampShort(info_.rcFrame.top)));
+    o.u16(std::uint16_t(clampShort(info_.rcFrame.right)));
+    o.u16(std::uint16_t(clampShort(info_.rcFrame.bottom)));
+    return o;
+  }
+
+  // 'indx' once the file has several RIFFs, a JUNK reservation before.
+  Bytes indx() const {
+    Bytes o;
+    if (superIndex_.empty()) {
+      o.u32(tag("JUNK"));
+      o.u32(kIndxData);
+      o.zeros(kIndxData);
+      return o;
+    }
+    o.u32(tag("indx"));
+    o.u32(kIndxData);
+    o.u16(4);
+    o.u8(0);
+    o.u8(0);  // AVI_INDEX_OF_INDEXES
+    o.u32(std::uint32_t(superIndex_.size()));
+    o.u32(chunkId_);
+    o.zeros(12);
+    for (const auto& e : superIndex_) {
+      o.u64(e.offset);
+      o.u32(e.size);
+      o.u32(e.duration);
+    }
+    o.zeros(16 * (kSuperIndexEntries - superIndex_.size()));
+    return o;
+  }
+
+  Bytes odml() const {
+    Bytes o;
+    if (superIndex_.empty()) {
+      o.u32(tag("JUNK"));
+      o.u32(kOdmlData);
+      o.zeros(kOdmlData);
+      return o;
+    }
+    o.u32(tag("LIST"));
+    o.u32(kOdmlData);
+    o.u32(tag("odml"));
+    o.u32(tag("dmlh"));
+    o.u32(kDmlhData);
+    o.u32(std::uint32_t(std::min<std::uint64_t>(frames_, 0xffffffffu)));
+    o.zeros(kDmlhData - 4);
+    return o;
+  }
+
+  // The whole header up to the first frame chunk. A file released before
+  // its stream had a format gets a plain 32-bit format of the frame
+  // rectangle, so it still opens as an (empty) video file.
+  bool writeHeader() {
+    if (format_.empty() && haveStream_) {
+      BITMAPINFOHEADER h{};
+      h.biSize = sizeof h;
+      h.biWidth = std::max<LONG>(1, info_.rcFrame.right - info_.rcFrame.left);
+      h.biHeight = std::max<LONG>(1, info_.rcFrame.bottom - info_.rcFrame.top);
+      h.biPlanes = 1;
+      h.biBitCount = 32;
+      h.biSizeImage = DWORD(h.biWidth) * DWORD(h.biHeight) * 4;
+      const auto* p = reinterpret_cast<const std::uint8_t*>(&h);
+      format_.assign(p, p + sizeof h);
+      chunkId_ = tag("00db");
+    }
+    const std::uint32_t strfData = std::uint32_t(format_.size());
+    const std::uint32_t strfPad = strfData & 1;
+    indxPos_ = kStrfPos + 8 + strfData + strfPad;
+    odmlPos_ = indxPos_ + 8 + kIndxData;
+    const std::uint64_t hdrlEnd = odmlPos_ + 8 + kOdmlData;
+    // The movi LIST header goes 12 bytes before a 2048 boundary so that
+    // frames start aligned; a JUNK chunk (at least its 8-byte header) fills.
+    moviPos_ = (hdrlEnd + 8 + 12 + kMoviAlign - 1) / kMoviAlign * kMoviAlign - 12;
+
+    Bytes o;
+    o.u32(tag("RIFF"));
+    o.u32(std::uint32_t(moviPos_ + 12 - 8));
+    o.u32(tag("AVI "));
+    o.u32(tag("LIST"));
+    o.u32(std::uint32_t(hdrlEnd - 20));
+    o.u32(tag("hdrl"));
+    o.u32(tag("avih"));
+    o.u32(56);
+    o.bytes(avih().b);
+    if (haveStream_) {
+      o.u32(tag("LIST"));
+      o.u32(std::uint32_t(odmlPos_ - (kStrhPos - 12) - 8));
+      o.u32(tag("strl"));
+      o.u32(tag("strh"));
+      o.u32(56);
+      o.bytes(strh().b);
+      o.u32(tag("strf"));
+      o.u32(strfData);
+      o.bytes(format_);
+      o.zeros(strfPad);
+      o.bytes(indx().b);
+    } else {
+      // No stream: the strl's place is filled with JUNK of the same size.
+      o.u32(tag("JUNK"));
+      o.u32(std::uint32_t(odmlPos_ - (kStrhPos - 12) - 8));
+      o.zeros(odmlPos_ - (kStrhPos - 12) - 8);
+    }
+    o.bytes(odml().b);
+    o.u32(tag("JUNK"));
+    o.u32(std::uint32_t(moviPos_ - hdrlEnd - 8));
+    o.zeros(moviPos_ - hdrlEnd - 8);
+    o.u32(tag("LIST"));
+    o.u32(4);
+    o.u32(tag("movi"));
+    if (!writeAt(fd_, 0, o.b)) return false;
+    headerWritten_ = true;
+    riffPos_ = 0;
+    pos_ = moviPos_ + 12;
+    return true;
+  }
+
+  HRESULT appendChunk(FOURCC id, std::span<const std::uint8_t> data, bool key) {
+    if (pos_ - riffPos_ > riffLimit_ && !segment_.empty()) {
+      if (superIndex_.size() + 1 >= kSuperIndexEntries) return AVIERR_FILEWRITE;
+      if (!closeRiff() || !openAvix()) {
+        failed_ = true;
+        return AVIERR_FILEWRITE;
+      }
+    }
+    std::uint8_t head[8];
+    putU32(head, id);
+    putU32(head + 4, std::uint32_t(data.size()));
+    static const std::uint8_t pad[1] = {0};
+    const std::span<const std::uint8_t> parts[] = {head, data, std::span(pad, data.size() & 1)};
+    if (!writeAllAt(fd_, pos_, parts)) {
+      failed_ = true;
+      return AVIERR_FILEWRITE;
+    }
+    if (inFirstRiff())
+      idx1_.push_back({id, key ? AVIIF_KEYFRAME : 0, std::uint32_t(pos_ - moviFourcc()), std::uint32_t(data.size())});
+    segment_.push_back({pos_ + 8, std::uint32_t(data.size()), key});
+    pos_ += 8 + data.size() + (data.size() & 1);
+    ++frames_;
+    maxChunk_ = std::max(maxChunk_, std::uint32_t(data.size()));
+    const auto now = std::chrono::steady_clock::now();
+    if (now - lastCheckpoint_ >= checkpointEvery_) {
+      lastCheckpoint_ = now;
+      if (!patchHeaders()) {
+        failed_ = true;
+        return AVIERR_FILEWRITE;
+      }
+    }
+    return AVIERR_OK;
+  }
+
+  // Sizes of the open RIFF and movi up to pos_, frame counts, OpenDML parts.
+  bool patchHeaders() {
+    std::uint8_t v[4];
+    putU32(v, std::uint32_t(pos_ - riffPos_ - 8));
+    if (!writeAt(fd_, riffPos_ + 4, v)) return false;
+    putU32(v, std::uint32_t(pos_ - moviPos_ - 8));
+    if (!writeAt(fd_, moviPos_ + 4, v)) return false;
+    if (!writeAt(fd_, kAvihPos + 8, avih().b)) return false;
+    if (haveStream_ && !writeAt(fd_, kStrhPos + 8, strh().b)) return false;
+    if (!superIndex_.empty()) {
+      if (!writeAt(fd_, indxPos_, indx().b)) return false;
+      if (!writeAt(fd_, odmlPos_, odml().b)) return false;
+    }
+    return true;
+  }
+
+  bool writeStdIndex() {
+    Bytes o;
+    o.u32(tag("ix00"));
+    o.u32(std::uint32_t(24 + 8 * segment_.size()));
+    o.u16(2);
+    o.u8(0);
+    o.u8(1);  // AVI_INDEX_OF_CHUNKS
+    o.u32(std::uint32_t(segment_.size()));
+    o.u32(chunkId_);
+    o.u64(moviFourcc());
+    o.u32(0);
+    for (const auto& e : segment_) {
+      o.u32(std::uint32_t(e.dataPos - moviFourcc()));
+      o.u32(e.size | (e.key ? 0u : 0x80000000u));
+    }
+    if (!writeAt(fd_, pos_, o.b)) return false;
+    superIndex_.push_back({pos_, std::uint32_t(o.b.size()), std::uint32_t(segment_.size())});
+    pos_ += o.b.size();
+    segment_.clear();
+    return true;
+  }
+
+  bool writeIdx1() {
+    Bytes o;
+    o.u32(tag("idx1"));
+    o.u32(std::uint32_t(16 * idx1_.size()));
+    for (const auto& e : idx1_) {
+      o.u32(e.id);
+      o.u32(e.flags);
+      o.u32(e.offset);
+      o.u32(e.size);
+    }
+    if (!writeAt(fd_, pos_, o.b)) return false;
+    pos_ += o.b.size();
+    return true;
+  }
+
+  // Ends the current RIFF: its standard index, the movi size, the idx1 of
+  // the first RIFF, the RIFF size and the super index in the header.
+  bool closeRiff() {
+    const bool first = inFirstRiff();
+    if (!writeStdIndex()) return false;
+    std::uint8_t v[4];
+    putU32(v, std::uint32_t(pos_ - moviPos_ - 8));
+    if (!writeAt(fd_, moviPos_ + 4, v)) return false;
+    if (first) {
+      firstRiffFrames_ = std::uint32_t(frames_);
+      if (!writeIdx1()) return false;
+    }
+    putU32(v, std::uint32_t(pos_ - riffPos_ - 8));
+    if (!writeAt(fd_, riffPos_ + 4, v)) return false;
+    return writeAt(fd_, indxPos_, indx().b) && writeAt(fd_, odmlPos_, odml().b) &&
+           writeAt(fd_, kAvihPos + 8, avih().b) && writeAt(fd_, kStrhPos + 8, strh().b);
+  }
+
+  bool openAvix() {
+    Bytes o;
+    o.u32(tag("RIFF"));
+    o.u32(16);
+    o.u32(tag("AVIX"));
+    o.u32(tag("LIST"));
+    o.u32(4);
+    o.u32(tag("movi"));
+    if (!writeAt(fd_, pos_, o.b)) return false;
+    riffPos_ = pos_;
+    moviPos_ = pos_ + 12;
+    pos_ += o.b.size();
+    return true;
+  }
+
+  // Runs once, at the last release.
+  void finish() {
+    if (fd_ < 0) return;
+    if (headerWritten_ || writeHeader()) {
+      // Whatever a failed write left beyond the last whole chunk goes.
+      if (failed_ && ::ftruncate(fd_, static_cast<off_t>(pos_)) != 0) {
+        // The sizes below still cover the whole chunks only.
+      }
+      const std::uint64_t end = pos_;
+      if (inFirstRiff()) {
+        if (!writeIdx1()) {
+          pos_ = end;
+          idx1_.clear();
+        }
+      } else if (!segment_.empty()) {
+        const std::size_t before = superIndex_.size();
+        if (!writeStdIndex()) {
+          pos_ = end;
+          superIndex_.resize(before);
+        }
+      }
+      // In the first RIFF the movi list ends before idx1, which follows it.
+      std::uint8_t v[4];
+      putU32(v, std::uint32_t((inFirstRiff() ? end : pos_) - moviPos_ - 8));
+      writeAt(fd_, moviPos_ + 4, v);
+      putU32(v, std::uint32_t(pos_ - riffPos_ - 8));
+      writeAt(fd_, riffPos_ + 4, v);
+      writeAt(fd_, kAvihPos + 8, avih().b);
+      if (haveStream_) writeAt(fd_, kStrhPos + 8, strh().b);
+      if (!superIndex_.empty()) {
+        writeAt(fd_, indxPos_, indx().b);
+        writeAt(fd_, odmlPos_, odml().b);
+      }
+      if (::ftruncate(fd_, static_cast<off_t>(pos_)) != 0) {
+        // A tail the sizes do not cover stays; readers skip it.
+      }
+    }
+    ::close(fd_);
+    fd_ = -1;
+  }
+
+  int fd_;
+  unsigned long refs_ = 1;
+  const std::uint64_t riffLimit_;
+  const std::chrono::steady_clock::duration checkpointEvery_;
+  std::chrono::steady_clock::time_point lastCheckpoint_{};
+
+  bool haveStream_ = false;
+  AVISTREAMINFOA info_{};
+  std::vector<std::uint8_t> format_;
+  FOURCC chunkId_ = tag("00db");
+  bool headerWritten_ = false;
+  bool failed_ = false;
+
+  std::uint64_t pos_ = 0;      // end of the last whole chunk
+  std::uint64_t riffPos_ = 0;  // header of the open RIFF
+  std::uint64_t moviPos_ = 0;  // 'LIST' header of the open movi
+  std::uint64_t indxPos_ = 0;
+  std::uint64_t odmlPos_ = 0;
+  std::uint64_t frames_ = 0;
+  std::uint32_t firstRiffFrames_ = 0;
+  std::uint32_t maxChunk_ = 0;
+  std::vector<Idx1Entry> idx1_;
+  std::vector<StdEntry> segment_;
+  std::vector<SuperEntry> superIndex_;
+};
+
+namespace {
+
+// The file's stream: format and frames go straight into the file.
+class RawStream final : public AviStream {
+ public:
+  explicit RawStream(AviFile* file) : file_(file) { file_->addRef(); }
+  ~RawStream() override { file_->release(); }
+  const AVISTREAMINFOA& info() const override { return file_->info(); }
+  HRESULT setFormat(LONG, std::span<const std::uint8_t> format) override { return file_->setFormat(format); }
+  HRESULT write(LONG start, LONG samples, std::span<const std::uint8_t> data, DWORD flags, LONG* samplesWritten,
+                LONG* bytesWritten) override {
+    if (samples != 1) return AVIERR_UNSUPPORTED;  // one frame per call for video
+    const HRESULT hr = file_->write(start, data, (flags & AVIIF_KEYFRAME) != 0);
+    if (hr == AVIERR_OK) {
+      if (samplesWritten) *samplesWritten = 1;
+      if (bytesWritten) *bytesWritten = LONG(data.size());
+    }
+    return hr;
+  }
+
+ private:
+  AviFile* file_;
+};
+
+// A stream laid over another: takes uncompressed frames, hands the
+// compressor's output to the source stream.
+class CompressingStream final : public AviStream {
+ public:
+  CompressingStream(AviStream* source, const AVICOMPRESSOPTIONS& opt) : source_(source) {
+    source_->addRef();
+    fccHandler_ = opt.fccHandler ? opt.fccHandler : comptypeDIB;
+    options_.quality = LONG(opt.dwQuality);
+    options_.keyFrameEvery = (opt.dwFlags & AVICOMPRESSF_KEYFRAMES) ? LONG(opt.dwKeyFrameEvery) : 1;
+    // dwBytesPerSecond is bytes, the encoder takes kilobytes.
+    options_.kilobytesPerSecond =
+        (opt.dwFlags & AVICOMPRESSF_DATARATE) ? LONG((std::uint64_t(opt.dwBytesPerSecond) + 1023) / 1024) : 0;
+    const AVISTREAMINFOA& si = source_->info();
+    options_.framesPerSecond = si.dwScale ? int(si.dwRate / si.dwScale) : 0;
+  }
+  ~CompressingStream() override { source_->release(); }
+  const AVISTREAMINFOA& info() const override { return source_->info(); }
+
+  HRESULT setFormat(LONG pos, std::span<const std::uint8_t> format) override {
+    if (const HRESULT hr = checkVideoFormat(format); hr != AVIERR_OK) return hr;
+    if (encoder_) {
+      if (format.size() == input_.size() && std::equal(format.begin(), format.end(), input_.begin()))
+        return AVIERR_OK;
+      return AVIERR_UNSUPPORTED;
+    }
+    std::unique_ptr<Encoder> enc;
+    if (const HRESULT hr = createEncoder(fccHandler_, format, options_, enc); hr != AVIERR_OK) return hr;
+    if (!enc) return AVIERR_NOCOMPRESSOR;
+    if (const HRESULT hr = source_->setFormat(pos, enc->outputFormat()); hr != AVIERR_OK) return hr;
+    const BITMAPINFOHEADER h = readInfoHeader(format);
+    const std::int64_t rows = h.biHeight < 0 ? -std::int64_t(h.biHeight) : h.biHeight;
+    frameBytes_ = std::uint64_t(gdi::rowBytes(h.biWidth, h.biBitCount * std::max<int>(1, h.biPlanes)) * rows);
+    input_.assign(format.begin(), format.end());
+    encoder_ = std::move(enc);
+    return AVIERR_OK;
+  }
+
+  HRESULT write(LONG start, LONG samples, std::span<const std::uint8_t> data, DWORD flags, LONG* samplesWritten,
+                LONG* bytesWritten) override {
+    if (!encoder_) return AVIERR_BADFORMAT;
+    if (samples != 1) return AVIERR_UNSUPPORTED;
+    // The compressor reads a whole frame of the input format.
+    if (data.size() < frameBytes_) return AVIERR_BADSIZE;
+    std::span<const std::uint8_t> packet;
+    bool isKey = false;
+    if (const HRESULT hr = encoder_->encode(data.first(frameBytes_), (flags & AVIIF_KEYFRAME) != 0, packet, isKey);
+        hr != AVIERR_OK)
+      return hr;
+    const HRESULT hr = source_->write(start, 1, packet, isKey ? AVIIF_KEYFRAME : 0, nullptr, nullptr);
+    if (hr == AVIERR_OK) {
+      if (samplesWritten) *samplesWritten = 1;
+      if (bytesWritten) *bytesWritten = LONG(packet.size());
+    }
+    return hr;
+  }
+
+ private:
+  AviStream* source_;
+  FOURCC fccHandler_ = comptypeDIB;
+  EncoderOptions options_;
+  std::unique_ptr<Encoder> encoder_;
+  std::vector<std::uint8_t> input_;
+  std::uint64_t frameBytes_ = 0;
+};
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// The published entry points
+
+void AVIFileInit() { ++g_initCount; }
+
+void AVIFileExit() {
+  int n = g_initCount.load();
+  while (n > 0 && !g_initCount.compare_exchange_weak(n, n - 1)) {
+  }
+}
+
+int AVIFileInitCount() { return g_initCount; }
+
+HRESULT AVIFileOpenA(PAVIFILE* ppfile, const char* szFile, UINT uMode, const void*) {
+  if (!ppfile) return AVIERR_BADPARAM;
+  *ppfile = nullptr;
+  if (!szFile || !*szFile) return AVIERR_BADPARAM;
+  // This library writes new files; reading AVI files is not offered.
+  if (!(uMode & OF_CREATE) || !(uMode & OF_WRITE)) return AVIERR_UNSUPPORTED;
+  ignoreFileSizeSignal();
+  const int fd = ::open(szFile, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (fd < 0) return AVIERR_FILEOPEN;
+  *ppfile = new AviFile(fd);
+  return AVIERR_OK;
+}
+
+HRESULT AVIFileCreateStreamA(PAVIFILE pfile, PAVISTREAM* ppavi, const AVISTREAMINFOA* psi) {
+  if (!ppavi) return AVIERR_BADPARAM;
+  *ppavi = nullptr;
+  if (!pfile) return AVIERR_BADHANDLE;
+  if (!psi) return AVIERR_BADPARAM;
+  if (const HRESULT hr = pfile->createStream(*psi); hr != AVIERR_OK) return hr;
+  *ppavi = new RawStream(pfile);
+  return AVIERR_OK;
+}
+
+HRESULT AVIMakeCompressedStream(PAVISTREAM* ppsCompressed, PAVISTREAM psSource, const AVICOMPRESSOPTIONS* lpOptions,
+                                const void*) {
+  if (!ppsCompressed) return AVIERR_BADPARAM;
+  *ppsCompressed = nullptr;
+  if (!psSource) return AVIERR_BADHANDLE;
+  if (psSource->info().fccType != streamtypeVIDEO) return AVIERR_UNSUPPORTED;
+  AVICOMPRESSOPTIONS opt{};
+  if (lpOptions) opt = *lpOptions;
+  if (opt.fccHandler && !findCompressor(opt.fccHandler)) return AVIERR_NOCOMPRESSOR;
+  *ppsCompressed = new CompressingStream(psSource, opt);
+  return AVIERR_OK;
+}
+
+HRESULT AVIStreamSetFormat(PAVISTREAM pavi, LONG lPos, const void* lpFormat, LONG cbFormat) {
+  if (!pavi) return AVIERR_BADHANDLE;
+  if (!lpFormat || cbFormat <= 0) return AVIERR_BADPARAM;
+  return pavi->setFormat(lPos, std::span(static_cast<const std::uint8_t*>(lpFormat), std::size_t(cbFormat)));
+}
+
+HRESULT AVIStreamWrite(PAVISTREAM pavi, LONG lStart, LONG lSamples, const void* lpBuffer, LONG cbBuffer, DWORD dwFlags,
+                       LONG* plSampWritten, LONG* plBytesWritten) {
+  if (plSampWritten) *plSampWritten = 0;
+  if (plBytesWritten) *plBytesWritten = 0;
+  if (!pavi) return AVIERR_BADHANDLE;
+  if (cbBuffer < 0 || (!lpBuffer && cbBuffer > 0)) return AVIERR_BADPARAM;
+  const std::span<const std::uint8_t> data =
+      lpBuffer ? std::span(static_cast<const std::uint8_t*>(lpBuffer), std::size_t(cbBuffer))
+               : std::span<const std::uint8_t>();
+  return pavi->write(lStart, lSamples, data, dwFlags, plSampWritten, plBytesWritten);
+}
+
+unsigned long AVIStreamRelease(PAVISTREAM pavi) { return pavi ? pavi->release() : 0; }
+
+unsigned long AVIFileRelease(PAVIFILE pfile) { return pfile ? pfile->release() : 0; }
+
+HRESULT AVISaveOptionsFree(int nStreams, LPAVICOMPRESSOPTIONS* plpOptions) {
+  if (nStreams < 0 || (nStreams > 0 && !plpOptions)) return AVIERR_BADPARAM;
+  // The library keeps nothing of its own in the records (no option dialog
+  // here fills lpParms); the format belongs to the caller. What the record
+  // points at is let go of, so nothing refers to freed memory later.
+  for (int i = 0; i < nStreams; ++i) {
+    AVICOMPRESSOPTIONS* o = plpOptions[i];
+    if (!o) continue;
+    o->lpParms = nullptr;
+    o->cbParms = 0;
+    o->lpFormat = nullptr;
+    o->cbFormat = 0;
+  }
+  return AVIERR_OK;
+}
+
+}  // namespace vfw
