@@ -19,6 +19,7 @@ struct CompressorInfo {
   bool lossless;
   bool usesQuality;    // the quality slider means something
   bool usesDataRate;   // "Data rate" means something
+  const char* encoder;  // libavcodec encoder name ("" for full frames)
 };
 
 // Every compressor this machine offers, "Full Frames (Uncompressed)" first.
@@ -33,6 +34,7 @@ struct EncoderOptions {
   LONG keyFrameEvery = 0;            // frames; 0 or 1 = every frame
   LONG kilobytesPerSecond = 0;       // 0 = no data-rate target
   int framesPerSecond = 0;           // for rate control; 0 = unknown
+  int threads = 1;                   // encoder threads; 0 = as many as libavcodec likes
 };
 
 class Encoder {

@@ -1,0 +1,465 @@
+// The compressor table and the encoders behind it.
+//
+// How the choice made in the compressor dialog reaches each encoder
+// (quality q is 0..10000; ICQUALITY_DEFAULT picks the value in brackets):
+//
+//   compressor        encoder    pixels fed   quality knob               data rate (kB/s)
+//   ----------------  ---------  -----------  -------------------------  ------------------------
+//   Full Frames       -          the input    -                          -
+//   Cinepak           cinepak    rgb24        -                          -
+//   Microsoft Video 1 msvideo1   rgb555le     -                          -
+//   Motion JPEG       mjpeg      yuvj420p     qscale 31..2 (4)           bit_rate + VBV, replaces qscale
+//   MPEG-4 Part 2     mpeg4      yuv420p      qscale 31..2 (4)           bit_rate + VBV, replaces qscale
+//   H.264             libx264    yuv420p      crf 51..0 (23)             bit_rate + VBV, replaces crf
+//   FFV1              ffv1       bgr0         - (lossless)               -
+//   ZMBV              zmbv       pal8/555/565/bgr0 as the input, else bgr0  -
+//   Ut Video          utvideo    gbrp         - (lossless)               -
+//   HuffYUV           huffyuv    rgb24        - (lossless)               -
+//
+// Key frames: keyFrameEvery 0 or 1 means every frame (gop_size 1), n means
+// gop_size n. A frame the caller marks as key is always encoded as one:
+// encoders that honour the picture type get an I picture; the ones that
+// count frames themselves (Cinepak, Video 1, FFV1, ZMBV) are restarted, so a
+// packet flagged key really is self-contained.
+//
+// Every encoder runs with zero delay (no B frames, no look-ahead): one frame
+// in, one packet out, as an AVI stream written frame by frame needs.
+// Single-threaded by default; see bench/RESULTS.md for what threads bring.
+#include "platform/vfw/codec.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+#include <mutex>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavutil/imgutils.h>
+#include <libavutil/log.h>
+#include <libavutil/opt.h>
+#include <libavutil/pixdesc.h>
+}
+
+#include "platform/vfw/codec_internal.h"
+
+namespace vfw {
+
+namespace {
+
+using detail::InputFormat;
+
+enum class Family { Raw, Cinepak, MsVideo1, Mjpeg, Mpeg4, H264, Ffv1, Zmbv, UtVideo, HuffYuv };
+
+struct Entry {
+  Family family;
+  CompressorInfo info;
+  std::vector<FOURCC> aliases;  // other handler codes that mean the same compressor
+};
+
+constexpr FOURCC fcc(const char (&s)[5]) { return mmioFOURCC(s[0], s[1], s[2], s[3]); }
+
+// MPEG-4 Part 2 is written as 'XVID': the tag VfW decoders (Xvid, ffdshow,
+// LAV) and players know best, and ffmpeg decodes lavc's stream under it
+// exactly as under its own 'FMP4' (it recognises the encoder from the
+// stream's user data, so no Xvid bug workarounds kick in).
+const std::vector<Entry>& allEntries() {
+  static const std::vector<Entry> table = {
+      {Family::Raw, {comptypeDIB, "Full Frames (Uncompressed)", true, false, false, ""}, {0}},
+      {Family::Cinepak, {fcc("cvid"), "Cinepak", false, false, false, "cinepak"}, {}},
+      {Family::MsVideo1, {fcc("MSVC"), "Microsoft Video 1", false, false, false, "msvideo1"}, {fcc("CRAM"), fcc("WHAM")}},
+      {Family::Mjpeg, {fcc("MJPG"), "Motion JPEG", false, true, true, "mjpeg"}, {}},
+      {Family::Mpeg4, {fcc("XVID"), "MPEG-4 Part 2", false, true, true, "mpeg4"}, {fcc("FMP4"), fcc("DIVX"), fcc("DX50")}},
+      {Family::H264, {fcc("H264"), "H.264", false, true, true, "libx264"}, {fcc("X264"), fcc("AVC1")}},
+      {Family::Ffv1, {fcc("FFV1"), "FFV1 (lossless)", true, false, false, "ffv1"}, {}},
+      {Family::Zmbv, {fcc("ZMBV"), "Zip Motion Blocks Video (lossless)", true, false, false, "zmbv"}, {}},
+      {Family::UtVideo, {fcc("ULRG"), "Ut Video (lossless)", true, false, false, "utvideo"}, {fcc("ULRA"), fcc("ULY0"), fcc("ULY2"), fcc("ULY4")}},
+      {Family::HuffYuv, {fcc("HFYU"), "HuffYUV (lossless)", true, false, false, "huffyuv"}, {}},
+  };
+  return table;
+}
+
+FOURCC upper(FOURCC f) {
+  FOURCC r = 0;
+  for (int i = 0; i < 4; ++i)
+    r |= FOURCC(std::toupper(static_cast<unsigned char>((f >> (8 * i)) & 0xFF))) << (8 * i);
+  return r;
+}
+
+const Entry* findEntry(FOURCC handler) {
+  const FOURCC u = upper(handler);
+  for (const Entry& e : allEntries()) {
+    if (upper(e.info.fccHandler) == u) return &e;
+    for (FOURCC a : e.aliases)
+      if (upper(a) == u) return &e;
+  }
+  return nullptr;
+}
+
+bool available(const Entry& e) {
+  return e.family == Family::Raw || avcodec_find_encoder_by_name(e.info.encoder) != nullptr;
+}
+
+void quietLibav() {
+  static std::once_flag once;
+  // libavcodec's chatter (deprecated yuvj formats, x264's banner) would end
+  // up on the user's terminal for every recording.
+  std::call_once(once, [] { av_log_set_level(AV_LOG_ERROR); });
+}
+
+// The pixel format each encoder is fed for a given input.
+AVPixelFormat encoderPixFmt(Family family, AVPixelFormat in) {
+  switch (family) {
+    case Family::Raw: return in == AV_PIX_FMT_RGB565LE ? AV_PIX_FMT_BGR0 : in;
+    case Family::Cinepak: return AV_PIX_FMT_RGB24;
+    case Family::MsVideo1: return AV_PIX_FMT_RGB555LE;
+    case Family::Mjpeg: return AV_PIX_FMT_YUVJ420P;
+    case Family::Mpeg4:
+    case Family::H264: return AV_PIX_FMT_YUV420P;
+    case Family::Ffv1: return AV_PIX_FMT_BGR0;
+    case Family::Zmbv: return in == AV_PIX_FMT_BGR24 ? AV_PIX_FMT_BGR0 : in;
+    case Family::UtVideo: return AV_PIX_FMT_GBRP;
+    case Family::HuffYuv: return AV_PIX_FMT_RGB24;
+  }
+  return AV_PIX_FMT_NONE;
+}
+
+// Encoders that decide key frames by counting and ignore the picture type.
+bool countsKeyFrames(Family f) {
+  return f == Family::Cinepak || f == Family::MsVideo1 || f == Family::Ffv1 || f == Family::Zmbv;
+}
+
+void putLe32(std::uint8_t* p, std::uint32_t v) {
+  for (int i = 0; i < 4; ++i) p[i] = std::uint8_t(v >> (8 * i));
+}
+void putLe16(std::uint8_t* p, std::uint16_t v) {
+  p[0] = std::uint8_t(v);
+  p[1] = std::uint8_t(v >> 8);
+}
+
+// A BITMAPINFOHEADER followed by `extra` bytes (palette or codec extradata).
+std::vector<std::uint8_t> makeHeader(int width, int height, int bitCount, std::uint32_t compression,
+                                     std::uint32_t sizeImage, std::span<const std::uint8_t> extra,
+                                     std::uint32_t clrUsed = 0) {
+  std::vector<std::uint8_t> h(40 + extra.size(), 0);
+  putLe32(&h[0], static_cast<std::uint32_t>(40 + (clrUsed ? 0 : extra.size())));
+  putLe32(&h[4], static_cast<std::uint32_t>(width));
+  putLe32(&h[8], static_cast<std::uint32_t>(height));
+  putLe16(&h[12], 1);
+  putLe16(&h[14], static_cast<std::uint16_t>(bitCount));
+  putLe32(&h[16], compression);
+  putLe32(&h[20], sizeImage);
+  putLe32(&h[32], clrUsed);
+  if (!extra.empty()) std::memcpy(&h[40], extra.data(), extra.size());
+  return h;
+}
+
+// ---------------------------------------------------------------------------
+// Full frames: the output format is the input's, the packet is the rows.
+// Top-down input and 5-6-5 masks are the exceptions: AVI readers expect
+// bottom-up BI_RGB, and ffmpeg cannot read 16-bit masks from an AVI, so
+// those frames are flipped or widened to 32 bits on the way.
+class RawEncoder final : public Encoder {
+ public:
+  explicit RawEncoder(const InputFormat& in) : in_(in) {
+    const bool widen = in.pixFmt == AV_PIX_FMT_RGB565LE;
+    const int bitCount = widen ? 32 : in.bitCount;
+    const auto outStride = static_cast<std::size_t>(gdi::rowBytes(in.width, bitCount));
+    std::vector<std::uint8_t> palette;
+    if (in.pixFmt == AV_PIX_FMT_PAL8) {
+      palette.resize(4 * std::size_t(in.paletteEntries));
+      for (int i = 0; i < in.paletteEntries; ++i) putLe32(&palette[4 * std::size_t(i)], in.palette[i] & 0xFFFFFFu);
+    }
+    format_ = makeHeader(in.width, in.height, bitCount, gdi::BI_RGB,
+                         static_cast<std::uint32_t>(outStride * std::size_t(in.height)), palette,
+                         static_cast<std::uint32_t>(in.paletteEntries));
+    if (widen) {
+      out_.resize(outStride * std::size_t(in.height));
+      frame_.reset(av_frame_alloc());
+      // The converter writes rows top first; telling it the input runs the
+      // other way round makes it produce the bottom-up rows the file wants.
+      InputFormat reversed = in;
+      reversed.bottomUp = !in.bottomUp;
+      converter_ = std::make_unique<detail::Converter>(reversed, AV_PIX_FMT_BGR0);
+      outStride_ = outStride;
+    } else if (!in.bottomUp) {
+      out_.resize(in.imageBytes);
+    }
+  }
+
+  bool ok() const { return !converter_ || (converter_->ok() && frame_); }
+  std::span<const std::uint8_t> outputFormat() const override { return format_; }
+
+  HRESULT encode(std::span<const std::uint8_t> bits, bool, std::span<const std::uint8_t>& packet,
+                 bool& isKey) override {
+    if (bits.size() < in_.imageBytes) return AVIERR_BADSIZE;
+    isKey = true;
+    if (converter_) {
+      frame_->data[0] = out_.data();
+      frame_->linesize[0] = static_cast<int>(outStride_);
+      if (!converter_->convert(bits.data(), frame_.get())) return AVIERR_COMPRESSOR;
+      packet = out_;
+    } else if (!in_.bottomUp) {
+      for (int y = 0; y < in_.height; ++y)
+        std::memcpy(&out_[in_.stride * std::size_t(in_.height - 1 - y)], &bits[in_.stride * std::size_t(y)],
+                    in_.stride);
+      packet = out_;
+    } else {
+      packet = bits.first(in_.imageBytes);
+    }
+    return AVIERR_OK;
+  }
+
+ private:
+  struct FrameFree {
+    void operator()(AVFrame* f) const { av_frame_free(&f); }
+  };
+  InputFormat in_;
+  std::vector<std::uint8_t> format_;
+  std::vector<std::uint8_t> out_;
+  std::size_t outStride_ = 0;
+  std::unique_ptr<AVFrame, FrameFree> frame_;
+  std::unique_ptr<detail::Converter> converter_;
+};
+
+// ---------------------------------------------------------------------------
+struct CodecCtxFree {
+  void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
+};
+struct FrameFree {
+  void operator()(AVFrame* f) const { av_frame_free(&f); }
+};
+struct PacketFree {
+  void operator()(AVPacket* p) const { av_packet_free(&p); }
+};
+
+// qscale 31 (worst) .. 2 (best) for the MPEG-family quantisers.
+int qscaleFor(LONG q) {
+  if (q < 0) return 4;
+  return 31 - static_cast<int>((std::min<LONG>(q, 10000) * 29 + 5000) / 10000);
+}
+
+// A data rate is a ceiling, so it becomes a VBV limit as well as the average:
+// with an average alone, all-key-frame streams from lavc's MPEG-family
+// encoders came out at twice the asked rate (bench and test measurements).
+// Two frames' worth of buffer keeps each frame near its share.
+void setRate(AVCodecContext* c, std::int64_t bitRate, int fps) {
+  c->bit_rate = bitRate;
+  c->rc_max_rate = bitRate;
+  c->rc_buffer_size = static_cast<int>(std::clamp<std::int64_t>(bitRate * 2 / fps, 1, INT32_MAX));
+}
+
+class LavcEncoder final : public Encoder {
+ public:
+  LavcEncoder(const Entry& entry, const InputFormat& in, const EncoderOptions& opt)
+      : entry_(entry), in_(in), opt_(opt), pixFmt_(encoderPixFmt(entry.family, in.pixFmt)) {}
+
+  HRESULT open() {
+    codec_ = avcodec_find_encoder_by_name(entry_.info.encoder);
+    if (!codec_) return AVIERR_NOCOMPRESSOR;
+    converter_ = std::make_unique<detail::Converter>(in_, pixFmt_);
+    if (!converter_->ok()) return AVIERR_BADFORMAT;
+    frame_.reset(av_frame_alloc());
+    packet_.reset(av_packet_alloc());
+    if (!frame_ || !packet_) return AVIERR_MEMORY;
+    frame_->format = pixFmt_;
+    frame_->width = in_.width;
+    frame_->height = in_.height;
+    if (av_frame_get_buffer(frame_.get(), 0) < 0) return AVIERR_MEMORY;
+    if (const HRESULT hr = openContext(); hr != AVIERR_OK) return hr;
+    buildFormat();
+    return AVIERR_OK;
+  }
+
+  std::span<const std::uint8_t> outputFormat() const override { return format_; }
+
+  HRESULT encode(std::span<const std::uint8_t> bits, bool forceKey, std::span<const std::uint8_t>& packet,
+                 bool& isKey) override {
+    if (bits.size() < in_.imageBytes) return AVIERR_BADSIZE;
+    // The encoder may still hold a reference to the last frame's buffer.
+    if (av_frame_make_writable(frame_.get()) < 0) return AVIERR_MEMORY;
+    if (!converter_->convert(bits.data(), frame_.get())) return AVIERR_COMPRESSOR;
+    if (forceKey && countsKeyFrames(entry_.family) && sinceOpen_ % gop_ != 0) {
+      if (const HRESULT hr = openContext(); hr != AVIERR_OK) return hr;
+    }
+    HRESULT hr = encodeFrame(forceKey, isKey);
+    if (hr == AVIERR_OK && forceKey && !isKey) {
+      // Our guess about the encoder's key-frame rhythm was wrong; a restarted
+      // encoder always begins with a key frame.
+      if (hr = openContext(); hr != AVIERR_OK) return hr;
+      hr = encodeFrame(true, isKey);
+      if (hr == AVIERR_OK && !isKey) return AVIERR_COMPRESSOR;
+    }
+    if (hr != AVIERR_OK) return hr;
+    packet = std::span<const std::uint8_t>(packet_->data, static_cast<std::size_t>(packet_->size));
+    return AVIERR_OK;
+  }
+
+ private:
+  HRESULT openContext() {
+    ctx_.reset(avcodec_alloc_context3(codec_));
+    if (!ctx_) return AVIERR_MEMORY;
+    AVCodecContext* c = ctx_.get();
+    const int fps = opt_.framesPerSecond > 0 ? opt_.framesPerSecond : 25;
+    c->width = in_.width;
+    c->height = in_.height;
+    c->pix_fmt = pixFmt_;
+    c->time_base = AVRational{1, fps};
+    c->framerate = AVRational{fps, 1};
+    c->codec_tag = entry_.info.fccHandler;
+    c->thread_count = opt_.threads;
+    gop_ = opt_.keyFrameEvery > 1 ? opt_.keyFrameEvery : 1;
+    c->gop_size = gop_;
+    // ZMBV and Video 1 take their key-frame interval from keyint_min.
+    const bool keyintFromMin = entry_.family == Family::Zmbv || entry_.family == Family::MsVideo1;
+    c->keyint_min = keyintFromMin ? gop_ : 1;
+    c->max_b_frames = 0;
+    const std::int64_t bitRate = std::int64_t(std::max<LONG>(opt_.kilobytesPerSecond, 0)) * 8000;
+    switch (entry_.family) {
+      case Family::Mjpeg:
+        c->color_range = AVCOL_RANGE_JPEG;
+        [[fallthrough]];
+      case Family::Mpeg4:
+        if (bitRate > 0) {
+          setRate(c, bitRate, fps);
+        } else {
+          c->flags |= AV_CODEC_FLAG_QSCALE;
+          c->global_quality = FF_QP2LAMBDA * qscaleFor(opt_.quality);
+        }
+        break;
+      case Family::H264: {
+        av_opt_set(c->priv_data, "preset", "ultrafast", 0);
+        av_opt_set(c->priv_data, "tune", "zerolatency", 0);
+        av_opt_set_int(c->priv_data, "forced-idr", 1, 0);
+        if (bitRate > 0) {
+          setRate(c, bitRate, fps);
+        } else {
+          const double crf = opt_.quality < 0 ? 23.0 : 51.0 * (10000 - std::min<LONG>(opt_.quality, 10000)) / 10000.0;
+          av_opt_set_double(c->priv_data, "crf", crf, 0);
+        }
+        break;
+      }
+      case Family::Cinepak:
+        // The defaults make 1080p crawl at 0.09 frame/s. No extra codebook
+        // passes and always three strips (still what vintage decoders take)
+        // give 0.22 frame/s at the same PSNR (43.6 dB on testsrc2).
+        av_opt_set_int(c->priv_data, "max_extra_cb_iterations", 0, 0);
+        av_opt_set_int(c->priv_data, "min_strips", 3, 0);
+        av_opt_set_int(c->priv_data, "max_strips", 3, 0);
+        break;
+      case Family::Ffv1:
+      case Family::Zmbv:
+      case Family::UtVideo:
+      case Family::HuffYuv:
+      case Family::MsVideo1:
+      case Family::Raw:
+        break;
+    }
+    if (avcodec_open2(c, codec_, nullptr) < 0) {
+      ctx_.reset();
+      return AVIERR_UNSUPPORTED;
+    }
+    sinceOpen_ = 0;
+    return AVIERR_OK;
+  }
+
+  HRESULT encodeFrame(bool forceKey, bool& isKey) {
+    frame_->pict_type = forceKey ? AV_PICTURE_TYPE_I : AV_PICTURE_TYPE_NONE;
+    frame_->key_frame = forceKey ? 1 : 0;
+    frame_->pts = pts_;
+    // The MPEG-family encoders read a fixed quantiser from the frame.
+    frame_->quality = ctx_->global_quality;
+    av_packet_unref(packet_.get());
+    if (avcodec_send_frame(ctx_.get(), frame_.get()) < 0) return AVIERR_COMPRESSOR;
+    const int r = avcodec_receive_packet(ctx_.get(), packet_.get());
+    if (r < 0) return AVIERR_COMPRESSOR;  // zero-delay encoders always give one packet
+    ++pts_;
+    ++sinceOpen_;
+    isKey = (packet_->flags & AV_PKT_FLAG_KEY) != 0;
+    return AVIERR_OK;
+  }
+
+  void buildFormat() {
+    const AVCodecContext* c = ctx_.get();
+    int bitCount = c->bits_per_coded_sample;
+    if (bitCount <= 0) bitCount = 24;
+    const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(pixFmt_);
+    const int bpp = d ? av_get_bits_per_pixel(d) : 24;
+    const auto sizeImage = static_cast<std::uint32_t>((std::int64_t(in_.width) * in_.height * bpp + 7) / 8);
+    std::span<const std::uint8_t> extra;
+    if (c->extradata && c->extradata_size > 0) extra = {c->extradata, static_cast<std::size_t>(c->extradata_size)};
+    // Encoders that restart per key frame keep the same extradata, so the
+    // format stays valid across restarts.
+    // Some encoders pick the tag themselves (Ut Video's depends on the
+    // pixel format); theirs is the one decoders expect.
+    const FOURCC tag = c->codec_tag ? c->codec_tag : entry_.info.fccHandler;
+    format_ = makeHeader(in_.width, in_.height, bitCount, tag, sizeImage, extra);
+  }
+
+  const Entry& entry_;
+  InputFormat in_;
+  EncoderOptions opt_;
+  AVPixelFormat pixFmt_;
+  const AVCodec* codec_ = nullptr;
+  std::unique_ptr<AVCodecContext, CodecCtxFree> ctx_;
+  std::unique_ptr<AVFrame, FrameFree> frame_;
+  std::unique_ptr<AVPacket, PacketFree> packet_;
+  std::unique_ptr<detail::Converter> converter_;
+  std::vector<std::uint8_t> format_;
+  std::int64_t pts_ = 0;
+  std::int64_t sinceOpen_ = 0;
+  int gop_ = 1;
+};
+
+}  // namespace
+
+const std::vector<CompressorInfo>& compressors() {
+  static const std::vector<CompressorInfo> list = [] {
+    std::vector<CompressorInfo> l;
+    for (const Entry& e : allEntries())
+      if (available(e)) l.push_back(e.info);
+    return l;
+  }();
+  return list;
+}
+
+const CompressorInfo* findCompressor(FOURCC fccHandler) {
+  if (fccHandler == 0) fccHandler = comptypeDIB;  // "do not recompress" is full frames here
+  const Entry* e = findEntry(fccHandler);
+  if (!e || !available(*e)) return nullptr;
+  for (const CompressorInfo& c : compressors())
+    if (c.fccHandler == e->info.fccHandler) return &c;
+  return nullptr;
+}
+
+bool compressorAccepts(const CompressorInfo& c, std::span<const std::uint8_t> inputFormat) {
+  const auto in = detail::parseInputFormat(inputFormat);
+  if (!in) return false;
+  // Size limits differ per encoder (4:2:0 wants even sides, Video 1
+  // multiples of 4, ...); opening one is cheap and the only sure answer.
+  std::unique_ptr<Encoder> enc;
+  EncoderOptions opt;
+  return createEncoder(c.fccHandler, inputFormat, opt, enc) == AVIERR_OK;
+}
+
+HRESULT createEncoder(FOURCC fccHandler, std::span<const std::uint8_t> inputFormat, const EncoderOptions& options,
+                      std::unique_ptr<Encoder>& out) {
+  out.reset();
+  quietLibav();
+  if (fccHandler == 0) fccHandler = comptypeDIB;
+  const Entry* entry = findEntry(fccHandler);
+  if (!entry || !available(*entry)) return AVIERR_NOCOMPRESSOR;
+  const auto in = detail::parseInputFormat(inputFormat);
+  if (!in) return AVIERR_BADFORMAT;
+  if (entry->family == Family::Raw) {
+    auto raw = std::make_unique<RawEncoder>(*in);
+    if (!raw->ok()) return AVIERR_MEMORY;
+    out = std::move(raw);
+    return AVIERR_OK;
+  }
+  auto enc = std::make_unique<LavcEncoder>(*entry, *in, options);
+  if (const HRESULT hr = enc->open(); hr != AVIERR_OK) return hr;
+  out = std::move(enc);
+  return AVIERR_OK;
+}
+
+}  // namespace vfw

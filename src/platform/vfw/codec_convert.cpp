@@ -1,0 +1,164 @@
+// Input-format checks and pixel conversion for the compressors.
+//
+// Conversion is where a compressing writer spends its time at screen sizes,
+// so the common case (32-bit screen rows into the planar YUV or packed RGB
+// that an encoder wants) goes through libyuv, which measured faster than
+// swscale on this machine (see bench/RESULTS.md); every other pair of
+// formats goes through swscale's unscaled converters. Bottom-up rows are
+// flipped during the conversion itself (negative height for libyuv,
+// negative strides for swscale), never in a separate pass.
+#include <cstring>
+
+extern "C" {
+#include <libavutil/imgutils.h>
+#include <libswscale/swscale.h>
+}
+
+#include "platform/vfw/codec_internal.h"
+
+#if __has_include(<libyuv.h>) && defined(KESTREL_HAVE_LIBYUV)
+#include <libyuv.h>
+#define KESTREL_USE_LIBYUV 1
+#else
+#define KESTREL_USE_LIBYUV 0
+#endif
+
+namespace vfw::detail {
+
+namespace {
+
+std::uint32_t le32(std::span<const std::uint8_t> b, std::size_t off) {
+  return std::uint32_t(b[off]) | std::uint32_t(b[off + 1]) << 8 | std::uint32_t(b[off + 2]) << 16 |
+         std::uint32_t(b[off + 3]) << 24;
+}
+std::uint16_t le16(std::span<const std::uint8_t> b, std::size_t off) {
+  return std::uint16_t(b[off] | b[off + 1] << 8);
+}
+
+}  // namespace
+
+std::optional<InputFormat> parseInputFormat(std::span<const std::uint8_t> f) {
+  if (f.size() < sizeof(BITMAPINFOHEADER)) return std::nullopt;
+  const std::uint32_t biSize = le32(f, 0);
+  if (biSize < 40 || biSize > f.size()) return std::nullopt;
+  const auto width = static_cast<std::int32_t>(le32(f, 4));
+  const auto height = static_cast<std::int32_t>(le32(f, 8));
+  const std::uint16_t planes = le16(f, 12);
+  const std::uint16_t bitCount = le16(f, 14);
+  const std::uint32_t compression = le32(f, 16);
+  const std::uint32_t clrUsed = le32(f, 32);
+  if (width <= 0 || width > kMaxDimension || height == 0 || height < -kMaxDimension || height > kMaxDimension)
+    return std::nullopt;
+  if (planes != 1) return std::nullopt;
+
+  InputFormat in;
+  in.width = width;
+  in.height = height < 0 ? -height : height;
+  in.bottomUp = height > 0;
+  in.bitCount = bitCount;
+  in.stride = static_cast<std::size_t>(gdi::rowBytes(width, bitCount));
+  in.imageBytes = in.stride * static_cast<std::size_t>(in.height);
+
+  if (compression == gdi::BI_RGB) {
+    switch (bitCount) {
+      case 32: in.pixFmt = AV_PIX_FMT_BGR0; break;
+      case 24: in.pixFmt = AV_PIX_FMT_BGR24; break;
+      case 16: in.pixFmt = AV_PIX_FMT_RGB555LE; break;
+      case 8: {
+        const std::uint32_t entries = clrUsed == 0 ? 256 : clrUsed;
+        if (entries > 256 || biSize + 4 * std::size_t(entries) > f.size()) return std::nullopt;
+        in.pixFmt = AV_PIX_FMT_PAL8;
+        in.paletteEntries = static_cast<int>(entries);
+        for (std::uint32_t i = 0; i < entries; ++i) in.palette[i] = le32(f, biSize + 4 * i) | 0xFF000000u;
+        // Indices past the table show black rather than reading garbage.
+        for (std::uint32_t i = entries; i < 256; ++i) in.palette[i] = 0xFF000000u;
+        break;
+      }
+      default: return std::nullopt;
+    }
+    return in;
+  }
+  if (compression == gdi::BI_BITFIELDS && (bitCount == 16 || bitCount == 32)) {
+    // A V4/V5 header holds the masks itself; a 40-byte one is followed by them.
+    const std::size_t maskOff = 40;
+    if (maskOff + 12 > f.size()) return std::nullopt;
+    const std::uint32_t r = le32(f, maskOff), g = le32(f, maskOff + 4), b = le32(f, maskOff + 8);
+    in.bitfields = true;
+    if (bitCount == 32 && r == 0xFF0000 && g == 0xFF00 && b == 0xFF) in.pixFmt = AV_PIX_FMT_BGR0;
+    else if (bitCount == 16 && r == 0x7C00 && g == 0x3E0 && b == 0x1F) in.pixFmt = AV_PIX_FMT_RGB555LE;
+    else if (bitCount == 16 && r == 0xF800 && g == 0x7E0 && b == 0x1F) in.pixFmt = AV_PIX_FMT_RGB565LE;
+    else return std::nullopt;  // unusual masks: no converter knows them
+    return in;
+  }
+  return std::nullopt;  // RLE and already compressed inputs are not frames we can take
+}
+
+Converter::Converter(const InputFormat& in, AVPixelFormat out, Backend backend) : in_(in), out_(out) {
+  const bool yuv = KESTREL_USE_LIBYUV && backend == Backend::Auto;
+  if (in.pixFmt == out) path_ = Path::Copy;
+  else if (yuv && in.pixFmt == AV_PIX_FMT_BGR0 && out == AV_PIX_FMT_YUV420P) path_ = Path::Yuv420;
+  else if (yuv && in.pixFmt == AV_PIX_FMT_BGR0 && out == AV_PIX_FMT_YUVJ420P) path_ = Path::J420;
+  else if (yuv && in.pixFmt == AV_PIX_FMT_BGR0 && out == AV_PIX_FMT_RGB24) path_ = Path::Raw24;
+  else if (yuv && in.pixFmt == AV_PIX_FMT_BGR24 && out == AV_PIX_FMT_BGR0) path_ = Path::Rgb24ToBgr0;
+  else path_ = Path::Sws;
+  if (path_ == Path::Sws) {
+    sws_ = sws_getContext(in.width, in.height, in.pixFmt, in.width, in.height, out, SWS_POINT, nullptr, nullptr,
+                          nullptr);
+    ok_ = sws_ != nullptr;
+  } else {
+    ok_ = true;
+  }
+}
+
+Converter::~Converter() { sws_freeContext(sws_); }
+
+bool Converter::convert(const std::uint8_t* bits, AVFrame* dst) {
+  if (!ok_) return false;
+  const int w = in_.width;
+  const int h = in_.height;
+  const auto stride = static_cast<int>(in_.stride);
+  // Top row first, whatever the storage order.
+  const std::uint8_t* top = in_.bottomUp ? bits + (in_.imageBytes - in_.stride) : bits;
+  const int topStride = in_.bottomUp ? -stride : stride;
+#if KESTREL_USE_LIBYUV
+  // libyuv flips when given a negative height with the first stored row.
+  const int yuvHeight = in_.bottomUp ? -h : h;
+#endif
+  switch (path_) {
+    case Path::Copy: {
+      const std::uint8_t* src[4] = {top, nullptr, nullptr, nullptr};
+      const int srcStride[4] = {topStride, 0, 0, 0};
+      av_image_copy_plane(dst->data[0], dst->linesize[0], src[0], srcStride[0],
+                          av_image_get_linesize(out_, w, 0), h);
+      if (out_ == AV_PIX_FMT_PAL8) std::memcpy(dst->data[1], in_.palette.data(), 256 * 4);
+      return true;
+    }
+#if KESTREL_USE_LIBYUV
+    case Path::Yuv420:
+      return libyuv::ARGBToI420(bits, stride, dst->data[0], dst->linesize[0], dst->data[1], dst->linesize[1],
+                                dst->data[2], dst->linesize[2], w, yuvHeight) == 0;
+    case Path::J420:
+      return libyuv::ARGBToJ420(bits, stride, dst->data[0], dst->linesize[0], dst->data[1], dst->linesize[1],
+                                dst->data[2], dst->linesize[2], w, yuvHeight) == 0;
+    case Path::Raw24:
+      return libyuv::ARGBToRAW(bits, stride, dst->data[0], dst->linesize[0], w, yuvHeight) == 0;
+    case Path::Rgb24ToBgr0:
+      return libyuv::RGB24ToARGB(bits, stride, dst->data[0], dst->linesize[0], w, yuvHeight) == 0;
+#else
+    case Path::Yuv420:
+    case Path::J420:
+    case Path::Raw24:
+    case Path::Rgb24ToBgr0:
+      return false;
+#endif
+    case Path::Sws: {
+      const std::uint8_t* src[4] = {top, nullptr, nullptr, nullptr};
+      int srcStride[4] = {topStride, 0, 0, 0};
+      if (in_.pixFmt == AV_PIX_FMT_PAL8) src[1] = reinterpret_cast<const std::uint8_t*>(in_.palette.data());
+      return sws_scale(sws_, src, srcStride, 0, h, dst->data, dst->linesize) == h;
+    }
+  }
+  return false;
+}
+
+}  // namespace vfw::detail

@@ -1,0 +1,280 @@
+// The compressors end to end: DIB frames through createEncoder into an AVI
+// file, read back by ffprobe and decoded by ffmpeg.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+
+#include "framegen.h"
+#include "miniavi.h"
+#include "platform/vfw/codec.h"
+#include "support/media.h"
+#include "support/tempdir.h"
+
+using namespace vfw;
+using codectest::colourOnly;
+using codectest::dibHeader;
+using codectest::naturalPicture;
+using codectest::packDib;
+using codectest::quantised;
+
+namespace {
+
+std::string fourccText(FOURCC f) {
+  std::string s(4, ' ');
+  for (int i = 0; i < 4; ++i) s[std::size_t(i)] = char((f >> (8 * i)) & 0xFF);
+  return s;
+}
+
+struct Case {
+  int width = 160;
+  int height = 120;
+  int bitCount = 32;
+  bool topDown = false;
+  int frames = 3;
+  EncoderOptions options;
+};
+
+struct Written {
+  std::string path;
+  std::vector<std::vector<std::uint8_t>> sources;  // top-down B G R A, as packed
+  FOURCC tag = 0;
+};
+
+// Encodes `c.frames` pictures with compressor `fcc` into a file; every frame
+// is asked to be a key frame, as the recorder does.
+Written writeClip(const testsupport::TempDir& dir, FOURCC fcc, const Case& c) {
+  Written w;
+  const auto fmt = dibHeader(c.width, c.height, c.bitCount, c.topDown);
+  std::unique_ptr<Encoder> enc;
+  EXPECT_EQ(createEncoder(fcc, fmt, c.options, enc), AVIERR_OK) << fourccText(fcc);
+  if (!enc) return w;
+  const auto out = enc->outputFormat();
+  EXPECT_GE(out.size(), 40u);
+  std::memcpy(&w.tag, out.data() + 16, 4);
+  codectest::MiniAvi avi(out, fcc, 10);
+  for (int i = 0; i < c.frames; ++i) {
+    const auto pic = naturalPicture(c.width, c.height, i);
+    w.sources.push_back(quantised(pic, c.bitCount));
+    const auto bits = packDib(pic, c.width, c.height, c.bitCount, c.topDown);
+    std::span<const std::uint8_t> packet;
+    bool key = false;
+    EXPECT_EQ(enc->encode(bits, true, packet, key), AVIERR_OK);
+    EXPECT_TRUE(key) << fourccText(fcc) << " frame " << i;
+    avi.add(packet, key);
+  }
+  w.path = dir.file(QString::fromStdString(fourccText(fcc)).trimmed() + QString("_%1.avi").arg(c.bitCount));
+  EXPECT_TRUE(avi.write(w.path));
+  return w;
+}
+
+// Lossless means every colour sample back as written (16-bit frames compare
+// on their five significant bits); lossy means a PSNR a viewer accepts.
+void expectPictures(const Written& w, const Case& c, bool lossless, const std::string& what) {
+  const auto probe = testsupport::probeVideo(w.path);
+  ASSERT_TRUE(probe.ok) << what;
+  EXPECT_EQ(probe.width, c.width) << what;
+  EXPECT_EQ(probe.height, c.height) << what;
+  EXPECT_EQ(probe.frameCount, c.frames) << what;
+  EXPECT_EQ(probe.keyPackets, c.frames) << what;
+  const auto decoded = testsupport::decodeFrames(w.path, c.width, c.height, "bgra");
+  ASSERT_EQ(decoded.size(), std::size_t(c.frames)) << what;
+  for (int i = 0; i < c.frames; ++i) {
+    auto got = colourOnly(decoded[std::size_t(i)]);
+    auto want = colourOnly(w.sources[std::size_t(i)]);
+    if (lossless && c.bitCount == 16)
+      for (auto* v : {&got, &want})
+        for (auto& s : *v) s = std::uint8_t(s >> 3);
+    if (lossless) {
+      EXPECT_TRUE(got == want) << what << " frame " << i << " PSNR " << testsupport::psnr(got, want);
+    } else {
+      EXPECT_GT(testsupport::psnr(got, want), 30.0) << what << " frame " << i;
+    }
+  }
+}
+
+}  // namespace
+
+TEST(Compressors, TableListsEveryCompressorWithFullFramesFirst) {
+  const auto& list = compressors();
+  ASSERT_FALSE(list.empty());
+  EXPECT_EQ(list.front().fccHandler, comptypeDIB);
+  EXPECT_EQ(list.front().name, "Full Frames (Uncompressed)");
+  // All ten are built into Debian's libavcodec; losing one is a regression.
+  EXPECT_EQ(list.size(), 10u);
+  // Handler codes are matched without regard to case and by their aliases.
+  ASSERT_NE(findCompressor(mmioFOURCC('m', 's', 'v', 'c')), nullptr);
+  EXPECT_EQ(findCompressor(mmioFOURCC('C', 'R', 'A', 'M'))->name, "Microsoft Video 1");
+  EXPECT_EQ(findCompressor(mmioFOURCC('F', 'M', 'P', '4'))->name, "MPEG-4 Part 2");
+  EXPECT_EQ(findCompressor(0)->fccHandler, comptypeDIB);
+  EXPECT_EQ(findCompressor(mmioFOURCC('n', 'o', 'n', 'e')), nullptr);
+}
+
+TEST(Compressors, EveryCompressorRoundTripsThirtyTwoBitFrames) {
+  testsupport::TempDir dir;
+  Case c;
+  for (const CompressorInfo& info : compressors()) {
+    const Written w = writeClip(dir, info.fccHandler, c);
+    if (w.path.empty()) continue;
+    const auto probe = testsupport::probeVideo(w.path);
+    EXPECT_EQ(probe.codecTag == "[0][0][0][0]" ? std::string("DIB ") : probe.codecTag,
+              w.tag == 0 ? std::string("DIB ") : fourccText(w.tag))
+        << info.name.toStdString();
+    expectPictures(w, c, info.lossless, info.name.toStdString());
+  }
+}
+
+TEST(Compressors, TopDownInputComesOutUpright) {
+  testsupport::TempDir dir;
+  Case c;
+  c.topDown = true;
+  // The pass-through, a libyuv path and a swscale path.
+  for (const char* f : {"DIB ", "H264", "ULRG"}) {
+    const FOURCC fcc = mmioFOURCC(f[0], f[1], f[2], f[3]);
+    const Written w = writeClip(dir, fcc, c);
+    expectPictures(w, c, findCompressor(fcc)->lossless, f);
+  }
+}
+
+TEST(Compressors, SixteenEightAndTwentyFourBitInputs) {
+  testsupport::TempDir dir;
+  for (int bits : {16, 8, 24}) {
+    Case c;
+    c.bitCount = bits;
+    // Full frames keep the depth; ZMBV takes 8 and 16 bits natively; the
+    // others must convert (palette to YUV for H.264, 5-5-5 to JPEG's YUV).
+    for (const char* f : {"DIB ", "ZMBV", "H264", "MJPG", "HFYU"}) {
+      const FOURCC fcc = mmioFOURCC(f[0], f[1], f[2], f[3]);
+      const Written w = writeClip(dir, fcc, c);
+      expectPictures(w, c, findCompressor(fcc)->lossless, std::string(f) + " at " + std::to_string(bits));
+    }
+  }
+}
+
+TEST(Compressors, UncompressedRowsKeepTheirPaddingAndDepth) {
+  // 101 pixels at 24 bits: 303 bytes of pixels padded to 304 a row.
+  testsupport::TempDir dir;
+  Case c;
+  c.width = 101;
+  c.height = 50;
+  c.bitCount = 24;
+  const Written w = writeClip(dir, comptypeDIB, c);
+  const auto fmt = dibHeader(101, 50, 24, false);
+  std::unique_ptr<Encoder> enc;
+  ASSERT_EQ(createEncoder(comptypeDIB, fmt, {}, enc), AVIERR_OK);
+  EXPECT_TRUE(std::equal(fmt.begin(), fmt.begin() + 40, enc->outputFormat().begin()));
+  expectPictures(w, c, true, "DIB 101x50x24");
+}
+
+TEST(Compressors, InputsNoConverterCanTakeAreRefusedCleanly) {
+  std::unique_ptr<Encoder> enc;
+  auto fmt = dibHeader(64, 48, 32, false);
+  auto set32 = [&](std::size_t off, std::uint32_t v) { std::memcpy(&fmt[off], &v, 4); };
+  auto refused = [&](const char* why) {
+    for (const CompressorInfo& info : compressors()) {
+      EXPECT_EQ(createEncoder(info.fccHandler, fmt, {}, enc), AVIERR_BADFORMAT) << why << " " << info.name.toStdString();
+      EXPECT_FALSE(compressorAccepts(info, fmt)) << why;
+    }
+    fmt = dibHeader(64, 48, 32, false);
+  };
+  set32(16, gdi::BI_RLE8);
+  refused("RLE");
+  set32(4, 0);
+  refused("zero width");
+  set32(8, 0x7FFFFFFF);
+  refused("huge height");
+  EXPECT_EQ(createEncoder(comptypeDIB, std::span(fmt).first(20), {}, enc), AVIERR_BADFORMAT);
+  // An 8-bit format without its colour table.
+  fmt = dibHeader(64, 48, 8, false);
+  EXPECT_EQ(createEncoder(comptypeDIB, std::span(fmt).first(40), {}, enc), AVIERR_BADFORMAT);
+  EXPECT_EQ(createEncoder(mmioFOURCC('n', 'o', 'n', 'e'), fmt, {}, enc), AVIERR_NOCOMPRESSOR);
+
+  // A frame shorter than the format says is refused, not read past its end.
+  fmt = dibHeader(64, 48, 32, false);
+  for (const char* f : {"DIB ", "MJPG"}) {
+    ASSERT_EQ(createEncoder(mmioFOURCC(f[0], f[1], f[2], f[3]), fmt, {}, enc), AVIERR_OK);
+    std::vector<std::uint8_t> shortFrame(64 * 47 * 4);
+    std::span<const std::uint8_t> packet;
+    bool key = false;
+    EXPECT_EQ(enc->encode(shortFrame, true, packet, key), AVIERR_BADSIZE) << f;
+  }
+}
+
+TEST(Compressors, SizesAnEncoderCannotTakeAreNotOffered) {
+  // 4:2:0 H.264 needs even sides and Video 1 multiples of four; a 101x51
+  // frame must be left out of the list, not fail in the middle of a recording.
+  const auto fmt = dibHeader(101, 51, 32, false);
+  EXPECT_FALSE(compressorAccepts(*findCompressor(mmioFOURCC('H', '2', '6', '4')), fmt));
+  EXPECT_FALSE(compressorAccepts(*findCompressor(mmioFOURCC('M', 'S', 'V', 'C')), fmt));
+  EXPECT_TRUE(compressorAccepts(*findCompressor(comptypeDIB), fmt));
+  EXPECT_TRUE(compressorAccepts(*findCompressor(mmioFOURCC('Z', 'M', 'B', 'V')), fmt));
+}
+
+TEST(Compressors, KeyFramesFollowTheIntervalAndTheCallersRequest) {
+  // Encoders that count frames themselves (ZMBV) and ones that take the
+  // picture type (H.264) alike: a requested key frame is a real one.
+  for (const char* f : {"ZMBV", "H264", "FFV1", "cvid"}) {
+    const FOURCC fcc = mmioFOURCC(f[0], f[1], f[2], f[3]);
+    const auto fmt = dibHeader(64, 48, 32, false);
+    EncoderOptions opt;
+    opt.keyFrameEvery = 4;
+    std::unique_ptr<Encoder> enc;
+    ASSERT_EQ(createEncoder(fcc, fmt, opt, enc), AVIERR_OK) << f;
+    std::vector<bool> keys;
+    for (int i = 0; i < 7; ++i) {
+      const auto bits = packDib(naturalPicture(64, 48, i), 64, 48, 32, false);
+      std::span<const std::uint8_t> packet;
+      bool key = false;
+      ASSERT_EQ(enc->encode(bits, i == 2, packet, key), AVIERR_OK) << f;
+      EXPECT_FALSE(packet.empty()) << f;
+      keys.push_back(key);
+    }
+    EXPECT_TRUE(keys[0]) << f;
+    EXPECT_FALSE(keys[1]) << f;
+    EXPECT_TRUE(keys[2]) << f << " (requested)";
+    EXPECT_FALSE(keys[3]) << f;
+  }
+}
+
+TEST(Compressors, QualityAndDataRateReachTheEncoder) {
+  // Busy content (noise over the picture) so that a data-rate target is
+  // something the encoder can reach without running into its coarsest
+  // quantiser.
+  const int w = 320, h = 240, frames = 20;
+  auto pic = naturalPicture(w, h, 0);
+  std::uint32_t seed = 1;
+  for (std::size_t i = 0; i < pic.size(); ++i) {
+    seed = seed * 1664525u + 1013904223u;
+    if (i % 4 != 3) pic[i] = std::uint8_t(std::clamp(int(pic[i]) + int(seed >> 27) - 16, 0, 255));
+  }
+  const auto fmt = dibHeader(w, h, 32, false);
+  const auto bits = packDib(pic, w, h, 32, false);
+  auto bytesFor = [&](const char* f, LONG q, LONG kBps) {
+    EncoderOptions opt;
+    opt.quality = q;
+    opt.kilobytesPerSecond = kBps;
+    opt.framesPerSecond = 10;
+    std::unique_ptr<Encoder> enc;
+    EXPECT_EQ(createEncoder(mmioFOURCC(f[0], f[1], f[2], f[3]), fmt, opt, enc), AVIERR_OK);
+    long total = 0;
+    for (int i = 0; i < frames && enc; ++i) {
+      std::span<const std::uint8_t> packet;
+      bool key = false;
+      EXPECT_EQ(enc->encode(bits, true, packet, key), AVIERR_OK);
+      total += long(packet.size());
+    }
+    return total;
+  };
+  for (const char* f : {"MJPG", "XVID", "H264"}) {
+    EXPECT_LT(bytesFor(f, 1000, 0), bytesFor(f, 9000, 0)) << f;
+    // ICQUALITY_DEFAULT lands between the two extremes.
+    const long best = bytesFor(f, 10000, 0);
+    EXPECT_LT(bytesFor(f, 0, 0), bytesFor(f, ICQUALITY_DEFAULT, 0)) << f;
+    EXPECT_LT(bytesFor(f, ICQUALITY_DEFAULT, 0), best) << f;
+    // Half of what the best quality takes per second, in kB/s: rate
+    // control overshoots a little at first, so ask for clearly less.
+    const LONG half = LONG(best / frames * 10 / 2 / 1000);
+    EXPECT_LT(bytesFor(f, 10000, half), best * 3 / 4) << f << " at " << half << " kB/s";
+  }
+}
