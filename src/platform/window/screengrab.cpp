@@ -1,0 +1,166 @@
+#include "platform/window/screengrab.h"
+
+#include <sys/ipc.h>
+#include <sys/shm.h>
+#include <xcb/shm.h>
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+
+#include "platform/window/display.h"
+
+namespace wnd {
+
+// A System V shared-memory segment attached both here and in the server.
+// It is marked for removal as soon as the server has attached it, so it
+// cannot outlive the process even if the process dies.
+struct ScreenGrabber::Segment {
+  xcb_connection_t* conn = nullptr;
+  xcb_shm_seg_t seg = 0;
+  void* addr = nullptr;
+  std::size_t size = 0;
+
+  ~Segment() {
+    if (seg) {
+      xcb_shm_detach(conn, seg);
+      xcb_flush(conn);
+    }
+    if (addr) shmdt(addr);
+  }
+};
+
+namespace {
+
+std::string errorText(const xcb_generic_error_t* e) {
+  switch (e->error_code) {
+    case XCB_MATCH: return "BadMatch";
+    case XCB_DRAWABLE: return "BadDrawable";
+    case XCB_VALUE: return "BadValue";
+    case XCB_ALLOC: return "BadAlloc";
+    case XCB_ACCESS: return "BadAccess";
+    default: return "X error " + std::to_string(e->error_code);
+  }
+}
+
+[[noreturn]] void refused(const xcb_generic_error_t* e) {
+  throw Error(std::string("The X server refused to copy the screen (") + (e ? errorText(e) : "connection lost") +
+              ")");
+}
+
+}  // namespace
+
+ScreenGrabber::ScreenGrabber(Display& display) : display_(display), shmUsable_(display.hasShm()) {}
+
+ScreenGrabber::~ScreenGrabber() = default;
+
+const void* ScreenGrabber::segmentAddress() const { return segment_ ? segment_->addr : nullptr; }
+
+void ScreenGrabber::ensureSegment(std::size_t bytes) {
+  if (segment_ && segment_->size >= bytes) return;
+  segment_.reset();
+  auto s = std::make_unique<Segment>();
+  s->conn = display_.conn();
+  const int id = shmget(IPC_PRIVATE, bytes, IPC_CREAT | 0600);
+  if (id < 0) {
+    shmUsable_ = false;
+    return;
+  }
+  void* addr = shmat(id, nullptr, 0);
+  if (addr == reinterpret_cast<void*>(-1)) {
+    shmctl(id, IPC_RMID, nullptr);
+    shmUsable_ = false;
+    return;
+  }
+  s->addr = addr;
+  s->size = bytes;
+  const xcb_shm_seg_t seg = xcb_generate_id(s->conn);
+  XcbPtr<xcb_generic_error_t> err(
+      xcb_request_check(s->conn, xcb_shm_attach_checked(s->conn, seg, static_cast<std::uint32_t>(id), 0)));
+  shmctl(id, IPC_RMID, nullptr);
+  if (err) {
+    // A server on another machine cannot see our memory: plain GetImage.
+    shmUsable_ = false;
+    return;
+  }
+  s->seg = seg;
+  segment_ = std::move(s);
+}
+
+void ScreenGrabber::copyRows(gdi::Bitmap& bmp, const std::uint8_t* src, std::size_t srcStride, int dx, int dy, int w,
+                             int h) const {
+  const int bytesPP = bmp.bitsPerPixel() / 8;
+  const std::size_t n = static_cast<std::size_t>(w) * bytesPP;
+  for (int y = 0; y < h; ++y) {
+    std::uint8_t* dst = bmp.scanLine(dy + y) + static_cast<std::size_t>(dx) * bytesPP;
+    std::memcpy(dst, src + srcStride * y, n);
+    if (display_.msbFirst()) {
+      for (std::size_t i = 0; i < n; i += bytesPP) std::reverse(dst + i, dst + i + bytesPP);
+    }
+  }
+}
+
+void ScreenGrabber::grabPlain(gdi::Bitmap& bmp, int x, int y, int w, int h, int dx, int dy) {
+  xcb_connection_t* c = display_.conn();
+  xcb_generic_error_t* raw = nullptr;
+  XcbPtr<xcb_get_image_reply_t> img(xcb_get_image_reply(
+      c, xcb_get_image(c, XCB_IMAGE_FORMAT_Z_PIXMAP, display_.root(), static_cast<std::int16_t>(x),
+                       static_cast<std::int16_t>(y), static_cast<std::uint16_t>(w), static_cast<std::uint16_t>(h),
+                       ~0u),
+      &raw));
+  XcbPtr<xcb_generic_error_t> err(raw);
+  if (!img) refused(err.get());
+  const std::size_t len = xcb_get_image_data_length(img.get());
+  const std::size_t stride = len / static_cast<std::size_t>(h);
+  if (stride * 8 < static_cast<std::size_t>(w) * bmp.bitsPerPixel()) refused(nullptr);
+  copyRows(bmp, xcb_get_image_data(img.get()), stride, dx, dy, w, h);
+}
+
+gdi::Bitmap ScreenGrabber::grab(const RECT& r) {
+  const std::int64_t w = std::int64_t(r.right) - r.left, h = std::int64_t(r.bottom) - r.top;
+  if (w < 1 || h < 1 || w > 65535 || h > 65535)
+    throw Error("The capture rectangle " + std::to_string(w) + " x " + std::to_string(h) +
+                " is empty or too large to copy");
+  if (xcb_connection_has_error(display_.conn())) refused(nullptr);
+
+  // The part of the rectangle that lies on the screen.
+  const std::int64_t x0 = std::max<std::int64_t>(r.left, 0), y0 = std::max<std::int64_t>(r.top, 0);
+  const std::int64_t x1 = std::min<std::int64_t>(r.right, display_.width());
+  const std::int64_t y1 = std::min<std::int64_t>(r.bottom, display_.height());
+  const int cx = int(x0), cy = int(y0), cw = int(std::max<std::int64_t>(x1 - x0, 0)),
+            ch = int(std::max<std::int64_t>(y1 - y0, 0));
+  const int dx = int(x0 - r.left), dy = int(y0 - r.top);
+
+  if (cw == 0 || ch == 0) return gdi::Bitmap::device(int(w), int(h), display_.pixelFormat());
+
+  const int bpp = display_.bitsPerPixel(), pad = display_.scanlinePad();
+  const std::size_t srcStride = static_cast<std::size_t>((std::int64_t(cw) * bpp + pad - 1) / pad * pad / 8);
+  if (shmUsable_) ensureSegment(srcStride * static_cast<std::size_t>(ch));
+  if (!shmUsable_ || !segment_) {
+    gdi::Bitmap bmp = gdi::Bitmap::device(int(w), int(h), display_.pixelFormat());
+    grabPlain(bmp, cx, cy, cw, ch, dx, dy);
+    return bmp;
+  }
+
+  xcb_connection_t* c = display_.conn();
+  auto cookie = xcb_shm_get_image(c, display_.root(), static_cast<std::int16_t>(cx), static_cast<std::int16_t>(cy),
+                                  static_cast<std::uint16_t>(cw), static_cast<std::uint16_t>(ch), ~0u,
+                                  XCB_IMAGE_FORMAT_Z_PIXMAP, segment_->seg, 0);
+  xcb_flush(c);
+  // The bitmap is made (and cleared) while the server copies.
+  gdi::Bitmap bmp = gdi::Bitmap::device(int(w), int(h), display_.pixelFormat());
+  xcb_generic_error_t* raw = nullptr;
+  XcbPtr<xcb_shm_get_image_reply_t> reply(xcb_shm_get_image_reply(c, cookie, &raw));
+  XcbPtr<xcb_generic_error_t> err(raw);
+  if (!reply) refused(err.get());
+  copyRows(bmp, static_cast<const std::uint8_t*>(segment_->addr), srcStride, dx, dy, cw, ch);
+  return bmp;
+}
+
+gdi::Bitmap CopyScreenRect(const RECT& r) {
+  static std::unique_ptr<ScreenGrabber> grabber;
+  if (!grabber) grabber = std::make_unique<ScreenGrabber>(Display::instance());
+  return grabber->grab(r);
+}
+
+}  // namespace wnd

@@ -1,0 +1,53 @@
+#pragma once
+// Copies of the screen into device bitmaps.
+#include <cstdint>
+#include <memory>
+
+#include "platform/gdi/bitmap.h"
+#include "platform/window/windows.h"
+
+namespace wnd {
+
+class Display;
+
+// Reads what the screen shows inside a rectangle into a new bitmap in the
+// display's pixel format, one screen pixel per bitmap pixel. The part of
+// the rectangle outside the screen is black; the X server is only ever
+// asked for the part inside it (GetImage of anything beyond the root's
+// edge fails with BadMatch).
+//
+// Pixels come through a MIT-SHM segment where the server offers it and
+// accepts ours, else in the GetImage reply itself. The segment is kept
+// from one grab to the next and only replaced by a larger one.
+class ScreenGrabber {
+ public:
+  explicit ScreenGrabber(Display& display);
+  ~ScreenGrabber();
+  ScreenGrabber(const ScreenGrabber&) = delete;
+  ScreenGrabber& operator=(const ScreenGrabber&) = delete;
+
+  // Throws wnd::Error when the server refuses the copy (the message says
+  // why); the bitmap is then not produced. Width and height must be at
+  // least 1 and at most 65535.
+  gdi::Bitmap grab(const RECT& r);
+
+  // Whether grabs go through shared memory (false after a fallback).
+  bool usingShm() const { return shmUsable_ && segment_ != nullptr; }
+  // Where the current segment is mapped here (null: none yet).
+  const void* segmentAddress() const;
+
+ private:
+  struct Segment;
+  void ensureSegment(std::size_t bytes);
+  void copyRows(gdi::Bitmap& bmp, const std::uint8_t* src, std::size_t srcStride, int dx, int dy, int w, int h) const;
+  void grabPlain(gdi::Bitmap& bmp, int x, int y, int w, int h, int dx, int dy);
+
+  Display& display_;
+  bool shmUsable_;
+  std::unique_ptr<Segment> segment_;
+};
+
+// The program's screen copy, on the program's display.
+gdi::Bitmap CopyScreenRect(const RECT& r);
+
+}  // namespace wnd
