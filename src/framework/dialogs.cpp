@@ -37,6 +37,11 @@ bool FileDialog::Execute(QWidget* parent) {
   dlg.setFileMode(kind_ == Kind::Save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
   if (!Title.isEmpty()) dlg.setWindowTitle(Title);
   if (!Filter.isEmpty()) dlg.setNameFilter(qtFilter(Filter));
+  // The dialog itself adds the extension to a typed name that has none, so
+  // an open dialog finds "clip.avi" when the user typed "clip".
+  QString suffix = DefaultExt;
+  while (suffix.startsWith('.')) suffix.remove(0, 1);
+  if (!suffix.isEmpty()) dlg.setDefaultSuffix(suffix);
   if (!FileName.isEmpty()) {
     const QFileInfo fi(FileName);
     if (fi.isAbsolute()) dlg.setDirectory(fi.absolutePath());
@@ -44,11 +49,9 @@ bool FileDialog::Execute(QWidget* parent) {
   }
   if (dlg.exec() != QDialog::Accepted || dlg.selectedFiles().isEmpty()) return false;
   QString chosen = dlg.selectedFiles().first();
-  if (!DefaultExt.isEmpty() && QFileInfo(chosen).suffix().isEmpty()) {
-    QString ext = DefaultExt;
-    if (!ext.startsWith('.')) ext.prepend('.');
+  if (!suffix.isEmpty() && QFileInfo(chosen).suffix().isEmpty()) {
     if (chosen.endsWith('.')) chosen.chop(1);
-    chosen += ext;
+    chosen += '.' + suffix;
   }
   FileName = chosen;
   return true;

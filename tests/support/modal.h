@@ -1,6 +1,7 @@
 #pragma once
 // Answers the real modal boxes and dialogs that handlers open, the way a
 // person would, so tests drive the program's own code paths.
+#include <QPointer>
 #include <QString>
 #include <QStringList>
 #include <QWidget>
@@ -41,7 +42,7 @@ class ModalWatcher {
   Handler handler_;
   QTimer* timer_;
   std::vector<SeenBox> seen_;
-  QWidget* last_ = nullptr;
+  QPointer<QWidget> last_;  // a new box at a freed box's address is still new
 };
 
 // Runs the event loop for ms milliseconds (timers keep ticking).
