@@ -4,6 +4,7 @@
 // the input formats it accepts, and one encoder object per compressing
 // stream.
 #include <QString>
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <span>
@@ -54,5 +55,18 @@ class Encoder {
 // AVIERR_NOCOMPRESSOR / AVIERR_BADFORMAT / AVIERR_UNSUPPORTED / AVIERR_MEMORY.
 HRESULT createEncoder(FOURCC fccHandler, std::span<const std::uint8_t> inputFormat, const EncoderOptions& options,
                       std::unique_ptr<Encoder>& out);
+
+// A screen-like picture (gradients, a flat window with text-like strokes)
+// packed as DIB rows of the input format; empty if the format is unusable.
+// `seed` moves the content so successive frames differ a little.
+std::vector<std::uint8_t> syntheticFrame(std::span<const std::uint8_t> inputFormat, int seed = 0);
+
+// Frames per second the compressor sustains on frames of this input format:
+// encodes synthetic frames for about `budgetSeconds` (at least one, at most
+// `maxFrames`). Returns a negative value if the compressor cannot take the
+// format, or if *cancel becomes true before a figure is known. Safe to call
+// from a worker thread.
+double trialEncodeRate(FOURCC fccHandler, std::span<const std::uint8_t> inputFormat, double budgetSeconds = 0.3,
+                       int maxFrames = 8, const std::atomic<bool>* cancel = nullptr);
 
 }  // namespace vfw

@@ -1,0 +1,70 @@
+// Trial encodes: how fast each compressor runs at the caller's frame size,
+// shown next to it in the compressor dialog.
+#include <algorithm>
+#include <array>
+#include <chrono>
+#include <cmath>
+#include <cstring>
+
+#include "platform/vfw/codec.h"
+#include "platform/vfw/codec_internal.h"
+
+namespace vfw {
+
+std::vector<std::uint8_t> syntheticFrame(std::span<const std::uint8_t> inputFormat, int seed) {
+  const auto in = detail::parseInputFormat(inputFormat);
+  if (!in) return {};
+  std::vector<std::uint8_t> bits(in->imageBytes, 0);
+  const int w = in->width, h = in->height;
+  for (int y = 0; y < h; ++y) {
+    std::uint8_t* row = &bits[in->stride * std::size_t(in->bottomUp ? h - 1 - y : y)];
+    for (int x = 0; x < w; ++x) {
+      const double fx = double(x) / w, fy = double(y) / h;
+      int r = int(60 + 150 * fy + 20 * std::sin(6.0 * fx + 0.3 * seed));
+      int g = int(90 + 100 * fx);
+      int b = int(200 - 120 * fy);
+      const int wx = w / 5 + seed, wy = h / 5;
+      if (x >= wx && x < wx + w / 2 && y >= wy && y < wy + h / 2) {
+        r = g = b = 235;
+        if ((y / 2) % 6 == 0 && ((x + seed) / 4) % 3 != 0) r = g = b = 30;
+      }
+      r = std::clamp(r, 0, 255), g = std::clamp(g, 0, 255), b = std::clamp(b, 0, 255);
+      switch (in->bitCount) {
+        case 32: row[4 * x] = std::uint8_t(b), row[4 * x + 1] = std::uint8_t(g), row[4 * x + 2] = std::uint8_t(r); break;
+        case 24: row[3 * x] = std::uint8_t(b), row[3 * x + 1] = std::uint8_t(g), row[3 * x + 2] = std::uint8_t(r); break;
+        case 16: {
+          const bool g6 = in->pixFmt == AV_PIX_FMT_RGB565LE;
+          const int v = g6 ? (r >> 3) << 11 | (g >> 2) << 5 | (b >> 3) : (r >> 3) << 10 | (g >> 3) << 5 | (b >> 3);
+          row[2 * x] = std::uint8_t(v), row[2 * x + 1] = std::uint8_t(v >> 8);
+          break;
+        }
+        default: row[x] = std::uint8_t((r + g + b) / 3); break;  // an index; the palette decides the colour
+      }
+    }
+  }
+  return bits;
+}
+
+double trialEncodeRate(FOURCC fccHandler, std::span<const std::uint8_t> inputFormat, double budgetSeconds,
+                       int maxFrames, const std::atomic<bool>* cancel) {
+  using Clock = std::chrono::steady_clock;
+  std::unique_ptr<Encoder> enc;
+  EncoderOptions options;
+  if (createEncoder(fccHandler, inputFormat, options, enc) != AVIERR_OK) return -1;
+  const auto frames = std::array{syntheticFrame(inputFormat, 0), syntheticFrame(inputFormat, 3)};
+  const auto start = Clock::now();
+  int done = 0;
+  double elapsed = 0;
+  while (done < std::max(1, maxFrames)) {
+    if (cancel && cancel->load()) return -1;
+    std::span<const std::uint8_t> packet;
+    bool key = false;
+    if (enc->encode(frames[std::size_t(done % 2)], true, packet, key) != AVIERR_OK) return -1;
+    ++done;
+    elapsed = std::chrono::duration<double>(Clock::now() - start).count();
+    if (elapsed >= budgetSeconds) break;
+  }
+  return elapsed > 0 ? done / elapsed : 0;
+}
+
+}  // namespace vfw

@@ -1,0 +1,298 @@
+// The compressor-choice dialog and ICCompressorChoose.
+//
+// Next to each compressor the dialog shows how many frames per second it
+// sustains at the caller's frame size. The trial encodes run on one worker
+// thread, slowest compressors last, and post each figure back to the
+// dialog's (the UI) thread. The worker never outlives its welcome: the
+// dialog's destructor marks the shared state cancelled under its mutex, and
+// the worker only posts while holding that mutex with the flag clear, so a
+// post never targets a dead dialog (Qt drops posts to a deleted object).
+// The worker itself finishes the encode it is in and is joined at exit.
+#include "platform/vfw/compressordialog.h"
+
+#include <QDialogButtonBox>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QPushButton>
+#include <QSlider>
+#include <QSpinBox>
+#include <QTimer>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+#include <cstring>
+#include <mutex>
+#include <thread>
+
+#include "platform/vfw/codec.h"
+
+namespace vfw {
+
+namespace {
+
+std::optional<FOURCC> g_testChoice;
+// The compressor picked last in this run, preselected next time.
+std::optional<FOURCC> g_lastChoice;
+
+// Worker threads of closed dialogs, joined before the process ends so no
+// trial encode runs while static data is torn down.
+class TrialThreads {
+ public:
+  void add(std::thread t, std::shared_ptr<std::atomic<bool>> done) {
+    std::lock_guard lock(mutex_);
+    // Reap the ones that have finished so the list stays short.
+    for (auto it = threads_.begin(); it != threads_.end();) {
+      if (it->second->load()) {
+        it->first.join();
+        it = threads_.erase(it);
+      } else {
+        ++it;
+      }
+    }
+    threads_.emplace_back(std::move(t), std::move(done));
+  }
+  ~TrialThreads() {
+    for (auto& t : threads_) t.first.join();
+  }
+
+ private:
+  std::mutex mutex_;
+  std::vector<std::pair<std::thread, std::shared_ptr<std::atomic<bool>>>> threads_;
+};
+
+TrialThreads& trialThreads() {
+  static TrialThreads pool;
+  return pool;
+}
+
+// Video 1's and Cinepak's vector quantisers take seconds per large frame;
+// measuring them last lets every other figure appear at once.
+bool slowTrial(const CompressorInfo& c) {
+  return std::strcmp(c.encoder, "cinepak") == 0 || std::strcmp(c.encoder, "msvideo1") == 0;
+}
+
+QString rateText(double fps) {
+  if (fps < 0) return CompressorDialog::tr("n/a");
+  if (fps >= 10) return CompressorDialog::tr("%1 fps").arg(qRound(fps));
+  return CompressorDialog::tr("%1 fps").arg(fps, 0, 'f', fps >= 1 ? 1 : 2);
+}
+
+}  // namespace
+
+void setCompressorChoiceForTesting(std::optional<FOURCC> handler) { g_testChoice = handler; }
+void forgetLastCompressorChoice() { g_lastChoice.reset(); }
+
+struct CompressorDialog::TrialState {
+  std::mutex mutex;
+  bool cancelled = false;  // guarded by mutex; set when the dialog goes
+  std::atomic<bool> stop{false};
+  CompressorDialog* dialog = nullptr;
+};
+
+CompressorDialog::CompressorDialog(const QString& title, UINT flags, std::span<const std::uint8_t> inputFormat,
+                                   const COMPVARS& initial, QWidget* parent)
+    : QDialog(parent) {
+  setObjectName("CompressorDialog");
+  setWindowTitle(title.isEmpty() ? tr("Video Compression") : title);
+  setModal(true);
+
+  auto* layout = new QVBoxLayout(this);
+  auto* listLabel = new QLabel(tr("&Compressor:"), this);
+  list_ = new QTreeWidget(this);
+  list_->setObjectName("CompressorList");
+  list_->setAccessibleName(tr("Compressor"));
+  list_->setColumnCount(2);
+  list_->setHeaderLabels({tr("Compressor"), tr("Speed at this size")});
+  list_->setRootIsDecorated(false);
+  list_->header()->setSectionResizeMode(0, QHeaderView::Stretch);
+  list_->header()->setSectionResizeMode(1, QHeaderView::ResizeToContents);
+  listLabel->setBuddy(list_);
+  layout->addWidget(listLabel);
+  layout->addWidget(list_);
+
+  const bool all = (flags & ICMF_CHOOSE_ALLCOMPRESSORS) != 0 || inputFormat.empty();
+  for (const CompressorInfo& c : compressors()) {
+    if (!all && !compressorAccepts(c, inputFormat)) continue;
+    auto* item = new QTreeWidgetItem(list_, {c.name, inputFormat.empty() ? QString() : tr("measuring...")});
+    item->setData(0, Qt::UserRole, QVariant::fromValue<quint32>(c.fccHandler));
+  }
+
+  auto* qualityRow = new QHBoxLayout;
+  auto* qualityLabel = new QLabel(tr("Compression &quality:"), this);
+  quality_ = new QSlider(Qt::Horizontal, this);
+  quality_->setObjectName("QualitySlider");
+  quality_->setAccessibleName(tr("Compression quality"));
+  quality_->setRange(0, 100);
+  qualityLabel->setBuddy(quality_);
+  qualityValue_ = new QLabel(this);
+  qualityValue_->setObjectName("QualityValue");
+  qualityValue_->setMinimumWidth(qualityValue_->fontMetrics().horizontalAdvance("Default "));
+  qualityRow->addWidget(qualityLabel);
+  qualityRow->addWidget(quality_, 1);
+  qualityRow->addWidget(qualityValue_);
+  layout->addLayout(qualityRow);
+
+  const bool valid = (initial.dwFlags & ICMF_COMPVARS_VALID) != 0;
+  initialQuality_ = valid ? initial.lQ : ICQUALITY_DEFAULT;
+  quality_->setValue(initialQuality_ >= 0 ? std::min<LONG>(initialQuality_, 10000) / 100 : 75);
+  qualityValue_->setText(initialQuality_ >= 0 ? QString::number(quality_->value()) : tr("Default"));
+  connect(quality_, &QSlider::valueChanged, this, [this](int v) {
+    qualityTouched_ = true;
+    qualityValue_->setText(QString::number(v));
+  });
+
+  keyFrames_ = new QSpinBox(this);
+  keyFrames_->setObjectName("KeyFrameEdit");
+  keyFrames_->setAccessibleName(tr("Key frame every"));
+  keyFrames_->setRange(1, 100000);
+  keyFrames_->setValue(valid && initial.lKey > 0 ? initial.lKey : 1);
+  dataRate_ = new QSpinBox(this);
+  dataRate_->setObjectName("DataRateEdit");
+  dataRate_->setAccessibleName(tr("Data rate in kilobytes per second"));
+  dataRate_->setRange(0, 10000000);
+  dataRate_->setSpecialValueText(tr("no limit"));
+  dataRate_->setValue(valid && initial.lDataRate > 0 ? initial.lDataRate : 0);
+  auto addRow = [&](const QString& label, QSpinBox* box, const QString& unit, bool shown) {
+    auto* row = new QHBoxLayout;
+    auto* l = new QLabel(label, this);
+    l->setBuddy(box);
+    row->addWidget(l);
+    row->addWidget(box, 1);
+    row->addWidget(new QLabel(unit, this));
+    layout->addLayout(row);
+    for (int i = 0; i < row->count(); ++i) row->itemAt(i)->widget()->setVisible(shown);
+  };
+  addRow(tr("&Key frame every"), keyFrames_, tr("frames"), (flags & ICMF_CHOOSE_KEYFRAME) != 0);
+  addRow(tr("&Data rate"), dataRate_, tr("kB/sec"), (flags & ICMF_CHOOSE_DATARATE) != 0);
+
+  auto* buttons = new QDialogButtonBox(this);
+  ok_ = buttons->addButton(QDialogButtonBox::Ok);
+  ok_->setObjectName("OkButton");
+  QPushButton* cancel = buttons->addButton(QDialogButtonBox::Cancel);
+  cancel->setObjectName("CancelButton");
+  connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+  connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+  layout->addWidget(buttons);
+
+  connect(list_, &QTreeWidget::currentItemChanged, this, [this] { updateControls(); });
+  connect(list_, &QTreeWidget::itemDoubleClicked, this, [this] { accept(); });
+  // The caller's own valid choice first, then the one made last in this run.
+  if (!(valid && selectHandler(initial.fccHandler)) && !(g_lastChoice && selectHandler(*g_lastChoice)) &&
+      list_->topLevelItemCount() > 0)
+    list_->setCurrentItem(list_->topLevelItem(0));
+  updateControls();
+  resize(460, 400);
+
+  if (!inputFormat.empty() && list_->topLevelItemCount() > 0) startTrials(inputFormat);
+}
+
+CompressorDialog::~CompressorDialog() {
+  if (trials_) {
+    std::lock_guard lock(trials_->mutex);
+    trials_->cancelled = true;
+    trials_->stop = true;
+  }
+}
+
+FOURCC CompressorDialog::selectedHandler() const {
+  const QTreeWidgetItem* item = list_->currentItem();
+  return item ? item->data(0, Qt::UserRole).value<quint32>() : 0;
+}
+
+bool CompressorDialog::selectHandler(FOURCC handler) {
+  const CompressorInfo* wanted = findCompressor(handler);
+  if (!wanted) return false;
+  for (int i = 0; i < list_->topLevelItemCount(); ++i) {
+    QTreeWidgetItem* item = list_->topLevelItem(i);
+    if (item->data(0, Qt::UserRole).value<quint32>() == wanted->fccHandler) {
+      list_->setCurrentItem(item);
+      return true;
+    }
+  }
+  return false;
+}
+
+void CompressorDialog::storeChoice(COMPVARS& pc) const {
+  pc.fccType = ICTYPE_VIDEO;
+  pc.fccHandler = selectedHandler();
+  // An untouched slider keeps the caller's value, so ICQUALITY_DEFAULT
+  // still means "the compressor's own default".
+  pc.lQ = qualityTouched_ ? LONG(quality_->value()) * 100 : initialQuality_;
+  pc.lKey = keyFrames_->value();
+  pc.lDataRate = dataRate_->value();
+  pc.dwFlags |= ICMF_COMPVARS_VALID;
+}
+
+void CompressorDialog::updateControls() {
+  const CompressorInfo* c = findCompressor(selectedHandler());
+  ok_->setEnabled(c != nullptr);
+  quality_->setEnabled(c && c->usesQuality);
+  dataRate_->setEnabled(c && c->usesDataRate);
+  // Intra-only and pass-through compressors make every frame a key frame.
+  keyFrames_->setEnabled(c && !c->lossless);
+}
+
+void CompressorDialog::showRate(int row, double fps) {
+  if (QTreeWidgetItem* item = list_->topLevelItem(row)) item->setText(1, rateText(fps));
+  ++measured_;
+}
+
+void CompressorDialog::startTrials(std::span<const std::uint8_t> inputFormat) {
+  trials_ = std::make_shared<TrialState>();
+  trials_->dialog = this;
+  std::vector<std::pair<int, FOURCC>> order;
+  std::vector<std::pair<int, FOURCC>> slow;
+  for (int i = 0; i < list_->topLevelItemCount(); ++i) {
+    const FOURCC f = list_->topLevelItem(i)->data(0, Qt::UserRole).value<quint32>();
+    const CompressorInfo* c = findCompressor(f);
+    (c && slowTrial(*c) ? slow : order).emplace_back(i, f);
+  }
+  order.insert(order.end(), slow.begin(), slow.end());
+  auto done = std::make_shared<std::atomic<bool>>(false);
+  std::thread worker([state = trials_, done, order, format = std::vector<std::uint8_t>(inputFormat.begin(),
+                                                                                         inputFormat.end())] {
+    for (const auto& [row, handler] : order) {
+      if (state->stop) break;
+      const double fps = trialEncodeRate(handler, format, 0.25, 8, &state->stop);
+      std::lock_guard lock(state->mutex);
+      if (state->cancelled) break;
+      CompressorDialog* d = state->dialog;
+      QMetaObject::invokeMethod(d, [d, row = row, fps] { d->showRate(row, fps); }, Qt::QueuedConnection);
+    }
+    *done = true;
+  });
+  trialThreads().add(std::move(worker), std::move(done));
+}
+
+BOOL ICCompressorChoose(void* hwnd, UINT uiFlags, const void* pvIn, const void* lpData, COMPVARS* pc,
+                        const char* lpszTitle) {
+  (void)hwnd;
+  (void)lpData;
+  if (!pc || pc->cbSize != COMPVARS_CBSIZE) return false;
+  std::span<const std::uint8_t> format;
+  if (pvIn) {
+    // The header says how long it is; a colour table follows at 8 bits.
+    const auto* bytes = static_cast<const std::uint8_t*>(pvIn);
+    BITMAPINFOHEADER bi;
+    std::memcpy(&bi, bytes, sizeof bi);
+    if (bi.biSize < sizeof bi || bi.biSize > 4096) return false;
+    std::size_t size = bi.biSize;
+    if (bi.biBitCount <= 8) size += 4 * std::size_t(bi.biClrUsed ? std::min<DWORD>(bi.biClrUsed, 256) : 1u << bi.biBitCount);
+    else if (bi.biCompression == gdi::BI_BITFIELDS && bi.biSize == 40) size += 12;
+    format = {bytes, size};
+  }
+  CompressorDialog dialog(QString::fromLocal8Bit(lpszTitle ? lpszTitle : ""), uiFlags, format, *pc);
+  if (g_testChoice) {
+    const FOURCC wanted = *g_testChoice;
+    QTimer::singleShot(0, &dialog, [&dialog, wanted] {
+      if (wanted != 0 && dialog.selectHandler(wanted)) dialog.accept();
+      else dialog.reject();
+    });
+  }
+  if (dialog.exec() != QDialog::Accepted || dialog.selectedHandler() == 0) return false;
+  dialog.storeChoice(*pc);
+  g_lastChoice = pc->fccHandler;
+  return true;
+}
+
+}  // namespace vfw

@@ -1,0 +1,75 @@
+#pragma once
+// The compressor-choice dialog behind ICCompressorChoose.
+//
+// Widgets, by objectName (for tests and screen readers):
+//   "CompressorDialog"  the dialog itself, titled with the caller's title
+//   "CompressorList"    a two-column list: compressor name, frames per second
+//                       at the caller's frame size; each item carries the
+//                       handler FOURCC in Qt::UserRole
+//   "QualitySlider"     0..100 shown, times 100 stored in COMPVARS::lQ
+//   "KeyFrameEdit"      key frame every n frames (ICMF_CHOOSE_KEYFRAME)
+//   "DataRateEdit"      kB/sec, 0 = no limit (ICMF_CHOOSE_DATARATE)
+//   "OkButton", "CancelButton"
+//
+// Driving it from a test: either answer the real modal dialog with
+// testsupport::ModalWatcher (find the widgets above, click "OkButton"), or
+// call setCompressorChoiceForTesting(fourcc) before the code under test
+// calls ICCompressorChoose: the real dialog is then built, shown, the
+// compressor selected and OK pressed by the dialog's own event loop (0
+// presses Cancel; a compressor that is not offered for the format also
+// cancels, as a person could not pick it either).
+#include <QDialog>
+#include <atomic>
+#include <memory>
+#include <optional>
+#include <span>
+#include <vector>
+
+#include "platform/vfw/vfw.h"
+
+class QLabel;
+class QSlider;
+class QSpinBox;
+class QTreeWidget;
+class QPushButton;
+
+namespace vfw {
+
+// nullopt (the default): a person answers the dialog.
+void setCompressorChoiceForTesting(std::optional<FOURCC> handler);
+// Forgets the choice remembered from earlier dialogs of this run.
+void forgetLastCompressorChoice();
+
+class CompressorDialog : public QDialog {
+  Q_OBJECT
+ public:
+  CompressorDialog(const QString& title, UINT flags, std::span<const std::uint8_t> inputFormat,
+                   const COMPVARS& initial, QWidget* parent = nullptr);
+  ~CompressorDialog() override;
+
+  FOURCC selectedHandler() const;  // 0 if nothing is selected
+  bool selectHandler(FOURCC handler);
+  // Fills the fields a confirmed choice sets; leaves the others alone.
+  void storeChoice(COMPVARS& pc) const;
+  // Rows whose frames-per-second figure has arrived.
+  int measuredRows() const { return measured_; }
+
+ private:
+  struct TrialState;
+  void startTrials(std::span<const std::uint8_t> inputFormat);
+  void showRate(int row, double fps);
+  void updateControls();
+
+  QTreeWidget* list_ = nullptr;
+  QSlider* quality_ = nullptr;
+  QLabel* qualityValue_ = nullptr;
+  QSpinBox* keyFrames_ = nullptr;
+  QSpinBox* dataRate_ = nullptr;
+  QPushButton* ok_ = nullptr;
+  bool qualityTouched_ = false;
+  LONG initialQuality_ = ICQUALITY_DEFAULT;
+  int measured_ = 0;
+  std::shared_ptr<TrialState> trials_;
+};
+
+}  // namespace vfw
