@@ -1,0 +1,70 @@
+// A separate process that writes an AVI file through the library, for the
+// tests that kill a writer or run it under a file size limit.
+//   avi_helper FILE FRAMES WIDTH HEIGHT SLEEP_MS [RIFF_LIMIT]
+// Prints "wrote N MS" after each frame (MS since start) and, when a write
+// fails, "failed N HR" before releasing; exits 0, or 3 after a failure.
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <thread>
+
+#include "platform/vfw/avitesting.h"
+#include "platform/vfw/vfw.h"
+#include "vfw/pattern.h"
+
+using namespace vfw;
+
+int main(int argc, char** argv) {
+  if (argc < 6) return 2;
+  const char* file = argv[1];
+  const int frames = std::atoi(argv[2]), w = std::atoi(argv[3]), h = std::atoi(argv[4]), sleepMs = std::atoi(argv[5]);
+  if (argc > 6) testing::setRiffSizeLimit(std::strtoull(argv[6], nullptr, 10));
+  const auto t0 = std::chrono::steady_clock::now();
+
+  AVIFileInit();
+  PAVIFILE f = nullptr;
+  if (AVIFileOpenA(&f, file, OF_WRITE | OF_CREATE, nullptr) != AVIERR_OK) return 4;
+  AVISTREAMINFO si{};
+  si.fccType = streamtypeVIDEO;
+  si.fccHandler = comptypeDIB;
+  si.dwScale = 1;
+  si.dwRate = 10;
+  si.dwSuggestedBufferSize = DWORD(w * h * 4);
+  si.rcFrame = {0, 0, w, h};
+  PAVISTREAM raw = nullptr, comp = nullptr;
+  if (AVIFileCreateStreamA(f, &raw, &si) != AVIERR_OK) return 5;
+  AVICOMPRESSOPTIONS o{};
+  o.fccType = ICTYPE_VIDEO;
+  o.fccHandler = comptypeDIB;
+  o.dwFlags = AVICOMPRESSF_VALID;
+  if (AVIMakeCompressedStream(&comp, raw, &o, nullptr) != AVIERR_OK) return 6;
+  BITMAPINFOHEADER bi{};
+  bi.biSize = 40;
+  bi.biWidth = w;
+  bi.biHeight = h;
+  bi.biPlanes = 1;
+  bi.biBitCount = 32;
+  bi.biSizeImage = DWORD(w * h * 4);
+  if (AVIStreamSetFormat(comp, 0, &bi, 40) != AVIERR_OK) return 7;
+
+  int rc = 0;
+  for (int i = 0; i < frames; ++i) {
+    const auto bits = avitest::patternFrame32(w, h, i);
+    const HRESULT hr = AVIStreamWrite(comp, i, 1, bits.data(), LONG(bits.size()), AVIIF_KEYFRAME, nullptr, nullptr);
+    const long ms = long(std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0).count());
+    if (hr != AVIERR_OK) {
+      std::printf("failed %d %d\n", i, int(hr));
+      std::fflush(stdout);
+      rc = 3;
+      break;
+    }
+    std::printf("wrote %d %ld\n", i, ms);
+    std::fflush(stdout);
+    if (sleepMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(sleepMs));
+  }
+  AVIStreamRelease(raw);
+  AVIStreamRelease(comp);
+  AVIFileRelease(f);
+  AVIFileExit();
+  return rc;
+}
