@@ -133,6 +133,7 @@ TEST_F(AviWriter, RecordsEveryDepthAndClosesCompletely) {
     }
     ASSERT_TRUE(st.opened);
     chosen = *st.compressorVars;
+    EXPECT_EQ(chosen.cbSize, 64);
     EXPECT_EQ(st.compressOptions->cbFormat, 4u);
     EXPECT_EQ(st.compressOptions->dwFlags, 14u);
     EXPECT_EQ(st.compressOptions->lpFormat, st.frameHeader.data());

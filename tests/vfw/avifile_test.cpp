@@ -261,6 +261,8 @@ TEST_F(AviFileTest, OpenDmlFileOfSeveralRiffsReadsInFull) {
     const std::uint64_t ix = u64(b, at);
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(b.data() + ix), 4), "ix00");
     EXPECT_EQ(u32(b, at + 8), u32(b, ix + 4) + 8);
+    EXPECT_EQ(u32(b, ix + 4), 24 + 8 * u32(b, ix + 8 + 4));  // 8-byte entries
+    EXPECT_EQ(u16(b, ix + 8), 2);                            // longs per entry
     indexed += u32(b, at + 12);
     // Each standard index entry points at the data of a key frame chunk.
     const std::uint64_t base = u64(b, ix + 8 + 12);

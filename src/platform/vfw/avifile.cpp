@@ -66,7 +66,6 @@ constexpr std::uint32_t kStrhPos = 100;  // chunk header; data 8 bytes later
 constexpr std::uint32_t kStrfPos = 164;
 
 constexpr DWORD AVIF_HASINDEX = 0x10;
-constexpr DWORD AVIF_TRUSTCKTYPE = 0x800;
 
 std::atomic<int> g_initCount{0};
 std::atomic<std::uint64_t> g_riffLimit{kDefaultRiffLimit};
@@ -280,7 +279,9 @@ class AviFile {
     o.u32(scale ? std::uint32_t(std::min<std::uint64_t>(std::uint64_t(suggestedBuffer()) * rate / scale, 0xffffffffu))
                 : 0);
     o.u32(0);
-    o.u32(AVIF_HASINDEX | AVIF_TRUSTCKTYPE);
+    // Not AVIF_TRUSTCKTYPE: compressed key frames are '00dc' chunks, which
+    // readers trusting the chunk type would take for delta frames.
+    o.u32(AVIF_HASINDEX);
     o.u32(inFirstRiff() ? std::uint32_t(frames_) : firstRiffFrames_);
     o.u32(0);
     o.u32(haveStream_ ? 1 : 0);
@@ -530,6 +531,7 @@ class AviFile {
     }
     putU32(v, std::uint32_t(pos_ - riffPos_ - 8));
     if (!writeAt(fd_, riffPos_ + 4, v)) return false;
+    riffOpen_ = false;
     return writeAt(fd_, indxPos_, indx().b) && writeAt(fd_, odmlPos_, odml().b) &&
            writeAt(fd_, kAvihPos + 8, avih().b) && writeAt(fd_, kStrhPos + 8, strh().b);
   }
@@ -546,6 +548,7 @@ class AviFile {
     riffPos_ = pos_;
     moviPos_ = pos_ + 12;
     pos_ += o.b.size();
+    riffOpen_ = true;
     return true;
   }
 
@@ -571,11 +574,14 @@ class AviFile {
         }
       }
       // In the first RIFF the movi list ends before idx1, which follows it.
-      std::uint8_t v[4];
-      putU32(v, std::uint32_t((inFirstRiff() ? end : pos_) - moviPos_ - 8));
-      writeAt(fd_, moviPos_ + 4, v);
-      putU32(v, std::uint32_t(pos_ - riffPos_ - 8));
-      writeAt(fd_, riffPos_ + 4, v);
+      // A RIFF closed already (a failed start of the next) keeps its sizes.
+      if (riffOpen_) {
+        std::uint8_t v[4];
+        putU32(v, std::uint32_t((inFirstRiff() ? end : pos_) - moviPos_ - 8));
+        writeAt(fd_, moviPos_ + 4, v);
+        putU32(v, std::uint32_t(pos_ - riffPos_ - 8));
+        writeAt(fd_, riffPos_ + 4, v);
+      }
       writeAt(fd_, kAvihPos + 8, avih().b);
       if (haveStream_) writeAt(fd_, kStrhPos + 8, strh().b);
       if (!superIndex_.empty()) {
@@ -602,6 +608,7 @@ class AviFile {
   FOURCC chunkId_ = tag("00db");
   bool headerWritten_ = false;
   bool failed_ = false;
+  bool riffOpen_ = true;
 
   std::uint64_t pos_ = 0;      // end of the last whole chunk
   std::uint64_t riffPos_ = 0;  // header of the open RIFF
