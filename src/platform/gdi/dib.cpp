@@ -252,6 +252,20 @@ int GetDIBits(const Bitmap& bmp, unsigned start, unsigned lines, std::span<std::
         continue;
       }
       std::memset(out, 0, stride);
+      if (src == PixelFormat::Rgb565 && bpp == 16 && dstMasks == kMasks555) {
+        // A depth-16 display frame delivered as 5-5-5: drop green's lowest bit.
+        for (int x = 0; x < width; ++x) {
+          const unsigned v = unsigned(in[2 * x]) | unsigned(in[2 * x + 1]) << 8;
+          const unsigned o = ((v >> 1) & 0x7fe0u) | (v & 0x1fu);
+          out[2 * x] = std::uint8_t(o);
+          out[2 * x + 1] = std::uint8_t(o >> 8);
+        }
+        continue;
+      }
+      if (src == PixelFormat::Rgb32 && bpp == 24) {
+        for (int x = 0; x < width; ++x) std::memcpy(out + 3 * x, in + 4 * x, 3);
+        continue;
+      }
       for (int x = 0; x < width; ++x) {
         if (bpp <= 8) {
           const unsigned v = keepIndices ? readIndex(in, x, srcBpp) : nearest(table, readPixel(bmp, in, x, srcMasks));
