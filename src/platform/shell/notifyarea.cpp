@@ -92,11 +92,18 @@ class QtNotifyArea final : public NotifyArea {
   }
 
   std::map<Key, Entry> icons_;
+
+ public:
+  QRect geometry(HWND hWnd, UINT id) const {
+    const auto it = icons_.find(Key{std::uint32_t(hWnd), id});
+    if (it == icons_.end() || !it->second.tray->isVisible()) return {};
+    return it->second.tray->geometry();
+  }
 };
 
 NotifyArea* g_area = nullptr;
 
-NotifyArea& realArea() {
+QtNotifyArea& realArea() {
   // Lives until the end of the process, so icons still shown at exit go
   // when the application object takes the tray connection down.
   static QtNotifyArea* area = new QtNotifyArea;
@@ -104,6 +111,10 @@ NotifyArea& realArea() {
 }
 
 }  // namespace
+
+QRect notifyIconGeometry(HWND hWnd, UINT uID) {
+  return realArea().geometry(hWnd, uID);
+}
 
 NotifyArea* setNotifyArea(NotifyArea* area) { return std::exchange(g_area, area); }
 

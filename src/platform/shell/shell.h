@@ -4,6 +4,7 @@
 // Shell_NotifyIconA keeps icons in the notification area through
 // QSystemTrayIcon, and a small message-window table stands in for
 // RegisterWindowMessageA, PostMessageA and DefWindowProcA.
+#include <QRect>
 #include <QString>
 #include <cstdint>
 #include <functional>
@@ -135,6 +136,10 @@ NotifyArea* setNotifyArea(NotifyArea* area);
 // is not 88 is refused. Mouse actions on an added icon reach hWnd as the
 // callback message with uID in wParam and the mouse message in lParam.
 BOOL Shell_NotifyIconA(DWORD message, NOTIFYICONDATA* data);
+
+// Where the real notification area shows the icon of (hWnd, uID), in
+// screen coordinates; empty when it shows none (no such icon, no tray host).
+QRect notifyIconGeometry(HWND hWnd, UINT uID);
 
 // How the real notification area turns a Qt activation into mouse
 // messages. On X11 Qt reports a left click as Trigger and the second click
