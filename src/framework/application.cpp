@@ -12,7 +12,8 @@ int g_handled = 0;
 
 Application::Application(int& argc, char** argv) : QApplication(argc, argv) {
   setApplicationName(QStringLiteral("kestrel"));
-  setApplicationDisplayName(title());
+  // No display name: Qt would append it to every caption ("Kestrel 2.5 —
+  // Kestrel"), and each window's caption is exactly what it says.
   // The main window ends the program when it closes (see TForm1); hidden
   // secondary windows must not end it by being the last one closed.
   setQuitOnLastWindowClosed(false);

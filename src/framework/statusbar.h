@@ -11,6 +11,9 @@ class StatusBar : public QStatusBar {
   StatusBar(QWidget* parent, const QString& name) : QStatusBar(parent), label_(new QLabel(this)) {
     setObjectName(name);
     label_->setObjectName(name + QStringLiteral("Text"));
+    // An empty line keeps its height, so the window does not jump when
+    // the first text arrives.
+    label_->setMinimumHeight(label_->fontMetrics().height() + 4);
     addWidget(label_, 1);
   }
   QString SimpleText() const { return label_->text(); }
