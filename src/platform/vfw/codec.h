@@ -35,7 +35,7 @@ struct EncoderOptions {
   LONG keyFrameEvery = 0;            // frames; 0 or 1 = every frame
   LONG kilobytesPerSecond = 0;       // 0 = no data-rate target
   int framesPerSecond = 0;           // for rate control; 0 = unknown
-  int threads = 1;                   // encoder threads; 0 = as many as libavcodec likes
+  int threads = -1;  // -1: the compressor's own default (measured, see codec.cpp); 0: libavcodec's choice; n: n
 };
 
 class Encoder {

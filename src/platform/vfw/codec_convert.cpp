@@ -99,6 +99,7 @@ Converter::Converter(const InputFormat& in, AVPixelFormat out, Backend backend) 
   else if (yuv && in.pixFmt == AV_PIX_FMT_BGR0 && out == AV_PIX_FMT_YUV420P) path_ = Path::Yuv420;
   else if (yuv && in.pixFmt == AV_PIX_FMT_BGR0 && out == AV_PIX_FMT_YUVJ420P) path_ = Path::J420;
   else if (yuv && in.pixFmt == AV_PIX_FMT_BGR0 && out == AV_PIX_FMT_RGB24) path_ = Path::Raw24;
+  else if (yuv && in.pixFmt == AV_PIX_FMT_BGR0 && out == AV_PIX_FMT_GBRP) path_ = Path::Gbrp;
   else if (yuv && in.pixFmt == AV_PIX_FMT_BGR24 && out == AV_PIX_FMT_BGR0) path_ = Path::Rgb24ToBgr0;
   else path_ = Path::Sws;
   if (path_ == Path::Sws) {
@@ -142,12 +143,18 @@ bool Converter::convert(const std::uint8_t* bits, AVFrame* dst) {
                                 dst->data[2], dst->linesize[2], w, yuvHeight) == 0;
     case Path::Raw24:
       return libyuv::ARGBToRAW(bits, stride, dst->data[0], dst->linesize[0], w, yuvHeight) == 0;
+    case Path::Gbrp:
+      // ffmpeg's planar RGB keeps G, B, R in planes 0, 1, 2.
+      libyuv::SplitARGBPlane(bits, stride, dst->data[2], dst->linesize[2], dst->data[0], dst->linesize[0],
+                             dst->data[1], dst->linesize[1], nullptr, 0, w, yuvHeight);
+      return true;
     case Path::Rgb24ToBgr0:
       return libyuv::RGB24ToARGB(bits, stride, dst->data[0], dst->linesize[0], w, yuvHeight) == 0;
 #else
     case Path::Yuv420:
     case Path::J420:
     case Path::Raw24:
+    case Path::Gbrp:
     case Path::Rgb24ToBgr0:
       return false;
 #endif

@@ -59,7 +59,7 @@ class Converter {
   bool convert(const std::uint8_t* bits, AVFrame* dst);
 
  private:
-  enum class Path { Copy, Yuv420, J420, Raw24, Rgb24ToBgr0, Sws };
+  enum class Path { Copy, Yuv420, J420, Raw24, Gbrp, Rgb24ToBgr0, Sws };
   InputFormat in_;
   AVPixelFormat out_;
   Path path_ = Path::Sws;
