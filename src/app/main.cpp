@@ -1,5 +1,6 @@
 #include "app/main.h"
 
+#include <algorithm>
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
@@ -69,6 +70,9 @@ TForm1::TForm1(QWidget* parent)
   createToolBar();
   createBuilderPanel();
   createComponents();
+  // Wide enough for the whole toolbar: a narrower window would fold "Exit"
+  // into an overflow arrow.
+  resize(std::max(width(), ToolBar1->sizeHint().width() + 8), height());
   FormCreate();
 }
 
