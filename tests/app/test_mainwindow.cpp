@@ -8,6 +8,7 @@
 #include "app/preview.h"
 #include "app/unit9.h"
 #include "components/myregistry.h"
+#include <QVariant>
 #include "components/trayicon.h"
 #include "framework/image.h"
 #include "framework/statusbar.h"
@@ -206,7 +207,9 @@ TEST_F(MainWindowTest, ComponentsAtCreation) {
   EXPECT_EQ(Form1->TrayIcon1->objectName(), QStringLiteral("TrayIcon1"));
   EXPECT_EQ(Form1->TrayIcon2->objectName(), QStringLiteral("TrayIcon2"));
 
-  EXPECT_TRUE(Form1->MyRegistry1->SaveToINI());
-  EXPECT_EQ(Form1->MyRegistry1->INIFile(), QStringLiteral("kestrel.ini"));
-  EXPECT_FALSE(Form1->MyRegistry1->CanCreate());
+  // Through the component's published properties, as a form designer sets them.
+  const QObject* store = Form1->MyRegistry1;
+  EXPECT_EQ(store->property("SaveToINI"), QVariant(true));
+  EXPECT_EQ(store->property("INIFile"), QVariant(QStringLiteral("kestrel.ini")));
+  EXPECT_EQ(store->property("CanCreate"), QVariant(false));
 }
