@@ -151,7 +151,8 @@ TEST_F(AviWriter, RecordsEveryDepthAndClosesCompletely) {
     EXPECT_EQ(p.rateNum, 4);
     EXPECT_EQ(p.rateDen, 1);
     const auto b = avitest::readFile(path);
-    const auto* strh = avitest::find(avitest::chunks(b), "strh");
+    const auto cs = avitest::chunks(b);
+    const auto* strh = avitest::find(cs, "strh");
     ASSERT_TRUE(strh);
     const std::uint64_t s = strh->pos + 8;
     EXPECT_EQ(avitest::u32(b, s), streamtypeVIDEO);

@@ -334,7 +334,8 @@ TEST_F(AviFileTest, FormatRulesAndFramePositions) {
             0);
   EXPECT_EQ(out, "0," + std::to_string(w * h * 4) + "\n3," + std::to_string(w * h * 4) + "\n");
   const auto b = readFile(path);
-  const Chunk* strh = find(chunks(b), "strh");
+  const auto cs = chunks(b);
+  const Chunk* strh = find(cs, "strh");
   ASSERT_TRUE(strh);
   EXPECT_EQ(u32(b, strh->pos + 8 + 32), 4u);
 }
@@ -422,7 +423,8 @@ TEST_F(AviFileTest, FileReleasedBeforeAnyFrameIsWellFormed) {
   EXPECT_EQ(p.width, 40);
   const auto b = readFile(path);
   EXPECT_EQ(u32(b, 4), b.size() - 8);
-  EXPECT_TRUE(find(chunks(b), "idx1"));
+  const auto cs = chunks(b);
+  EXPECT_TRUE(find(cs, "idx1"));
 
   const std::string bare = dir.file("bare.avi");
   ASSERT_EQ(AVIFileOpenA(&f, bare.c_str(), OF_WRITE | OF_CREATE, nullptr), AVIERR_OK);

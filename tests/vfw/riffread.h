@@ -68,6 +68,9 @@ inline const Chunk* find(const std::vector<Chunk>& cs, const std::string& id) {
   return nullptr;
 }
 
+// The chunks must outlive the pointer.
+const Chunk* find(std::vector<Chunk>&& cs, const std::string& id) = delete;
+
 inline int count(const std::vector<Chunk>& cs, const std::string& id) {
   int n = 0;
   for (const auto& c : cs) n += c.id == id;
