@@ -1,18 +1,47 @@
 // Kestrel's entry: create the windows hidden, show the main window, put the
 // icon in the notification area and run the message loop.
+#include <xcb/xcb.h>
+
 #include <QIcon>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "app/forms.h"
 #include "app/main.h"
 #include "components/trayicon.h"
 #include "framework/application.h"
 
+namespace {
+
+const char* env(const char* name) {
+  const char* v = std::getenv(name);
+  return v && *v ? v : nullptr;
+}
+
+// Qt meets an X server it cannot reach with an abort and a page of text;
+// a person needs one line saying what is wrong.
+bool xServerReachable(const char* display) {
+  int screen = 0;
+  xcb_connection_t* c = xcb_connect(display, &screen);
+  const bool ok = c && !xcb_connection_has_error(c);
+  if (c) xcb_disconnect(c);
+  return ok;
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
-  const bool haveDisplay = std::getenv("DISPLAY") || std::getenv("WAYLAND_DISPLAY") || std::getenv("QT_QPA_PLATFORM");
-  if (!haveDisplay) {
+  const char* display = env("DISPLAY");
+  const char* platform = env("QT_QPA_PLATFORM");
+  if (!display && !env("WAYLAND_DISPLAY") && !platform) {
     std::fprintf(stderr, "kestrel: no graphical display found (DISPLAY is not set); start it from a desktop session.\n");
+    return 1;
+  }
+  const bool onX = !platform || std::strncmp(platform, "xcb", 3) == 0;
+  if (onX && display && !env("WAYLAND_DISPLAY") && !xServerReachable(display)) {
+    std::fprintf(stderr, "kestrel: cannot open the display %s; is the X server running and may this user use it?\n",
+                 display);
     return 1;
   }
   forms::Application app(argc, argv);

@@ -90,6 +90,15 @@ class NoDisplay(unittest.TestCase):
         self.assertIn("display", lines[0].lower())
         self.assertEqual(r.stdout, "")
 
+    def test_unreachable_x_server_is_one_line_too(self):
+        env = {k: v for k, v in os.environ.items() if k not in ("WAYLAND_DISPLAY", "QT_QPA_PLATFORM")}
+        env["DISPLAY"] = ":4711"  # no server there
+        r = subprocess.run([BIN], env=env, capture_output=True, text=True, timeout=20)
+        self.assertEqual(r.returncode, 1, r.stderr)
+        lines = [l for l in r.stderr.splitlines() if l.strip()]
+        self.assertEqual(len(lines), 1, r.stderr)
+        self.assertIn(":4711", lines[0])
+
 
 @unittest.skipUnless(os.environ.get("DISPLAY"), "needs an X server (run under scripts/xsession.sh)")
 class HideAndRestore(unittest.TestCase):
