@@ -461,6 +461,9 @@ HRESULT createEncoder(FOURCC fccHandler, std::span<const std::uint8_t> inputForm
     out = std::move(raw);
     return AVIERR_OK;
   }
+  // libx264 refuses odd sides itself, but leaks its settings when it does;
+  // refusing here first keeps an offered-or-not check free of leaks.
+  if (entry->family == Family::H264 && (in->width % 2 != 0 || in->height % 2 != 0)) return AVIERR_UNSUPPORTED;
   auto enc = std::make_unique<LavcEncoder>(*entry, *in, options);
   if (const HRESULT hr = enc->open(); hr != AVIERR_OK) return hr;
   out = std::move(enc);
