@@ -269,9 +269,9 @@ void TForm1::createComponents() {
 
   MyRegistry1 = new TMyRegistry(this);
   MyRegistry1->setObjectName(QStringLiteral("MyRegistry1"));
-  MyRegistry1->SaveToINI = true;
-  MyRegistry1->INIFile = QStringLiteral("kestrel.ini");
-  MyRegistry1->CanCreate = false;
+  MyRegistry1->setSaveToINI(true);
+  MyRegistry1->setINIFile(QStringLiteral("kestrel.ini"));
+  MyRegistry1->setCanCreate(false);
 }
 
 void TForm1::FormCreate() {

@@ -4,6 +4,12 @@
 #include <QRadioButton>
 #include <QVBoxLayout>
 
+#include "app/forms.h"
+#include "app/main.h"
+#include "framework/dialogs.h"
+#include "framework/timer.h"
+#include "target/unit8.h"
+
 TForm5::TForm5(QWidget* parent) : QWidget(parent, Qt::Tool) {
   setObjectName(QStringLiteral("Form5"));
   setWindowTitle(QStringLiteral("Keep Preview ?"));
@@ -27,7 +33,25 @@ TForm5::TForm5(QWidget* parent) : QWidget(parent, Qt::Tool) {
   connect(Button1, &QPushButton::clicked, this, [this] { Button1Click(); });
 }
 
-// The answers arrive with the preferences.
-void TForm5::Button2Click() {}
-void TForm5::Button3Click() {}
-void TForm5::Button1Click() {}
+void TForm5::Button2Click() {
+  if (RadioButton2->isChecked()) {
+    Form1->getpic->setEnabled(false);
+    Form8->hide();
+  } else {
+    // "Keep Preview" means what it says: by now Stop or Cancel may have
+    // stopped the grab, so it runs again.
+    Form1->getpic->setEnabled(true);
+  }
+  hide();
+  Form1->show();
+}
+
+void TForm5::Button3Click() {
+  hide();
+  Form1->getpic->setEnabled(false);
+  Form1->show();
+}
+
+void TForm5::Button1Click() {
+  forms::ShowMessage(QStringLiteral("If you wish to keep the image updating, while not recording then Keep Preview."));
+}

@@ -1,5 +1,6 @@
 #pragma once
-// The options dialog.
+// The options dialog: the three stored options, the frame-rate button and a
+// hint line that explains the option under the mouse.
 #include <QWidget>
 
 class QCheckBox;
@@ -26,4 +27,11 @@ class TForm9 : public QWidget {
   void Button1Click();
   void Button2Click();
   void Button3Click();
+  void CheckBox1MouseMove();
+  void GroupBox1MouseMove();
+  void FormMouseMove();
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+  void mouseMoveEvent(QMouseEvent* event) override;
 };

@@ -3,7 +3,8 @@
 // Built with clang and libFuzzer when configured with -DKESTREL_FUZZ=ON:
 //   CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DKESTREL_FUZZ=ON
 //   cmake --build build-fuzz --target ini_fuzz
-//   build-fuzz/tests/profile/ini_fuzz -max_total_time=300 build-fuzz/ini-corpus
+//   mkdir -p /tmp/ini-corpus
+//   build-fuzz/tests/fuzz/ini_fuzz -max_total_time=300 /tmp/ini-corpus tests/fuzz/corpus/ini_fuzz
 // Every build also has ini_fuzz_replay, a CTest that feeds the same entry
 // point its seeds and deterministic mutations of them.
 //

@@ -1,0 +1,174 @@
+#!/usr/bin/env python3
+"""Whole-program test of the preferences, driven through the accessibility
+interface the way a screen reader would: an empty settings directory, tick
+"Final Preview" in Options > Setup, leave by the toolbar's "Exit", check the
+file, start again and find the box ticked; then untick it, leave by the
+menu's "Exit" and find the file unchanged.
+
+Run: bash scripts/xsession.sh ctest --test-dir BUILD -R prefs_e2e --output-on-failure
+"""
+import os
+import subprocess
+import sys
+import tempfile
+import time
+
+import pyatspi
+
+BIN = os.environ.get("KESTREL_BIN", "build/kestrel")
+TMP = os.environ.get("KESTREL_TEST_TMP", "/tmp")
+KEYS = ["stretch", "nonstrech", "single", "avi", "on1", "off1", "ask1", "keep1", "on2", "off2", "framerate"]
+
+
+def fail(msg):
+    print("FAIL:", msg)
+    sys.exit(1)
+
+
+def wait_for(pred, timeout, what):
+    end = time.monotonic() + timeout
+    while time.monotonic() < end:
+        try:
+            v = pred()
+        except Exception:  # the tree changes under us while windows appear
+            v = None
+        if v:
+            return v
+        time.sleep(0.1)
+    fail("timed out waiting for " + what)
+
+
+def find(node, role, name, depth=0):
+    """Depth-first search for an accessible of a role and name."""
+    if node is None or depth > 40:
+        return None
+    try:
+        if node.getRoleName() == role and node.name == name:
+            return node
+        for i in range(node.childCount):
+            hit = find(node.getChildAtIndex(i), role, name, depth + 1)
+            if hit is not None:
+                return hit
+    except Exception:
+        return None
+    return None
+
+
+def app_of(pid):
+    desktop = pyatspi.Registry.getDesktop(0)
+    for i in range(desktop.childCount):
+        a = desktop.getChildAtIndex(i)
+        try:
+            if a is not None and a.get_process_id() == pid:
+                return a
+        except Exception:
+            pass
+    return None
+
+
+def act(node, preferred=None):
+    action = node.queryAction()
+    names = [action.getName(i) for i in range(action.nActions)]
+    index = names.index(preferred) if preferred in names else 0
+    action.doAction(index)
+
+
+def checked(node):
+    return node.getState().contains(pyatspi.STATE_CHECKED)
+
+
+def read_setup(path):
+    with open(path, "r", encoding="utf-8") as f:
+        lines = [l.rstrip("\r\n") for l in f if l.strip()]
+    if not lines or lines[0] != "[setup]":
+        fail("unexpected settings file: %r" % lines)
+    return dict(l.split("=", 1) for l in lines[1:])
+
+
+class Kestrel:
+    def __init__(self, config):
+        env = dict(os.environ)
+        env["XDG_CONFIG_HOME"] = config
+        env["QT_LINUX_ACCESSIBILITY_ALWAYS_ON"] = "1"
+        env["QT_ACCESSIBILITY"] = "1"
+        self.proc = subprocess.Popen([BIN], env=env)
+        self.app = wait_for(lambda: app_of(self.proc.pid), 30, "the program on the accessibility bus")
+        self.main = wait_for(lambda: find(self.app, "frame", "Kestrel 2.5"), 15, "the main window")
+        # The preferences load on the first tick of a 100 ms timer.
+        time.sleep(1.0)
+
+    def open_options(self):
+        setup = wait_for(lambda: find(self.main, "menu item", "Setup"), 10, 'the menu item "Setup"')
+        act(setup, "Press")
+        box = wait_for(lambda: self.final_preview_box(showing=True), 10, "the options dialog")
+        return box
+
+    def final_preview_box(self, showing=False):
+        box = find(self.app, "check box", "Final Preview")
+        if box is not None and showing and not box.getState().contains(pyatspi.STATE_SHOWING):
+            return None
+        return box
+
+    def press(self, caption):
+        button = wait_for(lambda: find(self.main, "push button", caption), 10, 'the button "%s"' % caption)
+        act(button, "Press")
+
+    def wait_exit(self):
+        try:
+            return self.proc.wait(timeout=20)
+        except subprocess.TimeoutExpired:
+            self.proc.kill()
+            fail("the program did not end")
+
+    def kill(self):
+        if self.proc.poll() is None:
+            self.proc.kill()
+            self.proc.wait()
+
+
+def main():
+    os.makedirs(TMP, exist_ok=True)
+    config = tempfile.mkdtemp(prefix="prefs-e2e-", dir=TMP)
+    ini = os.path.join(config, "kestrel", "kestrel.ini")
+    k = None
+    try:
+        # First start: no file. Tick "Final Preview", leave by the toolbar.
+        k = Kestrel(config)
+        box = k.open_options()
+        if checked(box):
+            fail('"Final Preview" ticked on a first start')
+        act(box)
+        wait_for(lambda: checked(k.final_preview_box()), 5, '"Final Preview" to be ticked')
+        k.press("Exit")
+        rc = k.wait_exit()
+        if rc != 0:
+            fail("exit code %d" % rc)
+        values = read_setup(ini)
+        if list(values) != KEYS:
+            fail("keys %r" % list(values))
+        expected = {"stretch": "0", "nonstrech": "1", "single": "0", "avi": "1", "on1": "1", "off1": "0",
+                    "ask1": "1", "keep1": "0", "on2": "1", "off2": "0", "framerate": "2"}
+        if values != expected:
+            fail("values %r" % values)
+        saved = open(ini, "rb").read()
+
+        # Second start: the box is ticked. Untick, leave by the menu: no write.
+        k = Kestrel(config)
+        box = k.open_options()
+        if not checked(box):
+            fail('"Final Preview" not restored')
+        act(box)
+        wait_for(lambda: not checked(k.final_preview_box()), 5, '"Final Preview" to be unticked')
+        exit_item = wait_for(lambda: find(k.main, "menu item", "Exit"), 10, 'the menu item "Exit"')
+        act(exit_item, "Press")
+        k.wait_exit()
+        if open(ini, "rb").read() != saved:
+            fail("the menu's Exit wrote the settings file")
+        print("PASS")
+    finally:
+        if k is not None:
+            k.kill()
+
+
+if __name__ == "__main__":
+    main()
