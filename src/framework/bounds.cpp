@@ -1,55 +1,182 @@
 #include "framework/bounds.h"
 
+#include <QAbstractNativeEventFilter>
+#include <QCoreApplication>
+#include <QEvent>
+#include <QTimer>
+#include <QGuiApplication>
 #include <QMargins>
+#include <QScreen>
 #include <QVariant>
 #include <QWidget>
-#include <QWindow>
 #include <cmath>
+#include <optional>
+
+#include "platform/window/display.h"
+#include "platform/window/windows.h"
 
 namespace forms {
 
 namespace {
 
-double ratio(const QWidget* w) { return w->devicePixelRatioF(); }
+const char* const kMarginsKey = "kestrelFrameMargins";
 
-// The frame the window manager puts around the window. Known once the
-// window has been mapped; before that the last margins seen for any window
-// of the same kind stand in, so bounds set before the first showing land
-// where asked once the frame appears.
-QMargins frameMargins(const QWidget* w) {
-  const QRect outer = w->frameGeometry();
-  const QRect inner = w->geometry();
-  QMargins m(inner.left() - outer.left(), inner.top() - outer.top(), outer.right() - inner.right(),
-             outer.bottom() - inner.bottom());
-  const char* key = "kestrelFrameMargins";
-  if (!m.isNull()) {
-    const_cast<QWidget*>(w)->setProperty(key, QVariant::fromValue(m));
-    return m;
+// Device pixels and the toolkit's logical ones differ by the scale factor,
+// counted from the top-left corner of the window's screen (which has the
+// same coordinates in both).
+struct Scale {
+  double ratio = 1;
+  QPoint origin;
+};
+
+Scale scaleOf(const QWidget* w) {
+  Scale s;
+  s.ratio = w->devicePixelRatioF();
+  if (const QScreen* sc = w->screen()) s.origin = sc->geometry().topLeft();
+  return s;
+}
+
+int toDevice(int logical, int origin, double r) { return int(std::lround((logical - origin) * r)) + origin; }
+int toLogical(int device, int origin, double r) { return int(std::lround((device - origin) / r)) + origin; }
+
+bool onX11() { return QGuiApplication::platformName() == QLatin1String("xcb"); }
+
+// The frame as the window manager reports it, in device pixels; empty when
+// the window is not framed (yet).
+std::optional<Margins> liveMargins(const QWidget* w) {
+  // A hidden window has no frame to ask about: the window manager lets go
+  // of it when it is unmapped.
+  if (!w->isVisible()) return std::nullopt;
+  if (onX11()) {
+    if (!w->internalWinId()) return std::nullopt;
+    const auto e = wnd::GetFrameExtents(static_cast<wnd::HWND>(w->internalWinId()));
+    if (!e) return std::nullopt;
+    return Margins{e->left, e->top, e->right, e->bottom};
   }
-  const QVariant v = w->property(key);
-  return v.isValid() ? v.value<QMargins>() : m;
+  // Elsewhere the toolkit's own (logical) margins are the best we have.
+  const QRect outer = w->frameGeometry(), inner = w->geometry();
+  if (outer == inner) return std::nullopt;
+  const double r = w->devicePixelRatioF();
+  auto dev = [r](int v) { return int(std::lround(v * r)); };
+  return Margins{dev(inner.left() - outer.left()), dev(inner.top() - outer.top()), dev(outer.right() - inner.right()),
+                 dev(outer.bottom() - inner.bottom())};
+}
+
+// Remembers the margins of each framed window, so that bounds set while it
+// is hidden (and, for a window shown before, unframed) still count them.
+Margins knownMargins(const QWidget* w, bool* live = nullptr) {
+  if (const auto m = liveMargins(w)) {
+    const_cast<QWidget*>(w)->setProperty(kMarginsKey, QVariant::fromValue(QMargins(m->left, m->top, m->right, m->bottom)));
+    if (live) *live = true;
+    return *m;
+  }
+  if (live) *live = false;
+  const QVariant v = w->property(kMarginsKey);
+  if (!v.isValid()) return Margins{};
+  const QMargins q = v.value<QMargins>();
+  return Margins{q.left(), q.top(), q.right(), q.bottom()};
+}
+
+// Applies wanted bounds again once the window manager has framed the
+// window: before that the frame's size is a guess.
+class FrameWatcher : public QObject {
+ public:
+  FrameWatcher(QWidget* w, const Bounds& b) : QObject(w), wanted(b), w_(w) {
+    setObjectName(QStringLiteral("kestrelFrameWatcher"));
+    w->installEventFilter(this);
+  }
+  Bounds wanted;
+
+  // Re-applies the bounds if the frame is known by now; the watcher is
+  // gone afterwards.
+  void applyIfFramed() {
+    if (!w_->isVisible() || !liveMargins(w_)) return;
+    const Bounds b = wanted;
+    QWidget* w = w_;
+    w->removeEventFilter(this);
+    setParent(nullptr);
+    deleteLater();
+    setOuterBounds(w, b);
+  }
+
+ protected:
+  bool eventFilter(QObject*, QEvent* e) override {
+    const auto t = e->type();
+    if (t == QEvent::Move || t == QEvent::Resize || t == QEvent::Show)
+      QTimer::singleShot(0, this, [this] { applyIfFramed(); });
+    return false;
+  }
+
+ private:
+  QWidget* w_;
+};
+
+FrameWatcher* watcherOf(QWidget* w) {
+  return w->findChild<FrameWatcher*>(QStringLiteral("kestrelFrameWatcher"), Qt::FindDirectChildrenOnly);
+}
+
+// A reparenting window manager may frame a window around its client area
+// without moving it, so no toolkit event says the frame is known; the frame
+// widths arriving as a property does.
+class FrameExtentsFilter : public QAbstractNativeEventFilter {
+ public:
+  explicit FrameExtentsFilter(std::uint32_t atom) : atom_(atom) {}
+  bool nativeEventFilter(const QByteArray& type, void* message, qintptr*) override {
+    if (type != "xcb_generic_event_t") return false;
+    const auto* ev = static_cast<const xcb_generic_event_t*>(message);
+    if ((ev->response_type & 0x7f) != XCB_PROPERTY_NOTIFY) return false;
+    const auto* pn = reinterpret_cast<const xcb_property_notify_event_t*>(ev);
+    if (pn->atom != atom_) return false;
+    if (QWidget* w = QWidget::find(static_cast<WId>(pn->window)))
+      if (FrameWatcher* fw = watcherOf(w)) QTimer::singleShot(0, fw, [fw] { fw->applyIfFramed(); });
+    return false;
+  }
+
+ private:
+  std::uint32_t atom_;
+};
+
+void watchFrameExtents() {
+  static bool installed = false;
+  if (installed || !onX11()) return;
+  installed = true;
+  static FrameExtentsFilter filter(wnd::Display::instance().atom("_NET_FRAME_EXTENTS"));
+  QCoreApplication::instance()->installNativeEventFilter(&filter);
 }
 
 }  // namespace
 
+Margins frameMargins(const QWidget* w) { return knownMargins(w); }
+
 Bounds outerBounds(const QWidget* w) {
-  const QMargins m = frameMargins(w);
+  const Margins m = knownMargins(w);
   const QRect g = w->geometry();
-  const double r = ratio(w);
-  const int left = g.left() - m.left(), top = g.top() - m.top();
-  const int width = g.width() + m.left() + m.right(), height = g.height() + m.top() + m.bottom();
-  return {int(std::lround(left * r)), int(std::lround(top * r)), int(std::lround(width * r)),
-          int(std::lround(height * r))};
+  const Scale s = scaleOf(w);
+  const int left = toDevice(g.left(), s.origin.x(), s.ratio), top = toDevice(g.top(), s.origin.y(), s.ratio);
+  const int width = int(std::lround(g.width() * s.ratio)), height = int(std::lround(g.height() * s.ratio));
+  return {left - m.left, top - m.top, width + m.left + m.right, height + m.top + m.bottom};
 }
 
 void setOuterBounds(QWidget* w, const Bounds& b) {
-  const QMargins m = frameMargins(w);
-  const double r = ratio(w);
-  const int left = int(std::lround(b.left / r)), top = int(std::lround(b.top / r));
-  const int width = int(std::lround(b.width / r)), height = int(std::lround(b.height / r));
-  // move() places the frame's top-left corner; resize() sizes the client.
-  w->move(left, top);
-  w->resize(std::max(1, width - m.left() - m.right()), std::max(1, height - m.top() - m.bottom()));
+  bool live = false;
+  const Margins m = knownMargins(w, &live);
+  const Scale s = scaleOf(w);
+  // The client area's device rectangle, then the toolkit's logical one.
+  const int cl = b.left + m.left, ct = b.top + m.top;
+  const int cw = std::max(1, b.width - m.left - m.right), ch = std::max(1, b.height - m.top - m.bottom);
+  const int ll = toLogical(cl, s.origin.x(), s.ratio), lt = toLogical(ct, s.origin.y(), s.ratio);
+  const int lw = std::max(1, int(std::lround(cw / s.ratio))), lh = std::max(1, int(std::lround(ch / s.ratio)));
+  w->setGeometry(ll, lt, lw, lh);
+
+  FrameWatcher* watcher = watcherOf(w);
+  if (live) {
+    delete watcher;
+  } else if (watcher) {
+    watcher->wanted = b;
+  } else {
+    watchFrameExtents();
+    new FrameWatcher(w, b);
+  }
 }
 
 void setLeft(QWidget* w, int v) {

@@ -1,5 +1,4 @@
 #include "app/main.h"
 
 // Frame capture: filled in with the screen grab and the recorder.
-void TForm1::getpicTimer() {}
 void TForm1::addfile() {}

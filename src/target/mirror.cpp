@@ -1,18 +1,144 @@
 #include "target/mirror.h"
 
+#include <QAction>
+#include <QGridLayout>
+#include <QGuiApplication>
+#include <QIcon>
 #include <QLabel>
+#include <QMouseEvent>
 #include <QPlainTextEdit>
 
-TForm4::TForm4(QWidget* parent) : QWidget(parent, Qt::Window | Qt::WindowStaysOnTopHint) {
-  setObjectName(QStringLiteral("Form4"));
-  setWindowTitle(QStringLiteral("Click on X"));
-  Memo1 = new QPlainTextEdit(this);
-  Memo1->setObjectName(QStringLiteral("Memo1"));
-  Memo2 = new QPlainTextEdit(this);
-  Memo2->setObjectName(QStringLiteral("Memo2"));
-  Label3 = new QLabel(QStringLiteral("X"), this);
-  Label3->setObjectName(QStringLiteral("Label3"));
+#include "app/main.h"
+#include "framework/bounds.h"
+#include "framework/timer.h"
+#include "platform/window/windows.h"
+
+namespace {
+
+const char* const kInstructions =
+    "To record an application like netmeeting, click \n"
+    "on the netmeeting program. After about two \n"
+    "second this window will cover the program, \n"
+    "then click on the X.\n"
+    "\n"
+    "To record a webcam, just move this window \n"
+    "over the area of the screen you want to record \n"
+    "and click on the X.";
+
+QPlainTextEdit* makeMemo(QWidget* parent, const char* name) {
+  auto* m = new QPlainTextEdit(parent);
+  m->setObjectName(QString::fromLatin1(name));
+  m->setPlainText(QString::fromLatin1(kInstructions));
+  m->setReadOnly(true);
+  m->setFocusPolicy(Qt::NoFocus);
+  m->setLineWrapMode(QPlainTextEdit::NoWrap);
+  m->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  m->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  return m;
 }
 
-// Fixing the rectangle arrives with target selection.
-void TForm4::Label3Click() {}
+}  // namespace
+
+TForm4::TForm4(QWidget* parent) : QWidget(parent, flagsFor(FrameStyle::Sizeable)) {
+  setObjectName(QStringLiteral("Form4"));
+  setWindowTitle(QStringLiteral("Click on X"));
+  setWindowIcon(QIcon(QStringLiteral(":/icons/kestrel.png")));
+  // Shown and raised over the user's window, never given the focus: the
+  // following reads the foreground window right after raising the frame.
+  setAttribute(Qt::WA_ShowWithoutActivating);
+
+  auto* grid = new QGridLayout(this);
+  grid->setContentsMargins(2, 2, 2, 2);
+  // Two copies of the instructions lie on the same spot; the borderless one
+  // in the button-face colour, added last, is the one seen.
+  Memo1 = makeMemo(this, "Memo1");
+  Memo2 = makeMemo(this, "Memo2");
+  Memo2->setFrameShape(QFrame::NoFrame);
+  Memo2->setBackgroundRole(QPalette::Button);
+  Memo2->viewport()->setBackgroundRole(QPalette::Button);
+  Memo2->viewport()->setAutoFillBackground(true);
+  QFont small = Memo2->font();
+  small.setPixelSize(10);
+  Memo1->setFont(small);
+  Memo2->setFont(small);
+  grid->addWidget(Memo1, 0, 0);
+  grid->addWidget(Memo2, 0, 0);
+
+  Label3 = new QLabel(QStringLiteral("X"), this);
+  Label3->setObjectName(QStringLiteral("Label3"));
+  QFont big = Label3->font();
+  big.setPixelSize(19);
+  big.setBold(true);
+  Label3->setFont(big);
+  Label3->setAlignment(Qt::AlignCenter);
+  Label3->setCursor(Qt::PointingHandCursor);
+  Label3->setToolTip(QStringLiteral("Click on X"));
+  Label3->installEventFilter(this);
+  grid->addWidget(Label3, 1, 0, Qt::AlignHCenter | Qt::AlignBottom);
+  grid->setRowStretch(0, 1);
+
+  forms::setOuterBounds(this, {-2, 0, 255, 253});
+}
+
+Qt::WindowFlags TForm4::flagsFor(FrameStyle s) const {
+  const Qt::WindowFlags common = Qt::WindowStaysOnTopHint | Qt::WindowDoesNotAcceptFocus;
+  if (s == FrameStyle::ToolWindow)
+    return Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint | common;
+  return Qt::Window | common;
+}
+
+void TForm4::setFrameStyle(FrameStyle s) {
+  if (s == style_) return;
+  // A new style changes the window-manager frame: keep the outer bounds.
+  const forms::Bounds b = forms::outerBounds(this);
+  const bool shown = isVisible();
+  style_ = s;
+  setMinimumSize(0, 0);
+  setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+  setWindowFlags(flagsFor(s));
+  setAttribute(Qt::WA_ShowWithoutActivating);
+  forms::setOuterBounds(this, b);
+  if (style_ == FrameStyle::ToolWindow) lockSize();
+  if (shown) showOnTop();
+}
+
+void TForm4::lockSize() {
+  if (style_ == FrameStyle::ToolWindow) setFixedSize(size());
+}
+
+TForm4::Resizing::Resizing(TForm4* f) : f_(f) {
+  f_->setMinimumSize(0, 0);
+  f_->setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+}
+
+TForm4::Resizing::~Resizing() { f_->lockSize(); }
+
+void TForm4::showOnTop() {
+  if (!isVisible()) show();
+  raise();
+  // The window manager decides stacking; ask it directly as well, since a
+  // toolkit raise of a window that is already on top may send nothing.
+  if (internalWinId() && QGuiApplication::platformName() == QLatin1String("xcb"))
+    wnd::RaiseWithoutActivating(static_cast<wnd::HWND>(internalWinId()));
+}
+
+bool TForm4::eventFilter(QObject* o, QEvent* e) {
+  if (o == Label3 && e->type() == QEvent::MouseButtonRelease) {
+    auto* me = static_cast<QMouseEvent*>(e);
+    if (me->button() == Qt::LeftButton && Label3->rect().contains(me->position().toPoint())) {
+      Label3Click();
+      return true;
+    }
+  }
+  return QWidget::eventFilter(o, e);
+}
+
+// Ends the choice: the frame's bounds are from now on the capture
+// rectangle, read by every grab while the frame stays hidden.
+void TForm4::Label3Click() {
+  Form1->setuptorecord();
+  Form1->WindowMirror->setEnabled(false);
+  hide();
+  Form1->getpic->setEnabled(true);
+  if (Form1->Off1->isChecked()) Form1->show();
+}

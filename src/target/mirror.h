@@ -1,6 +1,8 @@
 #pragma once
 // The capture frame: a stay-on-top window whose outer rectangle is the
-// rectangle that is recorded.
+// rectangle that is recorded. It never takes the keyboard focus, so that
+// the window the user works in stays the foreground window while the frame
+// follows it.
 #include <QWidget>
 
 class QLabel;
@@ -16,4 +18,34 @@ class TForm4 : public QWidget {
   QLabel* Label3;  // the large "X"
 
   void Label3Click();
+
+  // Frame styles the frame is given by the window-or-area dialog.
+  enum class FrameStyle { Sizeable, ToolWindow };
+  FrameStyle frameStyle() const { return style_; }
+  void setFrameStyle(FrameStyle s);
+
+  // Makes the frame visible and raises it to the top without moving or
+  // sizing it, and without activating it.
+  void showOnTop();
+
+  // Lets the following of the foreground window size a frame whose style
+  // has no sizing border: the size stays fixed for the user in between.
+  class Resizing {
+   public:
+    explicit Resizing(TForm4* f);
+    ~Resizing();
+    Resizing(const Resizing&) = delete;
+    Resizing& operator=(const Resizing&) = delete;
+
+   private:
+    TForm4* f_;
+  };
+
+ protected:
+  bool eventFilter(QObject* o, QEvent* e) override;
+
+ private:
+  Qt::WindowFlags flagsFor(FrameStyle s) const;
+  void lockSize();
+  FrameStyle style_ = FrameStyle::Sizeable;
 };

@@ -1,4 +1,20 @@
+#include "app/forms.h"
 #include "app/main.h"
+#include "framework/bounds.h"
+#include "platform/window/windows.h"
+#include "target/mirror.h"
 
-// Following the foreground window: filled in with target selection.
-void TForm1::WindowMirrorTimer() {}
+// Lays the capture frame over the window the user works in. With no
+// foreground window (the desktop has the focus) or one that vanished
+// between the two questions, the frame stays where it is.
+void TForm1::WindowMirrorTimer() {
+  Form4->showOnTop();
+  const wnd::HWND target = wnd::GetForegroundWindow();
+  const auto r = wnd::GetWindowRect(target);
+  if (!r) return;
+  TForm4::Resizing unlocked(Form4);
+  forms::setLeft(Form4, r->left);
+  forms::setTop(Form4, r->top);
+  forms::setHeight(Form4, r->bottom - r->top);
+  forms::setWidth(Form4, r->right - r->left);
+}

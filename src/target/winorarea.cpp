@@ -4,6 +4,14 @@
 #include <QRadioButton>
 #include <QVBoxLayout>
 
+#include "app/forms.h"
+#include "app/main.h"
+#include "framework/dialogs.h"
+#include "framework/timer.h"
+#include "target/mirror.h"
+
+
+
 TForm2::TForm2(QWidget* parent) : QWidget(parent, Qt::Tool | Qt::WindowStaysOnTopHint) {
   setObjectName(QStringLiteral("Form2"));
   setWindowTitle(QStringLiteral("Type recording ?"));
@@ -27,7 +35,34 @@ TForm2::TForm2(QWidget* parent) : QWidget(parent, Qt::Tool | Qt::WindowStaysOnTo
   connect(Button2, &QPushButton::clicked, this, [this] { Button2Click(); });
 }
 
-// The modes arrive with target selection.
-void TForm2::Button1Click() {}
-void TForm2::Button3Click() {}
-void TForm2::Button2Click() {}
+// Area first, then Window; the buttons exclude each other, so at most one
+// path runs, and with neither checked the dialog stays open.
+void TForm2::Button1Click() {
+  if (RadioButton2->isChecked()) {
+    // After a Window-mode use the frame has lost its sizing border; Area
+    // mode is about sizing the frame by hand, so it gets the border back.
+    Form4->setFrameStyle(TForm4::FrameStyle::Sizeable);
+    Form4->showOnTop();
+    Form4->setWindowTitle(QStringLiteral("Click on the X"));
+    hide();
+  }
+  if (RadioButton1->isChecked()) {
+    Form1->WindowMirror->setEnabled(true);
+    Form4->showOnTop();
+    Form4->setWindowTitle(QStringLiteral("Click the the application to record"));
+    Form4->setFrameStyle(TForm4::FrameStyle::ToolWindow);
+    hide();
+  }
+}
+
+void TForm2::Button3Click() {
+  Form1->Button7Click();
+  hide();
+}
+
+void TForm2::Button2Click() {
+  forms::ShowMessage(
+      QStringLiteral("1. Window  If you wish to record a Video Conferencing Program Video Window then you might tru "
+                     "Window.\r\n2. Area  If you wish to just record an area, example a WebCam Then click on "
+                     "\"area\""));
+}

@@ -63,24 +63,34 @@ std::uint32_t devicePixel(const wnd::Display& d, std::uint32_t rgb) {
 PatternWindow::PatternWindow(wnd::Display& d, int x, int y, int w, int h) : d_(d), w_(w), h_(h) {
   xcb_connection_t* c = d.conn();
   id_ = xcb_generate_id(c);
-  const std::uint32_t values[] = {0, 1, XCB_EVENT_MASK_EXPOSURE};
+  // The pattern lives in a pixmap that is the window's background, so the
+  // server itself repaints whatever another window uncovers.
+  pixmap_ = xcb_generate_id(c);
+  xcb_create_pixmap(c, static_cast<std::uint8_t>(d.depth()), pixmap_, d.root(), static_cast<std::uint16_t>(w),
+                    static_cast<std::uint16_t>(h));
+  gc_ = xcb_generate_id(c);
+  xcb_create_gc(c, gc_, pixmap_, 0, nullptr);
+  paint();
+  const std::uint32_t values[] = {pixmap_, 1};
   xcb_create_window(c, XCB_COPY_FROM_PARENT, id_, d.root(), static_cast<std::int16_t>(x), static_cast<std::int16_t>(y),
                     static_cast<std::uint16_t>(w), static_cast<std::uint16_t>(h), 0, XCB_WINDOW_CLASS_INPUT_OUTPUT,
-                    XCB_COPY_FROM_PARENT, XCB_CW_BACK_PIXEL | XCB_CW_OVERRIDE_REDIRECT | XCB_CW_EVENT_MASK, values);
-  gc_ = xcb_generate_id(c);
-  xcb_create_gc(c, gc_, id_, 0, nullptr);
+                    XCB_COPY_FROM_PARENT, XCB_CW_BACK_PIXMAP | XCB_CW_OVERRIDE_REDIRECT, values);
   xcb_map_window(c, id_);
+  // At the bottom of the stack: the program's windows, shown later, must
+  // lie above it as they would above any other program's window.
+  const std::uint32_t below = XCB_STACK_MODE_BELOW;
+  xcb_configure_window(c, id_, XCB_CONFIG_WINDOW_STACK_MODE, &below);
   sync(d);
-  repaint();
 }
 
 PatternWindow::~PatternWindow() {
   xcb_free_gc(d_.conn(), gc_);
+  xcb_free_pixmap(d_.conn(), pixmap_);
   xcb_destroy_window(d_.conn(), id_);
   sync(d_);
 }
 
-void PatternWindow::repaint() {
+void PatternWindow::paint() {
   const int bytes = d_.bitsPerPixel() / 8;
   // One row per request keeps each request far below the size limit.
   std::vector<std::uint8_t> row(static_cast<std::size_t>((w_ * bytes + 3) & ~3));
@@ -89,7 +99,7 @@ void PatternWindow::repaint() {
       const std::uint32_t p = devicePixel(d_, patternColour(x, y));
       std::memcpy(row.data() + x * bytes, &p, static_cast<std::size_t>(bytes));
     }
-    xcb_put_image(d_.conn(), XCB_IMAGE_FORMAT_Z_PIXMAP, id_, gc_, static_cast<std::uint16_t>(w_), 1, 0,
+    xcb_put_image(d_.conn(), XCB_IMAGE_FORMAT_Z_PIXMAP, pixmap_, gc_, static_cast<std::uint16_t>(w_), 1, 0,
                   static_cast<std::int16_t>(y), 0, static_cast<std::uint8_t>(d_.depth()),
                   static_cast<std::uint32_t>(row.size()), row.data());
   }

@@ -43,11 +43,12 @@ class PatternWindow {
   PatternWindow(const PatternWindow&) = delete;
   PatternWindow& operator=(const PatternWindow&) = delete;
   std::uint32_t id() const { return id_; }
-  void repaint();
 
  private:
   wnd::Display& d_;
   std::uint32_t id_ = 0;
+  void paint();
+  std::uint32_t pixmap_ = 0;
   std::uint32_t gc_ = 0;
   int w_, h_;
 };

@@ -32,13 +32,21 @@ std::optional<std::uint32_t> cardinalProperty(Display& d, xcb_window_t w, xcb_at
   return v[0];
 }
 
+// Whether the window is mapped and shown: a window manager may keep naming
+// a window as active for a moment after it was hidden.
+bool viewable(Display& d, xcb_window_t w) {
+  XcbPtr<xcb_get_window_attributes_reply_t> a(
+      xcb_get_window_attributes_reply(d.conn(), xcb_get_window_attributes(d.conn(), w), nullptr));
+  return a && a->map_state == XCB_MAP_STATE_VIEWABLE;
+}
+
 }  // namespace
 
 HWND GetForegroundWindow() { return GetForegroundWindow(Display::instance()); }
 
 HWND GetForegroundWindow(Display& d) {
   const auto active = cardinalProperty(d, d.root(), d.atom("_NET_ACTIVE_WINDOW"), XCB_ATOM_WINDOW);
-  if (active) return *active == d.root() ? 0 : *active;
+  if (active) return *active == d.root() || !viewable(d, *active) ? 0 : *active;
 
   // No window manager publishes the active window: the input focus tells,
   // once taken up to the top level (a focused child widget, say).

@@ -26,7 +26,8 @@ struct RECT {
 
 // The window the user is working in: the root's _NET_ACTIVE_WINDOW where
 // a window manager publishes it, else the top-level window holding the
-// input focus. 0 when there is none (nothing focused, or the desktop).
+// input focus. 0 when there is none (nothing focused, the desktop, or a
+// window that is no longer shown).
 HWND GetForegroundWindow();
 HWND GetForegroundWindow(Display& d);
 

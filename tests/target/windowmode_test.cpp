@@ -1,0 +1,98 @@
+// Window mode: the frame follows the foreground window every 3000 ms,
+// frame and caption of the target included, until its "X" is clicked.
+#include <gtest/gtest.h>
+
+#include <QPushButton>
+#include <QRadioButton>
+
+#include "app/forms.h"
+#include "app/main.h"
+#include "framework/timer.h"
+#include "framework/image.h"
+#include "support/media.h"
+#include "support/modal.h"
+#include "target/mirror.h"
+#include "target/targetsupport.h"
+#include "target/winorarea.h"
+
+using namespace targettest;
+
+namespace {
+wnd::RECT outer(wnd::HWND w) {
+  const auto r = wnd::GetWindowRect(w);
+  return r ? *r : wnd::RECT{};
+}
+}  // namespace
+
+TEST(WindowMode, FrameFollowsTheForegroundWindow) {
+  Forms f;
+  XTerm a("kestrel-target-a", "40x8+120+140");
+  XTerm b("kestrel-target-b", "30x6+600+420");
+  ASSERT_NE(a.id, 0u);
+  ASSERT_NE(b.id, 0u);
+  ASSERT_TRUE(activate(a.id));
+
+  Form2->RadioButton1->setChecked(true);
+  Form2->show();
+  Form2->Button1->click();
+  EXPECT_TRUE(Form1->WindowMirror->Enabled());
+  EXPECT_TRUE(Form4->isVisible());
+  // The user clicks the program to record.
+  ASSERT_TRUE(activate(a.id));
+
+  // The first tick comes 3000 ms after OK, not before.
+  testsupport::pumpFor(2000);
+  EXPECT_NE(frameOnServer(), outer(a.id));
+  const wnd::RECT ra = outer(a.id);
+  ASSERT_TRUE(waitFrameAt(ra, 3000));
+  // The caption is inside: the frame begins above the client area.
+  const auto ext = wnd::GetFrameExtents(a.id);
+  ASSERT_TRUE(ext);
+  EXPECT_GT(ext->top, 10);
+  EXPECT_EQ(wnd::GetForegroundWindow(), a.id);
+
+  // Another window activated: the frame jumps at the next tick.
+  ASSERT_TRUE(activate(b.id));
+  ASSERT_TRUE(waitFrameAt(outer(b.id), 4000));
+
+  // The target moved: followed at the next tick.
+  testsupport::runCommand({"xdotool", "windowmove", "--sync", std::to_string(b.id), "650", "380"});
+  ASSERT_TRUE(waitFrameAt(outer(b.id), 4000));
+
+  // The target closed: the frame follows whatever openbox activates next.
+  b.proc.terminate();
+  b.proc.waitForFinished(3000);
+  testsupport::pumpUntil([] { return wnd::GetForegroundWindow() != 0; }, 2000);
+  const wnd::HWND next = wnd::GetForegroundWindow();
+  ASSERT_NE(next, 0u);
+  ASSERT_TRUE(waitFrameAt(outer(next), 4000));
+
+  // The "X" fixes the rectangle: moving the target changes nothing.
+  ASSERT_TRUE(activate(a.id));
+  ASSERT_TRUE(waitFrameAt(outer(a.id), 4000));
+  const wnd::RECT fixed = frameOnServer();
+  clickX();
+  EXPECT_FALSE(Form1->WindowMirror->Enabled());
+  EXPECT_FALSE(Form4->isVisible());
+  EXPECT_TRUE(Form1->getpic->Enabled());
+  testsupport::runCommand({"xdotool", "windowmove", "--sync", std::to_string(a.id), "300", "300"});
+  testsupport::pumpFor(3500);
+  EXPECT_FALSE(Form4->isVisible());
+  EXPECT_EQ(toRect(forms::outerBounds(Form4)), fixed);
+  EXPECT_EQ(Form1->Image1->picture().width(), fixed.width());
+  EXPECT_EQ(Form1->Image1->picture().height(), fixed.height());
+}
+
+// An "X" clicked before the first tick fixes the frame where it stood.
+TEST(WindowMode, XBeforeTheFirstTick) {
+  Forms f;
+  Form2->RadioButton1->setChecked(true);
+  Form2->show();
+  Form2->Button1->click();
+  testsupport::pumpFor(400);
+  const forms::Bounds before = forms::outerBounds(Form4);
+  clickX();
+  testsupport::pumpFor(3300);
+  EXPECT_EQ(forms::outerBounds(Form4), before);
+  EXPECT_FALSE(Form4->isVisible());
+}
