@@ -174,7 +174,7 @@ OpenOutcome openvideostream(TAviWriterState& w, const gdi::Bitmap& first, const 
       return OpenOutcome::LibraryFailure;
     }
 
-    // 11. The first frame's format.
+    // 11. The first frame's format, colour table included.
     w.aviResult = AVIStreamSetFormat(w.compressedStream, 0, w.frameHeader.data(), LONG(DIBFormatSize(w.frameHeader)));
     if (w.aviResult != AVIERR_OK) {
       releasevideostream(w);

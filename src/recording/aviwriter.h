@@ -19,7 +19,7 @@ struct TAviWriterState {
   std::unique_ptr<vfw::AVISTREAMINFO> streamInfo;
   std::unique_ptr<vfw::COMPVARS> compressorVars;
   // Its lpFormat points at frameHeader; AVISaveOptionsFree lets go of what
-  // the record refers to, the record itself is freed with the state.
+  // the record refers to, and the release then frees the record.
   std::unique_ptr<vfw::AVICOMPRESSOPTIONS> compressOptions;
   std::vector<std::uint8_t> frameHeader;  // allocated once per file
   std::uint32_t headerSize = 0;
@@ -40,7 +40,8 @@ bool DIBFrameSizes(const gdi::Bitmap& bmp, std::uint32_t& headerSize, std::uint3
 // False when the bitmap has no pixels or a buffer is smaller than its size.
 bool DIBFrameFromBitmap(const gdi::Bitmap& bmp, std::span<std::uint8_t> header, std::span<std::uint8_t> bits);
 // The bytes of a packed frame's header that describe its format: the info
-// header with its whole colour table or masks.
+// header with its whole colour table or masks. (GetDIBits leaves biClrUsed
+// at 0, so biSize + 4 x biClrUsed would hand an 8-bit stream no palette.)
 std::uint32_t DIBFormatSize(std::span<const std::uint8_t> header);
 
 // rateStep runs after the file is created and sets streamInfo.dwRate (the
