@@ -13,7 +13,14 @@ import sys
 import tempfile
 import time
 
-import pyatspi
+try:
+    import pyatspi
+except ImportError:
+    # Debian's bindings belong to Debian's interpreter; a python3 earlier on
+    # PATH (pyenv, a venv) does not see them.
+    if os.path.realpath(sys.executable) != os.path.realpath("/usr/bin/python3") and os.path.exists("/usr/bin/python3"):
+        os.execv("/usr/bin/python3", ["/usr/bin/python3"] + sys.argv)
+    raise
 
 BIN = os.environ.get("KESTREL_BIN", "build/kestrel")
 TMP = os.environ.get("KESTREL_TEST_TMP", "/tmp")
