@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QFileInfo>
+#include <sys/stat.h>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -351,6 +352,10 @@ TEST_F(AviFileTest, OpenFailuresAndReferenceCounting) {
   EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(missing)));
   EXPECT_EQ(AVIFileOpenA(&f, dir.path().toStdString().c_str(), OF_WRITE | OF_CREATE, nullptr), AVIERR_FILEOPEN);
   EXPECT_EQ(AVIFileOpenA(nullptr, "x.avi", OF_WRITE | OF_CREATE, nullptr), AVIERR_BADPARAM);
+  // A FIFO nobody reads: refused at once instead of blocking the caller.
+  const std::string fifo = dir.file("fifo.avi");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  EXPECT_EQ(AVIFileOpenA(&f, fifo.c_str(), OF_WRITE | OF_CREATE, nullptr), AVIERR_FILEOPEN);
 
   const int before = AVIFileInitCount();
   AVIFileInit();

@@ -528,6 +528,7 @@ class AviFile {
     if (first) {
       firstRiffFrames_ = std::uint32_t(frames_);
       if (!writeIdx1()) return false;
+      std::vector<Idx1Entry>().swap(idx1_);  // written for good
     }
     putU32(v, std::uint32_t(pos_ - riffPos_ - 8));
     if (!writeAt(fd_, riffPos_ + 4, v)) return false;
@@ -734,8 +735,16 @@ HRESULT AVIFileOpenA(PAVIFILE* ppfile, const char* szFile, UINT uMode, const voi
   // This library writes new files; reading AVI files is not offered.
   if (!(uMode & OF_CREATE) || !(uMode & OF_WRITE)) return AVIERR_UNSUPPORTED;
   ignoreFileSizeSignal();
-  const int fd = ::open(szFile, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  // O_NONBLOCK: a FIFO of that name (no reader) fails here rather than
+  // hanging the caller; only a regular file can hold an AVI that is patched
+  // in place.
+  const int fd = ::open(szFile, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NONBLOCK, 0666);
   if (fd < 0) return AVIERR_FILEOPEN;
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || ::fcntl(fd, F_SETFL, 0) != 0) {
+    ::close(fd);
+    return AVIERR_FILEOPEN;
+  }
   *ppfile = new AviFile(fd);
   return AVIERR_OK;
 }
