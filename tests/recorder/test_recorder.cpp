@@ -1,0 +1,549 @@
+// The recorder's situations, commands and failure paths, with the real
+// writer and compressors; every file is read back by ffprobe/ffmpeg.
+#include <QAction>
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMetaObject>
+#include <QPushButton>
+#include <QProcessEnvironment>
+#include <csignal>
+#include <gtest/gtest.h>
+
+#include "app/forms.h"
+#include "app/framerate.h"
+#include "app/main.h"
+#include "app/preview.h"
+#include "framework/image.h"
+#include "framework/statusbar.h"
+#include "framework/timer.h"
+#include "recorder_harness.h"
+#include "recording/recorder.h"
+#include "support/media.h"
+#include "target/unit8.h"
+#include "target/winorarea.h"
+
+using namespace recorder_test;
+using testsupport::probeVideo;
+
+namespace {
+
+QString status() { return Form1->StatusBar1->SimpleText(); }
+bool exists(const std::string& p) { return QFileInfo::exists(QString::fromStdString(p)); }
+
+// Opaque colours as the display stores them (B G R x) and as ffmpeg's bgra
+// decodes them.
+constexpr std::uint32_t kRed = 0xFF2020E0u;
+constexpr std::uint32_t kGreen = 0xFF20C040u;
+
+bool allPixels(const std::vector<std::uint8_t>& frame, std::uint32_t bgra) {
+  for (size_t i = 0; i + 3 < frame.size(); i += 4) {
+    if (frame[i] != (bgra & 0xFF) || frame[i + 1] != ((bgra >> 8) & 0xFF) || frame[i + 2] != ((bgra >> 16) & 0xFF))
+      return false;
+  }
+  return !frame.empty();
+}
+
+}  // namespace
+
+TEST(FrameRateText, AcceptsWholeNumbersTheTimersCanKeep) {
+  int rate = 0;
+  QString problem;
+  for (auto [text, expected] : std::vector<std::pair<QString, int>>{{"1", 1}, {"30", 30}, {"1000", 1000}, {" 7", 7}, {"$10", 16}}) {
+    EXPECT_TRUE(recorder::parseFrameRate(text, rate, problem)) << text.toStdString();
+    EXPECT_EQ(rate, expected);
+  }
+  for (const char* bad : {"abc", "", "2.5", "0", "-3", "1001", "99999999999"}) {
+    problem.clear();
+    EXPECT_FALSE(recorder::parseFrameRate(QString::fromLatin1(bad), rate, problem)) << bad;
+    EXPECT_TRUE(problem.contains(QLatin1String("1 to 1000"))) << problem.toStdString();
+  }
+}
+
+// Record, the target, Start, a few frames, Pause, UnPause, Stop: each
+// situation of the toolbar and timers on the way, then the file itself.
+TEST_F(RecorderFixture, WalksEverySituationOfARecording) {
+  // After the window is created.
+  EXPECT_EQ(Form1->recordState, 0);
+  EXPECT_EQ(Form1->frameIndex, -1);
+  expectToolbar(true, false, false, false, false);
+  EXPECT_FALSE(Form1->Timer1->Enabled());
+  EXPECT_FALSE(Form1->getpic->Enabled());
+  EXPECT_EQ(Form1->getpic->Interval(), 300);
+  EXPECT_EQ(Form1->Timer1->Interval(), 1000);
+
+  // File named, target being chosen.
+  Form1->show();
+  nameFile(QStringLiteral("walk.avi"));
+  EXPECT_EQ(Form1->outputFileName, QString::fromStdString(path("walk.avi")));
+  EXPECT_TRUE(Form2->isVisible());
+  EXPECT_FALSE(Form1->isVisible());
+  expectToolbar(false, false, false, false, false);
+  EXPECT_TRUE(Form8->Button1->isEnabled());
+  EXPECT_FALSE(Form8->Button2->isEnabled());
+  EXPECT_FALSE(Form8->Button3->isEnabled());
+  EXPECT_FALSE(exists(path("walk.avi"))) << "naming the file does not create it";
+
+  // Target fixed.
+  fixTarget();
+  expectToolbar(false, true, false, false, true);
+  EXPECT_FALSE(Form1->Timer1->Enabled());
+  EXPECT_TRUE(Form1->getpic->Enabled());
+
+  // Recording.
+  Form6->Edit1->setText(QStringLiteral("20"));
+  feed(kRed);
+  start();
+  EXPECT_TRUE(boxes.isEmpty()) << boxes.join('|').toStdString();
+  expectToolbar(false, false, true, true, true);
+  EXPECT_EQ(Form1->Button5->text(), QStringLiteral("Pause"));
+  EXPECT_EQ(Form1->recordState, 9);
+  EXPECT_EQ(Form1->frameIndex, -1) << "the file is open, no frame yet";
+  EXPECT_TRUE(Form1->Timer1->Enabled());
+  EXPECT_EQ(Form1->Timer1->Interval(), 50);
+  EXPECT_EQ(Form1->getpic->Interval(), 50);
+  ASSERT_TRUE(exists(path("walk.avi")));
+  ASSERT_TRUE(waitForFrame(0));
+  EXPECT_EQ(status(), QStringLiteral("Writing Frame #0"));
+  EXPECT_EQ(Form1->Label2->text(), QStringLiteral("Writing Frame #0"));
+  ASSERT_TRUE(waitForFrame(4));
+
+  // Paused: both captions, the writer timer off, the grab on.
+  Form8->Button2->setEnabled(true);
+  Form8->Button2Click();
+  EXPECT_EQ(Form1->recordState, 5);
+  EXPECT_EQ(Form1->Button5->text(), QStringLiteral("UnPause"));
+  EXPECT_EQ(Form8->Button2->text(), QStringLiteral("UnPause"));
+  EXPECT_EQ(status(), QStringLiteral("AVI is Paused"));
+  EXPECT_FALSE(Form1->Timer1->Enabled());
+  const int pausedAt = Form1->frameIndex;
+  testsupport::pumpFor(200);
+  EXPECT_EQ(Form1->frameIndex, pausedAt) << "nothing is written while paused";
+
+  // UnPause continues the count without a gap.
+  Form1->Button5Click();
+  EXPECT_EQ(Form1->recordState, 9);
+  EXPECT_EQ(Form1->Button5->text(), QStringLiteral("Pause"));
+  EXPECT_EQ(Form8->Button2->text(), QStringLiteral("Pause"));
+  EXPECT_TRUE(Form1->Timer1->Enabled());
+  feed(kGreen);
+  ASSERT_TRUE(waitForFrame(pausedAt + 3));
+
+  // After Stop.
+  Form1->Button6Click();
+  EXPECT_EQ(Form1->recordState, 0);
+  EXPECT_EQ(Form1->frameIndex, -1);
+  expectToolbar(true, false, false, false, false);
+  EXPECT_FALSE(Form1->Timer1->Enabled());
+  EXPECT_FALSE(Form1->getpic->Enabled()) << "Keep is not checked";
+  EXPECT_EQ(Form1->getpic->Interval(), 700);
+  EXPECT_FALSE(Form8->Button1->isEnabled());
+  EXPECT_FALSE(Form8->Button2->isEnabled());
+  EXPECT_FALSE(Form8->Button3->isEnabled());
+  EXPECT_EQ(status(), QStringLiteral("AVI Completed"));
+  EXPECT_FALSE(Form5->isVisible()) << "Ask is not checked";
+
+  const auto probe = probeVideo(path("walk.avi"));
+  ASSERT_TRUE(probe.ok);
+  EXPECT_EQ(probe.width, 64);
+  EXPECT_EQ(probe.height, 48);
+  EXPECT_EQ(probe.rateNum, 20);
+  EXPECT_EQ(probe.rateDen, 1);
+  EXPECT_GE(probe.frameCount, pausedAt + 4);
+  EXPECT_EQ(probe.keyPackets, probe.frameCount) << "every frame is a key frame";
+  const auto frames = testsupport::decodeFrames(path("walk.avi"), 64, 48);
+  ASSERT_EQ(long(frames.size()), probe.frameCount);
+  EXPECT_TRUE(allPixels(frames.front(), kRed));
+  EXPECT_TRUE(allPixels(frames.back(), kGreen));
+}
+
+// Stop while paused closes the file; the captions stay "UnPause" into the
+// next recording, whose first press resumes (state 9) and resets them.
+TEST_F(RecorderFixture, StopWhilePausedAndCaptionsIntoTheNextRecording) {
+  nameFile(QStringLiteral("first.avi"));
+  fixTarget();
+  Form6->Edit1->setText(QStringLiteral("25"));
+  feed(kRed);
+  start();
+  ASSERT_TRUE(waitForFrame(2));
+  Form1->Button5Click();
+  ASSERT_EQ(Form1->recordState, 5);
+  Form1->Button6Click();
+  EXPECT_EQ(status(), QStringLiteral("AVI Completed"));
+  EXPECT_EQ(Form1->frameIndex, -1);
+  EXPECT_GE(probeVideo(path("first.avi")).frameCount, 3);
+  EXPECT_EQ(Form1->Button5->text(), QStringLiteral("UnPause"));
+  EXPECT_EQ(Form8->Button2->text(), QStringLiteral("UnPause"));
+
+  nameFile(QStringLiteral("second.avi"));
+  EXPECT_EQ(Form1->outputFileName, QString::fromStdString(path("second.avi")));
+  fixTarget();
+  feed(kGreen);
+  start();
+  Form1->Button5Click();
+  EXPECT_EQ(Form1->recordState, 9);
+  EXPECT_EQ(Form1->Button5->text(), QStringLiteral("Pause"));
+  EXPECT_EQ(Form8->Button2->text(), QStringLiteral("Pause"));
+  ASSERT_TRUE(waitForFrame(1));
+  Form1->CloseFile1Click();
+  EXPECT_EQ(Form1->frameIndex, -1);
+  EXPECT_GE(probeVideo(path("second.avi")).frameCount, 2);
+}
+
+// Stop before the first frame only changes the preview interval; the
+// recording goes on and the next tick writes frame 0.
+TEST_F(RecorderFixture, StopBeforeTheFirstFrame) {
+  nameFile(QStringLiteral("early.avi"));
+  fixTarget();
+  Form6->Edit1->setText(QStringLiteral("2"));
+  feed(kRed);
+  start();
+  ASSERT_EQ(Form1->Timer1->Interval(), 500);
+  Form1->Button6Click();
+  EXPECT_EQ(Form1->getpic->Interval(), 700);
+  EXPECT_EQ(Form1->recordState, 9);
+  EXPECT_TRUE(Form1->Timer1->Enabled());
+  expectToolbar(false, false, true, true, true);
+  ASSERT_TRUE(waitForFrame(0, 2000));
+  Form1->Button6Click();
+  EXPECT_EQ(Form1->frameIndex, -1);
+  EXPECT_GE(probeVideo(path("early.avi")).frameCount, 1);
+}
+
+// Keep leaves the preview running at 700 ms; Ask offers the keep-preview
+// dialog after Stop and after Cancel.
+TEST_F(RecorderFixture, KeepAndAskAfterStopAndCancel) {
+  Form1->Keep1->setChecked(true);
+  Form1->Ask1->setChecked(true);
+  nameFile(QStringLiteral("keep.avi"));
+  fixTarget();
+  Form6->Edit1->setText(QStringLiteral("10"));
+  // The real grab feeds the preview this time.
+  ASSERT_TRUE(testsupport::pumpUntil([] { return !Form1->Image1->picture().empty(); }, 3000));
+  start();
+  ASSERT_TRUE(waitForFrame(1));
+  Form1->Button6Click();
+  EXPECT_TRUE(Form1->getpic->Enabled());
+  EXPECT_EQ(Form1->getpic->Interval(), 700);
+  EXPECT_TRUE(Form5->isVisible());
+  const int written = Form1->frameIndex;
+  testsupport::pumpFor(800);
+  EXPECT_EQ(Form1->frameIndex, written) << "the kept preview writes nothing";
+  EXPECT_GE(probeVideo(path("keep.avi")).frameCount, 2);
+  Form5->hide();
+  Form1->Button7Click();
+  EXPECT_FALSE(Form1->getpic->Enabled()) << "Cancel always stops the preview";
+  EXPECT_TRUE(Form5->isVisible());
+}
+
+// Cancel in the window-or-area dialog, before any file: nothing created,
+// nothing reported, the main window stays hidden.
+TEST_F(RecorderFixture, CancelFromTheDialogCreatesNothing) {
+  Form1->Ask1->setChecked(true);
+  Form1->show();
+  nameFile(QStringLiteral("never.avi"));
+  ASSERT_TRUE(Form2->isVisible());
+  Form2->Button3Click();
+  EXPECT_FALSE(exists(path("never.avi")));
+  EXPECT_NE(status(), QStringLiteral("AVI Completed"));
+  EXPECT_FALSE(Form1->isVisible());
+  EXPECT_TRUE(Form5->isVisible());
+  expectToolbar(true, false, false, false, false);
+  EXPECT_EQ(Form1->frameIndex, -1);
+}
+
+// Cancel during a recording keeps the frames; Cancel after Start but
+// before the first frame still closes the file it opened.
+TEST_F(RecorderFixture, CancelKeepsWhatWasRecorded) {
+  nameFile(QStringLiteral("cancel.avi"));
+  fixTarget();
+  Form6->Edit1->setText(QStringLiteral("20"));
+  feed(kRed);
+  start();
+  ASSERT_TRUE(waitForFrame(3));
+  Form1->Button7Click();
+  EXPECT_EQ(status(), QStringLiteral("AVI Completed"));
+  EXPECT_EQ(Form1->frameIndex, -1);
+  EXPECT_EQ(Form1->recordState, 0);
+  EXPECT_FALSE(Form1->opened);
+  expectToolbar(true, false, false, false, false);
+  EXPECT_FALSE(Form1->getpic->Enabled());
+  EXPECT_FALSE(Form1->Timer1->Enabled());
+  EXPECT_GE(probeVideo(path("cancel.avi")).frameCount, 4);
+
+  nameFile(QStringLiteral("cancel-early.avi"));
+  fixTarget();
+  Form6->Edit1->setText(QStringLiteral("1"));
+  feed(kGreen);
+  start();
+  ASSERT_TRUE(Form1->opened);
+  ASSERT_EQ(Form1->frameIndex, -1);
+  Form1->Button7Click();
+  EXPECT_FALSE(Form1->opened) << "the file opened by Start is closed";
+  EXPECT_EQ(status(), QStringLiteral("AVI Completed"));
+  const auto probe = probeVideo(path("cancel-early.avi"));
+  EXPECT_TRUE(probe.ok);
+  EXPECT_EQ(probe.width, 64);
+  // A new recording can begin at once.
+  nameFile(QStringLiteral("after.avi"));
+  EXPECT_TRUE(Form2->isVisible());
+}
+
+// A cancelled compressor dialog is a failed start: no file; Pause and
+// UnPause there set the recording state but write nothing; Stop only
+// changes the preview interval; Cancel returns to idle.
+TEST_F(RecorderFixture, CancelledCompressorDialogIsAFailedStart) {
+  nameFile(QStringLiteral("nocodec.avi"));
+  fixTarget();
+  Form6->Edit1->setText(QStringLiteral("20"));
+  feed(kRed);
+  start(QString());
+  EXPECT_TRUE(boxes.isEmpty());
+  EXPECT_FALSE(exists(path("nocodec.avi")));
+  expectToolbar(false, false, true, true, true);
+  EXPECT_TRUE(Form1->Timer1->Enabled());
+  EXPECT_EQ(Form1->recordState, 0);
+  EXPECT_FALSE(Form1->opened);
+
+  Form1->Button5Click();
+  Form1->Button5Click();
+  EXPECT_EQ(Form1->recordState, 9);
+  Form1->frameGate = 1;
+  testsupport::pumpFor(300);
+  EXPECT_EQ(Form1->frameIndex, -1) << "no write without an open stream";
+  EXPECT_FALSE(exists(path("nocodec.avi")));
+
+  Form1->Button6Click();
+  EXPECT_EQ(Form1->getpic->Interval(), 700);
+  Form1->Button7Click();
+  expectToolbar(true, false, false, false, false);
+  EXPECT_FALSE(Form1->Timer1->Enabled());
+  EXPECT_FALSE(exists(path("nocodec.avi")));
+}
+
+// Start before the first grab has filled the preview: the image-data box,
+// no file, a failed start.
+TEST_F(RecorderFixture, StartBeforeTheFirstGrab) {
+  nameFile(QStringLiteral("nograb.avi"));
+  Form1->setuptorecord();  // the X without its grab: the preview stays empty
+  ASSERT_TRUE(Form1->Image1->picture().empty());
+  Form6->Edit1->setText(QStringLiteral("10"));
+  start();
+  ASSERT_EQ(boxes.size(), 1);
+  EXPECT_EQ(boxes[0], QStringLiteral("ERROR: Unable to Initialize Image Data"));
+  EXPECT_EQ(boxCaptions[0], QStringLiteral("Terminating Process"));
+  EXPECT_FALSE(exists(path("nograb.avi")));
+  expectToolbar(false, false, true, true, true);
+  EXPECT_FALSE(Form1->opened);
+  Form1->Button7Click();
+  expectToolbar(true, false, false, false, false);
+}
+
+// Frame rates the timers cannot keep are refused before anything exists,
+// with a plain explanation; Start stays available to try again.
+TEST_F(RecorderFixture, RefusesFrameRatesItCannotKeep) {
+  nameFile(QStringLiteral("rate.avi"));
+  fixTarget();
+  feed(kRed);
+  for (const char* bad : {"abc", "0", "-3", "1001"}) {
+    boxes.clear();
+    Form6->Edit1->setText(QString::fromLatin1(bad));
+    start();
+    ASSERT_EQ(boxes.size(), 1) << bad;
+    EXPECT_TRUE(boxes[0].contains(QLatin1String("frame rate"), Qt::CaseInsensitive)) << boxes[0].toStdString();
+    EXPECT_FALSE(exists(path("rate.avi"))) << bad;
+    EXPECT_FALSE(Form1->Timer1->Enabled()) << bad;
+    EXPECT_EQ(Form1->getpic->Interval(), 300) << bad;
+    expectToolbar(false, true, false, false, true);
+  }
+
+  // The remote's Start keeps its own buttons too when the rate is refused.
+  Form8->Button1->setEnabled(true);
+  {
+    testsupport::ModalWatcher watcher;
+    Form8->Button1Click();
+  }
+  EXPECT_TRUE(Form8->Button1->isEnabled());
+  EXPECT_FALSE(Form8->Button3->isEnabled());
+
+  // The same start goes through once the rate is right: 7 gives 142 ms.
+  boxes.clear();
+  Form6->Edit1->setText(QStringLiteral("7"));
+  start();
+  EXPECT_TRUE(boxes.isEmpty());
+  EXPECT_EQ(Form1->Timer1->Interval(), 142);
+  EXPECT_EQ(Form1->getpic->Interval(), 142);
+  ASSERT_TRUE(waitForFrame(0));
+  Form1->Button6Click();
+  EXPECT_EQ(probeVideo(path("rate.avi")).rateNum, 7);
+}
+
+// While the builder panel is shown its own edit box gives the rate, and
+// the timers keep their intervals.
+TEST_F(RecorderFixture, BuilderPanelGivesTheRate) {
+  Form1->Panel1->show();
+  Form1->Edit1->setText(QStringLiteral("12"));
+  Form6->Edit1->setText(QStringLiteral("abc"));
+  nameFile(QStringLiteral("panel.avi"));
+  fixTarget();
+  feed(kRed);
+  start();
+  EXPECT_TRUE(boxes.isEmpty()) << boxes.join('|').toStdString();
+  EXPECT_EQ(Form1->Timer1->Interval(), 1000);
+  EXPECT_EQ(Form1->getpic->Interval(), 300);
+  ASSERT_TRUE(waitForFrame(0, 3000));
+  Form1->Button6Click();
+  EXPECT_EQ(probeVideo(path("panel.avi")).rateNum, 12);
+}
+
+// One file at a time: Record and Start are refused while one is open, and
+// the recording goes on untouched.
+TEST_F(RecorderFixture, OneFileAtATime) {
+  nameFile(QStringLiteral("one.avi"));
+  fixTarget();
+  Form6->Edit1->setText(QStringLiteral("20"));
+  feed(kRed);
+  start();
+  ASSERT_TRUE(Form1->opened);
+  // Before the first frame as well as after it.
+  for (int i = 0; i < 2; ++i) {
+    testsupport::ModalWatcher watcher;
+    Form1->NameFile1Click();
+    Form8->Button1Click();
+    ASSERT_GE(watcher.texts().size(), 2);
+    EXPECT_EQ(watcher.texts()[0], QStringLiteral("File already Open"));
+    EXPECT_EQ(watcher.texts()[1], QStringLiteral(" You must close the current AVI"));
+    EXPECT_EQ(Form1->outputFileName, QString::fromStdString(path("one.avi")));
+    EXPECT_TRUE(Form8->Button3->isEnabled()) << "the remote's own steps still run";
+    waitForFrame(2);
+  }
+  EXPECT_EQ(Form1->recordState == 9 || Form1->recordState == 11, true);
+  Form1->Button6Click();
+  EXPECT_GE(probeVideo(path("one.avi")).frameCount, 3);
+}
+
+// The frame written is the newest complete grab: a grab that lands while
+// the write pumps messages replaces the picture that is written.
+TEST_F(RecorderFixture, WritesTheNewestCompleteGrab) {
+  nameFile(QStringLiteral("newest.avi"));
+  fixTarget();
+  Form6->Edit1->setText(QStringLiteral("1"));
+  feed(kRed);
+  start();
+  Form1->Timer1->setEnabled(false);  // this test writes the frame itself
+  ASSERT_EQ(Form1->recordState, 9);
+  QMetaObject::invokeMethod(
+      Form1,
+      [] {
+        gdi::Bitmap bmp = gdi::Bitmap::device(64, 48, gdi::PixelFormat::Rgb32);
+        for (int y = 0; y < 48; ++y)
+          for (int x = 0; x < 64; ++x) reinterpret_cast<std::uint32_t*>(bmp.scanLine(y))[x] = kGreen;
+        Form1->frameGate = 2;
+        Form1->Image1->setPicture(bmp);
+        Form1->frameGate = 1;
+      },
+      Qt::QueuedConnection);
+  Form1->addfile();
+  EXPECT_EQ(Form1->frameIndex, 0);
+  EXPECT_EQ(Form1->recordState, 9);
+  EXPECT_EQ(Form1->frameGate, 1);
+  Form1->Button6Click();
+  const auto frames = testsupport::decodeFrames(path("newest.avi"), 64, 48);
+  ASSERT_EQ(frames.size(), 1u);
+  EXPECT_TRUE(allPixels(frames[0], kGreen));
+}
+
+// A Stop that runs inside a write's message pump closes the file; the
+// write then leaves the released stream alone.
+TEST_F(RecorderFixture, StopInsideAWrite) {
+  nameFile(QStringLiteral("inside.avi"));
+  fixTarget();
+  Form6->Edit1->setText(QStringLiteral("1"));
+  feed(kRed);
+  start();
+  Form1->Timer1->setEnabled(false);
+  Form1->addfile();  // frame 0
+  QMetaObject::invokeMethod(Form1, [] { Form1->Button6Click(); }, Qt::QueuedConnection);
+  Form1->frameGate = 1;
+  Form1->addfile();  // frame 1 is abandoned: Stop ran first
+  EXPECT_EQ(Form1->recordState, 0);
+  EXPECT_EQ(Form1->frameIndex, -1);
+  EXPECT_FALSE(Form1->opened);
+  EXPECT_EQ(status(), QStringLiteral("AVI Completed"));
+  EXPECT_EQ(probeVideo(path("inside.avi")).frameCount, 1);
+}
+
+// Closing the main window while recording finishes the file first.
+TEST_F(RecorderFixture, ClosingTheMainWindowFinishesTheFile) {
+  Form1->show();
+  nameFile(QStringLiteral("exit.avi"));
+  fixTarget();
+  Form6->Edit1->setText(QStringLiteral("20"));
+  feed(kRed);
+  start();
+  ASSERT_TRUE(waitForFrame(3));
+  Form1->close();
+  EXPECT_FALSE(Form1->opened);
+  EXPECT_FALSE(Form1->Timer1->Enabled());
+  const auto probe = probeVideo(path("exit.avi"));
+  ASSERT_TRUE(probe.ok);
+  EXPECT_GE(probe.frameCount, 4);
+  EXPECT_EQ(probe.keyPackets, probe.frameCount);
+}
+
+// A write that fails (the file may not grow any further) ends the
+// recording at once: the file keeps the frames written before, plays, and
+// Stop, Cancel and UnPause afterwards touch nothing that was released.
+// The recording runs in a child process whose file size is limited.
+TEST_F(RecorderFixture, WriteFailureMidRecording) {
+  const std::string out = path("full.avi");
+  qputenv("KESTREL_RECORDER_CHILD_FILE", QByteArray::fromStdString(out));
+  std::string log;
+  const std::string self = QCoreApplication::applicationFilePath().toStdString();
+  const int rc = testsupport::runCommand({"prlimit", "--fsize=1200000", "--", self,
+                                          "--gtest_filter=RecorderFixture.ChildRecordsUntilTheFileCannotGrow"},
+                                         &log, 60000);
+  qunsetenv("KESTREL_RECORDER_CHILD_FILE");
+  EXPECT_EQ(rc, 0) << log;
+  EXPECT_NE(log.find("[  PASSED  ] 1 test"), std::string::npos) << log;
+  const auto probe = probeVideo(out);
+  ASSERT_TRUE(probe.ok);
+  EXPECT_GE(probe.frameCount, 1);
+  EXPECT_EQ(probe.width, 320);
+  const auto frames = testsupport::decodeFrames(out, 320, 240);
+  ASSERT_EQ(long(frames.size()), probe.frameCount);
+  EXPECT_TRUE(allPixels(frames.back(), kRed));
+}
+
+TEST_F(RecorderFixture, ChildRecordsUntilTheFileCannotGrow) {
+  const QString out = qEnvironmentVariable("KESTREL_RECORDER_CHILD_FILE");
+  if (out.isEmpty()) GTEST_SKIP() << "runs inside WriteFailureMidRecording";
+  // The size limit must turn into a failed write, not end the process.
+  std::signal(SIGXFSZ, SIG_IGN);
+  nameFile(out);
+  fixTarget();
+  Form6->Edit1->setText(QStringLiteral("20"));
+  feed(kRed, 320, 240);
+  start();
+  ASSERT_TRUE(Form1->opened);
+  ASSERT_TRUE(testsupport::pumpUntil([] { return status() == QLatin1String("Use Image Conversion Tool"); }, 20000));
+  EXPECT_EQ(Form1->recordState, 0);
+  EXPECT_FALSE(Form1->opened);
+  EXPECT_GE(Form1->frameIndex, 1);
+  EXPECT_TRUE(Form1->Timer1->Enabled()) << "the writer timer runs on, idle";
+  const int failedAt = Form1->frameIndex;
+  // UnPause after the failure must not write into the released stream.
+  Form1->Button5Click();
+  Form1->Button5Click();
+  EXPECT_EQ(Form1->recordState, 9);
+  Form1->frameGate = 1;
+  testsupport::pumpFor(300);
+  EXPECT_EQ(Form1->frameIndex, failedAt);
+  // Stop closes nothing twice and keeps the failure in the status line.
+  Form1->Button6Click();
+  EXPECT_EQ(Form1->frameIndex, -1);
+  EXPECT_EQ(status(), QStringLiteral("Use Image Conversion Tool"));
+  Form1->Button7Click();
+  expectToolbar(true, false, false, false, false);
+}
