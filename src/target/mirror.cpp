@@ -80,7 +80,7 @@ TForm4::TForm4(QWidget* parent) : QWidget(parent, flagsFor(FrameStyle::Sizeable)
   forms::setOuterBounds(this, {-2, 0, 255, 253});
 }
 
-Qt::WindowFlags TForm4::flagsFor(FrameStyle s) const {
+Qt::WindowFlags TForm4::flagsFor(FrameStyle s) {
   const Qt::WindowFlags common = Qt::WindowStaysOnTopHint | Qt::WindowDoesNotAcceptFocus;
   if (s == FrameStyle::ToolWindow)
     return Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint | common;

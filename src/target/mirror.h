@@ -45,7 +45,7 @@ class TForm4 : public QWidget {
   bool eventFilter(QObject* o, QEvent* e) override;
 
  private:
-  Qt::WindowFlags flagsFor(FrameStyle s) const;
+  static Qt::WindowFlags flagsFor(FrameStyle s);  // static: used before the object exists
   void lockSize();
   FrameStyle style_ = FrameStyle::Sizeable;
 };
