@@ -223,6 +223,31 @@ TEST(Compressors, InputsNoConverterCanTakeAreRefusedCleanly) {
   }
 }
 
+TEST(Compressors, ThirtyTwoBitFramesWithColourMasks) {
+  // A 32-bit section loaded from a file may carry its masks (52-byte
+  // format). The usual B G R order is the same pixels as BI_RGB and is
+  // written as such; any other order has no converter and is refused.
+  auto fmt = dibHeader(64, 48, 32, false);
+  const std::uint32_t bitfields = gdi::BI_BITFIELDS;
+  std::memcpy(&fmt[16], &bitfields, 4);
+  for (std::uint32_t m : {0xFF0000u, 0xFF00u, 0xFFu})
+    fmt.insert(fmt.end(), {std::uint8_t(m), std::uint8_t(m >> 8), std::uint8_t(m >> 16), std::uint8_t(m >> 24)});
+  std::unique_ptr<Encoder> enc;
+  ASSERT_EQ(createEncoder(comptypeDIB, fmt, {}, enc), AVIERR_OK);
+  const auto out = enc->outputFormat();
+  ASSERT_EQ(out.size(), 40u);
+  std::uint32_t compression = 1;
+  std::memcpy(&compression, out.data() + 16, 4);
+  EXPECT_EQ(compression, gdi::BI_RGB);
+  for (const CompressorInfo& info : compressors())
+    EXPECT_TRUE(compressorAccepts(info, fmt)) << info.name.toStdString();
+  // The masks missing altogether, or in R G B order.
+  EXPECT_EQ(createEncoder(comptypeDIB, std::span(fmt).first(40), {}, enc), AVIERR_BADFORMAT);
+  std::swap(fmt[40], fmt[48]);
+  std::swap(fmt[42], fmt[50]);
+  EXPECT_EQ(createEncoder(mmioFOURCC('H', '2', '6', '4'), fmt, {}, enc), AVIERR_BADFORMAT);
+}
+
 TEST(Compressors, SizesAnEncoderCannotTakeAreNotOffered) {
   // 4:2:0 H.264 needs even sides and Video 1 multiples of four; a 101x51
   // frame must be left out of the list, not fail in the middle of a recording.

@@ -2,7 +2,8 @@
 // The compressors behind the AVI library: a table of libavcodec encoders
 // (plus uncompressed full frames), each with its display name, fourcc and
 // the input formats it accepts, and one encoder object per compressing
-// stream.
+// stream. The dialog that picks one is in compressordialog.h (it also says
+// how tests pick a compressor through it).
 #include <QString>
 #include <atomic>
 #include <cstdint>
