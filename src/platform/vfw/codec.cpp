@@ -318,7 +318,8 @@ class LavcEncoder final : public Encoder {
     const bool keyintFromMin = entry_.family == Family::Zmbv || entry_.family == Family::MsVideo1;
     c->keyint_min = keyintFromMin ? gop_ : 1;
     c->max_b_frames = 0;
-    const std::int64_t bitRate = std::int64_t(std::max<LONG>(opt_.kilobytesPerSecond, 0)) * 8000;
+    // A VfW kilobyte is 1024 bytes (the AVI library converts with 1024 too).
+    const std::int64_t bitRate = std::int64_t(std::max<LONG>(opt_.kilobytesPerSecond, 0)) * 8 * 1024;
     switch (entry_.family) {
       case Family::Mjpeg:
         c->color_range = AVCOL_RANGE_JPEG;
