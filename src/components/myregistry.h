@@ -9,7 +9,9 @@
 
 #include "platform/registry/registry.h"
 
-enum HKeys { kHKEY_CLASSES_ROOT, kHKEY_CURRENT_USER, kHKEY_LOCAL_MACHINE, kHKEY_USERS, kHKEY_CURRENT_CONFIG, kHKEY_DYN_DATA };
+// One byte, as the component stores it; a value outside the list stands
+// for HKEY_LOCAL_MACHINE.
+enum HKeys : std::uint8_t { kHKEY_CLASSES_ROOT, kHKEY_CURRENT_USER, kHKEY_LOCAL_MACHINE, kHKEY_USERS, kHKEY_CURRENT_CONFIG, kHKEY_DYN_DATA };
 
 class TIniAccess;
 
@@ -66,7 +68,7 @@ class TMyRegistry : public QObject {
 
  private:
   int rootKeyOrdinal() const { return FRootKey; }
-  void setRootKeyOrdinal(int k) { FRootKey = static_cast<HKeys>(k); }
+  void setRootKeyOrdinal(int k) { FRootKey = static_cast<HKeys>(static_cast<std::uint8_t>(k)); }
   void requireOpen() const;
   std::string regKeyPath(const QString& section) const;
 

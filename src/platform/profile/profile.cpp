@@ -32,7 +32,7 @@ std::size_t utf8Prefix(std::string_view s, std::size_t max) {
 
 DWORD copyOut(std::string_view value, char* buffer, DWORD size) {
   const std::size_t n = utf8Prefix(value, size - 1);
-  std::memcpy(buffer, value.data(), n);
+  if (n > 0) std::memcpy(buffer, value.data(), n);
   buffer[n] = '\0';
   return static_cast<DWORD>(n);
 }
