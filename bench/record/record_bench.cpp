@@ -1,0 +1,137 @@
+// Records a screen rectangle with the real recorder for a fixed time and
+// prints what it cost, as one JSON object:
+//   record_bench OUT.avi RATE FOURCC SECONDS LEFT TOP WIDTH HEIGHT
+// The same forms, timers, grab and writer as the program; only the save
+// dialog and the compressor dialog are answered in advance.
+#include <QApplication>
+#include <QLineEdit>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <string>
+#include <sys/resource.h>
+#include <vector>
+
+#include "app/forms.h"
+#include "app/framerate.h"
+#include "app/main.h"
+#include "framework/application.h"
+#include "framework/bounds.h"
+#include "framework/image.h"
+#include "framework/timer.h"
+#include "platform/vfw/compressordialog.h"
+#include "target/mirror.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double cpuSeconds() {
+  rusage u{};
+  getrusage(RUSAGE_SELF, &u);
+  return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) + double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
+long rssKiB() {
+  std::ifstream f("/proc/self/statm");
+  long pages = 0, resident = 0;
+  f >> pages >> resident;
+  return resident * 4;
+}
+
+struct Timed {
+  std::vector<double> starts;  // seconds since the recording began
+  double busy = 0;             // seconds spent inside the handler
+};
+
+// Wraps a timer's handler to record when each tick ran and how long it took.
+void instrument(forms::Timer* t, Timed& out, Clock::time_point origin) {
+  auto inner = t->OnTimer;
+  t->OnTimer = [inner, &out, origin] {
+    const auto a = Clock::now();
+    out.starts.push_back(std::chrono::duration<double>(a - origin).count());
+    inner();
+    out.busy += std::chrono::duration<double>(Clock::now() - a).count();
+  };
+}
+
+double meanSpacingMs(const std::vector<double>& s) {
+  if (s.size() < 2) return 0;
+  return 1000.0 * (s.back() - s.front()) / double(s.size() - 1);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 9) {
+    std::fprintf(stderr, "usage: %s OUT.avi RATE FOURCC SECONDS LEFT TOP WIDTH HEIGHT\n", argv[0]);
+    return 2;
+  }
+  forms::Application app(argc, argv);
+  QTemporaryDir config;
+  qputenv("XDG_CONFIG_HOME", config.path().toUtf8());
+  const QString out = QString::fromLocal8Bit(argv[1]);
+  const int rate = std::atoi(argv[2]);
+  const std::string fcc = argv[3];
+  const double seconds = std::atof(argv[4]);
+  const forms::Bounds rect{std::atoi(argv[5]), std::atoi(argv[6]), std::atoi(argv[7]), std::atoi(argv[8])};
+  if (fcc.size() != 4 || rate <= 0) return 2;
+
+  CreateForms();
+  Form1->Timer2->setEnabled(false);
+  Form1->outputFileName = out;
+  Form6->Edit1->setText(QString::number(rate));
+  forms::setOuterBounds(Form4, rect);
+  vfw::setCompressorChoiceForTesting(vfw::mmioFOURCC(fcc[0], fcc[1], fcc[2], fcc[3]));
+
+  // The capture frame's X, then Start once the first grab is in.
+  Form4->Label3Click();
+  while (Form1->Image1->picture().empty()) app.processEvents(QEventLoop::AllEvents, 10);
+
+  const auto origin = Clock::now();
+  Timed writes, grabs;
+  instrument(Form1->Timer1, writes, origin);
+  instrument(Form1->getpic, grabs, origin);
+  const long rssStart = rssKiB();
+  long rssPeak = rssStart;
+  std::vector<long> rssTrace;
+  QTimer rssTimer;
+  QObject::connect(&rssTimer, &QTimer::timeout, [&] {
+    const long r = rssKiB();
+    rssTrace.push_back(r);
+    rssPeak = std::max(rssPeak, r);
+  });
+  rssTimer.start(1000);
+
+  Form1->Button4Click();
+  if (!Form1->opened) {
+    std::fprintf(stderr, "the recording did not start\n");
+    return 1;
+  }
+  // Counted from here: the compressor dialog's own speed trials are not
+  // part of the recording.
+  const double cpu0 = cpuSeconds();
+  const auto rec0 = Clock::now();
+  int written = 0;
+  QTimer::singleShot(int(seconds * 1000), [&] {
+    written = Form1->frameIndex + 1;
+    Form1->Button6Click();
+    app.quit();
+  });
+  app.exec();
+  const double cpu = cpuSeconds() - cpu0;
+  const double wall = std::chrono::duration<double>(Clock::now() - rec0).count();
+  const int ticks = int(writes.starts.size());
+
+  std::printf(
+      "{\"tool\":\"kestrel\",\"rate\":%d,\"fourcc\":\"%s\",\"seconds\":%.3f,\"cpu_s\":%.3f,"
+      "\"frames\":%d,\"timer1_ticks\":%d,\"timer1_mean_ms\":%.3f,\"getpic_ticks\":%zu,\"getpic_mean_ms\":%.3f,"
+      "\"grab_busy_s\":%.3f,\"write_busy_s\":%.3f,\"rss_start_kib\":%ld,\"rss_end_kib\":%ld,\"rss_peak_kib\":%ld}\n",
+      rate, fcc.c_str(), wall, cpu, written, ticks, meanSpacingMs(writes.starts), grabs.starts.size(),
+      meanSpacingMs(grabs.starts), grabs.busy, writes.busy, rssStart, rssTrace.empty() ? rssStart : rssTrace.back(),
+      rssPeak);
+  DestroyForms();
+  return 0;
+}
