@@ -7,6 +7,8 @@
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPlainTextEdit>
+#include <algorithm>
+#include <cmath>
 
 #include "app/main.h"
 #include "framework/bounds.h"
@@ -30,6 +32,7 @@ QPlainTextEdit* makeMemo(QWidget* parent, const char* name) {
   m->setObjectName(QString::fromLatin1(name));
   m->setPlainText(QString::fromLatin1(kInstructions));
   m->setReadOnly(true);
+  m->setMinimumSize(0, 0);
   m->setFocusPolicy(Qt::NoFocus);
   m->setLineWrapMode(QPlainTextEdit::NoWrap);
   m->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -49,6 +52,9 @@ TForm4::TForm4(QWidget* parent) : QWidget(parent, flagsFor(FrameStyle::Sizeable)
 
   auto* grid = new QGridLayout(this);
   grid->setContentsMargins(2, 2, 2, 2);
+  // The frame takes the size of whatever window it covers, however small:
+  // its contents must not hold it larger.
+  grid->setSizeConstraint(QLayout::SetNoConstraint);
   // Two copies of the instructions lie on the same spot; the borderless one
   // in the button-face colour, added last, is the one seen.
   Memo1 = makeMemo(this, "Memo1");
@@ -98,20 +104,27 @@ void TForm4::setFrameStyle(FrameStyle s) {
   setWindowFlags(flagsFor(s));
   setAttribute(Qt::WA_ShowWithoutActivating);
   forms::setOuterBounds(this, b);
-  if (style_ == FrameStyle::ToolWindow) lockSize();
+  if (style_ == FrameStyle::ToolWindow) lockSize(b.width, b.height);
   if (shown) showOnTop();
 }
 
-void TForm4::lockSize() {
-  if (style_ == FrameStyle::ToolWindow) setFixedSize(size());
+// Fixes the client size that the outer size gives. Taken from the size
+// asked for, not from size(): the toolkit reports a new size only once the
+// window manager has carried it out, and locking the old one would undo it.
+void TForm4::lockSize(int outerWidth, int outerHeight) {
+  if (style_ != FrameStyle::ToolWindow) return;
+  const forms::Margins m = forms::frameMargins(this);
+  const double r = devicePixelRatioF();
+  setFixedSize(std::max(1, int(std::lround((outerWidth - m.left - m.right) / r))),
+               std::max(1, int(std::lround((outerHeight - m.top - m.bottom) / r))));
 }
 
-TForm4::Resizing::Resizing(TForm4* f) : f_(f) {
+TForm4::Resizing::Resizing(TForm4* f, int outerWidth, int outerHeight) : f_(f), w_(outerWidth), h_(outerHeight) {
   f_->setMinimumSize(0, 0);
   f_->setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
 }
 
-TForm4::Resizing::~Resizing() { f_->lockSize(); }
+TForm4::Resizing::~Resizing() { f_->lockSize(w_, h_); }
 
 void TForm4::showOnTop() {
   if (!isVisible()) show();

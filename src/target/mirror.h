@@ -29,16 +29,18 @@ class TForm4 : public QWidget {
   void showOnTop();
 
   // Lets the following of the foreground window size a frame whose style
-  // has no sizing border: the size stays fixed for the user in between.
+  // has no sizing border to `outer` (outer bounds, device pixels): the
+  // size stays fixed for the user in between.
   class Resizing {
    public:
-    explicit Resizing(TForm4* f);
+    Resizing(TForm4* f, int outerWidth, int outerHeight);
     ~Resizing();
     Resizing(const Resizing&) = delete;
     Resizing& operator=(const Resizing&) = delete;
 
    private:
     TForm4* f_;
+    int w_, h_;
   };
 
  protected:
@@ -46,6 +48,6 @@ class TForm4 : public QWidget {
 
  private:
   static Qt::WindowFlags flagsFor(FrameStyle s);  // static: used before the object exists
-  void lockSize();
+  void lockSize(int outerWidth, int outerHeight);
   FrameStyle style_ = FrameStyle::Sizeable;
 };

@@ -12,7 +12,7 @@ void TForm1::WindowMirrorTimer() {
   const wnd::HWND target = wnd::GetForegroundWindow();
   const auto r = wnd::GetWindowRect(target);
   if (!r) return;
-  TForm4::Resizing unlocked(Form4);
+  TForm4::Resizing unlocked(Form4, r->right - r->left, r->bottom - r->top);
   forms::setLeft(Form4, r->left);
   forms::setTop(Form4, r->top);
   forms::setHeight(Form4, r->bottom - r->top);

@@ -56,7 +56,7 @@ TEST(AreaMode, UntouchedFrameFromMinusTwo) {
   Form2->Button1->click();
   ASSERT_TRUE(waitFrameAt({-2, 0, 253, 253}));
   clickX();
-  EXPECT_TRUE(Form1->isVisible()) << Form1->Off1->isChecked() << Form1->remoteOff << Form1->getpic->Enabled();
+  EXPECT_TRUE(Form1->isVisible());
   ASSERT_TRUE(waitForGrab());
   const gdi::Bitmap pic = Form1->Image1->picture();
   ASSERT_EQ(pic.width(), 255);

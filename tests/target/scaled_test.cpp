@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QPushButton>
+#include <cstdlib>
 
 #include "app/forms.h"
 #include "app/main.h"
@@ -27,8 +28,12 @@ TEST(ScaledInterface, RecordsTheRectangleTheFrameCovered) {
   testsupport::pumpFor(500);
   const wnd::RECT covered = frameOnServer();
   EXPECT_EQ(toRect(forms::outerBounds(Form4)), covered);
-  // Even sizes and positions are exact at a factor of 2.
-  EXPECT_EQ(covered, (wnd::RECT{260, 180, 560, 420}));
+  // The client area moves in steps of 2 device pixels, and openbox's
+  // one-pixel border puts it at an odd place: within a pixel of the ask.
+  EXPECT_LE(std::abs(covered.left - 260), 1);
+  EXPECT_LE(std::abs(covered.top - 180), 1);
+  EXPECT_LE(std::abs(covered.width() - 300), 1);
+  EXPECT_LE(std::abs(covered.height() - 240), 1);
 
   clickX();
   ASSERT_TRUE(waitForGrab());

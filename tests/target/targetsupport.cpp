@@ -8,6 +8,7 @@
 #include "app/forms.h"
 #include "app/main.h"
 #include "framework/image.h"
+#include "framework/timer.h"
 #include "platform/window/display.h"
 #include "support/media.h"
 #include "support/modal.h"
@@ -16,7 +17,12 @@
 
 namespace targettest {
 
-Forms::Forms() { CreateForms(); }
+Forms::Forms() {
+  CreateForms();
+  // The preferences are not under test here: their loading tick would
+  // reset the menu check marks a test has set.
+  Form1->Timer2->setEnabled(false);
+}
 Forms::~Forms() { DestroyForms(); }
 
 wnd::RECT toRect(const forms::Bounds& b) { return {b.left, b.top, b.left + b.width, b.top + b.height}; }
@@ -37,30 +43,26 @@ bool waitFrameAt(const wnd::RECT& r, int ms) {
       ms);
 }
 
+bool waitFrameOver(wnd::HWND w, int ms) {
+  return testsupport::pumpUntil(
+      [&] {
+        const auto r = wnd::GetWindowRect(w);
+        return r && Form4->isVisible() && wnd::GetFrameExtents(static_cast<wnd::HWND>(Form4->winId())) &&
+               frameOnServer() == *r && toRect(forms::outerBounds(Form4)) == *r;
+      },
+      ms);
+}
+
 void clickX() {
+  // Let the frame lay out its contents at its new size, as a person sees
+  // the "X" settle before clicking it.
+  testsupport::pumpFor(300);
   const QPoint logical = Form4->Label3->mapToGlobal(Form4->Label3->rect().center());
   const double dpr = Form4->devicePixelRatioF();
   const QPoint origin = Form4->screen()->geometry().topLeft();
   const int x = int((logical.x() - origin.x()) * dpr) + origin.x(), y = int((logical.y() - origin.y()) * dpr) + origin.y();
-  if (qEnvironmentVariableIsSet("KESTREL_DEBUG_X")) fprintf(stderr, "before click visible %d\n", Form4->isVisible());
   testsupport::runCommand({"xdotool", "mousemove", "--sync", std::to_string(x), std::to_string(y), "click", "1"});
   testsupport::pumpUntil([] { return !Form4->isVisible(); }, 3000);
-  if (qEnvironmentVariableIsSet("KESTREL_DEBUG_X") && Form4->isVisible()) {
-    fprintf(stderr, "second click\n");
-    testsupport::runCommand({"xdotool", "click", "1"});
-    testsupport::pumpUntil([] { return !Form4->isVisible(); }, 3000);
-    fprintf(stderr, "visible after second: %d\n", Form4->isVisible());
-  }
-  if (qEnvironmentVariableIsSet("KESTREL_DEBUG_X") && false) {
-    std::string o;
-    testsupport::runCommand({"xdotool", "getmouselocation"}, &o);
-    fprintf(stderr, "click %d,%d winId %llx geo %d,%d %dx%d mouse %s\n", x, y, (unsigned long long)Form4->winId(),
-            Form4->geometry().x(), Form4->geometry().y(), Form4->width(), Form4->height(), o.c_str());
-    testsupport::runCommand({"xprop", "-id", std::to_string(Form4->winId())}, &o);
-    fprintf(stderr, "%s\n", o.c_str());
-    testsupport::runCommand({"xwininfo", "-root", "-tree"}, &o);
-    fprintf(stderr, "%s\n", o.c_str());
-  }
 }
 
 bool waitForGrab(int ms) {

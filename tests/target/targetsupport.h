@@ -25,6 +25,9 @@ wnd::RECT toRect(const forms::Bounds& b);
 // Runs events until the frame stands at r on the server and in its own
 // bounds; false after ms.
 bool waitFrameAt(const wnd::RECT& r, int ms = 5000);
+// The same for a rectangle that may change while waiting (a window that
+// the window manager is still placing).
+bool waitFrameOver(wnd::HWND w, int ms);
 
 // A real mouse click (xdotool) on the frame's "X".
 void clickX();
