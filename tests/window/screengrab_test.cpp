@@ -95,6 +95,7 @@ TEST(ScreenGrab, SessionScreenPixelForPixel) {
 // Each depth gives its own device format; with MIT-SHM switched off the
 // plain GetImage path gives the same pixels.
 struct DepthCase {
+  const char* name;
   const char* screen;
   bool shm;
   gdi::PixelFormat format;
@@ -115,9 +116,10 @@ TEST_P(ScreenGrabDepth, PixelsAndFormat) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Displays, ScreenGrabDepth,
-                         ::testing::Values(DepthCase{"1280x1024x16", true, gdi::PixelFormat::Rgb565, 16},
-                                           DepthCase{"800x600x15", true, gdi::PixelFormat::Rgb555, 16},
-                                           DepthCase{"800x600x24", false, gdi::PixelFormat::Rgb32, 32}));
+                         ::testing::Values(DepthCase{"Depth16", "1280x1024x16", true, gdi::PixelFormat::Rgb565, 16},
+                                           DepthCase{"Depth15", "800x600x15", true, gdi::PixelFormat::Rgb555, 16},
+                                           DepthCase{"Depth24NoShm", "800x600x24", false, gdi::PixelFormat::Rgb32, 32}),
+                         [](const ::testing::TestParamInfo<DepthCase>& i) { return std::string(i.param.name); });
 
 // Sizes the server cannot copy are refused with a message before any
 // request; a server that went away is reported, not crashed on.
