@@ -4,13 +4,17 @@
 
 #include <QAction>
 #include <QRadioButton>
+#include <QPointer>
 #include <QPushButton>
+#include <QTimer>
+#include <vector>
 
 #include "app/forms.h"
 #include "app/main.h"
 #include "framework/image.h"
 #include "framework/timer.h"
 #include "platform/window/display.h"
+#include "support/modal.h"
 #include "target/mirror.h"
 #include "target/targetsupport.h"
 #include "target/winorarea.h"
@@ -83,4 +87,29 @@ TEST(AreaMode, GetsTheSizingBorderBackAfterWindowMode) {
   EXPECT_NE(Form4->minimumSize(), Form4->maximumSize());
   EXPECT_TRUE(Form4->isVisible());
   EXPECT_EQ(Form4->windowTitle(), "Click on the X");
+}
+
+// A grab the screen cannot give (a rectangle wider than X allows) is
+// reported in the framework's error box, leaves the gate busy so no frame
+// is written, and does not stack a new box at every tick while the first
+// is still open.
+TEST(AreaMode, FailedGrabIsReportedOnceAndKeepsTheGateBusy) {
+  Forms f;
+  Form4->setGeometry(0, 0, 70000, 50);
+  Form1->frameGate = 1;
+  std::vector<QPointer<QWidget>> open;
+  testsupport::ModalWatcher boxes([&](QWidget* w) {
+    open.emplace_back(w);
+    // A person reads the message for a second before pressing OK.
+    QTimer::singleShot(1000, w, [w] { testsupport::ModalWatcher::acceptDefault(w); });
+  });
+  Form1->getpic->setEnabled(true);
+  testsupport::pumpFor(900);
+  ASSERT_EQ(boxes.seen().size(), 1u);
+  EXPECT_EQ(boxes.seen()[0].objectName, "ErrorBox");
+  EXPECT_NE(boxes.seen()[0].text.indexOf("too large"), -1) << boxes.seen()[0].text.toStdString();
+  EXPECT_EQ(Form1->frameGate, 2);
+  Form1->getpic->setEnabled(false);
+  testsupport::pumpFor(1500);
+  EXPECT_TRUE(Form1->Image1->picture().empty());
 }
