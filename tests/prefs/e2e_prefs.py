@@ -84,6 +84,53 @@ def checked(node):
     return node.getState().contains(pyatspi.STATE_CHECKED)
 
 
+HINT = "Stretch the viewing image to fit the preview window."
+
+
+def hint_line(app):
+    """The options dialog's hint text, or "" when the line is empty."""
+    return find(app, "label", HINT) is not None
+
+
+def mouse_to(x, y):
+    subprocess.run(["xdotool", "mousemove", str(int(x)), str(int(y))], check=True)
+
+
+def extents(node):
+    e = node.queryComponent().getExtents(pyatspi.DESKTOP_COORDS)
+    return e.x, e.y, e.width, e.height
+
+
+def check_hint_line(k, box):
+    """A real pointer over the dialog: "Stetch Image" sets the hint, the other
+    boxes leave it, the group box's and the dialog's free areas clear it."""
+    stretch = find(k.app, "check box", "Stetch Image")
+    remote = find(k.app, "check box", "Remote Control")
+    group = find(k.app, "grouping", "Options") or find(k.app, "panel", "Options")
+    dialog = find(k.app, "filler", "Options") or find(k.app, "frame", "Options")
+    if None in (stretch, remote, group, dialog):
+        fail("options dialog controls not found")
+    x, y, w, h = extents(stretch)
+    mouse_to(x + min(w / 2, 20), y + h / 2)
+    wait_for(lambda: hint_line(k.app), 5, "the hint over \"Stetch Image\"")
+    x, y, w, h = extents(remote)
+    mouse_to(x + min(w / 2, 20), y + h / 2)
+    x, y, w, h = extents(box)
+    mouse_to(x + min(w / 2, 20), y + h / 2)
+    time.sleep(0.5)
+    if not hint_line(k.app):
+        fail("the hint changed over the other check boxes")
+    x, y, w, h = extents(group)
+    mouse_to(x + w - 4, y + 4)
+    wait_for(lambda: not hint_line(k.app), 5, "the group box to clear the hint")
+    x, y, w, h = extents(stretch)
+    mouse_to(x + min(w / 2, 20), y + h / 2)
+    wait_for(lambda: hint_line(k.app), 5, "the hint over \"Stetch Image\" again")
+    x, y, w, h = extents(dialog)
+    mouse_to(x + 3, y + h / 2)
+    wait_for(lambda: not hint_line(k.app), 5, "the dialog to clear the hint")
+
+
 def read_setup(path):
     with open(path, "r", encoding="utf-8") as f:
         lines = [l.rstrip("\r\n") for l in f if l.strip()]
@@ -144,6 +191,7 @@ def main():
         box = k.open_options()
         if checked(box):
             fail('"Final Preview" ticked on a first start')
+        check_hint_line(k, box)
         act(box)
         wait_for(lambda: checked(k.final_preview_box()), 5, '"Final Preview" to be ticked')
         k.press("Exit")
