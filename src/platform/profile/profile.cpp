@@ -41,7 +41,7 @@ DWORD copyOut(std::string_view value, char* buffer, DWORD size) {
 
 fs::path ConfigDirectory() {
   const char* xdg = std::getenv("XDG_CONFIG_HOME");
-  // The base directory specification ignores a relative value.
+  // The XDG base directory rules ignore a relative value.
   if (xdg && xdg[0] == '/') return fs::path(xdg) / "kestrel";
   const char* home = std::getenv("HOME");
   std::string base = home && home[0] ? home : "";
