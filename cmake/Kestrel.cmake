@@ -1,8 +1,12 @@
 # Shared build rules: warnings, sanitizers and the one way every folder of
 # src/ becomes a static library.
 
-set(KESTREL_WARNINGS -Wall -Wextra -Wpedantic -Wshadow=local -Wnon-virtual-dtor
+set(KESTREL_WARNINGS -Wall -Wextra -Wpedantic -Wnon-virtual-dtor
     -Wcast-align -Wunused -Woverloaded-virtual -Wnull-dereference -Wformat=2)
+if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
+  # Local shadowing only: Qt's own headers shadow members on purpose.
+  list(APPEND KESTREL_WARNINGS -Wshadow=local)
+endif()
 if(KESTREL_WERROR)
   list(APPEND KESTREL_WARNINGS -Werror)
 endif()
