@@ -1,0 +1,350 @@
+// The AVI builder driven through its real panel, dialogs and message boxes;
+// every AVI it writes is read back by ffprobe/ffmpeg.
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QDialog>
+#include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMessageBox>
+#include <QProgressBar>
+#include <QPushButton>
+
+#include "app/forms.h"
+#include "app/main.h"
+#include "platform/vfw/vfw.h"
+#include "framework/application.h"
+#include "framework/image.h"
+#include "framework/statusbar.h"
+#include "builder/choosefile.h"
+#include "support/media.h"
+#include "support/modal.h"
+#include "support/tempdir.h"
+
+namespace {
+
+using testsupport::ModalWatcher;
+
+class Builder : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    CreateForms();
+    Form1->show();  // Image3 paints only in a shown window
+  }
+  static void TearDownTestSuite() { DestroyForms(); }
+
+  void SetUp() override {
+    Form1->ListBox1->clear();
+    Form1->Edit1->setText(QStringLiteral("1"));
+    Form1->ProgressBar1->setValue(0);
+    Form1->StatusBar1->setSimpleText(QString());
+    Form1->frameIndex = -1;
+    Form1->Open1Click();
+  }
+
+  // A BMP made by ImageMagick: a w x h picture of one colour with a
+  // differently coloured square, so frames and their orientation differ.
+  std::string bmp(const QString& name, const std::string& colour, int w = 64, int h = 48,
+                  const std::vector<std::string>& extra = {"-type", "TrueColor"}) {
+    const std::string path = dir.file(name);
+    std::vector<std::string> argv{"convert", "-size", std::to_string(w) + "x" + std::to_string(h),
+                                  "xc:" + colour, "-fill", "white", "-draw", "rectangle 2,3 9,7"};
+    argv.insert(argv.end(), extra.begin(), extra.end());
+    argv.push_back("BMP3:" + path);
+    EXPECT_EQ(testsupport::runCommand(argv), 0);
+    return path;
+  }
+
+  void list(const std::vector<std::string>& files) {
+    for (const auto& f : files) Form1->ListBox1->addItem(QString::fromStdString(f));
+  }
+
+  // Runs "Make Avi" as a click delivered through the application, so that
+  // an exception reaches the framework's top-level error box as it would
+  // for a person. Answers the save dialog with `out` and accepts the
+  // compressor dialog's choice (uncompressed unless the test says).
+  ModalWatcher& makeAvi(const std::string& out, bool acceptCompressor = true) {
+    watcher = std::make_unique<ModalWatcher>([this, out, acceptCompressor](QWidget* w) {
+      if (auto* fd = qobject_cast<QFileDialog*>(w)) {
+        testsupport::chooseFile(fd, QString::fromStdString(out));
+      } else if (qobject_cast<QMessageBox*>(w)) {
+        ModalWatcher::acceptDefault(w);
+      } else if (auto* d = qobject_cast<QDialog*>(w)) {
+        compressorTitle = d->windowTitle();
+        if (acceptCompressor) d->accept();
+        else d->reject();
+      }
+    });
+    bool done = false;
+    QMetaObject::invokeMethod(
+        Form1, [&done] { done = true; Form1->Button3Click(); }, Qt::QueuedConnection);
+    EXPECT_TRUE(testsupport::pumpUntil([&] { return done && !QApplication::activeModalWidget(); }, 60000));
+    testsupport::pumpFor(50);
+    // Every build gives back what it took from the AVI library.
+    EXPECT_EQ(vfw::AVIFileInitCount(), 0);
+    return *watcher;
+  }
+
+  static QString status() { return Form1->StatusBar1->SimpleText(); }
+
+  std::vector<std::uint8_t> pixelsOf(const std::string& path, int w = 64, int h = 48) {
+    auto f = testsupport::decodeFrames(path, w, h, "rgb24");
+    return f.empty() ? std::vector<std::uint8_t>{} : f[0];
+  }
+
+  testsupport::TempDir dir;
+  std::unique_ptr<ModalWatcher> watcher;
+  QString compressorTitle;
+};
+
+TEST_F(Builder, OneFileGivesOneKeyFrameWithItsPixels) {
+  const auto a = bmp("a.bmp", "red");
+  list({a});
+  const std::string out = dir.file("one.avi");
+  makeAvi(out);
+  EXPECT_EQ(compressorTitle, QStringLiteral("Choose Compression"));
+  const auto p = testsupport::probeVideo(out);
+  ASSERT_TRUE(p.ok);
+  EXPECT_EQ(p.frameCount, 1);
+  EXPECT_EQ(p.keyPackets, 1);
+  EXPECT_EQ(p.width, 64);
+  EXPECT_EQ(p.height, 48);
+  const auto frames = testsupport::decodeFrames(out, 64, 48, "rgb24");
+  ASSERT_EQ(frames.size(), 1u);
+  EXPECT_EQ(frames[0], pixelsOf(a));
+  EXPECT_EQ(status(), QStringLiteral("AVI Completed"));
+  EXPECT_EQ(Form1->ProgressBar1->value(), 1);
+  EXPECT_EQ(Form1->frameIndex, -1);
+  EXPECT_TRUE(watcher->texts().filter(QStringLiteral("ERROR")).isEmpty());
+}
+
+TEST_F(Builder, RateSetsTheDurationAndRepeatedFilesGiveIdenticalFrames) {
+  std::vector<std::string> five;
+  for (int i = 0; i < 5; ++i) five.push_back(bmp(QStringLiteral("f%1.bmp").arg(i), i % 2 ? "blue" : "green"));
+  list(five);
+  const std::string slow = dir.file("slow.avi"), fast = dir.file("fast.avi");
+  makeAvi(slow);
+  Form1->Edit1->setText(QStringLiteral("10"));
+  makeAvi(fast);
+  const auto s = testsupport::probeVideo(slow), f = testsupport::probeVideo(fast);
+  ASSERT_TRUE(s.ok);
+  ASSERT_TRUE(f.ok);
+  EXPECT_EQ(s.frameCount, 5);
+  EXPECT_EQ(f.frameCount, 5);
+  EXPECT_DOUBLE_EQ(double(s.frameCount) * s.rateDen / s.rateNum, 5.0);
+  EXPECT_DOUBLE_EQ(double(f.frameCount) * f.rateDen / f.rateNum, 0.5);
+  // The list and the rate text are the build's input, never changed by it.
+  EXPECT_EQ(Form1->ListBox1->count(), 5);
+  EXPECT_EQ(Form1->Edit1->text(), QStringLiteral("10"));
+
+  Form1->ListBox1->clear();
+  list({five[1], five[1], five[1]});
+  const std::string same = dir.file("same.avi");
+  makeAvi(same);
+  const auto frames = testsupport::decodeFrames(same, 64, 48, "rgb24");
+  ASSERT_EQ(frames.size(), 3u);
+  for (const auto& fr : frames) EXPECT_EQ(fr, pixelsOf(five[1]));
+}
+
+TEST_F(Builder, AFileOfAnotherSizeStopsAfterTheFramesBeforeIt) {
+  list({bmp("a.bmp", "red"), bmp("b.bmp", "red", 32, 48), bmp("c.bmp", "red")});
+  const std::string out = dir.file("mixed.avi");
+  ModalWatcher& w = makeAvi(out);
+  bool boxSeen = false;
+  for (const auto& s : w.seen())
+    if (s.text == QStringLiteral("ERROR: Image Format") && s.title == QStringLiteral("ERROR")) boxSeen = true;
+  EXPECT_TRUE(boxSeen);
+  EXPECT_EQ(status(), QStringLiteral("Use Image Conversion Tool"));
+  EXPECT_EQ(Form1->ProgressBar1->value(), 1);
+  EXPECT_EQ(testsupport::probeVideo(out).frameCount, 1);
+}
+
+TEST_F(Builder, CancellingTheCompressorLeavesAnExistingFileUntouched) {
+  list({bmp("a.bmp", "red")});
+  const std::string out = dir.file("keep.avi");
+  {
+    QFile f(QString::fromStdString(out));
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write("precious");
+  }
+  Form1->StatusBar1->setSimpleText(QStringLiteral("before"));
+  makeAvi(out, false);
+  QFile f(QString::fromStdString(out));
+  ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+  EXPECT_EQ(f.readAll(), QByteArray("precious"));
+  EXPECT_EQ(status(), QStringLiteral("before"));
+
+  const std::string none = dir.file("none.avi");
+  makeAvi(none, false);
+  EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(none)));
+}
+
+TEST_F(Builder, PaletteFilesBuildIntoFramesWithTheirColours) {
+  // 8-bit files with the same palette: 40 colours, more than 4 bits hold.
+  const std::vector<std::string> pal{"-dither", "None", "-colors", "40", "-type", "Palette", "-compress", "None"};
+  const std::string src = dir.file("src.png");
+  ASSERT_EQ(testsupport::runCommand({"convert", "-size", "64x48", "radial-gradient:yellow-navy", src}), 0);
+  const std::string a = dir.file("p1.bmp"), b = dir.file("p2.bmp");
+  std::vector<std::string> argv{"convert", src};
+  argv.insert(argv.end(), pal.begin(), pal.end());
+  argv.push_back("BMP3:" + a);
+  ASSERT_EQ(testsupport::runCommand(argv), 0);
+  ASSERT_EQ(testsupport::runCommand({"cp", a, b}), 0);
+  std::string head;
+  ASSERT_EQ(testsupport::runCommand({"identify", "-format", "%z %k", a}, &head), 0);
+  list({a, b});
+  const std::string out = dir.file("pal.avi");
+  makeAvi(out);
+  const auto frames = testsupport::decodeFrames(out, 64, 48, "rgb24");
+  ASSERT_EQ(frames.size(), 2u) << head;
+  EXPECT_EQ(frames[0], pixelsOf(a));
+  EXPECT_EQ(frames[1], pixelsOf(a));
+}
+
+// Sends Esc to the panel once the third file is on show: the third frame is
+// still written, the fourth is not.
+class EscOnThirdFrame : public QObject {
+ public:
+  explicit EscOnThirdFrame(std::vector<QRgb> colours) : colours_(std::move(colours)) {
+    Form1->Image3->installEventFilter(this);
+  }
+  ~EscOnThirdFrame() override { Form1->Image3->removeEventFilter(this); }
+  bool disabledDuringBuild = true;
+
+ protected:
+  bool eventFilter(QObject*, QEvent* e) override {
+    if (e->type() != QEvent::Paint || Form1->Image3->picture().empty() || sent_) return false;
+    disabledDuringBuild = disabledDuringBuild && !Form1->Button1->isEnabled() && !Form1->Button3->isEnabled() &&
+                          !Form1->Button8->isEnabled() && !Form1->Open1->isEnabled() && !Form1->Close1->isEnabled();
+    const auto* px = Form1->Image3->picture().scanLine(47);  // bottom-left pixel, B G R
+    const QRgb c = qRgb(px[2], px[1], px[0]);
+    if (colours_.size() > 2 && c == colours_[2]) {
+      sent_ = true;
+      QCoreApplication::postEvent(Form1->ListBox1, new QKeyEvent(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier));
+    }
+    return false;
+  }
+
+ private:
+  std::vector<QRgb> colours_;
+  bool sent_ = false;
+};
+
+TEST_F(Builder, EscAfterTheThirdFrameKeepsThreeFrames) {
+  const std::vector<std::string> names{"red", "lime", "blue", "yellow", "cyan"};
+  const std::vector<QRgb> colours{qRgb(255, 0, 0), qRgb(0, 255, 0), qRgb(0, 0, 255), qRgb(255, 255, 0),
+                                  qRgb(0, 255, 255)};
+  std::vector<std::string> files;
+  for (std::size_t i = 0; i < names.size(); ++i) files.push_back(bmp(QStringLiteral("e%1.bmp").arg(i), names[i]));
+  list(files);
+  EscOnThirdFrame esc(colours);
+  const std::string out = dir.file("esc.avi");
+  makeAvi(out);
+  EXPECT_TRUE(esc.disabledDuringBuild);
+  EXPECT_TRUE(Form1->Button3->isEnabled());
+  EXPECT_TRUE(Form1->Open1->isEnabled());
+  const auto frames = testsupport::decodeFrames(out, 64, 48, "rgb24");
+  ASSERT_EQ(frames.size(), 3u);
+  EXPECT_EQ(frames[2], pixelsOf(files[2]));
+  EXPECT_EQ(status(), QStringLiteral("AVI stopped: 3 frames written"));
+  EXPECT_EQ(Form1->ProgressBar1->value(), 1);
+  EXPECT_FALSE(Form1->buildRunning);
+}
+
+TEST_F(Builder, RateTextsThatAreNoFrameRate) {
+  list({bmp("a.bmp", "red")});
+
+  // Not a number: the framework's error box, and the file just created is
+  // closed rather than left open (makeAvi checks that the library use
+  // ended).
+  Form1->Edit1->setText(QStringLiteral("fast"));
+  const int errorsBefore = forms::handledExceptionCount();
+  const std::string out = dir.file("fast.avi");
+  ModalWatcher& w = makeAvi(out);
+  EXPECT_EQ(forms::handledExceptionCount(), errorsBefore + 1);
+  EXPECT_TRUE(w.texts().contains(QStringLiteral("'fast' is not a valid integer value")));
+  EXPECT_TRUE(QFileInfo::exists(QString::fromStdString(out)));
+  EXPECT_FALSE(Form1->buildRunning);
+  EXPECT_TRUE(Form1->Button3->isEnabled());
+
+  // Zero or below: refused before a name is asked for.
+  for (const char* rate : {"0", "-5"}) {
+    Form1->Edit1->setText(QString::fromLatin1(rate));
+    const std::string none = dir.file("zero.avi");
+    ModalWatcher& z = makeAvi(none);
+    ASSERT_EQ(z.seen().size(), 1u) << rate;
+    EXPECT_TRUE(z.texts()[0].contains(QStringLiteral("frame rate")));
+    EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(none)));
+  }
+}
+
+TEST_F(Builder, FilesThatCannotBeReadEndTheBuildWithTheLoadersMessage) {
+  const auto a = bmp("a.bmp", "red");
+  const QString gone = dir.path() + "/gone.bmp";
+  list({a, gone.toStdString(), a});
+  const std::string out = dir.file("gone.avi");
+  ModalWatcher& w = makeAvi(out);
+  EXPECT_TRUE(w.texts().contains("Cannot open file " + gone));
+  EXPECT_EQ(testsupport::probeVideo(out).frameCount, 1);  // the frame before it stays
+  EXPECT_FALSE(Form1->buildRunning);
+
+  // A broken first file: nothing is created at all.
+  const std::string text = dir.file("text.bmp");
+  {
+    QFile f(QString::fromStdString(text));
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write("BM not really a bitmap");
+  }
+  Form1->ListBox1->clear();
+  list({text, a});
+  const std::string none = dir.file("broken.avi");
+  ModalWatcher& b = makeAvi(none);
+  EXPECT_TRUE(b.texts().contains(QStringLiteral("Bitmap image is not valid")));
+  EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(none)));
+}
+
+TEST_F(Builder, AnOpenRecordingIsNotCutOffFromItsFile) {
+  list({bmp("a.bmp", "red")});
+  Form1->frameIndex = 7;
+  const std::string out = dir.file("rec.avi");
+  ModalWatcher& w = makeAvi(out);
+  ASSERT_EQ(w.seen().size(), 1u);
+  EXPECT_EQ(w.seen()[0].className, QStringLiteral("QMessageBox"));
+  EXPECT_EQ(Form1->frameIndex, 7);
+  EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(out)));
+  Form1->frameIndex = -1;
+
+  // An empty list does nothing at all.
+  Form1->ListBox1->clear();
+  EXPECT_TRUE(makeAvi(out).seen().empty());
+}
+
+TEST_F(Builder, PanelCommandsKeepTheListAndTheRate) {
+  const auto a = bmp("a.bmp", "red");
+  ModalWatcher w([&a](QWidget* wd) {
+    if (auto* fd = qobject_cast<QFileDialog*>(wd)) {
+      testsupport::chooseFile(fd, QString::fromStdString(a));
+    }
+  });
+  Form1->Button1->click();
+  Form1->Button1->click();
+  ASSERT_EQ(Form1->ListBox1->count(), 2);  // the same path twice: two frames
+  EXPECT_EQ(Form1->ListBox1->item(1)->text(), QFileInfo(QString::fromStdString(a)).absoluteFilePath());
+
+  Form1->Edit1->setText(QStringLiteral("7"));
+  Form1->Close1Click();
+  EXPECT_TRUE(Form1->Panel1->isHidden());
+  Form1->Open1Click();
+  EXPECT_FALSE(Form1->Panel1->isHidden());
+  EXPECT_EQ(Form1->ListBox1->count(), 2);
+  EXPECT_EQ(Form1->Edit1->text(), QStringLiteral("7"));
+
+  Form1->Button8->click();
+  EXPECT_EQ(Form1->ListBox1->count(), 0);
+}
+
+}  // namespace

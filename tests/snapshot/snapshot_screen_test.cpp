@@ -1,0 +1,116 @@
+// A snapshot of what the real X screen shows, taken by double-clicking the
+// snapshot icon in a real notification area (trayer) with the mouse
+// (xdotool); the BMP must equal the screen under the rectangle as
+// ImageMagick's `import` reads it.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QPainter>
+#include <QProcess>
+#include <QSystemTrayIcon>
+#include <QWidget>
+
+#include "app/forms.h"
+#include "app/main.h"
+#include "components/trayicon.h"
+#include "framework/image.h"
+#include "framework/timer.h"
+#include "platform/shell/shell.h"
+#include "platform/window/screengrab.h"
+#include "builder/choosefile.h"
+#include "support/media.h"
+#include "support/modal.h"
+#include "support/tempdir.h"
+
+namespace {
+
+// A window of known colours where the capture rectangle will be.
+class Pattern : public QWidget {
+ public:
+  Pattern() : QWidget(nullptr, Qt::Window | Qt::FramelessWindowHint | Qt::X11BypassWindowManagerHint) {}
+
+ protected:
+  void paintEvent(QPaintEvent*) override {
+    QPainter p(this);
+    for (int y = 0; y < height(); y += 8)
+      for (int x = 0; x < width(); x += 8) p.fillRect(x, y, 8, 8, QColor(x * 2 % 256, y * 3 % 256, (x + y) % 256));
+  }
+};
+
+std::vector<std::uint8_t> rgb(const std::vector<std::string>& argv) {
+  std::string out;
+  if (testsupport::runCommand(argv, &out) != 0) return {};
+  return std::vector<std::uint8_t>(out.begin(), out.end());
+}
+
+TEST(SnapshotScreen, DoubleClickOnTheTrayIconSavesTheScreenUnderTheRectangle) {
+  if (qgetenv("DISPLAY").isEmpty()) GTEST_SKIP() << "needs the X server of scripts/test.sh";
+  CreateForms();
+  testsupport::TempDir dir;
+
+  QProcess trayHost;
+  if (!QSystemTrayIcon::isSystemTrayAvailable()) {
+    trayHost.start(QStringLiteral("trayer"), {QStringLiteral("--edge"), QStringLiteral("bottom"),
+                                              QStringLiteral("--align"), QStringLiteral("right"),
+                                              QStringLiteral("--widthtype"), QStringLiteral("request")});
+    testsupport::pumpUntil([] { return QSystemTrayIcon::isSystemTrayAvailable(); }, 5000);
+  }
+
+  Pattern pattern;
+  const QRect r(300, 200, 96, 64);
+  pattern.setGeometry(r);
+  pattern.show();
+  testsupport::pumpFor(500);
+
+  // The preview as the grab fills it: the real screen inside the rectangle.
+  // The grab timer is on (interval long enough never to tick here).
+  Form1->Image1->setPicture(wnd::CopyScreenRect(wnd::RECT{r.left(), r.top(), r.right() + 1, r.bottom() + 1}));
+  Form1->getpic->setInterval(3600000);
+  Form1->getpic->setEnabled(true);
+
+  const QString out = dir.path() + "/screen";
+  testsupport::ModalWatcher watcher([&out](QWidget* w) {
+    if (auto* fd = qobject_cast<QFileDialog*>(w)) {
+      testsupport::chooseFile(fd, out);
+    } else {
+      testsupport::ModalWatcher::acceptDefault(w);
+    }
+  });
+
+  Form1->On2Click();
+  QRect icon;
+  testsupport::pumpUntil(
+      [&] {
+        icon = shell::notifyIconGeometry(Form1->TrayIcon2->messageWindow(), Form1->TrayIcon2->iconData().uID);
+        return !icon.isEmpty();
+      },
+      5000);
+  ASSERT_FALSE(icon.isEmpty()) << "no notification area showed the snapshot icon";
+  const QPoint c = icon.center();
+  testsupport::runCommand({"xdotool", "mousemove", std::to_string(c.x()), std::to_string(c.y())});
+  testsupport::pumpFor(200);
+  testsupport::runCommand({"xdotool", "click", "--repeat", "2", "--delay", "80", "1"});
+  const QString file = out + ".bmp";
+  testsupport::pumpUntil([&] { return QFileInfo::exists(file) && !QApplication::activeModalWidget(); }, 15000);
+  testsupport::pumpFor(200);
+  ASSERT_TRUE(QFileInfo::exists(file));
+
+  const std::string crop = "96x64+300+200";
+  const auto screen = rgb({"import", "-window", "root", "-crop", crop, "-depth", "8", "rgb:-"});
+  const auto saved = rgb({"convert", file.toStdString(), "-depth", "8", "rgb:-"});
+  ASSERT_EQ(saved.size(), std::size_t(96 * 64 * 3));
+  EXPECT_EQ(saved, screen);
+  // And the pattern is what was on the screen there.
+  EXPECT_EQ(saved[0], 0);
+  EXPECT_EQ(saved[3 * 9], 16);  // second block: red 8 * 2
+
+  Form1->Off2Click();
+  Form1->getpic->setEnabled(false);
+  trayHost.kill();
+  trayHost.waitForFinished();
+  DestroyForms();
+}
+
+}  // namespace

@@ -1,0 +1,184 @@
+// Snapshots: the "Eazy Capture" commands and the snapshot icon's
+// double-click, through the real menu items, save dialog and message boxes.
+// Every BMP written is read back by ImageMagick.
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QMessageBox>
+
+#include "app/forms.h"
+#include "app/main.h"
+#include "components/trayicon.h"
+#include "framework/application.h"
+#include "framework/image.h"
+#include "framework/timer.h"
+#include "builder/choosefile.h"
+#include "support/media.h"
+#include "support/modal.h"
+#include "support/tempdir.h"
+
+namespace {
+
+using testsupport::ModalWatcher;
+
+class Snapshot : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() { CreateForms(); }
+  static void TearDownTestSuite() { DestroyForms(); }
+  void TearDown() override {
+    Form1->getpic->setEnabled(false);
+    Form1->Image1->setPicture(gdi::Bitmap());
+  }
+
+  // The preview as the grab leaves it: a 32-bit device bitmap. The grab
+  // timer is enabled with an interval long enough never to tick here.
+  static gdi::Bitmap preview(int w, int h) {
+    gdi::Bitmap b = gdi::Bitmap::device(w, h, gdi::PixelFormat::Rgb32);
+    for (int y = 0; y < h; ++y)
+      for (int x = 0; x < w; ++x) {
+        std::uint8_t* p = b.scanLine(y) + 4 * x;
+        p[0] = std::uint8_t(x * 9);
+        p[1] = std::uint8_t(y * 13);
+        p[2] = std::uint8_t(200 - x - y);
+      }
+    return b;
+  }
+  static void startPreview(const gdi::Bitmap& b) {
+    Form1->getpic->setInterval(3600000);
+    Form1->getpic->setEnabled(true);
+    Form1->Image1->setPicture(b);
+  }
+
+  // Double-clicks the snapshot icon (delivered through the application, so
+  // an error reaches the top-level error box), naming `name` in the dialog
+  // or cancelling it when name is empty.
+  std::unique_ptr<ModalWatcher> doubleClick(const QString& name, QString* proposed = nullptr) {
+    auto w = std::make_unique<ModalWatcher>([name, proposed](QWidget* wd) {
+      if (auto* fd = qobject_cast<QFileDialog*>(wd)) {
+        if (proposed && !fd->selectedFiles().isEmpty()) *proposed = QFileInfo(fd->selectedFiles().first()).fileName();
+        if (name.isEmpty()) {
+          fd->reject();
+        } else {
+          testsupport::chooseFile(fd, name);
+        }
+      } else {
+        ModalWatcher::acceptDefault(wd);
+      }
+    });
+    bool done = false;
+    QMetaObject::invokeMethod(
+        Form1, [&done] { Form1->TrayIcon2DblClick(); done = true; }, Qt::QueuedConnection);
+    testsupport::pumpUntil([&] { return done && !QApplication::activeModalWidget(); }, 20000);
+    testsupport::pumpFor(30);
+    return w;
+  }
+
+  testsupport::TempDir dir;
+};
+
+std::vector<std::uint8_t> rgbOf(const gdi::Bitmap& b) {
+  std::vector<std::uint8_t> out;
+  for (int y = 0; y < b.height(); ++y)
+    for (int x = 0; x < b.width(); ++x) {
+      const std::uint8_t* p = b.scanLine(y) + 4 * x;
+      out.insert(out.end(), {p[2], p[1], p[0]});
+    }
+  return out;
+}
+
+std::vector<std::uint8_t> imageMagickRgb(const QString& path) {
+  std::string out;
+  if (testsupport::runCommand({"convert", path.toStdString(), "-depth", "8", "rgb:-"}, &out) != 0) return {};
+  return std::vector<std::uint8_t>(out.begin(), out.end());
+}
+
+TEST_F(Snapshot, WithoutAPreviewOnlyTheNoticeShows) {
+  auto w = doubleClick(dir.path() + "/never.bmp");
+  ASSERT_EQ(w->seen().size(), 1u);
+  EXPECT_EQ(w->seen()[0].text, QStringLiteral("Start New Avi First."));
+  EXPECT_TRUE(QDir(dir.path()).entryList(QDir::Files).isEmpty());
+}
+
+TEST_F(Snapshot, SavesThePreviewAddsTheExtensionAndKeepsTheName) {
+  const gdi::Bitmap pic = preview(37, 21);
+  startPreview(pic);
+  auto w = doubleClick(dir.path() + "/first");
+  const QString first = dir.path() + "/first.bmp";
+  ASSERT_TRUE(QFileInfo::exists(first));
+  EXPECT_EQ(imageMagickRgb(first), rgbOf(pic));
+  EXPECT_EQ(w->seen().size(), 1u);  // the dialog only: no message after a save
+
+  // The next snapshot proposes the same name and replaces the file silently.
+  const gdi::Bitmap pic2 = preview(20, 10);
+  Form1->Image1->setPicture(pic2);
+  QString proposed;
+  auto w2 = doubleClick(first, &proposed);
+  EXPECT_EQ(proposed, QStringLiteral("first.bmp"));
+  EXPECT_EQ(imageMagickRgb(first), rgbOf(pic2));
+  EXPECT_EQ(w2->seen().size(), 1u);
+
+  // Cancel writes nothing.
+  auto w3 = doubleClick(QString());
+  EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files).size(), 1);
+}
+
+TEST_F(Snapshot, AFileThatCannotBeCreatedGivesTheFrameworksErrorBox) {
+  startPreview(preview(8, 8));
+  Form1->On2Click();
+  const QString folder = dir.path() + "/taken.bmp";
+  ASSERT_TRUE(QDir().mkdir(folder));
+  const int before = forms::handledExceptionCount();
+  auto w = doubleClick(folder);
+  EXPECT_EQ(forms::handledExceptionCount(), before + 1);
+  EXPECT_TRUE(w->texts().contains("Cannot create file " + folder));
+  EXPECT_TRUE(Form1->TrayIcon2->Active());
+  EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 0);  // no half file
+  Form1->Off2Click();
+}
+
+TEST_F(Snapshot, AnEmptyPreviewWritesNothing) {
+  startPreview(gdi::Bitmap());
+  auto w = doubleClick(dir.path() + "/empty.bmp");
+  EXPECT_FALSE(QFileInfo::exists(dir.path() + "/empty.bmp"));
+}
+
+TEST_F(Snapshot, MenuCommandsSetIconCheckMarksAndCaptureType) {
+  EXPECT_FALSE(Form1->TrayIcon2->Active());
+  Form1->On2->trigger();
+  EXPECT_TRUE(Form1->TrayIcon2->Active());
+  EXPECT_TRUE(Form1->On2->isChecked());
+  EXPECT_FALSE(Form1->Off2->isChecked());
+  Form1->On2->trigger();  // again: still on, marks still opposite
+  EXPECT_TRUE(Form1->On2->isChecked());
+  EXPECT_FALSE(Form1->Off2->isChecked());
+  Form1->Off2->trigger();
+  EXPECT_FALSE(Form1->TrayIcon2->Active());
+  EXPECT_FALSE(Form1->On2->isChecked());
+  EXPECT_TRUE(Form1->Off2->isChecked());
+
+  const QSize icon = Form1->TrayIcon2->Icon().availableSizes().value(0);
+  EXPECT_EQ(icon, QSize(32, 32));
+
+  Form1->Single1->setEnabled(true);
+  Form1->Single1->trigger();
+  EXPECT_EQ(Form1->captureType, 1);
+  EXPECT_TRUE(Form1->Single1->isChecked());
+  EXPECT_FALSE(Form1->Avi1->isChecked());
+  Form1->Avi1->trigger();
+  EXPECT_EQ(Form1->captureType, 0);
+  EXPECT_FALSE(Form1->Single1->isChecked());
+  EXPECT_TRUE(Form1->Avi1->isChecked());
+  Form1->Single1->setEnabled(false);
+
+  // A single click on the icon does nothing at all.
+  ModalWatcher w;
+  Form1->TrayIcon2Click();
+  testsupport::pumpFor(50);
+  EXPECT_TRUE(w.seen().empty());
+}
+
+}  // namespace
