@@ -119,9 +119,16 @@ void TForm4::lockSize(int outerWidth, int outerHeight) {
                std::max(1, int(std::lround((outerHeight - m.top - m.bottom) / r))));
 }
 
+// The fixed size moves straight to the new one, never through "sizeable":
+// openbox gives a sizeable window a taller bottom border, and a frame whose
+// border changes while it is being sized would be sized with the wrong one.
 TForm4::Resizing::Resizing(TForm4* f, int outerWidth, int outerHeight) : f_(f), w_(outerWidth), h_(outerHeight) {
-  f_->setMinimumSize(0, 0);
-  f_->setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+  if (f_->style_ == FrameStyle::ToolWindow) {
+    f_->lockSize(w_, h_);
+  } else {
+    f_->setMinimumSize(0, 0);
+    f_->setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+  }
 }
 
 TForm4::Resizing::~Resizing() { f_->lockSize(w_, h_); }

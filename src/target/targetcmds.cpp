@@ -12,9 +12,9 @@ void TForm1::WindowMirrorTimer() {
   const wnd::HWND target = wnd::GetForegroundWindow();
   const auto r = wnd::GetWindowRect(target);
   if (!r) return;
+  // Left, Top, Height and Width in one request: nothing runs between the
+  // four, so the window manager is spared three intermediate frames (and
+  // the toolkit's not-yet-confirmed geometry is never read back half-set).
   TForm4::Resizing unlocked(Form4, r->right - r->left, r->bottom - r->top);
-  forms::setLeft(Form4, r->left);
-  forms::setTop(Form4, r->top);
-  forms::setHeight(Form4, r->bottom - r->top);
-  forms::setWidth(Form4, r->right - r->left);
+  forms::setOuterBounds(Form4, {r->left, r->top, r->right - r->left, r->bottom - r->top});
 }
