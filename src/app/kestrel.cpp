@@ -38,8 +38,19 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "kestrel: no graphical display found (DISPLAY is not set); start it from a desktop session.\n");
     return 1;
   }
+  // Reading the screen and following other programs' windows needs X11. In
+  // a Wayland session Kestrel runs through XWayland, as an X client itself,
+  // so that its own windows are X windows too.
+  if (!platform && env("WAYLAND_DISPLAY")) {
+    if (!display) {
+      std::fprintf(stderr, "kestrel: this Wayland session has no XWayland (DISPLAY is not set); Kestrel needs X11.\n");
+      return 1;
+    }
+    setenv("QT_QPA_PLATFORM", "xcb", 1);
+    platform = env("QT_QPA_PLATFORM");
+  }
   const bool onX = !platform || std::strncmp(platform, "xcb", 3) == 0;
-  if (onX && display && !env("WAYLAND_DISPLAY") && !xServerReachable(display)) {
+  if (onX && display && !xServerReachable(display)) {
     std::fprintf(stderr, "kestrel: cannot open the display %s; is the X server running and may this user use it?\n",
                  display);
     return 1;
