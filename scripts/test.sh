@@ -16,10 +16,10 @@ bash scripts/xsession.sh ctest --test-dir build --output-on-failure -j2 --timeou
 
 if [ "${KESTREL_SKIP_SANITIZERS:-0}" != 1 ]; then
   echo "== Build (AddressSanitizer + UndefinedBehaviorSanitizer)"
-  bash scripts/build.sh build-asan -DKESTREL_WERROR=ON -DKESTREL_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug
+  bash scripts/build.sh build-asan -DKESTREL_WERROR=ON -DKESTREL_SANITIZE=ON -DKESTREL_BENCH=OFF -DCMAKE_BUILD_TYPE=Debug
   echo "== Tests under the sanitizers"
   export ASAN_OPTIONS=detect_leaks=0:abort_on_error=1
   export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
-  bash scripts/xsession.sh ctest --test-dir build-asan --output-on-failure -j2 --timeout 900 -LE nosan
+  bash scripts/xsession.sh ctest --test-dir build-asan --output-on-failure -j2 --timeout 900 -LE 'nosan|large'
 fi
 echo "== Done in $(( $(date +%s) - start )) s"
