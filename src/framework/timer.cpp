@@ -1,14 +1,16 @@
 #include "framework/timer.h"
 
+#include <algorithm>
+
 namespace forms {
 
 Timer::Timer(QObject* parent, const QString& name, int intervalMs, bool enabled)
     : QObject(parent), enabled_(enabled), interval_(intervalMs) {
   setObjectName(name);
   timer_.setTimerType(Qt::PreciseTimer);
-  connect(&timer_, &QTimer::timeout, this, [this] {
-    if (OnTimer) OnTimer();
-  });
+  timer_.setSingleShot(true);
+  connect(&timer_, &QTimer::timeout, this, [this] { fire(); });
+  clock_.start();
   update();
 }
 
@@ -24,9 +26,33 @@ void Timer::setInterval(int ms) {
   update();
 }
 
+namespace {
+// How far behind the schedule a timer may fall and still make up its ticks.
+constexpr qint64 kMaxCatchUpMs = 1000;
+}  // namespace
+
 void Timer::update() {
+  ++generation_;
   timer_.stop();
-  if (enabled_ && interval_ > 0) timer_.start(interval_);
+  if (enabled_ && interval_ > 0) {
+    next_ = clock_.elapsed() + interval_;
+    arm();
+  }
 }
 
+void Timer::arm() { timer_.start(int(std::max<qint64>(0, next_ - clock_.elapsed()))); }
+
+void Timer::fire() {
+  // The next tick is armed only when the handler has returned: a handler
+  // that pumps messages must not be entered again by its own timer, and a
+  // tick that falls due meanwhile is made up right after it instead of
+  // being swallowed by the running handler's guards.
+  const unsigned generation = generation_;
+  if (OnTimer) OnTimer();
+  if (generation != generation_) return;  // the handler changed the timer; update() rearmed it
+  next_ += interval_;
+  const qint64 now = clock_.elapsed();
+  if (now - next_ > std::max<qint64>(kMaxCatchUpMs, interval_)) next_ = now + interval_;
+  arm();
+}
 }  // namespace forms

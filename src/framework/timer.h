@@ -1,5 +1,6 @@
 #pragma once
 #include <QObject>
+#include <QElapsedTimer>
 #include <QTimer>
 #include <functional>
 
@@ -7,8 +8,12 @@ namespace forms {
 
 // A timer with the form framework's rules: it ticks while Enabled and the
 // interval is above 0 (interval 0 never ticks); assigning a different
-// interval restarts a running timer. Ticks are scheduled precisely, so a
-// timer asked for 33 ms ticks every 33 ms on average, not every 32.
+// interval restarts a running timer. Ticks keep to a fixed schedule (start
+// + n x interval) rather than "interval after the last tick": a timer asked
+// for 33 ms ticks every 33 ms on average, and a tick delayed by a slow
+// handler is made up at once instead of being lost, so a recording keeps
+// its frame count. Only when the program has been held up for more than a
+// second (a modal box, a stalled disk) does the schedule start afresh.
 class Timer : public QObject {
   Q_OBJECT
  public:
@@ -24,7 +29,12 @@ class Timer : public QObject {
 
  private:
   void update();
+  void arm();
+  void fire();
   QTimer timer_;
+  QElapsedTimer clock_;
+  qint64 next_ = 0;  // when the next tick is due, on clock_
+  unsigned generation_ = 0;  // counts restarts, so a tick knows its handler restarted it
   bool enabled_;
   int interval_;
 };
