@@ -6,7 +6,6 @@
 #include "framework/image.h"
 #include "framework/statusbar.h"
 
-// Frame capture: filled in with the screen grab and the recorder.
 // Writes the newest grab as the next key frame. The two pumps let clicks,
 // remote commands and grabs run during a write; recordState 11 and the gate
 // keep a second write from starting inside them, and a Stop or Cancel that
