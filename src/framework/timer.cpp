@@ -47,12 +47,19 @@ void Timer::fire() {
   // that pumps messages must not be entered again by its own timer, and a
   // tick that falls due meanwhile is made up right after it instead of
   // being swallowed by the running handler's guards.
-  const unsigned generation = generation_;
+  // A handler that throws still gets its next tick: the error box of the
+  // top-level handler shows while the timer goes on.
+  struct Rearm {
+    Timer* t;
+    unsigned generation;
+    ~Rearm() {
+      if (generation != t->generation_) return;  // the handler changed the timer; update() rearmed it
+      t->next_ += t->interval_;
+      const qint64 now = t->clock_.elapsed();
+      if (now - t->next_ > std::max<qint64>(kMaxCatchUpMs, t->interval_)) t->next_ = now + t->interval_;
+      t->arm();
+    }
+  } rearm{this, generation_};
   if (OnTimer) OnTimer();
-  if (generation != generation_) return;  // the handler changed the timer; update() rearmed it
-  next_ += interval_;
-  const qint64 now = clock_.elapsed();
-  if (now - next_ > std::max<qint64>(kMaxCatchUpMs, interval_)) next_ = now + interval_;
-  arm();
 }
 }  // namespace forms
