@@ -1,0 +1,411 @@
+// Building an AVI file from a list of BMP files, side by side with the
+// ffmpeg command that does the same, in one run.
+//
+//   QT_QPA_PLATFORM=offscreen builder_bench [--frames N] [--rounds R] [--dir D] [--keep]
+//
+// Writes N (300) 24-bit 1920x1080 BMP files of screen-like content that
+// changes from frame to frame into D (/dev/shm/kestrel-builder-bench) once,
+// then for each compressor (Motion JPEG, H.264, Ut Video, full frames) builds
+// an AVI from them the way the builder does (load each file with the BMP
+// loader, writevideoframe, through openvideostream with the compressor picked
+// in the real dialog) and with
+//   ffmpeg -framerate 30 -i f%03d.bmp -c:v ... -g 1 out.avi
+// at the same settings. The pair runs back to back R (2) times, the order
+// alternating, and the table gives the median of each side's frames/s.
+// Then the steps of a Kestrel build are timed apart (load; the packed frame
+// alone; the compressor's conversion and encode alone; the whole
+// writevideoframe), and the peak RSS of a Kestrel build and of ffmpeg is
+// taken at 100 and at N frames, each in a process of its own.
+//
+// Runs the dialog, so it needs a Qt platform: QT_QPA_PLATFORM=offscreen.
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "platform/gdi/bitmap.h"
+#include "platform/gdi/bmpfile.h"
+#include "platform/vfw/codec.h"
+#include "platform/vfw/compressordialog.h"
+#include "platform/vfw/vfw.h"
+#include "recording/aviwriter.h"
+
+extern char** environ;
+
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+constexpr int kWidth = 1920;
+constexpr int kHeight = 1080;
+constexpr int kRate = 30;
+
+double seconds(Clock::time_point since) { return std::chrono::duration<double>(Clock::now() - since).count(); }
+
+int run(const std::vector<std::string>& args, rusage* usage = nullptr) {
+  std::vector<char*> argv;
+  for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  pid_t pid = 0;
+  if (posix_spawnp(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0) return -1;
+  int status = 0;
+  rusage ru{};
+  if (wait4(pid, &status, 0, &ru) < 0) return -1;
+  if (usage) *usage = ru;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+struct Codec {
+  const char* label;
+  const char* tag;  // for --build
+  vfw::FOURCC fcc;
+  std::vector<std::string> ffmpegArgs;
+};
+
+// The same encoder settings as the compressor table at the dialog's default
+// quality, every frame a key frame, and the threads Kestrel gives each
+// encoder (libavcodec's automatic count for H.264, one thread otherwise).
+const std::vector<Codec>& codecs() {
+  using vfw::mmioFOURCC;
+  static const std::vector<Codec> list = {
+      {"Motion JPEG (q 4)", "MJPG", mmioFOURCC('M', 'J', 'P', 'G'),
+       {"-c:v", "mjpeg", "-q:v", "4", "-pix_fmt", "yuvj420p", "-g", "1", "-threads", "1"}},
+      {"H.264 ultrafast (crf 23)", "H264", mmioFOURCC('H', '2', '6', '4'),
+       {"-c:v", "libx264", "-preset", "ultrafast", "-tune", "zerolatency", "-crf", "23", "-g", "1", "-pix_fmt",
+        "yuv420p", "-threads", "0"}},
+      {"Ut Video (gbrp)", "ULRG", mmioFOURCC('U', 'L', 'R', 'G'),
+       {"-c:v", "utvideo", "-pix_fmt", "gbrp", "-g", "1", "-threads", "1"}},
+      {"Full Frames (uncompressed)", "DIB ", vfw::comptypeDIB,
+       {"-c:v", "rawvideo", "-pix_fmt", "bgr24", "-g", "1", "-threads", "1"}},
+  };
+  return list;
+}
+
+std::string framePath(const std::string& dir, int i) {
+  char name[32];
+  std::snprintf(name, sizeof name, "/f%03d.bmp", i);
+  return dir + name;
+}
+
+// A desktop: a background gradient, a few windows with title bars, lines of
+// "text" that scroll by one line per frame, and a moving cursor-like block.
+void paint(gdi::Bitmap& bmp, int frame) {
+  for (int y = 0; y < kHeight; ++y) {
+    std::uint8_t* row = bmp.scanLine(y);
+    for (int x = 0; x < kWidth; ++x) {
+      std::uint8_t* p = row + 3 * x;
+      p[0] = std::uint8_t(120 + y / 9);
+      p[1] = std::uint8_t(60 + y / 12);
+      p[2] = std::uint8_t(30 + x / 16);
+    }
+  }
+  struct Win {
+    int x, y, w, h;
+  };
+  const Win wins[] = {{100 + frame % 50, 80, 900, 600}, {700, 300 + (frame * 3) % 120, 1000, 650}, {60, 700, 500, 320}};
+  int k = 0;
+  for (const Win& w : wins) {
+    for (int y = w.y; y < std::min(kHeight, w.y + w.h); ++y) {
+      std::uint8_t* row = bmp.scanLine(y);
+      const bool title = y < w.y + 28;
+      const int line = (y - w.y - 40 + frame * 2) / 18;
+      const bool inText = !title && y > w.y + 40 && ((y - w.y - 40 + frame * 2) % 18) < 11;
+      for (int x = w.x; x < std::min(kWidth, w.x + w.w); ++x) {
+        std::uint8_t* p = row + 3 * x;
+        if (title) {
+          p[0] = std::uint8_t(160 + k * 30);
+          p[1] = 90;
+          p[2] = 40;
+        } else if (inText && x > w.x + 12 && x < w.x + 40 + int((unsigned(line) * 2654435761u + unsigned(k)) % unsigned(w.w - 60)) &&
+                   ((x * 7 + line * 13 + y) % 5) < 2) {
+          p[0] = p[1] = p[2] = 20;
+        } else {
+          p[0] = p[1] = p[2] = 245;
+        }
+      }
+    }
+    ++k;
+  }
+  const int cx = (frame * 11) % (kWidth - 40), cy = (frame * 5) % (kHeight - 40);
+  for (int y = cy; y < cy + 32; ++y)
+    for (int x = cx; x < cx + 32; ++x) {
+      std::uint8_t* p = bmp.scanLine(y) + 3 * x;
+      p[0] = 0;
+      p[1] = 0;
+      p[2] = 255;
+    }
+}
+
+void makeFiles(const std::string& dir, int count) {
+  run({"mkdir", "-p", dir});
+  for (int i = 0; i < count; ++i) {
+    if (access(framePath(dir, i).c_str(), R_OK) == 0) continue;
+    gdi::BITMAPINFOHEADER bi{};
+    bi.biSize = 40;
+    bi.biWidth = kWidth;
+    bi.biHeight = kHeight;
+    bi.biPlanes = 1;
+    bi.biBitCount = 24;
+    std::vector<std::uint8_t> header(40);
+    std::memcpy(header.data(), &bi, 40);
+    std::vector<std::uint8_t> bits(std::size_t(gdi::rowBytes(kWidth, 24)) * kHeight);
+    gdi::Bitmap bmp = gdi::Bitmap::dibSection(std::move(header), gdi::PixelFormat::Bgr24, kWidth, kHeight, false, {},
+                                              {}, std::move(bits));
+    paint(bmp, i);
+    gdi::saveBmp(bmp, QString::fromStdString(framePath(dir, i)));
+  }
+}
+
+struct Steps {
+  double total = -1;  // whole build: open, every frame, release
+  double open = 0;    // openvideostream (dialog included)
+  double load = 0;    // loadBmp
+  double write = 0;   // writevideoframe: packed frame, conversion, encode, write
+};
+
+// A build as the builder runs it, without the panel's preview.
+Steps build(vfw::FOURCC fcc, const std::string& dir, int count, const std::string& out) {
+  Steps s;
+  vfw::forgetLastCompressorChoice();
+  vfw::setCompressorChoiceForTesting(fcc);
+  const auto start = Clock::now();
+  TAviWriterState w;
+  gdi::Bitmap frame = gdi::loadBmp(QString::fromStdString(framePath(dir, 0)));
+  const OpenOutcome outcome = openvideostream(w, frame, QStringLiteral("Choose Compression"),
+                                              QString::fromStdString(out),
+                                              [](vfw::AVISTREAMINFO& si) { si.dwRate = kRate; });
+  s.open = seconds(start);
+  if (outcome != OpenOutcome::Opened) return s;
+  bool ok = true;
+  for (int i = 0; ok && i < count; ++i) {
+    const auto t0 = Clock::now();
+    frame = gdi::loadBmp(QString::fromStdString(framePath(dir, i)));
+    const auto t1 = Clock::now();
+    ok = writevideoframe(w, frame, i) == 0;
+    s.load += std::chrono::duration<double>(t1 - t0).count();
+    s.write += seconds(t1);
+  }
+  releasevideostream(w);
+  vfw::setCompressorChoiceForTesting(std::nullopt);
+  if (ok) s.total = seconds(start);
+  return s;
+}
+
+double runFfmpeg(const Codec& c, const std::string& dir, int count, const std::string& out) {
+  std::vector<std::string> args = {"ffmpeg", "-v",       "error", "-y", "-framerate", std::to_string(kRate),
+                                   "-i",     dir + "/f%03d.bmp", "-frames:v", std::to_string(count)};
+  args.insert(args.end(), c.ffmpegArgs.begin(), c.ffmpegArgs.end());
+  args.push_back(out);
+  const auto start = Clock::now();
+  return run(args) == 0 ? seconds(start) : -1;
+}
+
+double median(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  return v.empty() ? 0 : v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
+}
+
+// What each step of a build costs per frame; the conversion into the packed
+// frame is timed on its own here (writevideoframe does it first).
+void stepsSection(const std::string& dir, int count) {
+  std::printf("### Kestrel build, per step (ms per frame)\n\n");
+  std::printf("| compressor | open (once, ms) | load BMP | packed frame | convert + encode | rest of the write | writevideoframe | load + writevideoframe |\n");
+  std::printf("|---|---|---|---|---|---|---|---|\n");
+  for (const Codec& c : codecs()) {
+    const Steps s = build(c.fcc, dir, count, dir + "/kestrel.avi");
+    std::remove((dir + "/kestrel.avi").c_str());
+    // The packed-frame step alone, over the same files.
+    const gdi::Bitmap first = gdi::loadBmp(QString::fromStdString(framePath(dir, 0)));
+    std::uint32_t hs = 0, is = 0;
+    DIBFrameSizes(first, hs, is);
+    std::vector<std::uint8_t> header(hs), bits(is);
+    double pack = 0;
+    const int n = std::min(count, 60);
+    for (int i = 0; i < n; ++i) {
+      const gdi::Bitmap b = gdi::loadBmp(QString::fromStdString(framePath(dir, i)));
+      const auto t0 = Clock::now();
+      DIBFrameFromBitmap(b, header, bits);
+      pack += seconds(t0);
+    }
+    // The encoder alone (its pixel conversion and the encode, default
+    // options as the dialog's), fed the packed frames from memory.
+    double enc = -1;
+    if (c.fcc != vfw::comptypeDIB) {
+      std::vector<std::vector<std::uint8_t>> packed;
+      for (int i = 0; i < 10; ++i) {
+        DIBFrameFromBitmap(gdi::loadBmp(QString::fromStdString(framePath(dir, i))), header, bits);
+        packed.push_back(bits);
+      }
+      vfw::EncoderOptions opt;
+      opt.framesPerSecond = kRate;
+      std::unique_ptr<vfw::Encoder> e;
+      if (vfw::createEncoder(c.fcc, header, opt, e) == vfw::AVIERR_OK) {
+        std::span<const std::uint8_t> packet;
+        bool key = false;
+        e->encode(packed[0], true, packet, key);  // warm-up
+        const auto t0 = Clock::now();
+        for (int i = 0; i < n; ++i) e->encode(packed[std::size_t(i) % packed.size()], true, packet, key);
+        enc = seconds(t0) * 1000 / n;
+      }
+    }
+    const double loadMs = s.load * 1000 / count, writeMs = s.write * 1000 / count;
+    const double restMs = enc >= 0 ? writeMs - enc - pack * 1000 / n : writeMs - pack * 1000 / n;
+    std::printf("| %s | %.1f | %.2f | %.2f | %s | %.2f | %.2f | %.2f |\n", c.label, s.open * 1000, loadMs,
+                pack * 1000 / n, enc >= 0 ? (std::to_string(enc).substr(0, std::to_string(enc).find('.') + 3)).c_str() : "-",
+                restMs, writeMs, loadMs + writeMs);
+    std::fflush(stdout);
+  }
+  std::printf("\n");
+}
+
+void sideBySideSection(const std::string& dir, int count, int rounds) {
+  std::printf("### %d BMP files (1920x1080, 24-bit) built into an AVI, every frame a key frame\n\n", count);
+  std::printf("| compressor | Kestrel fps | ffmpeg fps | Kestrel / ffmpeg | pair ratios |\n|---|---|---|---|---|\n");
+  int order = 0;
+  for (const Codec& c : codecs()) {
+    std::vector<double> k, f, ratios;
+    for (int r = 0; r < rounds; ++r, ++order) {
+      double ks = -1, fs = -1;
+      // Alternate who goes first, so a neighbour's load hurts both alike.
+      for (int side = 0; side < 2; ++side) {
+        if ((side == 0) == (order % 2 == 0)) {
+          ks = build(c.fcc, dir, count, dir + "/kestrel.avi").total;
+        } else {
+          fs = runFfmpeg(c, dir, count, dir + "/ffmpeg.avi");
+        }
+      }
+      std::remove((dir + "/kestrel.avi").c_str());
+      std::remove((dir + "/ffmpeg.avi").c_str());
+      if (ks <= 0 || fs <= 0) {
+        std::printf("| %s | failed (Kestrel %.2f s, ffmpeg %.2f s) | | | |\n", c.label, ks, fs);
+        continue;
+      }
+      k.push_back(count / ks);
+      f.push_back(count / fs);
+      ratios.push_back((count / ks) / (count / fs));
+    }
+    std::string pairs;
+    for (double r : ratios) {
+      char b[16];
+      std::snprintf(b, sizeof b, "%s%.2f", pairs.empty() ? "" : ", ", r);
+      pairs += b;
+    }
+    std::printf("| %s | %.1f | %.1f | %.2f | %s |\n", c.label, median(k), median(f), median(ratios), pairs.c_str());
+    std::fflush(stdout);
+  }
+  std::printf("\n");
+}
+
+// Peak RSS of a command, in MiB, or < 0. A child started straight from
+// here would report at least this process's own peak (Linux carries the
+// peak of the memory it replaces across exec, and a spawned child runs on
+// the parent's memory until it execs), so a fresh copy of this program, still
+// small, starts it and writes the figure to a file.
+double peakMiB(const char* self, const std::vector<std::string>& cmd, const std::string& dir) {
+  const std::string out = dir + "/rss-" + std::to_string(getpid()) + ".txt";
+  std::vector<std::string> args = {self, "--measure", out};
+  args.insert(args.end(), cmd.begin(), cmd.end());
+  if (run(args) != 0) return -1;
+  FILE* f = std::fopen(out.c_str(), "r");
+  long kib = -1;
+  if (f) {
+    if (std::fscanf(f, "%ld", &kib) != 1) kib = -1;
+    std::fclose(f);
+  }
+  std::remove(out.c_str());
+  return kib < 0 ? -1 : double(kib) / 1024.0;
+}
+
+// The --measure side: fork (a copy of this small process), exec, wait.
+int measure(const std::string& out, char** cmd) {
+  const pid_t pid = fork();
+  if (pid == 0) {
+    execvp(cmd[0], cmd);
+    _exit(127);
+  }
+  int status = 0;
+  rusage ru{};
+  if (pid < 0 || wait4(pid, &status, 0, &ru) < 0) return 1;
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return 1;
+  FILE* f = std::fopen(out.c_str(), "w");
+  if (!f) return 1;
+  std::fprintf(f, "%ld\n", ru.ru_maxrss);
+  std::fclose(f);
+  return 0;
+}
+
+void memorySection(const char* self, const std::string& dir, int count) {
+  std::printf("### Peak RSS of one build (separate process per run)\n\n");
+  std::printf("| compressor | Kestrel 100 frames MiB | Kestrel %d frames MiB | ffmpeg 100 frames MiB | ffmpeg %d frames MiB |\n",
+              count, count);
+  std::printf("|---|---|---|---|---|\n");
+  for (const Codec& c : codecs()) {
+    double mib[4] = {0, 0, 0, 0};
+    int i = 0;
+    for (int n : {100, count}) {
+      mib[i] = peakMiB(self, {self, "--build", c.tag, std::to_string(n), "--dir", dir}, dir);
+      std::vector<std::string> ff = {"ffmpeg", "-v", "error", "-y", "-framerate", std::to_string(kRate), "-i",
+                                     dir + "/f%03d.bmp", "-frames:v", std::to_string(n)};
+      ff.insert(ff.end(), c.ffmpegArgs.begin(), c.ffmpegArgs.end());
+      ff.push_back(dir + "/ffmpeg.avi");
+      mib[i + 2] = peakMiB(self, ff, dir);
+      std::remove((dir + "/ffmpeg.avi").c_str());
+      ++i;
+    }
+    std::printf("| %s | %.1f | %.1f | %.1f | %.1f |\n", c.label, mib[0], mib[1], mib[2], mib[3]);
+    std::fflush(stdout);
+  }
+  std::printf("\n");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // Before anything else, while this process is still small.
+  if (argc > 3 && std::strcmp(argv[1], "--measure") == 0) return measure(argv[2], argv + 3);
+  QApplication app(argc, argv);
+  int count = 300, rounds = 2;
+  bool keep = false;
+  std::string dir = "/dev/shm/kestrel-builder-bench";
+  std::string buildTag;
+  int buildFrames = 0;
+  for (int i = 1; i < argc; ++i) {
+    const std::string a = argv[i];
+    if (a == "--frames" && i + 1 < argc) count = std::atoi(argv[++i]);
+    else if (a == "--rounds" && i + 1 < argc) rounds = std::atoi(argv[++i]);
+    else if (a == "--dir" && i + 1 < argc) dir = argv[++i];
+    else if (a == "--keep") keep = true;
+    else if (a == "--build" && i + 2 < argc) {
+      buildTag = argv[++i];
+      buildFrames = std::atoi(argv[++i]);
+    }
+  }
+  if (!buildTag.empty()) {
+    // One build in this process, for its peak RSS.
+    for (const Codec& c : codecs()) {
+      if (buildTag != c.tag) continue;
+      const std::string out = dir + "/rss-" + std::to_string(getpid()) + ".avi";
+      const Steps s = build(c.fcc, dir, buildFrames, out);
+      std::remove(out.c_str());
+      return s.total < 0 ? 1 : 0;
+    }
+    return 2;
+  }
+  if (count < 100) count = 100;
+  const auto t0 = Clock::now();
+  makeFiles(dir, count);
+  std::printf("(%d BMP files in %s ready in %.1f s)\n\n", count, dir.c_str(), seconds(t0));
+  sideBySideSection(dir, count, rounds);
+  stepsSection(dir, count);
+  memorySection(argv[0], dir, count);
+  if (!keep) run({"rm", "-rf", dir});
+  return 0;
+}
