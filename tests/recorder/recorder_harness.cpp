@@ -4,6 +4,8 @@
 #include <QComboBox>
 #include <QDialog>
 #include <QFileDialog>
+
+#include "builder/choosefile.h"
 #include <QFileInfo>
 #include <QListWidget>
 #include <QMessageBox>
@@ -39,8 +41,7 @@ void RecorderFixture::nameFile(const QString& name) {
   const QString full = QFileInfo(name).isAbsolute() ? name : dir->path() + QLatin1Char('/') + name;
   testsupport::ModalWatcher watcher([full](QWidget* w) {
     if (auto* fd = qobject_cast<QFileDialog*>(w)) {
-      fd->selectFile(full);
-      QMetaObject::invokeMethod(fd, "accept");
+      testsupport::chooseFile(fd, full);
     } else {
       testsupport::ModalWatcher::acceptDefault(w);
     }
