@@ -1,11 +1,18 @@
 // Shell_NotifyIconA over QSystemTrayIcon: one Qt tray icon per (hWnd, uID).
+#include <QApplication>
+#include <QGuiApplication>
 #include <QSystemTrayIcon>
+#include <QWidget>
+#include <QWindow>
+#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <memory>
 #include <utility>
 
 #include "platform/shell/shell.h"
+
+#include <xcb/xcb.h>
 
 namespace shell {
 
@@ -32,6 +39,33 @@ int mouseMessagesFor(int reason, UINT out[2]) {
 }
 
 namespace {
+
+// On X11 Qt shows a tray icon in a small window of its own that the tray
+// host embeds and maps. Until the host has done so, QSystemTrayIcon already
+// reports a geometry: the unmapped window's, at the screen's origin, where
+// a click lands on whatever is there instead. Mapped is not enough either:
+// the host maps the icon before its own panel, and the pointer only reaches
+// the icon once every window above it is mapped too (viewable).
+bool viewable(const QWidget* w) {
+  auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+  if (!x11 || !x11->connection()) return false;
+  xcb_connection_t* c = x11->connection();
+  xcb_get_window_attributes_reply_t* a =
+      xcb_get_window_attributes_reply(c, xcb_get_window_attributes(c, xcb_window_t(w->winId())), nullptr);
+  const bool yes = a && a->map_state == XCB_MAP_STATE_VIEWABLE;
+  std::free(a);
+  return yes;
+}
+
+bool shownByTheHost(const QRect& where) {
+  for (QWidget* w : QApplication::topLevelWidgets()) {
+    if (!w->inherits("QSystemTrayIconSys")) continue;
+    const QWindow* window = w->windowHandle();
+    if (window && window->isExposed() && QRect(w->mapToGlobal(QPoint(0, 0)), w->size()) == where && viewable(w))
+      return true;
+  }
+  return false;
+}
 
 QString tipText(const NOTIFYICONDATA& d) {
   return QString::fromUtf8(d.szTip, int(strnlen(d.szTip, sizeof d.szTip)));
@@ -97,7 +131,8 @@ class QtNotifyArea final : public NotifyArea {
   QRect geometry(HWND hWnd, UINT id) const {
     const auto it = icons_.find(Key{std::uint32_t(hWnd), id});
     if (it == icons_.end() || !it->second.tray->isVisible()) return {};
-    return it->second.tray->geometry();
+    const QRect where = it->second.tray->geometry();
+    return shownByTheHost(where) ? where : QRect();
   }
 };
 

@@ -138,7 +138,8 @@ NotifyArea* setNotifyArea(NotifyArea* area);
 BOOL Shell_NotifyIconA(DWORD message, NOTIFYICONDATA* data);
 
 // Where the real notification area shows the icon of (hWnd, uID), in
-// screen coordinates; empty when it shows none (no such icon, no tray host).
+// screen coordinates; empty when it shows none (no such icon, no tray host,
+// or the tray host has not embedded and shown it yet).
 QRect notifyIconGeometry(HWND hWnd, UINT uID);
 
 // How the real notification area turns a Qt activation into mouse
