@@ -20,29 +20,33 @@ namespace testsupport {
 inline void chooseFile(QFileDialog* fd, const QString& path) {
   struct State {
     bool listed = false;
-    QElapsedTimer since;      // since the dialog opened
-    qint64 keptSince = -1;    // since when the box holds the path
+    QElapsedTimer since;    // since the dialog opened
+    qint64 typedAt = -1;    // when the name was last typed
   };
   auto state = std::make_shared<State>();
   state->since.start();
-  if (auto* model = fd->findChild<QFileSystemModel*>())
-    QObject::connect(model, &QFileSystemModel::directoryLoaded, fd, [state] { state->listed = true; });
   QPointer<QFileDialog> dlg(fd);
+  auto type = [dlg, path, state] {
+    if (QFileDialog* d = dlg.data())
+      if (auto* edit = d->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))) {
+        edit->setText(path);
+        state->typedAt = state->since.elapsed();
+      }
+  };
+  // The listing puts the old name back: type ours again after it.
+  if (auto* model = fd->findChild<QFileSystemModel*>())
+    QObject::connect(model, &QFileSystemModel::directoryLoaded, fd, [state, type] {
+      state->listed = true;
+      type();
+    });
   auto* poll = new QTimer(fd);
   poll->setInterval(40);
-  QObject::connect(poll, &QTimer::timeout, fd, [dlg, path, state, poll] {
+  QObject::connect(poll, &QTimer::timeout, fd, [dlg, state, poll, type] {
     QFileDialog* d = dlg.data();
     if (d == nullptr) return;
-    auto* edit = d->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
-    if (!edit) return;
+    if (state->typedAt < 0) type();
     const qint64 now = state->since.elapsed();
-    if (edit->text() != path) {
-      edit->setText(path);
-      state->keptSince = now;
-      return;
-    }
-    if (state->keptSince < 0) state->keptSince = now;
-    if (now - state->keptSince >= 250 && (state->listed || now >= 3000)) {
+    if (now - state->typedAt >= 250 && (state->listed || now >= 3000)) {
       poll->stop();
       static_cast<QDialog*>(d)->accept();
     }
