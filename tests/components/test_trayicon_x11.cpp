@@ -25,6 +25,16 @@ TEST(TrayIconX11, ClicksOnTheRealIconBecomeEventsAndDeactivationRemovesIt) {
                                           "--height", "32", "--SetDockType", "true", "--transparent", "false"});
   ASSERT_TRUE(trayer.waitForStarted(5000)) << "trayer is missing";
   ASSERT_TRUE(pumpUntil([] { return QSystemTrayIcon::isSystemTrayAvailable(); }, 10000)) << "no tray host appeared";
+  // trayer claims the tray before the window manager has put its panel on
+  // the screen; an icon docked into a panel that is not shown yet may never
+  // show. Wait for the panel, as a person sees the tray before using it.
+  ASSERT_TRUE(pumpUntil(
+      [] {
+        return QProcess::execute(QStringLiteral("xdotool"),
+                                 {"search", "--onlyvisible", "--class", "trayer"}) == 0;
+      },
+      10000))
+      << "the tray host's panel never showed";
 
   TTrayIcon tray(nullptr, QStringLiteral("TrayIcon1"));
   QPixmap px(22, 22);
