@@ -149,13 +149,17 @@ TEST(Compressors, EveryCompressorRoundTripsThirtyTwoBitFrames) {
 
 TEST(Compressors, TopDownInputComesOutUpright) {
   testsupport::TempDir dir;
-  Case c;
-  c.topDown = true;
-  // The pass-through, a libyuv path and a swscale path.
-  for (const char* f : {"DIB ", "H264", "ULRG"}) {
-    const FOURCC fcc = mmioFOURCC(f[0], f[1], f[2], f[3]);
-    const Written w = writeClip(dir, fcc, c);
-    expectPictures(w, c, findCompressor(fcc)->lossless, f);
+  // The pass-through and each converter family (YUV, full-range YUV, planar
+  // RGB, swapped RGB) at the depths screens and bitmap files give.
+  for (int bits : {32, 24}) {
+    Case c;
+    c.topDown = true;
+    c.bitCount = bits;
+    for (const char* f : {"DIB ", "H264", "MJPG", "ULRG", "HFYU"}) {
+      const FOURCC fcc = mmioFOURCC(f[0], f[1], f[2], f[3]);
+      const Written w = writeClip(dir, fcc, c);
+      expectPictures(w, c, findCompressor(fcc)->lossless, std::string(f) + " at " + std::to_string(bits));
+    }
   }
 }
 
@@ -166,7 +170,7 @@ TEST(Compressors, SixteenEightAndTwentyFourBitInputs) {
     c.bitCount = bits;
     // Full frames keep the depth; ZMBV takes 8 and 16 bits natively; the
     // others must convert (palette to YUV for H.264, 5-5-5 to JPEG's YUV).
-    for (const char* f : {"DIB ", "ZMBV", "H264", "MJPG", "HFYU"}) {
+    for (const char* f : {"DIB ", "ZMBV", "H264", "MJPG", "HFYU", "ULRG"}) {
       const FOURCC fcc = mmioFOURCC(f[0], f[1], f[2], f[3]);
       const Written w = writeClip(dir, fcc, c);
       expectPictures(w, c, findCompressor(fcc)->lossless, std::string(f) + " at " + std::to_string(bits));

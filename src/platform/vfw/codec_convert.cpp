@@ -101,8 +101,28 @@ Converter::Converter(const InputFormat& in, AVPixelFormat out, Backend backend) 
   else if (yuv && in.pixFmt == AV_PIX_FMT_BGR0 && out == AV_PIX_FMT_RGB24) path_ = Path::Raw24;
   else if (yuv && in.pixFmt == AV_PIX_FMT_BGR0 && out == AV_PIX_FMT_GBRP) path_ = Path::Gbrp;
   else if (yuv && in.pixFmt == AV_PIX_FMT_BGR24 && out == AV_PIX_FMT_BGR0) path_ = Path::Rgb24ToBgr0;
+  // 24-bit rows are what bitmap files hold, so the builder lives on these.
+  else if (yuv && in.pixFmt == AV_PIX_FMT_BGR24 && out == AV_PIX_FMT_YUV420P) path_ = Path::Rgb24ToYuv420;
+  else if (yuv && in.pixFmt == AV_PIX_FMT_BGR24 && out == AV_PIX_FMT_YUVJ420P) path_ = Path::Rgb24ToJ420;
+  else if (yuv && in.pixFmt == AV_PIX_FMT_BGR24 && out == AV_PIX_FMT_GBRP) path_ = Path::Rgb24ToGbrp;
+  else if (yuv && in.pixFmt == AV_PIX_FMT_BGR24 && out == AV_PIX_FMT_RGB24) path_ = Path::Rgb24Swap;
+  // swscale turns a palette into YUV before anything else, so even planar or
+  // packed RGB out of it is not the palette's colours; a lookup is exact.
+  else if (in.pixFmt == AV_PIX_FMT_PAL8) path_ = Path::Palette;
   else path_ = Path::Sws;
-  if (path_ == Path::Sws) {
+  if (path_ == Path::Palette) {
+    InputFormat rgb;
+    rgb.width = in.width;
+    rgb.height = in.height;
+    rgb.bottomUp = false;
+    rgb.bitCount = 32;
+    rgb.pixFmt = AV_PIX_FMT_BGR0;
+    rgb.stride = std::size_t(in.width) * 4;
+    rgb.imageBytes = rgb.stride * std::size_t(in.height);
+    expandedRows_.resize(std::size_t(in.width) * std::size_t(in.height));
+    expanded_ = std::make_unique<Converter>(rgb, out, backend);
+    ok_ = expanded_->ok();
+  } else if (path_ == Path::Sws) {
     sws_ = sws_getContext(in.width, in.height, in.pixFmt, in.width, in.height, out, SWS_POINT, nullptr, nullptr,
                           nullptr);
     ok_ = sws_ != nullptr;
@@ -150,14 +170,41 @@ bool Converter::convert(const std::uint8_t* bits, AVFrame* dst) {
       return true;
     case Path::Rgb24ToBgr0:
       return libyuv::RGB24ToARGB(bits, stride, dst->data[0], dst->linesize[0], w, yuvHeight) == 0;
+    // libyuv's "RGB24" is B, G, R in memory: a DIB's 24-bit pixel.
+    case Path::Rgb24ToYuv420:
+      return libyuv::RGB24ToI420(bits, stride, dst->data[0], dst->linesize[0], dst->data[1], dst->linesize[1],
+                                 dst->data[2], dst->linesize[2], w, yuvHeight) == 0;
+    case Path::Rgb24ToJ420:
+      return libyuv::RGB24ToJ420(bits, stride, dst->data[0], dst->linesize[0], dst->data[1], dst->linesize[1],
+                                 dst->data[2], dst->linesize[2], w, yuvHeight) == 0;
+    case Path::Rgb24ToGbrp:
+      // The first byte of each pixel (blue) goes to the plane libyuv calls
+      // red: B, G, R land in planes 1, 0, 2.
+      libyuv::SplitRGBPlane(bits, stride, dst->data[1], dst->linesize[1], dst->data[0], dst->linesize[0],
+                            dst->data[2], dst->linesize[2], w, yuvHeight);
+      return true;
+    case Path::Rgb24Swap:
+      return libyuv::RAWToRGB24(bits, stride, dst->data[0], dst->linesize[0], w, yuvHeight) == 0;
 #else
     case Path::Yuv420:
     case Path::J420:
     case Path::Raw24:
     case Path::Gbrp:
     case Path::Rgb24ToBgr0:
+    case Path::Rgb24ToYuv420:
+    case Path::Rgb24ToJ420:
+    case Path::Rgb24ToGbrp:
+    case Path::Rgb24Swap:
       return false;
 #endif
+    case Path::Palette: {
+      std::uint32_t* out = expandedRows_.data();
+      for (int y = 0; y < h; ++y) {
+        const std::uint8_t* row = top + std::ptrdiff_t(y) * topStride;
+        for (int x = 0; x < w; ++x) *out++ = in_.palette[row[x]];
+      }
+      return expanded_->convert(reinterpret_cast<const std::uint8_t*>(expandedRows_.data()), dst);
+    }
     case Path::Sws: {
       const std::uint8_t* src[4] = {top, nullptr, nullptr, nullptr};
       int srcStride[4] = {topStride, 0, 0, 0};

@@ -59,12 +59,29 @@ class Converter {
   bool convert(const std::uint8_t* bits, AVFrame* dst);
 
  private:
-  enum class Path { Copy, Yuv420, J420, Raw24, Gbrp, Rgb24ToBgr0, Sws };
+  enum class Path {
+    Copy,
+    Yuv420,
+    J420,
+    Raw24,
+    Gbrp,
+    Rgb24ToBgr0,
+    Rgb24ToYuv420,
+    Rgb24ToJ420,
+    Rgb24ToGbrp,
+    Rgb24Swap,
+    Palette,
+    Sws
+  };
   InputFormat in_;
   AVPixelFormat out_;
   Path path_ = Path::Sws;
   SwsContext* sws_ = nullptr;
   bool ok_ = false;
+  // Palette input: indices are looked up into 32-bit rows first, which
+  // `expanded_` converts further.
+  std::vector<std::uint32_t> expandedRows_;
+  std::unique_ptr<Converter> expanded_;
 };
 
 }  // namespace vfw::detail
