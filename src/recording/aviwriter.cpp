@@ -176,6 +176,7 @@ OpenOutcome openvideostream(TAviWriterState& w, const gdi::Bitmap& first, const 
 
     // 11. The first frame's format, colour table included.
     w.aviResult = AVIStreamSetFormat(w.compressedStream, 0, w.frameHeader.data(), LONG(DIBFormatSize(w.frameHeader)));
+    if (w.aviResult == AVIERR_OK && w.overlapFrames) w.aviResult = AVIStreamSetOverlap(w.compressedStream, 1);
     if (w.aviResult != AVIERR_OK) {
       releasevideostream(w);
       return OpenOutcome::LibraryFailure;
@@ -210,6 +211,11 @@ std::int32_t writevideoframe(TAviWriterState& w, const gdi::Bitmap& bmp, std::in
   w.aviResult = AVIStreamWrite(w.compressedStream, index, 1, w.frameBits.data(), LONG(w.imageSize), AVIIF_KEYFRAME,
                                nullptr, nullptr);
   return w.aviResult;
+}
+
+std::int32_t finishvideoframes(TAviWriterState& w) {
+  if (!w.opened || !w.compressedStream) return 0;
+  return w.aviResult = vfw::AVIStreamFlush(w.compressedStream);
 }
 
 void releasevideostream(TAviWriterState& w) {

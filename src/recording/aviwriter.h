@@ -29,6 +29,11 @@ struct TAviWriterState {
   // True from a successful open (or an open that created library objects)
   // until the release; a released state is never released or written again.
   bool opened = false;
+  // Set before the open by a caller that writes frames as fast as it can
+  // and needs no frame in the file the moment its write returns (the
+  // builder): the writes then overlap, and finishvideoframes writes the
+  // last frame and tells whether it got there.
+  bool overlapFrames = false;
 };
 
 enum class OpenOutcome { Opened, FrameDataFailed, DialogCancelled, LibraryFailure };
@@ -51,4 +56,7 @@ std::uint32_t DIBFormatSize(std::span<const std::uint8_t> header);
 OpenOutcome openvideostream(TAviWriterState& w, const gdi::Bitmap& first, const QString& title,
                             const QString& fileName, const std::function<void(vfw::AVISTREAMINFO&)>& rateStep);
 std::int32_t writevideoframe(TAviWriterState& w, const gdi::Bitmap& bmp, std::int32_t index);
+// With overlapFrames: writes the frame still being compressed. The result
+// is that frame's (0 when there is none or the state is closed).
+std::int32_t finishvideoframes(TAviWriterState& w);
 void releasevideostream(TAviWriterState& w);

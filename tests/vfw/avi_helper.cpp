@@ -1,11 +1,15 @@
 // A separate process that writes an AVI file through the library, for the
 // tests that kill a writer or run it under a file size limit.
-//   avi_helper FILE FRAMES WIDTH HEIGHT SLEEP_MS [RIFF_LIMIT]
+//   avi_helper FILE FRAMES WIDTH HEIGHT SLEEP_MS [RIFF_LIMIT [FOURCC [overlap]]]
 // Prints "wrote N MS" after each frame (MS since start) and, when a write
-// fails, "failed N HR" before releasing; exits 0, or 3 after a failure.
+// fails, "failed N HR" before releasing, N being the frames the file keeps;
+// exits 0, or 3 after a failure. FOURCC picks a compressor (full frames
+// without); "overlap" writes with AVIStreamSetOverlap and ends with
+// AVIStreamFlush.
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <thread>
 
 #include "platform/vfw/avitesting.h"
@@ -19,6 +23,9 @@ int main(int argc, char** argv) {
   const char* file = argv[1];
   const int frames = std::atoi(argv[2]), w = std::atoi(argv[3]), h = std::atoi(argv[4]), sleepMs = std::atoi(argv[5]);
   if (argc > 6) testing::setRiffSizeLimit(std::strtoull(argv[6], nullptr, 10));
+  FOURCC handler = comptypeDIB;
+  if (argc > 7 && std::strlen(argv[7]) == 4) handler = mmioFOURCC(argv[7][0], argv[7][1], argv[7][2], argv[7][3]);
+  const bool overlap = argc > 8 && std::strcmp(argv[8], "overlap") == 0;
   const auto t0 = std::chrono::steady_clock::now();
 
   AVIFileInit();
@@ -26,7 +33,7 @@ int main(int argc, char** argv) {
   if (AVIFileOpenA(&f, file, OF_WRITE | OF_CREATE, nullptr) != AVIERR_OK) return 4;
   AVISTREAMINFO si{};
   si.fccType = streamtypeVIDEO;
-  si.fccHandler = comptypeDIB;
+  si.fccHandler = handler;
   si.dwScale = 1;
   si.dwRate = 10;
   si.dwSuggestedBufferSize = DWORD(w * h * 4);
@@ -35,7 +42,7 @@ int main(int argc, char** argv) {
   if (AVIFileCreateStreamA(f, &raw, &si) != AVIERR_OK) return 5;
   AVICOMPRESSOPTIONS o{};
   o.fccType = ICTYPE_VIDEO;
-  o.fccHandler = comptypeDIB;
+  o.fccHandler = handler;
   o.dwFlags = AVICOMPRESSF_VALID;
   if (AVIMakeCompressedStream(&comp, raw, &o, nullptr) != AVIERR_OK) return 6;
   BITMAPINFOHEADER bi{};
@@ -46,6 +53,7 @@ int main(int argc, char** argv) {
   bi.biBitCount = 32;
   bi.biSizeImage = DWORD(w * h * 4);
   if (AVIStreamSetFormat(comp, 0, &bi, 40) != AVIERR_OK) return 7;
+  if (overlap && AVIStreamSetOverlap(comp, 1) != AVIERR_OK) return 8;
 
   int rc = 0;
   for (int i = 0; i < frames; ++i) {
@@ -53,7 +61,8 @@ int main(int argc, char** argv) {
     const HRESULT hr = AVIStreamWrite(comp, i, 1, bits.data(), LONG(bits.size()), AVIIF_KEYFRAME, nullptr, nullptr);
     const long ms = long(std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0).count());
     if (hr != AVIERR_OK) {
-      std::printf("failed %d %d\n", i, int(hr));
+      // Overlapped, a write reports the frame before it.
+      std::printf("failed %d %d\n", overlap ? i - 1 : i, int(hr));
       std::fflush(stdout);
       rc = 3;
       break;
@@ -61,6 +70,12 @@ int main(int argc, char** argv) {
     std::printf("wrote %d %ld\n", i, ms);
     std::fflush(stdout);
     if (sleepMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(sleepMs));
+  }
+  if (overlap && rc == 0) {
+    if (const HRESULT hr = AVIStreamFlush(comp); hr != AVIERR_OK) {
+      std::printf("failed %d %d\n", frames - 1, int(hr));
+      rc = 3;
+    }
   }
   AVIStreamRelease(raw);
   AVIStreamRelease(comp);

@@ -82,6 +82,34 @@ TEST_P(KilledWriter, FramesWrittenBeforeTheLastUpdateSurvive) {
   expectPatternFrames(path, w, h, settled, returned + 1);
 }
 
+// Overlapped writes under the same limit: the failure reaches the caller
+// (a write reports the frame before it, the flush the last one) and the
+// file plays every frame before the one that did not fit.
+TEST(FileSizeLimit, OverlappedWriteFailureIsReportedAndEarlierFramesPlay) {
+  testsupport::TempDir dir;
+  const int w = 64, h = 48;
+  // About 2 kB a frame: 1000 frames stop at a write, 4 at the flush.
+  for (const char* frames : {"1000", "4"}) {
+    SCOPED_TRACE(frames);
+    const std::string path = dir.file(QStringLiteral("ov%1.avi").arg(frames));
+    std::string out;
+    const int rc = testsupport::runCommand({"prlimit", "--fsize=" + std::string(frames[1] ? "40000" : "13000"),
+                                            AVI_HELPER, path, frames, std::to_string(w), std::to_string(h), "0", "0",
+                                            "ULRG", "overlap"},
+                                           &out);
+    ASSERT_EQ(rc, 3) << out;
+    const auto lines = parseLines(QByteArray::fromStdString(out), 0);
+    ASSERT_FALSE(lines.empty());
+    ASSERT_EQ(lines.back().kind, "failed");
+    const int kept = lines.back().frame;
+    ASSERT_GT(kept, 0);
+    const auto probe = testsupport::probeVideo(path);
+    ASSERT_TRUE(probe.ok);
+    EXPECT_EQ(probe.frameCount, kept);
+    expectPatternFrames(path, w, h, kept, kept);
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(FirstRiffAndOpenDml, KilledWriter, ::testing::Values("", "4194304"));
 
 // Under `prlimit --fsize` a write fails with a failure code (not success, not

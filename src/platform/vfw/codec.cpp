@@ -193,25 +193,35 @@ class RawEncoder final : public Encoder {
   bool ok() const { return !converter_ || (converter_->ok() && frame_); }
   std::span<const std::uint8_t> outputFormat() const override { return format_; }
 
-  HRESULT encode(std::span<const std::uint8_t> bits, bool, std::span<const std::uint8_t>& packet,
-                 bool& isKey) override {
+  // The packet is the rows themselves: preparing them is all the work, and
+  // rows already bottom-up are passed on where they lie, without a copy.
+  // (So the prepared frame is the caller's buffer; this encoder is never
+  // overlapped.)
+  HRESULT prepare(std::span<const std::uint8_t> bits) override {
     if (bits.size() < in_.imageBytes) return AVIERR_BADSIZE;
-    isKey = true;
     if (converter_) {
       frame_->data[0] = out_.data();
       frame_->linesize[0] = static_cast<int>(outStride_);
       if (!converter_->convert(bits.data(), frame_.get())) return AVIERR_COMPRESSOR;
-      packet = out_;
+      prepared_ = out_;
     } else if (!in_.bottomUp) {
       for (int y = 0; y < in_.height; ++y)
         std::memcpy(&out_[in_.stride * std::size_t(in_.height - 1 - y)], &bits[in_.stride * std::size_t(y)],
                     in_.stride);
-      packet = out_;
+      prepared_ = out_;
     } else {
-      packet = bits.first(in_.imageBytes);
+      prepared_ = bits.first(in_.imageBytes);
     }
     return AVIERR_OK;
   }
+
+  HRESULT compress(bool, std::span<const std::uint8_t>& packet, bool& isKey) override {
+    isKey = true;
+    packet = prepared_;
+    return AVIERR_OK;
+  }
+
+  bool worthOverlapping() const override { return false; }
 
  private:
   struct FrameFree {
@@ -223,6 +233,7 @@ class RawEncoder final : public Encoder {
   std::size_t outStride_ = 0;
   std::unique_ptr<AVFrame, FrameFree> frame_;
   std::unique_ptr<detail::Converter> converter_;
+  std::span<const std::uint8_t> prepared_;
 };
 
 // ---------------------------------------------------------------------------
@@ -262,13 +273,18 @@ class LavcEncoder final : public Encoder {
     if (!codec_) return AVIERR_NOCOMPRESSOR;
     converter_ = std::make_unique<detail::Converter>(in_, pixFmt_);
     if (!converter_->ok()) return AVIERR_BADFORMAT;
-    frame_.reset(av_frame_alloc());
-    packet_.reset(av_packet_alloc());
-    if (!frame_ || !packet_) return AVIERR_MEMORY;
-    frame_->format = pixFmt_;
-    frame_->width = in_.width;
-    frame_->height = in_.height;
-    if (av_frame_get_buffer(frame_.get(), 0) < 0) return AVIERR_MEMORY;
+    for (auto& p : packets_) {
+      p.reset(av_packet_alloc());
+      if (!p) return AVIERR_MEMORY;
+    }
+    for (auto& f : frames_) {
+      f.reset(av_frame_alloc());
+      if (!f) return AVIERR_MEMORY;
+      f->format = pixFmt_;
+      f->width = in_.width;
+      f->height = in_.height;
+      if (av_frame_get_buffer(f.get(), 0) < 0) return AVIERR_MEMORY;
+    }
     if (const HRESULT hr = openContext(); hr != AVIERR_OK) return hr;
     buildFormat();
     return AVIERR_OK;
@@ -276,12 +292,23 @@ class LavcEncoder final : public Encoder {
 
   std::span<const std::uint8_t> outputFormat() const override { return format_; }
 
-  HRESULT encode(std::span<const std::uint8_t> bits, bool forceKey, std::span<const std::uint8_t>& packet,
-                 bool& isKey) override {
+  // Frames alternate between two pictures; each side keeps its own count,
+  // so a prepare() on one thread and a compress() on another share nothing
+  // but the picture the stream hands over between them.
+  HRESULT prepare(std::span<const std::uint8_t> bits) override {
     if (bits.size() < in_.imageBytes) return AVIERR_BADSIZE;
-    // The encoder may still hold a reference to the last frame's buffer.
-    if (av_frame_make_writable(frame_.get()) < 0) return AVIERR_MEMORY;
-    if (!converter_->convert(bits.data(), frame_.get())) return AVIERR_COMPRESSOR;
+    AVFrame* f = frames_[prepared_ % 2].get();
+    // The encoder may still hold a reference to this picture's buffer.
+    if (av_frame_make_writable(f) < 0) return AVIERR_MEMORY;
+    if (!converter_->convert(bits.data(), f)) return AVIERR_COMPRESSOR;
+    ++prepared_;
+    return AVIERR_OK;
+  }
+
+  HRESULT compress(bool forceKey, std::span<const std::uint8_t>& packet, bool& isKey) override {
+    frame_ = frames_[compressed_ % 2].get();
+    packet_ = packets_[compressed_ % 2].get();
+    ++compressed_;
     if (forceKey && countsKeyFrames(entry_.family) && sinceOpen_ % gop_ != 0) {
       if (const HRESULT hr = openContext(); hr != AVIERR_OK) return hr;
     }
@@ -374,9 +401,9 @@ class LavcEncoder final : public Encoder {
     frame_->pts = pts_;
     // The MPEG-family encoders read a fixed quantiser from the frame.
     frame_->quality = ctx_->global_quality;
-    av_packet_unref(packet_.get());
-    if (avcodec_send_frame(ctx_.get(), frame_.get()) < 0) return AVIERR_COMPRESSOR;
-    const int r = avcodec_receive_packet(ctx_.get(), packet_.get());
+    av_packet_unref(packet_);
+    if (avcodec_send_frame(ctx_.get(), frame_) < 0) return AVIERR_COMPRESSOR;
+    const int r = avcodec_receive_packet(ctx_.get(), packet_);
     if (r < 0) return AVIERR_COMPRESSOR;  // zero-delay encoders always give one packet
     ++pts_;
     ++sinceOpen_;
@@ -407,8 +434,13 @@ class LavcEncoder final : public Encoder {
   AVPixelFormat pixFmt_;
   const AVCodec* codec_ = nullptr;
   std::unique_ptr<AVCodecContext, CodecCtxFree> ctx_;
-  std::unique_ptr<AVFrame, FrameFree> frame_;
-  std::unique_ptr<AVPacket, PacketFree> packet_;
+  std::array<std::unique_ptr<AVFrame, FrameFree>, 2> frames_;
+  std::uint64_t prepared_ = 0;    // the preparing side's count
+  std::uint64_t compressed_ = 0;  // the compressing side's count
+  AVFrame* frame_ = nullptr;      // the picture being compressed
+  // Packets alternate too: one is written while the next compresses.
+  std::array<std::unique_ptr<AVPacket, PacketFree>, 2> packets_;
+  AVPacket* packet_ = nullptr;    // the packet being filled
   std::unique_ptr<detail::Converter> converter_;
   std::vector<std::uint8_t> format_;
   std::int64_t pts_ = 0;

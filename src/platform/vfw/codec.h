@@ -48,8 +48,26 @@ class Encoder {
   // Compresses one packed DIB frame (rows as the input header says, each
   // padded to 32 bits). forceKey asks for an intra frame. On success
   // `packet` refers to the encoder's own buffer, valid until the next call.
-  virtual HRESULT encode(std::span<const std::uint8_t> dibBits, bool forceKey, std::span<const std::uint8_t>& packet,
-                         bool& isKey) = 0;
+  HRESULT encode(std::span<const std::uint8_t> dibBits, bool forceKey, std::span<const std::uint8_t>& packet,
+                 bool& isKey) {
+    if (const HRESULT hr = prepare(dibBits); hr != AVIERR_OK) return hr;
+    return compress(forceKey, packet, isKey);
+  }
+
+  // encode() in two steps, for a caller that overlaps frames: prepare()
+  // turns a frame into the encoder's own pixels, compress() compresses the
+  // oldest prepared frame not yet compressed. The encoder holds two
+  // prepared frames, so prepare() of frame n + 1 may run on one thread while
+  // compress() of frame n runs on another; calls of each kind stay in order
+  // and a compress() follows every successful prepare(). `dibBits` is not
+  // used after prepare() returns; compress()'s packet stays valid through
+  // the compress() after it, so it can be written while the next frame
+  // compresses.
+  virtual HRESULT prepare(std::span<const std::uint8_t> dibBits) = 0;
+  virtual HRESULT compress(bool forceKey, std::span<const std::uint8_t>& packet, bool& isKey) = 0;
+  // Whether compress() does enough work to be worth running beside the next
+  // prepare(); false when preparing the frame is all there is to it.
+  virtual bool worthOverlapping() const { return true; }
 };
 
 // Creates the encoder for a compressor and an input format. AVIERR_OK, or

@@ -143,6 +143,16 @@ HRESULT AVIMakeCompressedStream(PAVISTREAM* ppsCompressed, PAVISTREAM psSource, 
 HRESULT AVIStreamSetFormat(PAVISTREAM pavi, LONG lPos, const void* lpFormat, LONG cbFormat);
 HRESULT AVIStreamWrite(PAVISTREAM pavi, LONG lStart, LONG lSamples, const void* lpBuffer, LONG cbBuffer,
                        DWORD dwFlags, LONG* plSampWritten, LONG* plBytesWritten);
+// Kestrel's own, for callers that need not find each frame in the file the
+// moment AVIStreamWrite returns (a build from files): with overlap on, a
+// compressing stream converts a frame's pixels while the frame before it
+// compresses on another core, and AVIStreamWrite writes that earlier frame
+// (its result is the earlier frame's, plBytesWritten stays 0).
+// AVIStreamFlush writes the frame still compressing and returns its
+// result; the release does the same without one. Other streams take both
+// calls and have nothing to do.
+HRESULT AVIStreamSetOverlap(PAVISTREAM pavi, BOOL on);
+HRESULT AVIStreamFlush(PAVISTREAM pavi);
 unsigned long AVIStreamRelease(PAVISTREAM pavi);
 unsigned long AVIFileRelease(PAVIFILE pfile);
 HRESULT AVISaveOptionsFree(int nStreams, LPAVICOMPRESSOPTIONS* plpOptions);
