@@ -6,6 +6,7 @@
 #include <QDialog>
 #include <QFile>
 #include <QFileDialog>
+#include <QCoreApplication>
 #include <QFileInfo>
 #include <QKeyEvent>
 #include <QLineEdit>
@@ -13,6 +14,7 @@
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QTreeWidget>
 
 #include "app/forms.h"
 #include "app/main.h"
@@ -66,7 +68,8 @@ class Builder : public ::testing::Test {
   // Runs "Make Avi" as a click delivered through the application, so that
   // an exception reaches the framework's top-level error box as it would
   // for a person. Answers the save dialog with `out` and accepts the
-  // compressor dialog's choice (uncompressed unless the test says).
+  // compressor dialog with `compressor` picked in its list (uncompressed
+  // unless the test picks another).
   ModalWatcher& makeAvi(const std::string& out, bool acceptCompressor = true) {
     watcher = std::make_unique<ModalWatcher>([this, out, acceptCompressor](QWidget* w) {
       if (auto* fd = qobject_cast<QFileDialog*>(w)) {
@@ -75,6 +78,10 @@ class Builder : public ::testing::Test {
         ModalWatcher::acceptDefault(w);
       } else if (auto* d = qobject_cast<QDialog*>(w)) {
         compressorTitle = d->windowTitle();
+        if (auto* list = d->findChild<QTreeWidget*>(QStringLiteral("CompressorList")))
+          for (int i = 0; i < list->topLevelItemCount(); ++i)
+            if (list->topLevelItem(i)->data(0, Qt::UserRole).value<quint32>() == compressor)
+              list->setCurrentItem(list->topLevelItem(i));
         if (acceptCompressor) d->accept();
         else d->reject();
       }
@@ -99,6 +106,10 @@ class Builder : public ::testing::Test {
   testsupport::TempDir dir;
   std::unique_ptr<ModalWatcher> watcher;
   QString compressorTitle;
+  vfw::FOURCC compressor = vfw::comptypeDIB;
+  // A lossless compressor that compresses each frame on a second core
+  // while the builder converts the next.
+  static constexpr vfw::FOURCC kUtVideo = vfw::mmioFOURCC('U', 'L', 'R', 'G');
 };
 
 TEST_F(Builder, OneFileGivesOneKeyFrameWithItsPixels) {
@@ -152,15 +163,18 @@ TEST_F(Builder, RateSetsTheDurationAndRepeatedFilesGiveIdenticalFrames) {
 
 TEST_F(Builder, AFileOfAnotherSizeStopsAfterTheFramesBeforeIt) {
   list({bmp("a.bmp", "red"), bmp("b.bmp", "red", 32, 48), bmp("c.bmp", "red")});
-  const std::string out = dir.file("mixed.avi");
-  ModalWatcher& w = makeAvi(out);
-  bool boxSeen = false;
-  for (const auto& s : w.seen())
-    if (s.text == QStringLiteral("ERROR: Image Format") && s.title == QStringLiteral("ERROR")) boxSeen = true;
-  EXPECT_TRUE(boxSeen);
-  EXPECT_EQ(status(), QStringLiteral("Use Image Conversion Tool"));
-  EXPECT_EQ(Form1->ProgressBar1->value(), 1);
-  EXPECT_EQ(testsupport::probeVideo(out).frameCount, 1);
+  for (vfw::FOURCC c : {vfw::comptypeDIB, kUtVideo}) {
+    compressor = c;
+    const std::string out = dir.file(QStringLiteral("mixed%1.avi").arg(c));
+    ModalWatcher& w = makeAvi(out);
+    bool boxSeen = false;
+    for (const auto& s : w.seen())
+      if (s.text == QStringLiteral("ERROR: Image Format") && s.title == QStringLiteral("ERROR")) boxSeen = true;
+    EXPECT_TRUE(boxSeen);
+    EXPECT_EQ(status(), QStringLiteral("Use Image Conversion Tool"));
+    EXPECT_EQ(Form1->ProgressBar1->value(), 1);
+    EXPECT_EQ(testsupport::probeVideo(out).frameCount, 1) << c;
+  }
 }
 
 TEST_F(Builder, CancellingTheCompressorLeavesAnExistingFileUntouched) {
@@ -197,12 +211,16 @@ TEST_F(Builder, PaletteFilesBuildIntoFramesWithTheirColours) {
   std::string head;
   ASSERT_EQ(testsupport::runCommand({"identify", "-format", "%z %k", a}, &head), 0);
   list({a, b});
-  const std::string out = dir.file("pal.avi");
-  makeAvi(out);
-  const auto frames = testsupport::decodeFrames(out, 64, 48, "rgb24");
-  ASSERT_EQ(frames.size(), 2u) << head;
-  EXPECT_EQ(frames[0], pixelsOf(a));
-  EXPECT_EQ(frames[1], pixelsOf(a));
+  // Kept as 8-bit frames, and looked up into Ut Video's planar RGB.
+  for (vfw::FOURCC c : {vfw::comptypeDIB, kUtVideo}) {
+    compressor = c;
+    const std::string out = dir.file(QStringLiteral("pal%1.avi").arg(c));
+    makeAvi(out);
+    const auto frames = testsupport::decodeFrames(out, 64, 48, "rgb24");
+    ASSERT_EQ(frames.size(), 2u) << head << " " << c;
+    EXPECT_EQ(frames[0], pixelsOf(a)) << c;
+    EXPECT_EQ(frames[1], pixelsOf(a)) << c;
+  }
 }
 
 // Sends Esc to the panel once the third file is on show: the third frame is
@@ -241,18 +259,22 @@ TEST_F(Builder, EscAfterTheThirdFrameKeepsThreeFrames) {
   std::vector<std::string> files;
   for (std::size_t i = 0; i < names.size(); ++i) files.push_back(bmp(QStringLiteral("e%1.bmp").arg(i), names[i]));
   list(files);
-  EscOnThirdFrame esc(colours);
-  const std::string out = dir.file("esc.avi");
-  makeAvi(out);
-  EXPECT_TRUE(esc.disabledDuringBuild);
-  EXPECT_TRUE(Form1->Button3->isEnabled());
-  EXPECT_TRUE(Form1->Open1->isEnabled());
-  const auto frames = testsupport::decodeFrames(out, 64, 48, "rgb24");
-  ASSERT_EQ(frames.size(), 3u);
-  EXPECT_EQ(frames[2], pixelsOf(files[2]));
-  EXPECT_EQ(status(), QStringLiteral("AVI stopped: 3 frames written"));
-  EXPECT_EQ(Form1->ProgressBar1->value(), 1);
-  EXPECT_FALSE(Form1->buildRunning);
+  // Ut Video: the third frame is still compressing when Esc ends the loop.
+  for (vfw::FOURCC c : {vfw::comptypeDIB, kUtVideo}) {
+    compressor = c;
+    EscOnThirdFrame esc(colours);
+    const std::string out = dir.file(QStringLiteral("esc%1.avi").arg(c));
+    makeAvi(out);
+    EXPECT_TRUE(esc.disabledDuringBuild);
+    EXPECT_TRUE(Form1->Button3->isEnabled());
+    EXPECT_TRUE(Form1->Open1->isEnabled());
+    const auto frames = testsupport::decodeFrames(out, 64, 48, "rgb24");
+    ASSERT_EQ(frames.size(), 3u) << c;
+    EXPECT_EQ(frames[2], pixelsOf(files[2])) << c;
+    EXPECT_EQ(status(), QStringLiteral("AVI stopped: 3 frames written"));
+    EXPECT_EQ(Form1->ProgressBar1->value(), 1);
+    EXPECT_FALSE(Form1->buildRunning);
+  }
 }
 
 TEST_F(Builder, RateTextsThatAreNoFrameRate) {
@@ -286,11 +308,15 @@ TEST_F(Builder, FilesThatCannotBeReadEndTheBuildWithTheLoadersMessage) {
   const auto a = bmp("a.bmp", "red");
   const QString gone = dir.path() + "/gone.bmp";
   list({a, gone.toStdString(), a});
-  const std::string out = dir.file("gone.avi");
-  ModalWatcher& w = makeAvi(out);
-  EXPECT_TRUE(w.texts().contains("Cannot open file " + gone));
-  EXPECT_EQ(testsupport::probeVideo(out).frameCount, 1);  // the frame before it stays
-  EXPECT_FALSE(Form1->buildRunning);
+  for (vfw::FOURCC c : {vfw::comptypeDIB, kUtVideo}) {
+    compressor = c;
+    const std::string out = dir.file(QStringLiteral("gone%1.avi").arg(c));
+    ModalWatcher& w = makeAvi(out);
+    EXPECT_TRUE(w.texts().contains("Cannot open file " + gone));
+    EXPECT_EQ(testsupport::probeVideo(out).frameCount, 1) << c;  // the frame before it stays
+    EXPECT_FALSE(Form1->buildRunning);
+  }
+  compressor = vfw::comptypeDIB;
 
   // A broken first file: nothing is created at all.
   const std::string text = dir.file("text.bmp");
@@ -305,6 +331,55 @@ TEST_F(Builder, FilesThatCannotBeReadEndTheBuildWithTheLoadersMessage) {
   ModalWatcher& b = makeAvi(none);
   EXPECT_TRUE(b.texts().contains(QStringLiteral("Bitmap image is not valid")));
   EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(none)));
+}
+
+// A frame whose write fails ends the build with the empty "ERROR" box, and
+// the file plays the frames before it. The build runs in a child process
+// whose file size is limited to between what three and four frames need:
+// with four files the last frame fails when the build finishes, with eight
+// the fourth fails while later frames are still coming.
+TEST_F(Builder, AWriteThatFailsKeepsTheFramesBeforeIt) {
+  const auto a = bmp("noise.bmp", "red", 160, 120, {"-seed", "7", "+noise", "Random", "-type", "TrueColor"});
+  compressor = kUtVideo;
+  auto sizeWith = [&](int n) {
+    Form1->ListBox1->clear();
+    list(std::vector<std::string>(std::size_t(n), a));
+    const std::string out = dir.file(QStringLiteral("free%1.avi").arg(n));
+    makeAvi(out);
+    return QFileInfo(QString::fromStdString(out)).size();
+  };
+  const qint64 limit = (sizeWith(3) + sizeWith(4)) / 2;
+  const std::string self = QCoreApplication::applicationFilePath().toStdString();
+  for (int files : {4, 8}) {
+    SCOPED_TRACE(files);
+    const std::string out = dir.file(QStringLiteral("full%1.avi").arg(files));
+    qputenv("KESTREL_BUILDER_CHILD", QStringLiteral("%1|%2|%3").arg(files).arg(QString::fromStdString(a),
+                                                                              QString::fromStdString(out)).toUtf8());
+    std::string log;
+    const int rc = testsupport::runCommand({"prlimit", "--fsize=" + std::to_string(limit), "--", self,
+                                            "--gtest_filter=Builder.ChildBuildsUntilTheFileCannotGrow"},
+                                           &log, 120000);
+    qunsetenv("KESTREL_BUILDER_CHILD");
+    EXPECT_EQ(rc, 0) << log;
+    EXPECT_NE(log.find("[  PASSED  ] 1 test"), std::string::npos) << log;
+    const auto frames = testsupport::decodeFrames(out, 160, 120, "rgb24");
+    ASSERT_EQ(frames.size(), 3u);
+    for (const auto& f : frames) EXPECT_EQ(f, pixelsOf(a, 160, 120));
+  }
+}
+
+TEST_F(Builder, ChildBuildsUntilTheFileCannotGrow) {
+  const QStringList job = qEnvironmentVariable("KESTREL_BUILDER_CHILD").split('|');
+  if (job.size() != 3) GTEST_SKIP() << "runs inside AWriteThatFailsKeepsTheFramesBeforeIt";
+  list(std::vector<std::string>(std::size_t(job[0].toInt()), job[1].toStdString()));
+  compressor = kUtVideo;
+  ModalWatcher& w = makeAvi(job[2].toStdString());
+  bool emptyErrorBox = false;
+  for (const auto& box : w.seen())
+    if (box.title == QStringLiteral("ERROR") && box.text.isEmpty()) emptyErrorBox = true;
+  EXPECT_TRUE(emptyErrorBox);
+  EXPECT_EQ(status(), QStringLiteral("Use Image Conversion Tool"));
+  EXPECT_EQ(Form1->ProgressBar1->value(), 1);
 }
 
 TEST_F(Builder, AnOpenRecordingIsNotCutOffFromItsFile) {
