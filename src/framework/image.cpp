@@ -1,5 +1,6 @@
 #include "framework/image.h"
 
+#include <QPaintEvent>
 #include <QPainter>
 
 #include "platform/gdi/qimage.h"
@@ -19,12 +20,17 @@ void Image::setStretch(bool on) {
   update();
 }
 
-void Image::paintEvent(QPaintEvent*) {
+void Image::paintEvent(QPaintEvent* e) {
   if (picture_.empty()) return;
   QPainter p(this);
-  const QImage img = gdi::toQImage(picture_);
-  if (stretch_) p.drawImage(rect(), img);
-  else p.drawImage(QPoint(0, 0), img);
+  if (stretch_) {
+    p.drawImage(rect(), gdi::toQImage(picture_));
+    return;
+  }
+  // Unscaled from the top-left corner: only what the control shows and
+  // what needs painting is converted.
+  const QRect part = e->rect().intersected(rect());
+  p.drawImage(part.topLeft(), gdi::toQImage(picture_, part));
 }
 
 }  // namespace forms

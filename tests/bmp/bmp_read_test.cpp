@@ -117,6 +117,14 @@ TEST_P(ImageMagickVariants, DecodeToTheSourcePixels) {
   EXPECT_EQ(b.bitsPerPixel(), int(v.bpp));
   EXPECT_TRUE(near(rgbOf(b), source(v.colours), v.tolerance));
   EXPECT_TRUE(near(rgbOf(b), ffmpegRgb(bmp, W, H), 2));
+  // A part of the picture, as a small image control shows it, is the same
+  // pixels as that part of the whole (clipped at the edges).
+  for (const QRect part : {QRect(1, 1, 3, 2), QRect(5, 3, 10, 10), QRect(-2, -1, 4, 3), QRect(0, 0, W, H)}) {
+    const QRect inside = part.intersected(QRect(0, 0, W, H));
+    EXPECT_EQ(gdi::toQImage(b, part).convertToFormat(QImage::Format_RGB32),
+              gdi::toQImage(b).copy(inside).convertToFormat(QImage::Format_RGB32))
+        << part.x() << "," << part.y() << " " << part.width() << "x" << part.height();
+  }
 
   // The kept header is a plain 40-byte one that sizes the frame from the rows.
   ASSERT_TRUE(b.isDibSection());

@@ -72,4 +72,33 @@ QImage toQImage(const Bitmap& bmp) {
   return out;
 }
 
+QImage toQImage(const Bitmap& bmp, const QRect& part) {
+  const QRect r = part.intersected(QRect(0, 0, bmp.width(), bmp.height()));
+  if (r.isEmpty()) return {};
+  if (r == QRect(0, 0, bmp.width(), bmp.height())) return toQImage(bmp);
+  int bytesPerPixel = 0;
+  QImage::Format f = QImage::Format_Invalid;
+  switch (bmp.format()) {
+    case PixelFormat::Rgb32: f = QImage::Format_RGB32; bytesPerPixel = 4; break;
+    case PixelFormat::Rgb565: f = QImage::Format_RGB16; bytesPerPixel = 2; break;
+    case PixelFormat::Rgb555: f = QImage::Format_RGB555; bytesPerPixel = 2; break;
+    case PixelFormat::Indexed8: f = QImage::Format_Indexed8; bytesPerPixel = 1; break;
+    case PixelFormat::Bgr24: f = QImage::Format_BGR888; bytesPerPixel = 3; break;
+    default: break;
+  }
+  // Packed bits and bit-field layouts are rare and small: convert whole.
+  if (f == QImage::Format_Invalid) return toQImage(bmp).copy(r);
+  QImage out(r.width(), r.height(), f);
+  const auto rowBytes = std::size_t(r.width()) * std::size_t(bytesPerPixel);
+  for (int y = 0; y < r.height(); ++y)
+    std::memcpy(out.scanLine(y), bmp.scanLine(r.top() + y) + std::size_t(r.left()) * std::size_t(bytesPerPixel), rowBytes);
+  if (f == QImage::Format_Indexed8) {
+    QList<QRgb> table;
+    for (const RGBQUAD& q : bmp.palette()) table << qRgb(q.rgbRed, q.rgbGreen, q.rgbBlue);
+    while (table.size() < 256) table << qRgb(0, 0, 0);
+    out.setColorTable(table);
+  }
+  return out;
+}
+
 }  // namespace gdi
