@@ -69,6 +69,23 @@ bool DIBFrameSizes(const gdi::Bitmap& bmp, std::uint32_t& headerSize, std::uint3
   return true;
 }
 
+// A bitmap whose own rows already are the packed frame, with the header the
+// frame buffers hold (a 24 or 32-bit bottom-up BI_RGB section, as bitmap
+// files load): the rows are written from where they lie instead of being
+// copied into the frame buffer first. nullptr for every other bitmap.
+static const std::uint8_t* packedInPlace(const gdi::Bitmap& bmp, const TAviWriterState& w) {
+  FrameLayout l;
+  if (!bmp.isDibSection() || bmp.topDown() || !frameLayout(bmp, l)) return nullptr;
+  const gdi::BITMAPINFOHEADER& h = l.header;
+  if (h.biCompression != gdi::BI_RGB || (h.biBitCount != 24 && h.biBitCount != 32) || h.biHeight <= 0) return nullptr;
+  if (l.headerSize != sizeof h || w.frameHeader.size() != sizeof h ||
+      std::memcmp(w.frameHeader.data(), &h, sizeof h) != 0)
+    return nullptr;
+  const auto rows = std::size_t(bmp.stride()) * std::size_t(bmp.height());
+  if (l.imageSize != rows || bmp.bits().size() < rows) return nullptr;
+  return bmp.bits().data();
+}
+
 bool DIBFrameFromBitmap(const gdi::Bitmap& bmp, std::span<std::uint8_t> header, std::span<std::uint8_t> bits) {
   FrameLayout l;
   if (!frameLayout(bmp, l)) return false;
@@ -204,12 +221,16 @@ std::int32_t writevideoframe(TAviWriterState& w, const gdi::Bitmap& bmp, std::in
     return w.aviResult = AVIERR_BADFORMAT;
   w.headerSize = hs;
   w.imageSize = is;
-  if (!DIBFrameFromBitmap(bmp, w.frameHeader, w.frameBits)) return w.aviResult = AVIERR_BADFORMAT;
+  const std::uint8_t* frame = packedInPlace(bmp, w);
+  if (!frame) {
+    if (!DIBFrameFromBitmap(bmp, w.frameHeader, w.frameBits)) return w.aviResult = AVIERR_BADFORMAT;
+    frame = w.frameBits.data();
+  }
 
   w.aviResult = AVIStreamSetFormat(w.compressedStream, 0, w.frameHeader.data(), LONG(DIBFormatSize(w.frameHeader)));
   if (w.aviResult != AVIERR_OK) return w.aviResult;
-  w.aviResult = AVIStreamWrite(w.compressedStream, index, 1, w.frameBits.data(), LONG(w.imageSize), AVIIF_KEYFRAME,
-                               nullptr, nullptr);
+  w.aviResult =
+      AVIStreamWrite(w.compressedStream, index, 1, frame, LONG(w.imageSize), AVIIF_KEYFRAME, nullptr, nullptr);
   return w.aviResult;
 }
 

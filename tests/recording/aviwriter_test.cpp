@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "framework/errors.h"
+#include "platform/gdi/bmpfile.h"
 #include "platform/vfw/compressordialog.h"
 #include "recording/aviwriter.h"
 #include "support/media.h"
@@ -208,6 +209,43 @@ TEST_F(AviWriter, MismatchedFrameIsRefused) {
   releasevideostream(st);
   expectClosed(st);
   EXPECT_EQ(testsupport::probeVideo(path).frameCount, 2);
+}
+
+// Bitmap files load as bottom-up sections whose rows already are the packed
+// frame: they go to the stream from where they lie, not through the frame
+// buffer (which keeps the first frame), and the file holds them exactly.
+TEST_F(AviWriter, LoadedBitmapFilesAreWrittenFromTheirOwnRows) {
+  auto bgrOf = [](const Bitmap& b) {
+    std::vector<std::uint8_t> out;
+    const int step = b.bitsPerPixel() / 8;
+    for (int y = 0; y < b.height(); ++y)
+      for (int x = 0; x < b.width(); ++x) out.insert(out.end(), b.scanLine(y) + step * x, b.scanLine(y) + step * x + 3);
+    return out;
+  };
+  for (PixelFormat f : {PixelFormat::Bgr24, PixelFormat::Rgb32}) {
+    std::vector<Bitmap> files;
+    for (int seed : {1, 2}) {
+      const QString name = dir.path() + QStringLiteral("/in%1_%2.bmp").arg(int(f)).arg(seed);
+      gdi::saveBmp(picture(41, 30, f, seed), name);
+      files.push_back(gdi::loadBmp(name));
+    }
+    ASSERT_TRUE(files[0].isDibSection());
+    const std::string path = dir.file(QStringLiteral("files%1.avi").arg(int(f)));
+    TAviWriterState st;
+    {
+      testsupport::ModalWatcher watcher(acceptDialog);
+      ASSERT_EQ(openvideostream(st, files[0], "t", QString::fromStdString(path), rate4), OpenOutcome::Opened);
+    }
+    const auto packedFirst = st.frameBits;
+    ASSERT_EQ(writevideoframe(st, files[1], 0), 0);
+    ASSERT_EQ(writevideoframe(st, files[0], 1), 0);
+    EXPECT_EQ(st.frameBits, packedFirst);
+    releasevideostream(st);
+    const auto decoded = testsupport::decodeFrames(path, 41, 30, "bgr24");
+    ASSERT_EQ(decoded.size(), 2u);
+    EXPECT_EQ(decoded[0], bgrOf(files[1]));
+    EXPECT_EQ(decoded[1], bgrOf(files[0]));
+  }
 }
 
 // The ways an open ends early: no file where none was created, a valid
