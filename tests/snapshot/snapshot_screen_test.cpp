@@ -56,6 +56,11 @@ void snapshotOfTheScreen(bool throughTheTray) {
                                               QStringLiteral("--align"), QStringLiteral("right"),
                                               QStringLiteral("--widthtype"), QStringLiteral("request")});
     testsupport::pumpUntil([] { return QSystemTrayIcon::isSystemTrayAvailable(); }, 5000);
+    // trayer claims the tray before the window manager shows its panel; an
+    // icon docked into a panel not shown yet may never show.
+    testsupport::pumpUntil(
+        [] { return testsupport::runCommand({"xdotool", "search", "--onlyvisible", "--class", "trayer"}) == 0; },
+        10000);
   }
 
   Pattern pattern;
@@ -93,6 +98,9 @@ void snapshotOfTheScreen(bool throughTheTray) {
         },
         5000);
     ASSERT_FALSE(icon.isEmpty()) << "no notification area showed the snapshot icon";
+    // Let the embedding settle: the host may still move the icon into place.
+    testsupport::pumpFor(300);
+    icon = shell::notifyIconGeometry(Form1->TrayIcon2->messageWindow(), Form1->TrayIcon2->iconData().uID);
     const QPoint c = icon.center();
     ASSERT_EQ(testsupport::runCommand({"xdotool", "mousemove", std::to_string(c.x()), std::to_string(c.y())}), 0);
     testsupport::pumpFor(200);
