@@ -287,42 +287,67 @@ void stepsSection(const std::string& dir, int count) {
   std::printf("\n");
 }
 
+std::string list(const std::vector<double>& v) {
+  std::string out;
+  for (double r : v) {
+    char b[16];
+    std::snprintf(b, sizeof b, "%s%.2f", out.empty() ? "" : ", ", r);
+    out += b;
+  }
+  return out;
+}
+
+// Each round runs Kestrel, ffmpeg with the encoder threads Kestrel gives the
+// encoder, and ffmpeg with its own default threads (the same for H.264),
+// in an order that rotates, so a neighbour's load hurts all alike.
 void sideBySideSection(const std::string& dir, int count, int rounds) {
   std::printf("### %d BMP files (1920x1080, 24-bit) built into an AVI, every frame a key frame\n\n", count);
-  std::printf("| compressor | Kestrel fps | ffmpeg fps | Kestrel / ffmpeg | pair ratios |\n|---|---|---|---|---|\n");
+  std::printf("| compressor | Kestrel fps | ffmpeg fps, same threads | Kestrel / ffmpeg (median) | pair ratios | "
+              "ffmpeg fps, its default threads | Kestrel / that (median) |\n|---|---|---|---|---|---|---|\n");
   int order = 0;
   for (const Codec& c : codecs()) {
-    std::vector<double> k, f, ratios;
+    Codec own = c;  // the command without -threads
+    for (std::size_t i = 0; i + 1 < own.ffmpegArgs.size(); ++i)
+      if (own.ffmpegArgs[i] == "-threads") own.ffmpegArgs.erase(own.ffmpegArgs.begin() + long(i), own.ffmpegArgs.begin() + long(i) + 2);
+    const bool sameAsDefault = own.ffmpegArgs.size() + 2 == c.ffmpegArgs.size() &&
+                               c.ffmpegArgs.back() == "0";
+    std::vector<double> k, f, d, ratios, dratios;
     for (int r = 0; r < rounds; ++r, ++order) {
-      double ks = -1, fs = -1;
-      // Alternate who goes first, so a neighbour's load hurts both alike.
-      for (int side = 0; side < 2; ++side) {
-        // Each output goes at once, so neither side writes while the
-        // other's 1.8 GB of full frames still fills the tmpfs.
-        if ((side == 0) == (order % 2 == 0)) {
-          const double fps = panelBuild(c.fcc, dir, count, dir + "/kestrel.avi");
-          ks = fps > 0 ? count / fps : -1;
-          std::remove((dir + "/kestrel.avi").c_str());
-        } else {
-          fs = runFfmpeg(c, dir, count, dir + "/ffmpeg.avi");
-          std::remove((dir + "/ffmpeg.avi").c_str());
+      double ks = -1, fs = -1, ds = -1;
+      for (int step = 0; step < 3; ++step) {
+        // Each output goes at once, so no run writes while another's 1.8 GB
+        // of full frames still fills the tmpfs.
+        switch ((step + order) % 3) {
+          case 0: {
+            const double fps = panelBuild(c.fcc, dir, count, dir + "/kestrel.avi");
+            ks = fps > 0 ? count / fps : -1;
+            std::remove((dir + "/kestrel.avi").c_str());
+            break;
+          }
+          case 1:
+            fs = runFfmpeg(c, dir, count, dir + "/ffmpeg.avi");
+            std::remove((dir + "/ffmpeg.avi").c_str());
+            break;
+          default:
+            if (!sameAsDefault) {
+              ds = runFfmpeg(own, dir, count, dir + "/ffmpeg.avi");
+              std::remove((dir + "/ffmpeg.avi").c_str());
+            }
         }
       }
-      if (ks <= 0 || fs <= 0) {
-        std::printf("| %s | failed (Kestrel %.2f s, ffmpeg %.2f s) | | | |\n", c.label, ks, fs);
+      if (sameAsDefault) ds = fs;
+      if (ks <= 0 || fs <= 0 || ds <= 0) {
+        std::printf("| %s | failed (Kestrel %.2f s, ffmpeg %.2f s / %.2f s) | | | | | |\n", c.label, ks, fs, ds);
         continue;
       }
       k.push_back(count / ks);
       f.push_back(count / fs);
-      ratios.push_back((count / ks) / (count / fs));
+      d.push_back(count / ds);
+      ratios.push_back(fs / ks);
+      dratios.push_back(ds / ks);
     }
-    std::string pairs;
-    for (double r : ratios) {
-      char b[16];
-      std::snprintf(b, sizeof b, "%s%.2f", pairs.empty() ? "" : ", ", r);
-      pairs += b;
-    }
-    std::printf("| %s | %.1f | %.1f | %.2f | %s |\n", c.label, median(k), median(f), median(ratios), pairs.c_str());
+    std::printf("| %s | %.1f | %.1f | %.2f | %s | %.1f | %.2f |\n", c.label, median(k), median(f), median(ratios),
+                list(ratios).c_str(), median(d), median(dratios));
     std::fflush(stdout);
   }
   std::printf("\n");
