@@ -1,7 +1,7 @@
 // Building an AVI file from a list of BMP files, side by side with the
 // ffmpeg command that does the same, in one run.
 //
-//   QT_QPA_PLATFORM=offscreen builder_bench [--frames N] [--rounds R] [--dir D] [--keep]
+//   QT_QPA_PLATFORM=offscreen builder_bench [--frames N] [--rounds R] [--dir D] [--keep] [--memory-only]
 //
 // Writes N (300) 24-bit 1920x1080 BMP files of screen-like content that
 // changes from frame to frame into D (/dev/shm/kestrel-builder-bench) once,
@@ -180,10 +180,12 @@ void makeFiles(const std::string& dir, int count) {
 // A build as a person runs it on the builder panel; frames/s from the
 // compressor dialog's OK to the end of the build (the time a person takes in
 // the save dialog is no part of a frame). < 0 if the build failed.
+int g_files = 300;  // BMP files on disk; a longer build lists them again from the first
+
 double panelBuild(vfw::FOURCC fcc, const std::string& dir, int count, const std::string& out) {
   Form1->Open1Click();
   Form1->ListBox1->clear();
-  for (int i = 0; i < count; ++i) Form1->ListBox1->addItem(QString::fromStdString(framePath(dir, i)));
+  for (int i = 0; i < count; ++i) Form1->ListBox1->addItem(QString::fromStdString(framePath(dir, i % g_files)));
   Form1->Edit1->setText(QString::number(kRate));
   Form1->StatusBar1->setSimpleText(QString());
   std::remove(out.c_str());
@@ -391,25 +393,30 @@ int measure(const std::string& out, char** cmd) {
   return 0;
 }
 
+// Peak RSS at 100 frames, at the number of files and at three times that
+// (the files listed three times over): a build whose memory is flat shows
+// the same figure for the last two.
 void memorySection(const char* self, const std::string& dir, int count) {
+  const int sizes[3] = {100, count, 3 * count};
   std::printf("### Peak RSS of one build (separate process per run)\n\n");
-  std::printf("| compressor | Kestrel 100 frames MiB | Kestrel %d frames MiB | ffmpeg 100 frames MiB | ffmpeg %d frames MiB |\n",
-              count, count);
-  std::printf("|---|---|---|---|---|\n");
+  std::printf("| compressor | Kestrel %d / %d / %d frames, MiB | ffmpeg %d / %d / %d frames, MiB |\n", sizes[0], sizes[1],
+              sizes[2], sizes[0], sizes[1], sizes[2]);
+  std::printf("|---|---|---|\n");
   for (const Codec& c : codecs()) {
-    double mib[4] = {0, 0, 0, 0};
-    int i = 0;
-    for (int n : {100, count}) {
-      mib[i] = peakMiB(self, {self, "--build", c.tag, std::to_string(n), "--dir", dir}, dir);
-      std::vector<std::string> ff = {"ffmpeg", "-v", "error", "-y", "-framerate", std::to_string(kRate), "-i",
-                                     dir + "/f%03d.bmp", "-frames:v", std::to_string(n)};
+    double k[3] = {0, 0, 0}, f[3] = {0, 0, 0};
+    for (int i = 0; i < 3; ++i) {
+      const int n = sizes[i];
+      k[i] = peakMiB(self, {self, "--build", c.tag, std::to_string(n), "--files", std::to_string(count), "--dir", dir},
+                     dir);
+      // -loop 1 starts the image sequence again after its last file.
+      std::vector<std::string> ff = {"ffmpeg", "-v", "error", "-y", "-framerate", std::to_string(kRate), "-loop", "1",
+                                     "-i", dir + "/f%03d.bmp", "-frames:v", std::to_string(n)};
       ff.insert(ff.end(), c.ffmpegArgs.begin(), c.ffmpegArgs.end());
       ff.push_back(dir + "/ffmpeg.avi");
-      mib[i + 2] = peakMiB(self, ff, dir);
+      f[i] = peakMiB(self, ff, dir);
       std::remove((dir + "/ffmpeg.avi").c_str());
-      ++i;
     }
-    std::printf("| %s | %.1f | %.1f | %.1f | %.1f |\n", c.label, mib[0], mib[1], mib[2], mib[3]);
+    std::printf("| %s | %.1f / %.1f / %.1f | %.1f / %.1f / %.1f |\n", c.label, k[0], k[1], k[2], f[0], f[1], f[2]);
     std::fflush(stdout);
   }
   std::printf("\n");
@@ -433,7 +440,7 @@ int main(int argc, char** argv) {
     settle.exec();
   }
   int count = 300, rounds = 2;
-  bool keep = false;
+  bool keep = false, memoryOnly = false;
   std::string dir = "/dev/shm/kestrel-builder-bench";
   std::string buildTag;
   int buildFrames = 0;
@@ -443,6 +450,8 @@ int main(int argc, char** argv) {
     else if (a == "--rounds" && i + 1 < argc) rounds = std::atoi(argv[++i]);
     else if (a == "--dir" && i + 1 < argc) dir = argv[++i];
     else if (a == "--keep") keep = true;
+    else if (a == "--memory-only") memoryOnly = true;
+    else if (a == "--files" && i + 1 < argc) g_files = std::max(1, std::atoi(argv[++i]));
     else if (a == "--build" && i + 2 < argc) {
       buildTag = argv[++i];
       buildFrames = std::atoi(argv[++i]);
@@ -462,11 +471,14 @@ int main(int argc, char** argv) {
     return 2;
   }
   if (count < 100) count = 100;
+  g_files = count;
   const auto t0 = Clock::now();
   makeFiles(dir, count);
   std::printf("(%d BMP files in %s ready in %.1f s)\n\n", count, dir.c_str(), seconds(t0));
-  sideBySideSection(dir, count, rounds);
-  stepsSection(dir, count);
+  if (!memoryOnly) {
+    sideBySideSection(dir, count, rounds);
+    stepsSection(dir, count);
+  }
   memorySection(argv[0], dir, count);
   if (!keep) run({"rm", "-rf", dir});
   DestroyForms();
