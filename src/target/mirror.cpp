@@ -7,6 +7,7 @@
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPlainTextEdit>
+#include <QTimer>
 #include <algorithm>
 #include <cmath>
 
@@ -105,7 +106,13 @@ void TForm4::setFrameStyle(FrameStyle s) {
   setAttribute(Qt::WA_ShowWithoutActivating);
   forms::setOuterBounds(this, b);
   if (style_ == FrameStyle::ToolWindow) lockSize(b.width, b.height);
-  if (shown) showOnTop();
+  if (shown) {
+    showOnTop();
+    // Look again once the window manager has had time to map it.
+    QTimer::singleShot(1200, this, [this] {
+      if (isVisible()) showOnTop();
+    });
+  }
 }
 
 // Fixes the client size that the outer size gives. Taken from the size
@@ -134,12 +141,30 @@ TForm4::Resizing::Resizing(TForm4* f, int outerWidth, int outerHeight) : f_(f), 
 TForm4::Resizing::~Resizing() { f_->lockSize(w_, h_); }
 
 void TForm4::showOnTop() {
-  if (!isVisible()) show();
+  const bool xcb = QGuiApplication::platformName() == QLatin1String("xcb");
+  if (!isVisible()) {
+    show();
+    shown_.start();
+  } else if (xcb && internalWinId() && shown_.isValid() && shown_.elapsed() > 1000 &&
+             !wnd::IsViewable(static_cast<wnd::HWND>(internalWinId()))) {
+    // A restyle unmaps and maps the window again; when the window manager
+    // is slow to let go of the old mapping it can drop the new one, and the
+    // frame stays off the screen while the toolkit counts it as shown. Show
+    // it once more.
+    hide();
+    show();
+    shown_.start();
+  }
   raise();
   // The window manager decides stacking; ask it directly as well, since a
   // toolkit raise of a window that is already on top may send nothing.
-  if (internalWinId() && QGuiApplication::platformName() == QLatin1String("xcb"))
+  if (internalWinId() && xcb) {
+    // The stay-on-top hint reaches the window manager only with the first
+    // map; after a restyle it may be lost, and the window the user clicks to
+    // put in front would then cover the frame until the next raise.
+    wnd::KeepAbove(static_cast<wnd::HWND>(internalWinId()));
     wnd::RaiseWithoutActivating(static_cast<wnd::HWND>(internalWinId()));
+  }
 }
 
 bool TForm4::eventFilter(QObject* o, QEvent* e) {

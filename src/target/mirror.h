@@ -3,6 +3,7 @@
 // rectangle that is recorded. It never takes the keyboard focus, so that
 // the window the user works in stays the foreground window while the frame
 // follows it.
+#include <QElapsedTimer>
 #include <QWidget>
 
 class QLabel;
@@ -50,4 +51,5 @@ class TForm4 : public QWidget {
   static Qt::WindowFlags flagsFor(FrameStyle s);  // static: used before the object exists
   void lockSize(int outerWidth, int outerHeight);
   FrameStyle style_ = FrameStyle::Sizeable;
+  QElapsedTimer shown_;  // since the frame was last shown by us
 };

@@ -109,4 +109,33 @@ void RaiseWithoutActivating(HWND w) {
   d.drainEvents();
 }
 
+bool IsViewable(HWND w) {
+  if (w == 0) return false;
+  Display& d = Display::instance();
+  XcbPtr<xcb_get_window_attributes_reply_t> a(
+      xcb_get_window_attributes_reply(d.conn(), xcb_get_window_attributes(d.conn(), w), nullptr));
+  return a && a->map_state == XCB_MAP_STATE_VIEWABLE;
+}
+
+void KeepAbove(HWND w) {
+  if (w == 0) return;
+  Display& d = Display::instance();
+  // A mapped window's state is the window manager's: it is asked by a
+  // message to the root window, not by writing the property.
+  xcb_client_message_event_t ev{};
+  ev.response_type = XCB_CLIENT_MESSAGE;
+  ev.format = 32;
+  ev.window = w;
+  ev.type = d.atom("_NET_WM_STATE");
+  ev.data.data32[0] = 1;  // _NET_WM_STATE_ADD
+  ev.data.data32[1] = d.atom("_NET_WM_STATE_ABOVE");
+  ev.data.data32[2] = 0;
+  ev.data.data32[3] = 1;  // asked by an application
+  xcb_send_event(d.conn(), 0, d.root(),
+                 XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
+                 reinterpret_cast<const char*>(&ev));
+  xcb_flush(d.conn());
+  d.drainEvents();
+}
+
 }  // namespace wnd

@@ -54,4 +54,13 @@ std::optional<FrameExtents> GetFrameExtents(Display& d, HWND w);
 // stacking layer without activating it or moving it.
 void RaiseWithoutActivating(HWND w);
 
+// Whether the window is mapped and all its ancestors are (on the screen,
+// unless covered).
+bool IsViewable(HWND w);
+
+// Asks the window manager to keep a mapped window in the layer above normal
+// windows (_NET_WM_STATE_ABOVE), so that activating another window does not
+// cover it.
+void KeepAbove(HWND w);
+
 }  // namespace wnd
