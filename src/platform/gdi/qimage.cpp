@@ -5,6 +5,18 @@
 
 namespace gdi {
 
+namespace {
+
+// An 8-bit picture's colours as Qt's table, unused indices black.
+QList<QRgb> colourTable(const Bitmap& bmp) {
+  QList<QRgb> table;
+  for (const RGBQUAD& q : bmp.palette()) table << qRgb(q.rgbRed, q.rgbGreen, q.rgbBlue);
+  while (table.size() < 256) table << qRgb(0, 0, 0);
+  return table;
+}
+
+}  // namespace
+
 QImage toQImage(const Bitmap& bmp) {
   if (bmp.empty()) return {};
   QImage::Format f = QImage::Format_Invalid;
@@ -63,12 +75,7 @@ QImage toQImage(const Bitmap& bmp) {
     }
     return out;
   }
-  if (f == QImage::Format_Indexed8) {
-    QList<QRgb> table;
-    for (const RGBQUAD& q : bmp.palette()) table << qRgb(q.rgbRed, q.rgbGreen, q.rgbBlue);
-    while (table.size() < 256) table << qRgb(0, 0, 0);
-    out.setColorTable(table);
-  }
+  if (f == QImage::Format_Indexed8) out.setColorTable(colourTable(bmp));
   return out;
 }
 
@@ -92,12 +99,7 @@ QImage toQImage(const Bitmap& bmp, const QRect& part) {
   const auto rowBytes = std::size_t(r.width()) * std::size_t(bytesPerPixel);
   for (int y = 0; y < r.height(); ++y)
     std::memcpy(out.scanLine(y), bmp.scanLine(r.top() + y) + std::size_t(r.left()) * std::size_t(bytesPerPixel), rowBytes);
-  if (f == QImage::Format_Indexed8) {
-    QList<QRgb> table;
-    for (const RGBQUAD& q : bmp.palette()) table << qRgb(q.rgbRed, q.rgbGreen, q.rgbBlue);
-    while (table.size() < 256) table << qRgb(0, 0, 0);
-    out.setColorTable(table);
-  }
+  if (f == QImage::Format_Indexed8) out.setColorTable(colourTable(bmp));
   return out;
 }
 
