@@ -2,6 +2,7 @@
 // writer and compressors; every file is read back by ffprobe/ffmpeg.
 #include <QAction>
 #include <QCoreApplication>
+#include <QDir>
 #include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
@@ -283,7 +284,9 @@ TEST_F(RecorderFixture, CancelKeepsWhatWasRecorded) {
   EXPECT_FALSE(Form1->opened) << "the file opened by Start is closed";
   EXPECT_EQ(status(), QStringLiteral("AVI Completed"));
   const auto probe = probeVideo(path("cancel-early.avi"));
-  EXPECT_TRUE(probe.ok);
+  // It failed once in a loaded CI run and never alone; say what was there.
+  EXPECT_TRUE(probe.ok) << "folder: " << QDir(dir->path()).entryList(QDir::Files).join(' ').toStdString() << "; size "
+                        << QFileInfo(QString::fromStdString(path("cancel-early.avi"))).size();
   EXPECT_EQ(probe.width, 64);
   // A new recording can begin at once.
   nameFile(QStringLiteral("after.avi"));
