@@ -12,9 +12,6 @@
 //  4. the writer's peak RSS at 100 and 300 frames (child processes);
 //  5. every compressor's frames per second at 1920x1080 and 640x480, with
 //     one thread and with libavcodec's automatic thread count.
-#include <spawn.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -24,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "spawn.h"
 #include "platform/vfw/codec.h"
 #include "platform/vfw/codec_internal.h"
 #include "platform/vfw/vfw.h"
@@ -31,8 +29,6 @@
 extern "C" {
 #include <libavutil/frame.h>
 }
-
-extern char** environ;
 
 using namespace vfw;
 using Clock = std::chrono::steady_clock;
@@ -58,19 +54,7 @@ std::vector<std::uint8_t> header(int w, int h, bool topDown = false) {
   return v;
 }
 
-// Runs argv (no shell); returns the exit code and the child's rusage.
-int run(const std::vector<std::string>& args, rusage* usage = nullptr) {
-  std::vector<char*> argv;
-  for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-  argv.push_back(nullptr);
-  pid_t pid = 0;
-  if (posix_spawnp(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0) return -1;
-  int status = 0;
-  rusage ru{};
-  if (wait4(pid, &status, 0, &ru) < 0) return -1;
-  if (usage) *usage = ru;
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
+using bench::run;
 
 struct Codec {
   const char* label;

@@ -19,9 +19,6 @@
 //
 // Runs the program's windows, so it needs a Qt platform:
 // QT_QPA_PLATFORM=offscreen.
-#include <spawn.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <QApplication>
@@ -40,6 +37,7 @@
 #include <string>
 #include <vector>
 
+#include "../spawn.h"
 #include "app/forms.h"
 #include "app/main.h"
 #include "builder/choosefile.h"
@@ -51,8 +49,6 @@
 #include "platform/vfw/vfw.h"
 #include "recording/aviwriter.h"
 
-extern char** environ;
-
 using Clock = std::chrono::steady_clock;
 
 namespace {
@@ -63,18 +59,7 @@ constexpr int kRate = 30;
 
 double seconds(Clock::time_point since) { return std::chrono::duration<double>(Clock::now() - since).count(); }
 
-int run(const std::vector<std::string>& args, rusage* usage = nullptr) {
-  std::vector<char*> argv;
-  for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-  argv.push_back(nullptr);
-  pid_t pid = 0;
-  if (posix_spawnp(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0) return -1;
-  int status = 0;
-  rusage ru{};
-  if (wait4(pid, &status, 0, &ru) < 0) return -1;
-  if (usage) *usage = ru;
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
+using bench::run;
 
 struct Codec {
   const char* label;
