@@ -30,11 +30,3 @@ function(kestrel_library name)
   target_link_libraries(${name} PUBLIC ${A_DEPS})
   kestrel_warnings(${name})
 endfunction()
-
-# kestrel_add_sources(TARGET): adds every *.cpp and *.h of the calling folder
-# to a library declared elsewhere (the forms share one library because the
-# main window's methods live in the folders of the subsystems they serve).
-function(kestrel_add_sources target)
-  file(GLOB srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp ${CMAKE_CURRENT_SOURCE_DIR}/*.h)
-  target_sources(${target} PRIVATE ${srcs})
-endfunction()

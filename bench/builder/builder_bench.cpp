@@ -38,9 +38,12 @@
 #include <vector>
 
 #include "../spawn.h"
-#include "app/forms.h"
-#include "app/main.h"
-#include "builder/choosefile.h"
+#include "builder/builderpanel.h"
+#include <memory>
+
+#include "app/windows.h"
+#include "app/mainwindow.h"
+#include "support/choosefile.h"
 #include "framework/statusbar.h"
 #include "platform/gdi/bitmap.h"
 #include "platform/gdi/bmpfile.h"
@@ -48,6 +51,13 @@
 #include "platform/vfw/compressordialog.h"
 #include "platform/vfw/vfw.h"
 #include "recording/aviwriter.h"
+
+// The program's windows while the benchmark drives them.
+static std::unique_ptr<app::Windows> g_windows;
+static app::MainWindow* mainWindow() { return g_windows->mainWindow(); }
+[[maybe_unused]] static recording::Recorder& recorder() { return g_windows->recorder(); }
+[[maybe_unused]] static app::FrameRateDialog* frameRateDialog() { return g_windows->frameRateDialog(); }
+[[maybe_unused]] static target::CaptureFrame* captureFrame() { return g_windows->captureFrame(); }
 
 using Clock = std::chrono::steady_clock;
 
@@ -168,11 +178,11 @@ void makeFiles(const std::string& dir, int count) {
 int g_files = 300;  // BMP files on disk; a longer build lists them again from the first
 
 double panelBuild(vfw::FOURCC fcc, const std::string& dir, int count, const std::string& out) {
-  Form1->Open1Click();
-  Form1->ListBox1->clear();
-  for (int i = 0; i < count; ++i) Form1->ListBox1->addItem(QString::fromStdString(framePath(dir, i % g_files)));
-  Form1->Edit1->setText(QString::number(kRate));
-  Form1->StatusBar1->setSimpleText(QString());
+  mainWindow()->Open1Click();
+  mainWindow()->Panel1->ListBox1->clear();
+  for (int i = 0; i < count; ++i) mainWindow()->Panel1->ListBox1->addItem(QString::fromStdString(framePath(dir, i % g_files)));
+  mainWindow()->Panel1->Edit1->setText(QString::number(kRate));
+  mainWindow()->StatusBar1->setSimpleText(QString());
   std::remove(out.c_str());
   vfw::forgetLastCompressorChoice();
   Clock::time_point accepted{};
@@ -200,10 +210,10 @@ double panelBuild(vfw::FOURCC fcc, const std::string& dir, int count, const std:
     }
   });
   poll.start();
-  Form1->Button3Click();
+  mainWindow()->Panel1->Button3Click();
   const double took = seconds(accepted);
   poll.stop();
-  if (failed || Form1->StatusBar1->SimpleText() != QStringLiteral("AVI Completed")) return -1;
+  if (failed || mainWindow()->StatusBar1->SimpleText() != QStringLiteral("AVI Completed")) return -1;
   return count / took;
 }
 
@@ -232,13 +242,13 @@ void stepsSection(const std::string& dir, int count) {
     double load = 0, pack = 0;
     const gdi::Bitmap first = gdi::loadBmp(QString::fromStdString(framePath(dir, 0)));
     std::uint32_t hs = 0, is = 0;
-    DIBFrameSizes(first, hs, is);
+    recording::DIBFrameSizes(first, hs, is);
     std::vector<std::uint8_t> header(hs), bits(is);
     for (int i = 0; i < n; ++i) {
       const auto t0 = Clock::now();
       const gdi::Bitmap b = gdi::loadBmp(QString::fromStdString(framePath(dir, i)));
       const auto t1 = Clock::now();
-      DIBFrameFromBitmap(b, header, bits);
+      recording::DIBFrameFromBitmap(b, header, bits);
       pack += seconds(t1);
       load += std::chrono::duration<double>(t1 - t0).count();
     }
@@ -248,7 +258,7 @@ void stepsSection(const std::string& dir, int count) {
     if (c.fcc != vfw::comptypeDIB) {
       std::vector<std::vector<std::uint8_t>> packed;
       for (int i = 0; i < 10; ++i) {
-        DIBFrameFromBitmap(gdi::loadBmp(QString::fromStdString(framePath(dir, i))), header, bits);
+        recording::DIBFrameFromBitmap(gdi::loadBmp(QString::fromStdString(framePath(dir, i))), header, bits);
         packed.push_back(bits);
       }
       vfw::EncoderOptions opt;
@@ -416,8 +426,8 @@ int main(int argc, char** argv) {
   const std::string config = "/tmp/kestrel-builder-bench-config-" + std::to_string(getuid());
   setenv("XDG_CONFIG_HOME", config.c_str(), 1);
   QApplication app(argc, argv);
-  CreateForms();
-  Form1->show();  // Image3 paints each frame only in a shown window
+  g_windows = std::make_unique<app::Windows>();
+  mainWindow()->show();  // Image3 paints each frame only in a shown window
   {
     // Let the start-up timer load the preferences, as it does for a person.
     QEventLoop settle;
@@ -450,7 +460,7 @@ int main(int argc, char** argv) {
       const double fps = panelBuild(c.fcc, dir, buildFrames, out);
       std::fprintf(stderr, "%s: %.1f frames/s\n", c.label, fps);
       std::remove(out.c_str());
-      DestroyForms();
+      g_windows.reset();
       return fps < 0 ? 1 : 0;
     }
     return 2;
@@ -466,6 +476,6 @@ int main(int argc, char** argv) {
   }
   memorySection(argv[0], dir, count);
   if (!keep) run({"rm", "-rf", dir});
-  DestroyForms();
+  g_windows.reset();
   return 0;
 }

@@ -14,15 +14,24 @@
 #include <sys/resource.h>
 #include <vector>
 
-#include "app/forms.h"
-#include "app/framerate.h"
-#include "app/main.h"
+#include <memory>
+
+#include "app/windows.h"
+#include "app/frameratedialog.h"
+#include "app/mainwindow.h"
 #include "framework/application.h"
 #include "framework/bounds.h"
 #include "framework/image.h"
 #include "framework/timer.h"
 #include "platform/vfw/compressordialog.h"
-#include "target/mirror.h"
+#include "target/captureframe.h"
+
+// The program's windows while the benchmark drives them.
+static std::unique_ptr<app::Windows> g_windows;
+static app::MainWindow* mainWindow() { return g_windows->mainWindow(); }
+[[maybe_unused]] static recording::Recorder& recorder() { return g_windows->recorder(); }
+[[maybe_unused]] static app::FrameRateDialog* frameRateDialog() { return g_windows->frameRateDialog(); }
+[[maybe_unused]] static target::CaptureFrame* captureFrame() { return g_windows->captureFrame(); }
 
 namespace {
 
@@ -47,7 +56,7 @@ struct Timed {
 };
 
 // Wraps a timer's handler to record when each tick ran and how long it took.
-void instrument(forms::Timer* t, Timed& out, Clock::time_point origin) {
+void instrument(framework::Timer* t, Timed& out, Clock::time_point origin) {
   auto inner = t->OnTimer;
   t->OnTimer = [inner, &out, origin] {
     const auto a = Clock::now();
@@ -69,31 +78,31 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: %s OUT.avi RATE FOURCC SECONDS LEFT TOP WIDTH HEIGHT\n", argv[0]);
     return 2;
   }
-  forms::Application app(argc, argv);
+  framework::Application app(argc, argv);
   QTemporaryDir config;
   qputenv("XDG_CONFIG_HOME", config.path().toUtf8());
   const QString out = QString::fromLocal8Bit(argv[1]);
   const int rate = std::atoi(argv[2]);
   const std::string fcc = argv[3];
   const double seconds = std::atof(argv[4]);
-  const forms::Bounds rect{std::atoi(argv[5]), std::atoi(argv[6]), std::atoi(argv[7]), std::atoi(argv[8])};
+  const framework::Bounds rect{std::atoi(argv[5]), std::atoi(argv[6]), std::atoi(argv[7]), std::atoi(argv[8])};
   if (fcc.size() != 4 || rate <= 0) return 2;
 
-  CreateForms();
-  Form1->Timer2->setEnabled(false);
-  Form1->outputFileName = out;
-  Form6->Edit1->setText(QString::number(rate));
-  forms::setOuterBounds(Form4, rect);
+  g_windows = std::make_unique<app::Windows>();
+  mainWindow()->Timer2->setEnabled(false);
+  recorder().setOutputFile(out);
+  frameRateDialog()->Edit1->setText(QString::number(rate));
+  framework::setOuterBounds(captureFrame(), rect);
   vfw::setCompressorChoiceForTesting(vfw::mmioFOURCC(fcc[0], fcc[1], fcc[2], fcc[3]));
 
   // The capture frame's X, then Start once the first grab is in.
-  Form4->Label3Click();
-  while (Form1->Image1->picture().empty()) app.processEvents(QEventLoop::AllEvents, 10);
+  captureFrame()->Label3Click();
+  while (mainWindow()->Image1->picture().empty()) app.processEvents(QEventLoop::AllEvents, 10);
 
   const auto origin = Clock::now();
   Timed writes, grabs;
-  instrument(Form1->Timer1, writes, origin);
-  instrument(Form1->getpic, grabs, origin);
+  instrument(recorder().writeTimer(), writes, origin);
+  instrument(mainWindow()->getpic, grabs, origin);
   const long rssStart = rssKiB();
   long rssPeak = rssStart;
   std::vector<long> rssTrace;
@@ -105,8 +114,8 @@ int main(int argc, char** argv) {
   });
   rssTimer.start(1000);
 
-  Form1->Button4Click();
-  if (!Form1->opened) {
+  mainWindow()->Button4Click();
+  if (!recorder().isWriting()) {
     std::fprintf(stderr, "the recording did not start\n");
     return 1;
   }
@@ -116,8 +125,8 @@ int main(int argc, char** argv) {
   const auto rec0 = Clock::now();
   int written = 0;
   QTimer::singleShot(int(seconds * 1000), [&] {
-    written = Form1->frameIndex + 1;
-    Form1->Button6Click();
+    written = recorder().frameIndex() + 1;
+    mainWindow()->Button6Click();
     app.quit();
   });
   app.exec();
@@ -132,6 +141,6 @@ int main(int argc, char** argv) {
       rate, fcc.c_str(), wall, cpu, written, ticks, meanSpacingMs(writes.starts), grabs.starts.size(),
       meanSpacingMs(grabs.starts), grabs.busy, writes.busy, rssStart, rssTrace.empty() ? rssStart : rssTrace.back(),
       rssPeak);
-  DestroyForms();
+  g_windows.reset();
   return 0;
 }

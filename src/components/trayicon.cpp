@@ -8,6 +8,8 @@
 #include "framework/application.h"
 #include "framework/timer.h"
 
+namespace components {
+
 using namespace shell;
 
 namespace {
@@ -15,21 +17,21 @@ UINT g_toolTrayIcon = 0;
 UINT g_resetToolTip = 0;
 }  // namespace
 
-UINT TTrayIcon::toolTrayIconMessage() { return g_toolTrayIcon; }
-UINT TTrayIcon::resetToolTipMessage() { return g_resetToolTip; }
+UINT TrayIcon::toolTrayIconMessage() { return g_toolTrayIcon; }
+UINT TrayIcon::resetToolTipMessage() { return g_resetToolTip; }
 
-TTrayIcon::TTrayIcon(QObject* owner, const QString& name) : QObject(owner) {
+TrayIcon::TrayIcon(QObject* owner, const QString& name) : QObject(owner) {
   setObjectName(name);
   window_ = std::make_unique<MessageWindow>(
       [this](HWND h, UINT m, WPARAM w, LPARAM l) { return wndProc(h, m, w, l); });
   // Registered again by every instance; the numbers stay the same.
   g_toolTrayIcon = RegisterWindowMessageA("WM_TOOLTRAYICON");
   g_resetToolTip = RegisterWindowMessageA("WM_RESETTOOLTIP");
-  timer_ = new forms::Timer(this, name + QStringLiteral("Animation"), animateInterval_, false);
+  timer_ = new framework::Timer(this, name + QStringLiteral("Animation"), animateInterval_, false);
   timer_->OnTimer = [this] { animationTick(); };
 }
 
-TTrayIcon::~TTrayIcon() {
+TrayIcon::~TrayIcon() {
   if (active_) remove();
   QObject::disconnect(imagesGone_);
   QObject::disconnect(menuGone_);
@@ -37,7 +39,7 @@ TTrayIcon::~TTrayIcon() {
 
 // ---------------------------------------------------------------- properties
 
-void TTrayIcon::setActive(bool on) {
+void TrayIcon::setActive(bool on) {
   if (on == active_) return;
   active_ = on;
   // The shell's answer is not acted on: Active stays as assigned.
@@ -47,10 +49,10 @@ void TTrayIcon::setActive(bool on) {
     remove();
 }
 
-void TTrayIcon::setAnimate(bool on) {
+void TrayIcon::setAnimate(bool on) {
   if (on == animate_) return;
   if (on) {
-    const TImageList* list = images_.data();
+    const ImageList* list = images_.data();
     if (!list || list->Count() == 0 || !active_) return;
     savedIcon_.assign(icon_.icon());
     imageIndex_ = 0;
@@ -63,36 +65,36 @@ void TTrayIcon::setAnimate(bool on) {
   }
 }
 
-void TTrayIcon::setAnimateInterval(int ms) {
+void TrayIcon::setAnimateInterval(int ms) {
   if (ms <= 0) return;
   animateInterval_ = ms;
   timer_->setInterval(ms);
 }
 
-void TTrayIcon::setIcon(const QIcon& icon) {
+void TrayIcon::setIcon(const QIcon& icon) {
   if (&icon == &icon_.icon()) return;
   icon_.assign(icon);
   modify(NIF_ICON);
 }
 
-void TTrayIcon::setImages(TImageList* list) {
+void TrayIcon::setImages(ImageList* list) {
   if (list == images_) return;
   QObject::disconnect(imagesGone_);
   images_ = list;
   if (list) imagesGone_ = connect(list, &QObject::destroyed, this, [this] { forgetImages(); });
 }
 
-void TTrayIcon::forgetImages() {
+void TrayIcon::forgetImages() {
   setAnimate(false);
   images_ = nullptr;
 }
 
-void TTrayIcon::setToolTip(const QString& tip) {
+void TrayIcon::setToolTip(const QString& tip) {
   toolTip_ = tip.left(kMaxToolTip);
   modify(NIF_ICON | NIF_TIP);
 }
 
-void TTrayIcon::setPopupMenu(QMenu* menu) {
+void TrayIcon::setPopupMenu(QMenu* menu) {
   if (menu == popupMenu_) return;
   QObject::disconnect(menuGone_);
   popupMenu_ = menu;
@@ -101,7 +103,7 @@ void TTrayIcon::setPopupMenu(QMenu* menu) {
 
 // ---------------------------------------------------------------- the shell
 
-void TTrayIcon::fill(UINT parts) {
+void TrayIcon::fill(UINT parts) {
   iconData_.cbSize = sizeof(NOTIFYICONDATA);
   iconData_.hWnd = window_->handle();
   iconData_.uID = 0;
@@ -118,24 +120,24 @@ void TTrayIcon::fill(UINT parts) {
   }
 }
 
-bool TTrayIcon::add() {
+bool TrayIcon::add() {
   fill(NIF_MESSAGE | NIF_ICON | NIF_TIP);
   const bool ok = Shell_NotifyIconA(NIM_ADD, &iconData_) != 0;
   if (toolTip_.isEmpty()) PostMessageA(window_->handle(), g_resetToolTip, 0, 0);
   return ok;
 }
 
-bool TTrayIcon::modify(UINT parts) {
+bool TrayIcon::modify(UINT parts) {
   if (!active_) return false;
   fill(parts);
   return Shell_NotifyIconA(NIM_MODIFY, &iconData_) != 0;
 }
 
-bool TTrayIcon::remove() { return Shell_NotifyIconA(NIM_DELETE, &iconData_) != 0; }
+bool TrayIcon::remove() { return Shell_NotifyIconA(NIM_DELETE, &iconData_) != 0; }
 
 // ---------------------------------------------------------------- messages
 
-LRESULT TTrayIcon::wndProc(HWND h, UINT msg, WPARAM w, LPARAM l) {
+LRESULT TrayIcon::wndProc(HWND h, UINT msg, WPARAM w, LPARAM l) {
   if (msg == g_resetToolTip) {
     setToolTip(toolTip_);
     return 0;
@@ -159,13 +161,13 @@ LRESULT TTrayIcon::wndProc(HWND h, UINT msg, WPARAM w, LPARAM l) {
   return DefWindowProcA(h, msg, w, l);
 }
 
-void TTrayIcon::rightClick() {
+void TrayIcon::rightClick() {
   const QPoint pos = QCursor::pos();
   if (popupMenu_) {
     // Pending messages run first, as they did before the menu on the
     // original desktop; the menu or this icon may be gone afterwards.
-    QPointer<TTrayIcon> self(this);
-    forms::ProcessMessages();
+    QPointer<TrayIcon> self(this);
+    framework::ProcessMessages();
     if (!self) return;
     if (popupMenu_) {
       QPointer<QMenu> menu(popupMenu_);
@@ -173,12 +175,12 @@ void TTrayIcon::rightClick() {
       if (!self) return;
     }
   }
-  if (OnRightClick) OnRightClick(this, TMouseButton::mbRight, 0, pos.x(), pos.y());
+  if (OnRightClick) OnRightClick(this, MouseButton::mbRight, 0, pos.x(), pos.y());
 }
 
-void TTrayIcon::animationTick() {
+void TrayIcon::animationTick() {
   // The list may have shrunk since the last tick, even to nothing.
-  const TImageList* list = images_.data();
+  const ImageList* list = images_.data();
   if (!list) return;
   const int count = list->Count();
   if (count == 0) return;
@@ -188,3 +190,5 @@ void TTrayIcon::animationTick() {
     ++imageIndex_;
   setIcon(list->GetIcon(imageIndex_));
 }
+
+}  // namespace components

@@ -14,15 +14,17 @@
 
 #include "platform/shell/shell.h"
 
-namespace forms {
+namespace framework {
 class Timer;
 }
 
+namespace components {
+
 // A list of images (the animation frames of a tray icon).
-class TImageList : public QObject {
+class ImageList : public QObject {
   Q_OBJECT
  public:
-  explicit TImageList(QObject* owner = nullptr) : QObject(owner) {}
+  explicit ImageList(QObject* owner = nullptr) : QObject(owner) {}
   int Count() const { return int(images_.size()); }
   void Add(const QIcon& icon) { images_.append(icon); }
   void Delete(int index) {
@@ -36,17 +38,17 @@ class TImageList : public QObject {
   QList<QIcon> images_;
 };
 
-enum class TMouseButton { mbLeft, mbRight, mbMiddle };
-using TShiftState = unsigned;  // no shift keys: 0
+enum class MouseButton { mbLeft, mbRight, mbMiddle };
+using ShiftState = unsigned;  // no shift keys: 0
 
-class TTrayIcon : public QObject {
+class TrayIcon : public QObject {
   Q_OBJECT
  public:
-  using TNotifyEvent = std::function<void(QObject* sender)>;
-  using TMouseEvent = std::function<void(QObject* sender, TMouseButton, TShiftState, int x, int y)>;
+  using NotifyHandler = std::function<void(QObject* sender)>;
+  using MouseHandler = std::function<void(QObject* sender, MouseButton, ShiftState, int x, int y)>;
 
-  TTrayIcon(QObject* owner, const QString& name);
-  ~TTrayIcon() override;
+  TrayIcon(QObject* owner, const QString& name);
+  ~TrayIcon() override;
 
   bool Active() const { return active_; }
   void setActive(bool on);
@@ -58,16 +60,16 @@ class TTrayIcon : public QObject {
   void setShowDesigning(bool on) { showDesigning_ = on; }  // designer only
   const QIcon& Icon() const { return icon_.icon(); }
   void setIcon(const QIcon& icon);
-  TImageList* Images() const { return images_; }
-  void setImages(TImageList* list);
+  ImageList* Images() const { return images_; }
+  void setImages(ImageList* list);
   const QString& ToolTip() const { return toolTip_; }
   void setToolTip(const QString& tip);
   QMenu* PopupMenu() const { return popupMenu_; }
   void setPopupMenu(QMenu* menu);
 
-  TNotifyEvent OnClick;
-  TNotifyEvent OnDblClick;
-  TMouseEvent OnRightClick;
+  NotifyHandler OnClick;
+  NotifyHandler OnDblClick;
+  MouseHandler OnRightClick;
 
   // The hidden window that receives the shell's callback messages.
   shell::HWND messageWindow() const { return window_->handle(); }
@@ -101,8 +103,10 @@ class TTrayIcon : public QObject {
   shell::Icon savedIcon_;
   QString toolTip_;
   std::unique_ptr<shell::MessageWindow> window_;
-  forms::Timer* timer_;
+  framework::Timer* timer_;
   QPointer<QMenu> popupMenu_;
-  QPointer<TImageList> images_;
+  QPointer<ImageList> images_;
   QMetaObject::Connection imagesGone_, menuGone_;
 };
+
+}  // namespace components

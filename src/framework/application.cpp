@@ -4,7 +4,7 @@
 
 #include "framework/errors.h"
 
-namespace forms {
+namespace framework {
 
 namespace {
 int g_handled = 0;
@@ -41,4 +41,4 @@ void ProcessMessages() { QCoreApplication::processEvents(QEventLoop::AllEvents);
 
 int handledExceptionCount() { return g_handled; }
 
-}  // namespace forms
+}  // namespace framework

@@ -4,7 +4,7 @@
 #include <exception>
 #include <functional>
 
-namespace forms {
+namespace framework {
 
 // The application object. Its notify() is the framework's one top-level
 // error handler: an exception that escapes any event handler is shown in an
@@ -28,4 +28,4 @@ void ProcessMessages();
 // Number of exceptions the top-level handler has shown (for tests).
 int handledExceptionCount();
 
-}  // namespace forms
+}  // namespace framework

@@ -15,7 +15,7 @@
 #include "platform/window/display.h"
 #include "platform/window/windows.h"
 
-namespace forms {
+namespace framework {
 
 namespace {
 
@@ -200,4 +200,4 @@ void setHeight(QWidget* w, int v) {
   setOuterBounds(w, b);
 }
 
-}  // namespace forms
+}  // namespace framework

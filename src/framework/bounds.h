@@ -8,7 +8,7 @@
 // for the framed window.
 class QWidget;
 
-namespace forms {
+namespace framework {
 
 struct Bounds {
   int left = 0;
@@ -39,4 +39,4 @@ struct Margins {
 };
 Margins frameMargins(const QWidget* w);
 
-}  // namespace forms
+}  // namespace framework

@@ -6,7 +6,7 @@
 
 #include "framework/application.h"
 
-namespace forms {
+namespace framework {
 
 void ShowMessage(const QString& text) {
   QMessageBox box(QMessageBox::NoIcon, Application::title(), text, QMessageBox::Ok);
@@ -57,4 +57,4 @@ bool FileDialog::Execute(QWidget* parent) {
   return true;
 }
 
-}  // namespace forms
+}  // namespace framework

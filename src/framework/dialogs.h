@@ -4,7 +4,7 @@
 
 class QWidget;
 
-namespace forms {
+namespace framework {
 
 // The plain notice box: modal, OK only, no icon, the application's title.
 void ShowMessage(const QString& text);
@@ -34,4 +34,4 @@ class FileDialog {
   QString name_;
 };
 
-}  // namespace forms
+}  // namespace framework

@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-namespace forms {
+namespace framework {
 
 int StrToIntDef(const QString& text, int def, bool* ok) {
   if (ok) *ok = false;
@@ -49,4 +49,4 @@ int StrToInt(const QString& text) {
   return v;
 }
 
-}  // namespace forms
+}  // namespace framework

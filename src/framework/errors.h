@@ -2,31 +2,18 @@
 // The framework's exceptions. None is caught by the program's own handlers:
 // the application's top-level handler shows the message and goes on.
 #include <QString>
-#include <stdexcept>
+#include "platform/errors.h"
 
-namespace forms {
+namespace framework {
 
-class Exception : public std::runtime_error {
- public:
-  explicit Exception(const QString& message) : std::runtime_error(message.toStdString()) {}
-  QString message() const { return QString::fromStdString(what()); }
-};
-
-class EInOutError : public Exception {
-  using Exception::Exception;
-};
-class EConvertError : public Exception {
-  using Exception::Exception;
-};
-class EFCreateError : public Exception {
-  using Exception::Exception;
-};
-class EFOpenError : public Exception {
-  using Exception::Exception;
-};
-class EInvalidGraphic : public Exception {
-  using Exception::Exception;
-};
+// The platform's exceptions are the framework's: a handler above catches
+// them by these names.
+using platform::EConvertError;
+using platform::EFCreateError;
+using platform::EFOpenError;
+using platform::EInOutError;
+using platform::EInvalidGraphic;
+using platform::Exception;
 
 // Reads a whole number as the framework does: optional blanks before, an
 // optional sign, decimal digits, or hexadecimal after "$" or "0x". Anything
@@ -35,4 +22,4 @@ int StrToInt(const QString& text);
 // The same rules, giving ok = false instead of raising.
 int StrToIntDef(const QString& text, int def, bool* ok = nullptr);
 
-}  // namespace forms
+}  // namespace framework

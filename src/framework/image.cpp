@@ -5,7 +5,7 @@
 
 #include "platform/gdi/qimage.h"
 
-namespace forms {
+namespace framework {
 
 Image::Image(QWidget* parent, const QString& name) : QWidget(parent) { setObjectName(name); }
 
@@ -33,4 +33,4 @@ void Image::paintEvent(QPaintEvent* e) {
   p.drawImage(part.topLeft(), gdi::toQImage(picture_, part));
 }
 
-}  // namespace forms
+}  // namespace framework

@@ -3,7 +3,7 @@
 
 #include "platform/gdi/bitmap.h"
 
-namespace forms {
+namespace framework {
 
 // An image control: holds a picture (a bitmap) and draws it, at its own
 // size from the top-left corner, or stretched to the control's size.
@@ -26,4 +26,4 @@ class Image : public QWidget {
 };
 
 
-}  // namespace forms
+}  // namespace framework

@@ -2,7 +2,7 @@
 #include <QLabel>
 #include <QStatusBar>
 
-namespace forms {
+namespace framework {
 
 // A status bar used as one single text that every report replaces whole.
 class StatusBar : public QStatusBar {
@@ -23,4 +23,4 @@ class StatusBar : public QStatusBar {
   QLabel* label_;
 };
 
-}  // namespace forms
+}  // namespace framework

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-namespace forms {
+namespace framework {
 
 Timer::Timer(QObject* parent, const QString& name, int intervalMs, bool enabled)
     : QObject(parent), enabled_(enabled), interval_(intervalMs) {
@@ -62,4 +62,4 @@ void Timer::fire() {
   } rearm{this, generation_};
   if (OnTimer) OnTimer();
 }
-}  // namespace forms
+}  // namespace framework

@@ -4,7 +4,7 @@
 #include <QTimer>
 #include <functional>
 
-namespace forms {
+namespace framework {
 
 // A timer with the form framework's rules: it ticks while Enabled and the
 // interval is above 0 (interval 0 never ticks); assigning a different
@@ -39,4 +39,4 @@ class Timer : public QObject {
   int interval_;
 };
 
-}  // namespace forms
+}  // namespace framework

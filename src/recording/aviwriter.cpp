@@ -3,8 +3,9 @@
 #include <QFile>
 #include <cstring>
 
-#include "framework/dialogs.h"
 #include "platform/gdi/dib.h"
+
+namespace recording {
 
 namespace {
 
@@ -52,13 +53,6 @@ gdi::BITMAPINFOHEADER headerOf(std::span<const std::uint8_t> header) {
   return h;
 }
 
-void freeBuffers(TAviWriterState& w) {
-  std::vector<std::uint8_t>().swap(w.frameBits);
-  std::vector<std::uint8_t>().swap(w.frameHeader);
-  w.headerSize = 0;
-  w.imageSize = 0;
-}
-
 }  // namespace
 
 bool DIBFrameSizes(const gdi::Bitmap& bmp, std::uint32_t& headerSize, std::uint32_t& imageSize) {
@@ -73,13 +67,13 @@ bool DIBFrameSizes(const gdi::Bitmap& bmp, std::uint32_t& headerSize, std::uint3
 // frame buffers hold (a 24 or 32-bit bottom-up BI_RGB section, as bitmap
 // files load): the rows are written from where they lie instead of being
 // copied into the frame buffer first. nullptr for every other bitmap.
-static const std::uint8_t* packedInPlace(const gdi::Bitmap& bmp, const TAviWriterState& w) {
+static const std::uint8_t* packedInPlace(const gdi::Bitmap& bmp, const std::vector<std::uint8_t>& frameHeader) {
   FrameLayout l;
   if (!bmp.isDibSection() || bmp.topDown() || !frameLayout(bmp, l)) return nullptr;
   const gdi::BITMAPINFOHEADER& h = l.header;
   if (h.biCompression != gdi::BI_RGB || (h.biBitCount != 24 && h.biBitCount != 32) || h.biHeight <= 0) return nullptr;
-  if (l.headerSize != sizeof h || w.frameHeader.size() != sizeof h ||
-      std::memcmp(w.frameHeader.data(), &h, sizeof h) != 0)
+  if (l.headerSize != sizeof h || frameHeader.size() != sizeof h ||
+      std::memcmp(frameHeader.data(), &h, sizeof h) != 0)
     return nullptr;
   const auto rows = std::size_t(bmp.stride()) * std::size_t(bmp.height());
   if (l.imageSize != rows || bmp.bits().size() < rows) return nullptr;
@@ -107,157 +101,163 @@ std::uint32_t DIBFormatSize(std::span<const std::uint8_t> header) {
   return std::uint32_t(std::min<std::uint64_t>(size, header.size()));
 }
 
-OpenOutcome openvideostream(TAviWriterState& w, const gdi::Bitmap& first, const QString& title,
-                            const QString& fileName, const std::function<void(vfw::AVISTREAMINFO&)>& rateStep) {
-  using namespace vfw;
-  // A state still holding a file would leak it; close that one first.
-  if (w.opened) releasevideostream(w);
+bool frameFormat(const gdi::Bitmap& first, std::vector<std::uint8_t>& header) {
+  std::uint32_t hs = 0, is = 0;
+  if (!DIBFrameSizes(first, hs, is)) return false;
+  header.assign(hs, 0);
+  std::vector<std::uint8_t> bits(is);
+  return DIBFrameFromBitmap(first, header, bits);
+}
 
-  // 1-2. The first frame, in buffers sized once for the whole file.
+bool chooseCompressor(const std::vector<std::uint8_t>& format, const QString& title, vfw::COMPVARS& choice) {
+  choice = vfw::COMPVARS{};
+  choice.cbSize = vfw::COMPVARS_CBSIZE;
+  const QByteArray titleBytes = title.toUtf8();
+  return vfw::ICCompressorChoose(nullptr, vfw::ICMF_CHOOSE_KEYFRAME | vfw::ICMF_CHOOSE_DATARATE, format.data(),
+                                 nullptr, &choice, titleBytes.constData()) != 0;
+}
+
+// What an open had created is given back, and the open reports the failure.
+OpenOutcome AviWriter::fail() {
+  close();
+  return OpenOutcome::LibraryFailure;
+}
+
+void AviWriter::freeBuffers() {
+  std::vector<std::uint8_t>().swap(frameBits_);
+  std::vector<std::uint8_t>().swap(frameHeader_);
+  headerSize_ = 0;
+  imageSize_ = 0;
+}
+
+OpenOutcome AviWriter::open(const gdi::Bitmap& first, const vfw::COMPVARS& compressor, const QString& fileName,
+                            const std::function<void(vfw::AVISTREAMINFO&)>& rateStep) {
+  using namespace vfw;
+  // A writer still holding a file would leak it; close that one first.
+  if (opened_) close();
+
+  // The first frame, in buffers sized once for the whole file.
   std::uint32_t hs = 0, is = 0;
   bool framed = DIBFrameSizes(first, hs, is);
   if (framed) {
-    w.headerSize = hs;
-    w.imageSize = is;
-    w.frameHeader.assign(hs, 0);
-    w.frameBits.assign(is, 0);
-    framed = DIBFrameFromBitmap(first, w.frameHeader, w.frameBits);
+    headerSize_ = hs;
+    imageSize_ = is;
+    frameHeader_.assign(hs, 0);
+    frameBits_.assign(is, 0);
+    framed = DIBFrameFromBitmap(first, frameHeader_, frameBits_);
   }
   if (!framed) {
-    freeBuffers(w);
-    forms::MessageBox(QStringLiteral("ERROR: Unable to Initialize Image Data"), QStringLiteral("Terminating Process"));
+    freeBuffers();
     return OpenOutcome::FrameDataFailed;
   }
 
-  // 3-4. The library and the compressor choice.
   AVIFileInit();
-  w.compressorVars = std::make_unique<COMPVARS>();
-  w.compressorVars->cbSize = COMPVARS_CBSIZE;
-  const QByteArray titleBytes = title.toUtf8();
-  if (!ICCompressorChoose(nullptr, ICMF_CHOOSE_KEYFRAME | ICMF_CHOOSE_DATARATE, w.frameHeader.data(), nullptr,
-                          w.compressorVars.get(), titleBytes.constData())) {
-    // Nothing was created; what the open began is given back at once.
-    w.compressorVars.reset();
-    AVIFileExit();
-    freeBuffers(w);
-    return OpenOutcome::DialogCancelled;
-  }
-  w.opened = true;
+  compressorVars_ = std::make_unique<COMPVARS>(compressor);
+  opened_ = true;
 
   try {
-    // 5. The file.
+    // The file.
     const QByteArray path = QFile::encodeName(fileName);
-    w.aviResult = AVIFileOpenA(&w.aviFile, path.constData(), OF_WRITE | OF_CREATE, nullptr);
-    if (w.aviResult != AVIERR_OK) {
-      releasevideostream(w);
-      return OpenOutcome::LibraryFailure;
-    }
+    aviResult_ = AVIFileOpenA(&aviFile_, path.constData(), OF_WRITE | OF_CREATE, nullptr);
+    if (aviResult_ != AVIERR_OK) return fail();
 
-    // 6-8. The stream header.
-    const COMPVARS& cv = *w.compressorVars;
-    const gdi::BITMAPINFOHEADER h = headerOf(w.frameHeader);
-    w.streamInfo = std::make_unique<AVISTREAMINFO>();
-    w.streamInfo->fccType = streamtypeVIDEO;
-    w.streamInfo->fccHandler = cv.fccHandler;
-    w.streamInfo->dwScale = 1;
-    rateStep(*w.streamInfo);
-    w.streamInfo->dwQuality = DWORD(cv.lQ);
-    w.streamInfo->dwSuggestedBufferSize = h.biSizeImage;
-    w.streamInfo->rcFrame = RECT{0, 0, h.biWidth, h.biHeight};
+    // The stream header.
+    const COMPVARS& cv = *compressorVars_;
+    const gdi::BITMAPINFOHEADER h = headerOf(frameHeader_);
+    streamInfo_ = std::make_unique<AVISTREAMINFO>();
+    streamInfo_->fccType = streamtypeVIDEO;
+    streamInfo_->fccHandler = cv.fccHandler;
+    streamInfo_->dwScale = 1;
+    rateStep(*streamInfo_);
+    streamInfo_->dwQuality = DWORD(cv.lQ);
+    streamInfo_->dwSuggestedBufferSize = h.biSizeImage;
+    streamInfo_->rcFrame = RECT{0, 0, h.biWidth, h.biHeight};
 
-    // 9. The stream.
-    w.aviResult = AVIFileCreateStreamA(w.aviFile, &w.rawStream, w.streamInfo.get());
-    if (w.aviResult != AVIERR_OK) {
-      releasevideostream(w);
-      return OpenOutcome::LibraryFailure;
-    }
+    // The stream.
+    aviResult_ = AVIFileCreateStreamA(aviFile_, &rawStream_, streamInfo_.get());
+    if (aviResult_ != AVIERR_OK) return fail();
 
-    // 10. The compressing stream over it.
-    w.compressOptions = std::make_unique<AVICOMPRESSOPTIONS>();
-    AVICOMPRESSOPTIONS& o = *w.compressOptions;
+    // The compressing stream over it.
+    compressOptions_ = std::make_unique<AVICOMPRESSOPTIONS>();
+    AVICOMPRESSOPTIONS& o = *compressOptions_;
     o.fccType = cv.fccType;
     o.fccHandler = cv.fccHandler;
     o.dwKeyFrameEvery = DWORD(cv.lKey);
     o.dwQuality = DWORD(cv.lQ);
     // The dialog gives kilobytes per second, the options take bytes.
-    o.dwBytesPerSecond = cv.lDataRate > 0 ? DWORD(std::min<std::int64_t>(std::int64_t(cv.lDataRate) * 1024, 0xffffffff))
-                                          : 0;
+    o.dwBytesPerSecond =
+        cv.lDataRate > 0 ? DWORD(std::min<std::int64_t>(std::int64_t(cv.lDataRate) * 1024, 0xffffffff)) : 0;
     o.dwFlags = AVICOMPRESSF_DATARATE | AVICOMPRESSF_KEYFRAMES | AVICOMPRESSF_VALID;
-    o.lpFormat = w.frameHeader.data();
+    o.lpFormat = frameHeader_.data();
     o.cbFormat = 4;
-    w.aviResult = AVIMakeCompressedStream(&w.compressedStream, w.rawStream, w.compressOptions.get(), nullptr);
-    if (w.aviResult != AVIERR_OK) {
-      releasevideostream(w);
-      return OpenOutcome::LibraryFailure;
-    }
+    aviResult_ = AVIMakeCompressedStream(&compressedStream_, rawStream_, compressOptions_.get(), nullptr);
+    if (aviResult_ != AVIERR_OK) return fail();
 
-    // 11. The first frame's format, colour table included.
-    w.aviResult = AVIStreamSetFormat(w.compressedStream, 0, w.frameHeader.data(), LONG(DIBFormatSize(w.frameHeader)));
-    if (w.aviResult == AVIERR_OK && w.overlapFrames) w.aviResult = AVIStreamSetOverlap(w.compressedStream, 1);
-    if (w.aviResult != AVIERR_OK) {
-      releasevideostream(w);
-      return OpenOutcome::LibraryFailure;
-    }
+    // The first frame's format, colour table included.
+    aviResult_ = AVIStreamSetFormat(compressedStream_, 0, frameHeader_.data(), LONG(DIBFormatSize(frameHeader_)));
+    if (aviResult_ == AVIERR_OK && overlapFrames_) aviResult_ = AVIStreamSetOverlap(compressedStream_, 1);
+    if (aviResult_ != AVIERR_OK) return fail();
   } catch (...) {
     // A frame rate that is not a number: the file created so far is closed.
-    releasevideostream(w);
+    close();
     throw;
   }
   return OpenOutcome::Opened;
 }
 
-std::int32_t writevideoframe(TAviWriterState& w, const gdi::Bitmap& bmp, std::int32_t index) {
+std::int32_t AviWriter::write(const gdi::Bitmap& bmp, std::int32_t index) {
   using namespace vfw;
-  if (!w.opened || !w.compressedStream) return w.aviResult = AVIERR_BADHANDLE;
+  if (!opened_ || !compressedStream_) return aviResult_ = AVIERR_BADHANDLE;
 
   // The buffers were sized by the first frame; another size or depth would
   // not fit them and is refused before anything is converted.
-  const gdi::BITMAPINFOHEADER firstHeader = headerOf(w.frameHeader);
+  const gdi::BITMAPINFOHEADER firstHeader = headerOf(frameHeader_);
   const std::int64_t firstRows = firstHeader.biHeight < 0 ? -std::int64_t(firstHeader.biHeight) : firstHeader.biHeight;
   std::uint32_t hs = 0, is = 0;
-  if (!DIBFrameSizes(bmp, hs, is) || hs != w.frameHeader.size() || is != w.frameBits.size() ||
+  if (!DIBFrameSizes(bmp, hs, is) || hs != frameHeader_.size() || is != frameBits_.size() ||
       bmp.width() != firstHeader.biWidth || bmp.height() != firstRows ||
       bmp.bitsPerPixel() * bmp.planes() != firstHeader.biBitCount)
-    return w.aviResult = AVIERR_BADFORMAT;
-  w.headerSize = hs;
-  w.imageSize = is;
-  const std::uint8_t* frame = packedInPlace(bmp, w);
+    return aviResult_ = AVIERR_BADFORMAT;
+  headerSize_ = hs;
+  imageSize_ = is;
+  const std::uint8_t* frame = packedInPlace(bmp, frameHeader_);
   if (!frame) {
-    if (!DIBFrameFromBitmap(bmp, w.frameHeader, w.frameBits)) return w.aviResult = AVIERR_BADFORMAT;
-    frame = w.frameBits.data();
+    if (!DIBFrameFromBitmap(bmp, frameHeader_, frameBits_)) return aviResult_ = AVIERR_BADFORMAT;
+    frame = frameBits_.data();
   }
 
-  w.aviResult = AVIStreamSetFormat(w.compressedStream, 0, w.frameHeader.data(), LONG(DIBFormatSize(w.frameHeader)));
-  if (w.aviResult != AVIERR_OK) return w.aviResult;
-  w.aviResult =
-      AVIStreamWrite(w.compressedStream, index, 1, frame, LONG(w.imageSize), AVIIF_KEYFRAME, nullptr, nullptr);
-  return w.aviResult;
+  aviResult_ = AVIStreamSetFormat(compressedStream_, 0, frameHeader_.data(), LONG(DIBFormatSize(frameHeader_)));
+  if (aviResult_ != AVIERR_OK) return aviResult_;
+  aviResult_ = AVIStreamWrite(compressedStream_, index, 1, frame, LONG(imageSize_), AVIIF_KEYFRAME, nullptr, nullptr);
+  return aviResult_;
 }
 
-std::int32_t finishvideoframes(TAviWriterState& w) {
-  if (!w.opened || !w.compressedStream) return 0;
-  return w.aviResult = vfw::AVIStreamFlush(w.compressedStream);
+std::int32_t AviWriter::finish() {
+  if (!opened_ || !compressedStream_) return 0;
+  return aviResult_ = vfw::AVIStreamFlush(compressedStream_);
 }
 
-void releasevideostream(TAviWriterState& w) {
+void AviWriter::close() {
   using namespace vfw;
-  if (!w.opened) return;  // closed already: nothing may be released twice
-  w.opened = false;
-  AVIStreamRelease(w.rawStream);
-  w.rawStream = nullptr;
-  AVIStreamRelease(w.compressedStream);
-  w.compressedStream = nullptr;
-  if (w.aviFile) {
-    AVIFileRelease(w.aviFile);
-    w.aviFile = nullptr;
+  if (!opened_) return;  // closed already: nothing may be released twice
+  opened_ = false;
+  AVIStreamRelease(rawStream_);
+  rawStream_ = nullptr;
+  AVIStreamRelease(compressedStream_);
+  compressedStream_ = nullptr;
+  if (aviFile_) {
+    AVIFileRelease(aviFile_);
+    aviFile_ = nullptr;
   }
-  if (w.compressOptions) {
-    LPAVICOMPRESSOPTIONS options = w.compressOptions.get();
+  if (compressOptions_) {
+    LPAVICOMPRESSOPTIONS options = compressOptions_.get();
     AVISaveOptionsFree(1, &options);
-    w.compressOptions.reset();
+    compressOptions_.reset();
   }
-  w.compressorVars.reset();
+  compressorVars_.reset();
   AVIFileExit();
-  freeBuffers(w);
-  w.streamInfo.reset();
+  freeBuffers();
+  streamInfo_.reset();
 }
+
+}  // namespace recording

@@ -1,7 +1,7 @@
 #pragma once
 // The AVI video stream writer: a sequence of bitmaps of one size and depth
 // becomes one compressed video stream of key frames in a new AVI file.
-// The recorder keeps this state in its main window, the builder per build.
+// The recorder owns one for its recording, the builder one per build.
 #include <QString>
 #include <cstdint>
 #include <functional>
@@ -12,31 +12,9 @@
 #include "platform/gdi/bitmap.h"
 #include "platform/vfw/vfw.h"
 
-struct TAviWriterState {
-  vfw::PAVIFILE aviFile = nullptr;
-  vfw::PAVISTREAM rawStream = nullptr;
-  vfw::PAVISTREAM compressedStream = nullptr;
-  std::unique_ptr<vfw::AVISTREAMINFO> streamInfo;
-  std::unique_ptr<vfw::COMPVARS> compressorVars;
-  // Its lpFormat points at frameHeader; AVISaveOptionsFree lets go of what
-  // the record refers to, and the release then frees the record.
-  std::unique_ptr<vfw::AVICOMPRESSOPTIONS> compressOptions;
-  std::vector<std::uint8_t> frameHeader;  // allocated once per file
-  std::uint32_t headerSize = 0;
-  std::vector<std::uint8_t> frameBits;    // allocated once per file
-  std::uint32_t imageSize = 0;
-  std::int32_t aviResult = 0;
-  // True from a successful open (or an open that created library objects)
-  // until the release; a released state is never released or written again.
-  bool opened = false;
-  // Set before the open by a caller that writes frames as fast as it can
-  // and needs no frame in the file the moment its write returns (the
-  // builder): the writes then overlap, and finishvideoframes writes the
-  // last frame and tells whether it got there.
-  bool overlapFrames = false;
-};
+namespace recording {
 
-enum class OpenOutcome { Opened, FrameDataFailed, DialogCancelled, LibraryFailure };
+enum class OpenOutcome { Opened, FrameDataFailed, LibraryFailure };
 
 // Computes the packed frame's header and pixel sizes. False when the bitmap
 // has no pixels.
@@ -49,14 +27,69 @@ bool DIBFrameFromBitmap(const gdi::Bitmap& bmp, std::span<std::uint8_t> header, 
 // at 0, so biSize + 4 x biClrUsed would hand an 8-bit stream no palette.)
 std::uint32_t DIBFormatSize(std::span<const std::uint8_t> header);
 
-// rateStep runs after the file is created and sets streamInfo.dwRate (the
-// recorder also sets its timer intervals there). It may throw (a frame rate
-// that is not a whole number); the writer then releases what it opened and
-// rethrows.
-OpenOutcome openvideostream(TAviWriterState& w, const gdi::Bitmap& first, const QString& title,
-                            const QString& fileName, const std::function<void(vfw::AVISTREAMINFO&)>& rateStep);
-std::int32_t writevideoframe(TAviWriterState& w, const gdi::Bitmap& bmp, std::int32_t index);
-// With overlapFrames: writes the frame still being compressed. The result
-// is that frame's (0 when there is none or the state is closed).
-std::int32_t finishvideoframes(TAviWriterState& w);
-void releasevideostream(TAviWriterState& w);
+// The packed frame header `first` gives (colour table included): what the
+// compressor dialog offers compressors for. False when it has no pixels.
+bool frameFormat(const gdi::Bitmap& first, std::vector<std::uint8_t>& header);
+
+// Shows the compressor dialog for frames of `format` under `title`; true
+// with the choice, false when the user cancelled.
+bool chooseCompressor(const std::vector<std::uint8_t>& format, const QString& title, vfw::COMPVARS& choice);
+
+class AviWriter {
+ public:
+  AviWriter() = default;
+  ~AviWriter() { close(); }
+  AviWriter(const AviWriter&) = delete;
+  AviWriter& operator=(const AviWriter&) = delete;
+
+  // Set before open by a caller that writes frames as fast as it can and
+  // needs no frame in the file the moment its write returns (the builder):
+  // the writes then overlap, and finish writes the last frame and tells
+  // whether it got there.
+  void setOverlap(bool on) { overlapFrames_ = on; }
+
+  // Creates the file and its compressed stream for frames like `first`.
+  // rateStep runs after the file is created and sets the stream's dwRate
+  // (the recorder also times its timers there). It may throw; the writer
+  // then releases what it opened and rethrows.
+  OpenOutcome open(const gdi::Bitmap& first, const vfw::COMPVARS& compressor, const QString& fileName,
+                   const std::function<void(vfw::AVISTREAMINFO&)>& rateStep);
+  // Writes `bmp` as key frame `index`; the library's result (0 = written).
+  std::int32_t write(const gdi::Bitmap& bmp, std::int32_t index);
+  // With overlap: writes the frame still being compressed. The result is
+  // that frame's (0 when there is none or the writer is closed).
+  std::int32_t finish();
+  // Releases the file: headers and indexes are completed. A closed writer
+  // is never closed or written again.
+  void close();
+
+  // True from a successful open (or an open that created library objects)
+  // until the close.
+  bool isOpen() const { return opened_; }
+  // The last library result.
+  std::int32_t result() const { return aviResult_; }
+  std::uint32_t headerSize() const { return headerSize_; }
+  std::uint32_t imageSize() const { return imageSize_; }
+
+ private:
+  OpenOutcome fail();
+  void freeBuffers();
+
+  vfw::PAVIFILE aviFile_ = nullptr;
+  vfw::PAVISTREAM rawStream_ = nullptr;
+  vfw::PAVISTREAM compressedStream_ = nullptr;
+  std::unique_ptr<vfw::AVISTREAMINFO> streamInfo_;
+  std::unique_ptr<vfw::COMPVARS> compressorVars_;
+  // Its lpFormat points at frameHeader_; AVISaveOptionsFree lets go of what
+  // the record refers to, and the release then frees the record.
+  std::unique_ptr<vfw::AVICOMPRESSOPTIONS> compressOptions_;
+  std::vector<std::uint8_t> frameHeader_;  // allocated once per file
+  std::uint32_t headerSize_ = 0;
+  std::vector<std::uint8_t> frameBits_;  // allocated once per file
+  std::uint32_t imageSize_ = 0;
+  std::int32_t aviResult_ = 0;
+  bool opened_ = false;
+  bool overlapFrames_ = false;
+};
+
+}  // namespace recording

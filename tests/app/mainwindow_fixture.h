@@ -7,24 +7,23 @@
 #include <cstdlib>
 #include <gtest/gtest.h>
 
-#include "app/forms.h"
-#include "app/main.h"
+#include "app/mainwindow.h"
+#include "support/programwindows.h"
 #include "support/modal.h"
 #include "support/tempdir.h"
 
 class MainWindowTest : public ::testing::Test {
  protected:
-  testsupport::TempDir config;
   QString iniPath;
+  std::unique_ptr<testsupport::ProgramWindows> program;
 
   void SetUp() override {
-    setenv("XDG_CONFIG_HOME", config.path().toStdString().c_str(), 1);
-    QDir().mkpath(config.path() + QStringLiteral("/kestrel"));
-    iniPath = config.path() + QStringLiteral("/kestrel/kestrel.ini");
+    program = std::make_unique<testsupport::ProgramWindows>(testsupport::ProgramWindows::Preferences::Pending);
+    QDir().mkpath(QString::fromStdString(program->settingsDir().string()));
+    iniPath = QString::fromStdString((program->settingsDir() / "kestrel.ini").string());
     QFile(iniPath).open(QIODevice::WriteOnly);
-    CreateForms();
   }
-  void TearDown() override { DestroyForms(); }
+  void TearDown() override { program.reset(); }
 
   QByteArray ini() const {
     QFile f(iniPath);
@@ -34,11 +33,11 @@ class MainWindowTest : public ::testing::Test {
 
   // A command (not a submenu's own item) by designer name.
   static QAction* item(const char* name) {
-    for (QAction* a : Form1->findChildren<QAction*>(QLatin1String(name)))
+    for (QAction* a : mainWindow()->findChildren<QAction*>(QLatin1String(name)))
       if (!a->menu()) return a;
     return nullptr;
   }
-  static QMenu* menu(const char* name) { return Form1->findChild<QMenu*>(QLatin1String(name)); }
+  static QMenu* menu(const char* name) { return mainWindow()->findChild<QMenu*>(QLatin1String(name)); }
   static QStringList names(const QList<QAction*>& actions) {
     QStringList out;
     for (QAction* a : actions) out << a->objectName();

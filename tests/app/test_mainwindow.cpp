@@ -4,20 +4,21 @@
 #include <QPushButton>
 #include <QToolBar>
 
-#include "app/framerate.h"
-#include "app/preview.h"
-#include "app/unit9.h"
-#include "components/myregistry.h"
+#include "app/frameratedialog.h"
+#include "app/keeppreviewdialog.h"
+#include "app/optionsdialog.h"
+#include "components/settingsstore.h"
 #include <QVariant>
 #include "components/trayicon.h"
 #include "framework/image.h"
 #include "framework/statusbar.h"
 #include "framework/timer.h"
+#include "builder/builderpanel.h"
 #include "mainwindow_fixture.h"
-#include "target/mirror.h"
-#include "target/picture.h"
-#include "target/unit8.h"
-#include "target/winorarea.h"
+#include "target/captureframe.h"
+#include "target/picturewindow.h"
+#include "target/remotecontrol.h"
+#include "target/capturemodedialog.h"
 
 namespace {
 // Records every top-level widget as it is created, in order.
@@ -34,13 +35,11 @@ struct CreationOrder : QObject {
 }  // namespace
 
 TEST(Startup, EightWindowsCreatedHiddenInOrderWithTheirCaptions) {
-  testsupport::TempDir config;
-  setenv("XDG_CONFIG_HOME", config.path().toStdString().c_str(), 1);
   CreationOrder order;
   qApp->installEventFilter(&order);
-  CreateForms();
+  testsupport::ProgramWindows program(testsupport::ProgramWindows::Preferences::Pending);
   qApp->removeEventFilter(&order);
-  const QList<QWidget*> forms{Form8, Form1, Form2, Form3, Form4, Form5, Form6, Form9};
+  const QList<QWidget*> forms{remoteControl(), mainWindow(), captureModeDialog(), pictureWindow(), captureFrame(), keepPreviewDialog(), frameRateDialog(), optionsDialog()};
   const QStringList captions{"Remote Control", "Kestrel 2.5", "Type recording ?", "Picture",
                              "Click on X",     "Keep Preview ?", "Frame Rate",     "Options"};
   int last = -1;
@@ -52,19 +51,19 @@ TEST(Startup, EightWindowsCreatedHiddenInOrderWithTheirCaptions) {
     EXPECT_GT(at, last) << captions[i].toStdString() << " created out of order";
     last = at;
   }
-  EXPECT_EQ(Form1->objectName(), QStringLiteral("Form1"));
-  EXPECT_EQ(Form1->frameIndex, -1);
-  EXPECT_EQ(Form1->captureType, 0);
-  EXPECT_EQ(Form1->recordState, 0);
-  EXPECT_EQ(Form1->frameGate, 0);
-  EXPECT_EQ(Form1->remoteOff, 0);
-  EXPECT_EQ(Form1->remoteMoveable, 0);
-  DestroyForms();
-  EXPECT_EQ(Form1, nullptr);
+  EXPECT_EQ(mainWindow()->objectName(), QStringLiteral("Form1"));
+  EXPECT_EQ(recorder().frameIndex(), -1);
+  EXPECT_EQ(mainWindow()->captureType, app::MainWindow::CaptureType::Avi);
+  EXPECT_EQ(recorder().state(), recording::RecordState::Idle);
+  EXPECT_EQ(recorder().frameGate(), recording::FrameGate::NoGrab);
+  EXPECT_EQ(mainWindow()->remoteOff, false);
+  EXPECT_EQ(mainWindow()->remoteMoveable, false);
+  program.close();
+  EXPECT_EQ(mainWindow(), nullptr);
 }
 
 TEST_F(MainWindowTest, MenuBarShowsOnlyTheThreeVisibleMenus) {
-  QMenuBar* bar = Form1->menuBar();
+  QMenuBar* bar = mainWindow()->menuBar();
   EXPECT_EQ(bar->objectName(), QStringLiteral("MainMenu1"));
   EXPECT_EQ(names(bar->actions()), (QStringList{"File1", "Options1", "AviMaker1", "Capture1", "About1"}));
   QStringList shown;
@@ -72,7 +71,7 @@ TEST_F(MainWindowTest, MenuBarShowsOnlyTheThreeVisibleMenus) {
     if (a->isVisible()) shown << a->text();
   EXPECT_EQ(shown, (QStringList{"&Kestrel", "Options", "Help"}));
   // Hidden menus stay hidden once the window shows and the program runs.
-  Form1->show();
+  mainWindow()->show();
   testsupport::pumpFor(250);
   EXPECT_FALSE(menu("AviMaker1")->menuAction()->isVisible());
   EXPECT_FALSE(menu("Capture1")->menuAction()->isVisible());
@@ -154,7 +153,7 @@ TEST_F(MainWindowTest, ItemsHaveTheirCaptionsChecksVisibilityAndEnabledState) {
 }
 
 TEST_F(MainWindowTest, ToolbarButtonsInOrderWithCaptionsAndStartState) {
-  QToolBar* bar = Form1->findChild<QToolBar*>(QStringLiteral("ToolBar1"));
+  QToolBar* bar = mainWindow()->findChild<QToolBar*>(QStringLiteral("ToolBar1"));
   ASSERT_NE(bar, nullptr);
   QStringList order, captions, enabled;
   for (QAction* a : bar->actions())
@@ -169,34 +168,34 @@ TEST_F(MainWindowTest, ToolbarButtonsInOrderWithCaptionsAndStartState) {
 }
 
 TEST_F(MainWindowTest, ComponentsAtCreation) {
-  EXPECT_FALSE(Form1->Image1->Stretch());
-  EXPECT_TRUE(Form1->Image1->picture().empty());
-  EXPECT_TRUE(Form1->StatusBar1->SimpleText().isEmpty());
-  EXPECT_FALSE(Form1->Panel1->isVisibleTo(Form1));
+  EXPECT_FALSE(mainWindow()->Image1->Stretch());
+  EXPECT_TRUE(mainWindow()->Image1->picture().empty());
+  EXPECT_TRUE(mainWindow()->StatusBar1->SimpleText().isEmpty());
+  EXPECT_FALSE(mainWindow()->Panel1->isVisibleTo(mainWindow()));
 
   const struct {
-    forms::Timer* t;
+    framework::Timer* t;
     int interval;
     bool enabled;
-  } timers[] = {{Form1->Timer1, 1000, false}, {Form1->getpic, 300, false}, {Form1->WindowMirror, 3000, false},
-                {Form1->Timer2, 100, true}};
+  } timers[] = {{recorder().writeTimer(), 1000, false}, {mainWindow()->getpic, 300, false}, {captureFrame()->followTimer(), 3000, false},
+                {mainWindow()->Timer2, 100, true}};
   for (const auto& t : timers) {
     EXPECT_EQ(t.t->Interval(), t.interval) << t.t->objectName().toStdString();
     EXPECT_EQ(t.t->Enabled(), t.enabled) << t.t->objectName().toStdString();
   }
 
-  EXPECT_EQ(Form1->OpenDialog1.DefaultExt, QStringLiteral(".bmp"));
-  EXPECT_EQ(Form1->OpenDialog1.Filter, QStringLiteral("Bitmap|*.bmp"));
-  EXPECT_EQ(Form1->SaveDialog1.DefaultExt, QStringLiteral(".avi"));
-  EXPECT_EQ(Form1->SaveDialog1.FileName, QStringLiteral("make.avi"));
-  EXPECT_EQ(Form1->SaveDialog1.Filter, QStringLiteral("Video For Windows|*.avi"));
-  EXPECT_EQ(Form1->OpenDialog2.DefaultExt, QStringLiteral(".avi"));
-  EXPECT_EQ(Form1->OpenDialog2.Filter, QStringLiteral("Video For Windows|*.avi"));
-  EXPECT_EQ(Form1->SaveDialog2.DefaultExt, QStringLiteral(".bmp"));
-  EXPECT_EQ(Form1->SaveDialog2.FileName, QStringLiteral("capture.bmp"));
-  EXPECT_EQ(Form1->SaveDialog2.Filter, QStringLiteral("Bitmap|*.bmp"));
+  EXPECT_EQ(mainWindow()->Panel1->OpenDialog1.DefaultExt, QStringLiteral(".bmp"));
+  EXPECT_EQ(mainWindow()->Panel1->OpenDialog1.Filter, QStringLiteral("Bitmap|*.bmp"));
+  EXPECT_EQ(mainWindow()->SaveDialog1.DefaultExt, QStringLiteral(".avi"));
+  EXPECT_EQ(mainWindow()->SaveDialog1.FileName, QStringLiteral("make.avi"));
+  EXPECT_EQ(mainWindow()->SaveDialog1.Filter, QStringLiteral("Video For Windows|*.avi"));
+  EXPECT_EQ(mainWindow()->OpenDialog2.DefaultExt, QStringLiteral(".avi"));
+  EXPECT_EQ(mainWindow()->OpenDialog2.Filter, QStringLiteral("Video For Windows|*.avi"));
+  EXPECT_EQ(mainWindow()->SaveDialog2.DefaultExt, QStringLiteral(".bmp"));
+  EXPECT_EQ(mainWindow()->SaveDialog2.FileName, QStringLiteral("capture.bmp"));
+  EXPECT_EQ(mainWindow()->SaveDialog2.Filter, QStringLiteral("Bitmap|*.bmp"));
 
-  for (TTrayIcon* t : {Form1->TrayIcon1, Form1->TrayIcon2}) {
+  for (components::TrayIcon* t : {mainWindow()->TrayIcon1, mainWindow()->TrayIcon2}) {
     EXPECT_FALSE(t->Active());
     EXPECT_FALSE(t->Animate());
     EXPECT_TRUE(t->ToolTip().isEmpty());
@@ -204,11 +203,11 @@ TEST_F(MainWindowTest, ComponentsAtCreation) {
     EXPECT_EQ(t->Images(), nullptr);
     EXPECT_FALSE(t->Icon().isNull());
   }
-  EXPECT_EQ(Form1->TrayIcon1->objectName(), QStringLiteral("TrayIcon1"));
-  EXPECT_EQ(Form1->TrayIcon2->objectName(), QStringLiteral("TrayIcon2"));
+  EXPECT_EQ(mainWindow()->TrayIcon1->objectName(), QStringLiteral("TrayIcon1"));
+  EXPECT_EQ(mainWindow()->TrayIcon2->objectName(), QStringLiteral("TrayIcon2"));
 
   // Through the component's published properties, as a form designer sets them.
-  const QObject* store = Form1->MyRegistry1;
+  const QObject* store = mainWindow()->MyRegistry1;
   EXPECT_EQ(store->property("SaveToINI"), QVariant(true));
   EXPECT_EQ(store->property("INIFile"), QVariant(QStringLiteral("kestrel.ini")));
   EXPECT_EQ(store->property("CanCreate"), QVariant(false));

@@ -6,10 +6,12 @@
 #include <QPushButton>
 #include <QUrl>
 
-#include "components/fmxutils.h"
+#include "components/launch.h"
 #include "components/trayicon.h"
 #include "mainwindow_fixture.h"
-#include "shell/recording_opener.h"
+#include "support/recording_opener.h"
+
+using namespace components;
 
 using testsupport::ModalWatcher;
 using testsupport::RecordingOpener;
@@ -78,53 +80,53 @@ TEST_F(MainWindowTest, HelpBoxesShowTheirTextsExactly) {
 }
 
 TEST_F(MainWindowTest, HideAndBringBackFromTheTrayIcon) {
-  Form1->show();
-  Form1->TrayIcon1->setActive(true);
-  Form1->Button9->click();
-  EXPECT_FALSE(Form1->isVisible());
-  EXPECT_TRUE(Form1->TrayIcon1->Active()) << "the icon stays while hidden";
-  Form1->TrayIcon1Click();
-  EXPECT_TRUE(Form1->isVisible());
-  Form1->Button9->click();
-  Form1->TrayIcon1DblClick();
-  EXPECT_TRUE(Form1->isVisible());
+  mainWindow()->show();
+  mainWindow()->TrayIcon1->setActive(true);
+  mainWindow()->Button9->click();
+  EXPECT_FALSE(mainWindow()->isVisible());
+  EXPECT_TRUE(mainWindow()->TrayIcon1->Active()) << "the icon stays while hidden";
+  mainWindow()->TrayIcon1Click();
+  EXPECT_TRUE(mainWindow()->isVisible());
+  mainWindow()->Button9->click();
+  mainWindow()->TrayIcon1->OnDblClick(nullptr);
+  EXPECT_TRUE(mainWindow()->isVisible());
   // Clicking while shown only raises it.
-  Form1->TrayIcon1Click();
-  EXPECT_TRUE(Form1->isVisible());
+  mainWindow()->TrayIcon1Click();
+  EXPECT_TRUE(mainWindow()->isVisible());
 
   // The way the shell reports a double click reaches the same handlers.
-  Form1->Button9->click();
-  const shell::HWND h = Form1->TrayIcon1->messageWindow();
-  const shell::UINT cb = TTrayIcon::toolTrayIconMessage();
+  mainWindow()->Button9->click();
+  const shell::HWND h = mainWindow()->TrayIcon1->messageWindow();
+  const shell::UINT cb = components::TrayIcon::toolTrayIconMessage();
   shell::PostMessageA(h, cb, 0, shell::WM_LBUTTONDOWN);
   testsupport::pumpFor(30);
-  EXPECT_FALSE(Form1->isVisible()) << "a press alone does nothing";
+  EXPECT_FALSE(mainWindow()->isVisible()) << "a press alone does nothing";
   shell::PostMessageA(h, cb, 0, shell::WM_LBUTTONUP);
-  EXPECT_TRUE(testsupport::pumpUntil([] { return Form1->isVisible(); }, 2000));
-  Form1->Button9->click();
+  EXPECT_TRUE(testsupport::pumpUntil([] { return mainWindow()->isVisible(); }, 2000));
+  mainWindow()->Button9->click();
   shell::PostMessageA(h, cb, 0, shell::WM_LBUTTONDBLCLK);
-  EXPECT_TRUE(testsupport::pumpUntil([] { return Form1->isVisible(); }, 2000));
+  EXPECT_TRUE(testsupport::pumpUntil([] { return mainWindow()->isVisible(); }, 2000));
 }
 
 TEST_F(MainWindowTest, ToolbarExitSavesSettingsAndCloses) {
   ModalWatcher watcher;
-  Form1->show();
+  mainWindow()->show();
   ASSERT_TRUE(ini().isEmpty());
-  Form1->Button10->click();
-  EXPECT_FALSE(Form1->isVisible());
+  mainWindow()->Button10->click();
+  EXPECT_FALSE(mainWindow()->isVisible());
   EXPECT_TRUE(ini().contains("[setup]")) << ini().toStdString();
   EXPECT_TRUE(watcher.seen().empty()) << watcher.texts().join('|').toStdString();
 }
 
 TEST_F(MainWindowTest, MenuExitAndCloseBoxCloseWithoutSaving) {
   ModalWatcher watcher;
-  Form1->show();
+  mainWindow()->show();
   item("Exit1")->trigger();
-  EXPECT_FALSE(Form1->isVisible());
+  EXPECT_FALSE(mainWindow()->isVisible());
   EXPECT_TRUE(ini().isEmpty());
-  Form1->show();
-  Form1->close();  // the window frame's close box
-  EXPECT_FALSE(Form1->isVisible());
+  mainWindow()->show();
+  mainWindow()->close();  // the window frame's close box
+  EXPECT_FALSE(mainWindow()->isVisible());
   EXPECT_TRUE(ini().isEmpty());
   EXPECT_TRUE(watcher.seen().empty());
 }

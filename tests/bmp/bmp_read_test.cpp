@@ -389,17 +389,17 @@ TEST(BmpFiles, OpenFailuresNameTheFile) {
   try {
     gdi::loadBmp(missing);
     ADD_FAILURE();
-  } catch (const forms::EFOpenError& e) {
+  } catch (const platform::EFOpenError& e) {
     EXPECT_EQ(e.message(), "Cannot open file " + missing);
   }
-  EXPECT_THROW(gdi::loadBmp(dir.path()), forms::EFOpenError);  // a folder
+  EXPECT_THROW(gdi::loadBmp(dir.path()), platform::EFOpenError);  // a folder
 
   const std::string text = dir.file("notes.bmp");
   writeFile(text, Bytes{'h', 'e', 'l', 'l', 'o'});
   try {
     gdi::loadBmp(QString::fromStdString(text));
     ADD_FAILURE();
-  } catch (const forms::EInvalidGraphic& e) {
+  } catch (const platform::EInvalidGraphic& e) {
     EXPECT_EQ(e.message(), QStringLiteral("Bitmap image is not valid"));
   }
 }

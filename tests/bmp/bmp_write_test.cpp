@@ -158,7 +158,7 @@ TEST(BmpWriteFailures, NoHalfFileAndTheFullName) {
   try {
     gdi::saveBmp(b, noFolder);
     ADD_FAILURE();
-  } catch (const forms::EFCreateError& e) {
+  } catch (const platform::EFCreateError& e) {
     EXPECT_EQ(e.message(), "Cannot create file " + noFolder);
   }
 
@@ -173,12 +173,12 @@ TEST(BmpWriteFailures, NoHalfFileAndTheFullName) {
   EXPECT_EQ(QFileInfo(target).size(), 54 + 4 * W * H);
 
   // A bitmap without pixels writes nothing.
-  EXPECT_THROW(gdi::saveBmp(gdi::Bitmap(), target), forms::EFCreateError);
+  EXPECT_THROW(gdi::saveBmp(gdi::Bitmap(), target), platform::EFCreateError);
   EXPECT_EQ(QFileInfo(target).size(), 54 + 4 * W * H);
 
   // A name that is taken by a folder cannot be written, and nothing is left.
   ASSERT_TRUE(QDir().mkdir(dir.path() + "/taken.bmp"));
-  EXPECT_THROW(gdi::saveBmp(b, dir.path() + "/taken.bmp"), forms::EFCreateError);
+  EXPECT_THROW(gdi::saveBmp(b, dir.path() + "/taken.bmp"), platform::EFCreateError);
   EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 1);
 
   // ...but when the new one cannot be written, the old one stays whole and
@@ -188,7 +188,7 @@ TEST(BmpWriteFailures, NoHalfFileAndTheFullName) {
   QFile::copy(target, ro + "/keep.bmp");
   QFile::setPermissions(ro, QFile::ReadOwner | QFile::ExeOwner);
   if (QFileInfo(ro).isWritable()) GTEST_SKIP() << "running as root: permissions are not enforced";
-  EXPECT_THROW(gdi::saveBmp(make(gdi::PixelFormat::Rgb565), ro + "/keep.bmp"), forms::EFCreateError);
+  EXPECT_THROW(gdi::saveBmp(make(gdi::PixelFormat::Rgb565), ro + "/keep.bmp"), platform::EFCreateError);
   EXPECT_EQ(QFileInfo(ro + "/keep.bmp").size(), 54 + 4 * W * H);
   EXPECT_EQ(QDir(ro).entryList(QDir::Files | QDir::Hidden).size(), 1);
   QFile::setPermissions(ro, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);

@@ -16,13 +16,16 @@
 #include <QPushButton>
 #include <QTreeWidget>
 
-#include "app/forms.h"
-#include "app/main.h"
+#include "builder/builderpanel.h"
+#include "support/programwindows.h"
+#include "app/mainwindow.h"
 #include "platform/vfw/vfw.h"
 #include "framework/application.h"
 #include "framework/image.h"
 #include "framework/statusbar.h"
-#include "builder/choosefile.h"
+#include "support/choosefile.h"
+#include "platform/gdi/bmpfile.h"
+#include "recording/recorder.h"
 #include "support/media.h"
 #include "support/modal.h"
 #include "support/tempdir.h"
@@ -34,18 +37,18 @@ using testsupport::ModalWatcher;
 class Builder : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    CreateForms();
-    Form1->show();  // Image3 paints only in a shown window
+    program = new testsupport::ProgramWindows();
+    mainWindow()->show();  // Image3 paints only in a shown window
   }
-  static void TearDownTestSuite() { DestroyForms(); }
+  static void TearDownTestSuite() { delete program; }
+  static inline testsupport::ProgramWindows* program = nullptr;
 
   void SetUp() override {
-    Form1->ListBox1->clear();
-    Form1->Edit1->setText(QStringLiteral("1"));
-    Form1->ProgressBar1->setValue(0);
-    Form1->StatusBar1->setSimpleText(QString());
-    Form1->frameIndex = -1;
-    Form1->Open1Click();
+    mainWindow()->Panel1->ListBox1->clear();
+    mainWindow()->Panel1->Edit1->setText(QStringLiteral("1"));
+    mainWindow()->Panel1->ProgressBar1->setValue(0);
+    mainWindow()->StatusBar1->setSimpleText(QString());
+    mainWindow()->Open1Click();
   }
 
   // A BMP made by ImageMagick: a w x h picture of one colour with a
@@ -62,7 +65,7 @@ class Builder : public ::testing::Test {
   }
 
   void list(const std::vector<std::string>& files) {
-    for (const auto& f : files) Form1->ListBox1->addItem(QString::fromStdString(f));
+    for (const auto& f : files) mainWindow()->Panel1->ListBox1->addItem(QString::fromStdString(f));
   }
 
   // Runs "Make Avi" as a click delivered through the application, so that
@@ -88,15 +91,16 @@ class Builder : public ::testing::Test {
     });
     bool done = false;
     QMetaObject::invokeMethod(
-        Form1, [&done] { done = true; Form1->Button3Click(); }, Qt::QueuedConnection);
+        mainWindow(), [&done] { done = true; mainWindow()->Panel1->Button3Click(); }, Qt::QueuedConnection);
     EXPECT_TRUE(testsupport::pumpUntil([&] { return done && !QApplication::activeModalWidget(); }, 60000));
     testsupport::pumpFor(50);
-    // Every build gives back what it took from the AVI library.
-    EXPECT_EQ(vfw::AVIFileInitCount(), 0);
+    // Every build gives back what it took from the AVI library (a recording
+    // a test holds open keeps its own).
+    EXPECT_EQ(vfw::AVIFileInitCount(), recorder().isWriting() ? 1 : 0);
     return *watcher;
   }
 
-  static QString status() { return Form1->StatusBar1->SimpleText(); }
+  static QString status() { return mainWindow()->StatusBar1->SimpleText(); }
 
   std::vector<std::uint8_t> pixelsOf(const std::string& path, int w = 64, int h = 48) {
     auto f = testsupport::decodeFrames(path, w, h, "rgb24");
@@ -128,8 +132,8 @@ TEST_F(Builder, OneFileGivesOneKeyFrameWithItsPixels) {
   ASSERT_EQ(frames.size(), 1u);
   EXPECT_EQ(frames[0], pixelsOf(a));
   EXPECT_EQ(status(), QStringLiteral("AVI Completed"));
-  EXPECT_EQ(Form1->ProgressBar1->value(), 1);
-  EXPECT_EQ(Form1->frameIndex, -1);
+  EXPECT_EQ(mainWindow()->Panel1->ProgressBar1->value(), 1);
+  EXPECT_EQ(recorder().frameIndex(), -1);
   EXPECT_TRUE(watcher->texts().filter(QStringLiteral("ERROR")).isEmpty());
 }
 
@@ -139,7 +143,7 @@ TEST_F(Builder, RateSetsTheDurationAndRepeatedFilesGiveIdenticalFrames) {
   list(five);
   const std::string slow = dir.file("slow.avi"), fast = dir.file("fast.avi");
   makeAvi(slow);
-  Form1->Edit1->setText(QStringLiteral("10"));
+  mainWindow()->Panel1->Edit1->setText(QStringLiteral("10"));
   makeAvi(fast);
   const auto s = testsupport::probeVideo(slow), f = testsupport::probeVideo(fast);
   ASSERT_TRUE(s.ok);
@@ -149,10 +153,10 @@ TEST_F(Builder, RateSetsTheDurationAndRepeatedFilesGiveIdenticalFrames) {
   EXPECT_DOUBLE_EQ(double(s.frameCount) * s.rateDen / s.rateNum, 5.0);
   EXPECT_DOUBLE_EQ(double(f.frameCount) * f.rateDen / f.rateNum, 0.5);
   // The list and the rate text are the build's input, never changed by it.
-  EXPECT_EQ(Form1->ListBox1->count(), 5);
-  EXPECT_EQ(Form1->Edit1->text(), QStringLiteral("10"));
+  EXPECT_EQ(mainWindow()->Panel1->ListBox1->count(), 5);
+  EXPECT_EQ(mainWindow()->Panel1->Edit1->text(), QStringLiteral("10"));
 
-  Form1->ListBox1->clear();
+  mainWindow()->Panel1->ListBox1->clear();
   list({five[1], five[1], five[1]});
   const std::string same = dir.file("same.avi");
   makeAvi(same);
@@ -172,7 +176,7 @@ TEST_F(Builder, AFileOfAnotherSizeStopsAfterTheFramesBeforeIt) {
       if (s.text == QStringLiteral("ERROR: Image Format") && s.title == QStringLiteral("ERROR")) boxSeen = true;
     EXPECT_TRUE(boxSeen);
     EXPECT_EQ(status(), QStringLiteral("Use Image Conversion Tool"));
-    EXPECT_EQ(Form1->ProgressBar1->value(), 1);
+    EXPECT_EQ(mainWindow()->Panel1->ProgressBar1->value(), 1);
     EXPECT_EQ(testsupport::probeVideo(out).frameCount, 1) << c;
   }
 }
@@ -185,7 +189,7 @@ TEST_F(Builder, CancellingTheCompressorLeavesAnExistingFileUntouched) {
     ASSERT_TRUE(f.open(QIODevice::WriteOnly));
     f.write("precious");
   }
-  Form1->StatusBar1->setSimpleText(QStringLiteral("before"));
+  mainWindow()->StatusBar1->setSimpleText(QStringLiteral("before"));
   makeAvi(out, false);
   QFile f(QString::fromStdString(out));
   ASSERT_TRUE(f.open(QIODevice::ReadOnly));
@@ -228,21 +232,21 @@ TEST_F(Builder, PaletteFilesBuildIntoFramesWithTheirColours) {
 class EscOnThirdFrame : public QObject {
  public:
   explicit EscOnThirdFrame(std::vector<QRgb> colours) : colours_(std::move(colours)) {
-    Form1->Image3->installEventFilter(this);
+    mainWindow()->Panel1->Image3->installEventFilter(this);
   }
-  ~EscOnThirdFrame() override { Form1->Image3->removeEventFilter(this); }
+  ~EscOnThirdFrame() override { mainWindow()->Panel1->Image3->removeEventFilter(this); }
   bool disabledDuringBuild = true;
 
  protected:
   bool eventFilter(QObject*, QEvent* e) override {
-    if (e->type() != QEvent::Paint || Form1->Image3->picture().empty() || sent_) return false;
-    disabledDuringBuild = disabledDuringBuild && !Form1->Button1->isEnabled() && !Form1->Button3->isEnabled() &&
-                          !Form1->Button8->isEnabled() && !Form1->Open1->isEnabled() && !Form1->Close1->isEnabled();
-    const auto* px = Form1->Image3->picture().scanLine(47);  // bottom-left pixel, B G R
+    if (e->type() != QEvent::Paint || mainWindow()->Panel1->Image3->picture().empty() || sent_) return false;
+    disabledDuringBuild = disabledDuringBuild && !mainWindow()->Panel1->Button1->isEnabled() && !mainWindow()->Panel1->Button3->isEnabled() &&
+                          !mainWindow()->Panel1->Button8->isEnabled() && !mainWindow()->Open1->isEnabled() && !mainWindow()->Close1->isEnabled();
+    const auto* px = mainWindow()->Panel1->Image3->picture().scanLine(47);  // bottom-left pixel, B G R
     const QRgb c = qRgb(px[2], px[1], px[0]);
     if (colours_.size() > 2 && c == colours_[2]) {
       sent_ = true;
-      QCoreApplication::postEvent(Form1->ListBox1, new QKeyEvent(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier));
+      QCoreApplication::postEvent(mainWindow()->Panel1->ListBox1, new QKeyEvent(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier));
     }
     return false;
   }
@@ -266,36 +270,35 @@ TEST_F(Builder, EscAfterTheThirdFrameKeepsThreeFrames) {
     const std::string out = dir.file(QStringLiteral("esc%1.avi").arg(c));
     makeAvi(out);
     EXPECT_TRUE(esc.disabledDuringBuild);
-    EXPECT_TRUE(Form1->Button3->isEnabled());
-    EXPECT_TRUE(Form1->Open1->isEnabled());
+    EXPECT_TRUE(mainWindow()->Panel1->Button3->isEnabled());
+    EXPECT_TRUE(mainWindow()->Open1->isEnabled());
     const auto frames = testsupport::decodeFrames(out, 64, 48, "rgb24");
     ASSERT_EQ(frames.size(), 3u) << c;
     EXPECT_EQ(frames[2], pixelsOf(files[2])) << c;
     EXPECT_EQ(status(), QStringLiteral("AVI stopped: 3 frames written"));
-    EXPECT_EQ(Form1->ProgressBar1->value(), 1);
-    EXPECT_FALSE(Form1->buildRunning);
+    EXPECT_EQ(mainWindow()->Panel1->ProgressBar1->value(), 1);
+    EXPECT_FALSE(mainWindow()->Panel1->isBuilding());
   }
 }
 
 TEST_F(Builder, RateTextsThatAreNoFrameRate) {
   list({bmp("a.bmp", "red")});
 
-  // Not a number: the framework's error box, and the file just created is
-  // closed rather than left open (makeAvi checks that the library use
-  // ended).
-  Form1->Edit1->setText(QStringLiteral("fast"));
-  const int errorsBefore = forms::handledExceptionCount();
+  // Not a number: the framework's error box, once the compressor is
+  // chosen, and no file is left behind (an empty AVI would play nowhere).
+  mainWindow()->Panel1->Edit1->setText(QStringLiteral("fast"));
+  const int errorsBefore = framework::handledExceptionCount();
   const std::string out = dir.file("fast.avi");
   ModalWatcher& w = makeAvi(out);
-  EXPECT_EQ(forms::handledExceptionCount(), errorsBefore + 1);
+  EXPECT_EQ(framework::handledExceptionCount(), errorsBefore + 1);
   EXPECT_TRUE(w.texts().contains(QStringLiteral("'fast' is not a valid integer value")));
-  EXPECT_TRUE(QFileInfo::exists(QString::fromStdString(out)));
-  EXPECT_FALSE(Form1->buildRunning);
-  EXPECT_TRUE(Form1->Button3->isEnabled());
+  EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(out)));
+  EXPECT_FALSE(mainWindow()->Panel1->isBuilding());
+  EXPECT_TRUE(mainWindow()->Panel1->Button3->isEnabled());
 
   // Zero or below: refused before a name is asked for.
   for (const char* rate : {"0", "-5"}) {
-    Form1->Edit1->setText(QString::fromLatin1(rate));
+    mainWindow()->Panel1->Edit1->setText(QString::fromLatin1(rate));
     const std::string none = dir.file("zero.avi");
     ModalWatcher& z = makeAvi(none);
     ASSERT_EQ(z.seen().size(), 1u) << rate;
@@ -314,7 +317,7 @@ TEST_F(Builder, FilesThatCannotBeReadEndTheBuildWithTheLoadersMessage) {
     ModalWatcher& w = makeAvi(out);
     EXPECT_TRUE(w.texts().contains("Cannot open file " + gone));
     EXPECT_EQ(testsupport::probeVideo(out).frameCount, 1) << c;  // the frame before it stays
-    EXPECT_FALSE(Form1->buildRunning);
+    EXPECT_FALSE(mainWindow()->Panel1->isBuilding());
   }
   compressor = vfw::comptypeDIB;
 
@@ -325,7 +328,7 @@ TEST_F(Builder, FilesThatCannotBeReadEndTheBuildWithTheLoadersMessage) {
     ASSERT_TRUE(f.open(QIODevice::WriteOnly));
     f.write("BM not really a bitmap");
   }
-  Form1->ListBox1->clear();
+  mainWindow()->Panel1->ListBox1->clear();
   list({text, a});
   const std::string none = dir.file("broken.avi");
   ModalWatcher& b = makeAvi(none);
@@ -342,7 +345,7 @@ TEST_F(Builder, AWriteThatFailsKeepsTheFramesBeforeIt) {
   const auto a = bmp("noise.bmp", "red", 160, 120, {"-seed", "7", "+noise", "Random", "-type", "TrueColor"});
   compressor = kUtVideo;
   auto sizeWith = [&](int n) {
-    Form1->ListBox1->clear();
+    mainWindow()->Panel1->ListBox1->clear();
     list(std::vector<std::string>(std::size_t(n), a));
     const std::string out = dir.file(QStringLiteral("free%1.avi").arg(n));
     makeAvi(out);
@@ -379,22 +382,32 @@ TEST_F(Builder, ChildBuildsUntilTheFileCannotGrow) {
     if (box.title == QStringLiteral("ERROR") && box.text.isEmpty()) emptyErrorBox = true;
   EXPECT_TRUE(emptyErrorBox);
   EXPECT_EQ(status(), QStringLiteral("Use Image Conversion Tool"));
-  EXPECT_EQ(Form1->ProgressBar1->value(), 1);
+  EXPECT_EQ(mainWindow()->Panel1->ProgressBar1->value(), 1);
 }
 
 TEST_F(Builder, AnOpenRecordingIsNotCutOffFromItsFile) {
   list({bmp("a.bmp", "red")});
-  Form1->frameIndex = 7;
+  // A recording holds its file: started, and one frame written.
+  recorder().setOutputFile(QString::fromStdString(dir.file("recording.avi")));
+  recorder().frameGrabbed(gdi::loadBmp(QString::fromStdString(bmp("frame.bmp", "red"))));
+  vfw::COMPVARS fullFrames{};
+  fullFrames.fccType = vfw::streamtypeVIDEO;
+  fullFrames.fccHandler = vfw::comptypeDIB;
+  ASSERT_EQ(recorder().start(5, fullFrames, false), recording::StartOutcome::Started);
+  recorder().writeFrame();
+  ASSERT_EQ(recorder().frameIndex(), 0);
   const std::string out = dir.file("rec.avi");
   ModalWatcher& w = makeAvi(out);
   ASSERT_EQ(w.seen().size(), 1u);
   EXPECT_EQ(w.seen()[0].className, QStringLiteral("QMessageBox"));
-  EXPECT_EQ(Form1->frameIndex, 7);
+  EXPECT_EQ(recorder().frameIndex(), 0);
+  EXPECT_TRUE(recorder().isWriting());
   EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(out)));
-  Form1->frameIndex = -1;
+  recorder().cancel();
+  EXPECT_EQ(testsupport::probeVideo(dir.file("recording.avi")).frameCount, 1);
 
   // An empty list does nothing at all.
-  Form1->ListBox1->clear();
+  mainWindow()->Panel1->ListBox1->clear();
   EXPECT_TRUE(makeAvi(out).seen().empty());
 }
 
@@ -405,21 +418,21 @@ TEST_F(Builder, PanelCommandsKeepTheListAndTheRate) {
       testsupport::chooseFile(fd, QString::fromStdString(a));
     }
   });
-  Form1->Button1->click();
-  Form1->Button1->click();
-  ASSERT_EQ(Form1->ListBox1->count(), 2);  // the same path twice: two frames
-  EXPECT_EQ(Form1->ListBox1->item(1)->text(), QFileInfo(QString::fromStdString(a)).absoluteFilePath());
+  mainWindow()->Panel1->Button1->click();
+  mainWindow()->Panel1->Button1->click();
+  ASSERT_EQ(mainWindow()->Panel1->ListBox1->count(), 2);  // the same path twice: two frames
+  EXPECT_EQ(mainWindow()->Panel1->ListBox1->item(1)->text(), QFileInfo(QString::fromStdString(a)).absoluteFilePath());
 
-  Form1->Edit1->setText(QStringLiteral("7"));
-  Form1->Close1Click();
-  EXPECT_TRUE(Form1->Panel1->isHidden());
-  Form1->Open1Click();
-  EXPECT_FALSE(Form1->Panel1->isHidden());
-  EXPECT_EQ(Form1->ListBox1->count(), 2);
-  EXPECT_EQ(Form1->Edit1->text(), QStringLiteral("7"));
+  mainWindow()->Panel1->Edit1->setText(QStringLiteral("7"));
+  mainWindow()->Close1Click();
+  EXPECT_TRUE(mainWindow()->Panel1->isHidden());
+  mainWindow()->Open1Click();
+  EXPECT_FALSE(mainWindow()->Panel1->isHidden());
+  EXPECT_EQ(mainWindow()->Panel1->ListBox1->count(), 2);
+  EXPECT_EQ(mainWindow()->Panel1->Edit1->text(), QStringLiteral("7"));
 
-  Form1->Button8->click();
-  EXPECT_EQ(Form1->ListBox1->count(), 0);
+  mainWindow()->Panel1->Button8->click();
+  EXPECT_EQ(mainWindow()->Panel1->ListBox1->count(), 0);
 }
 
 }  // namespace

@@ -54,12 +54,12 @@ QRgb pixelOf(const QIcon& icon) { return icon.pixmap(16, 16).toImage().pixel(0, 
 class TrayIconTest : public ::testing::Test {
  protected:
   RecordingArea area;
-  TTrayIcon tray{nullptr, QStringLiteral("TrayIcon1")};
+  components::TrayIcon tray{nullptr, QStringLiteral("TrayIcon1")};
   // Lets posted messages (the tooltip reset) arrive.
   void settle() { pumpFor(30); }
   // Sends the callback message the shell sends for a mouse action.
   void mouse(UINT m) {
-    PostMessageA(tray.messageWindow(), TTrayIcon::toolTrayIconMessage(), 0, LPARAM(m));
+    PostMessageA(tray.messageWindow(), components::TrayIcon::toolTrayIconMessage(), 0, LPARAM(m));
     settle();
   }
 };
@@ -74,12 +74,12 @@ TEST_F(TrayIconTest, ConstructionShowsNothingAndRegistersStableMessageNumbers) {
   EXPECT_TRUE(tray.Icon().isNull());
   settle();
   EXPECT_TRUE(area.sent.empty());
-  const UINT a = TTrayIcon::toolTrayIconMessage(), r = TTrayIcon::resetToolTipMessage();
+  const UINT a = components::TrayIcon::toolTrayIconMessage(), r = components::TrayIcon::resetToolTipMessage();
   EXPECT_GE(a, kFirstRegisteredMessage);
   EXPECT_NE(a, r);
-  TTrayIcon second(nullptr, QStringLiteral("TrayIcon2"));
-  EXPECT_EQ(TTrayIcon::toolTrayIconMessage(), a);
-  EXPECT_EQ(TTrayIcon::resetToolTipMessage(), r);
+  components::TrayIcon second(nullptr, QStringLiteral("TrayIcon2"));
+  EXPECT_EQ(components::TrayIcon::toolTrayIconMessage(), a);
+  EXPECT_EQ(components::TrayIcon::resetToolTipMessage(), r);
   EXPECT_NE(second.messageWindow(), tray.messageWindow());
 }
 
@@ -95,7 +95,7 @@ TEST_F(TrayIconTest, ActivationAddsOnceWithFullRecordThenResetsEmptyTip) {
   EXPECT_EQ(add.hWnd, tray.messageWindow());
   EXPECT_EQ(add.uID, 0u);
   EXPECT_EQ(add.uFlags, 7u);
-  EXPECT_EQ(add.uCallbackMessage, TTrayIcon::toolTrayIconMessage());
+  EXPECT_EQ(add.uCallbackMessage, components::TrayIcon::toolTrayIconMessage());
   EXPECT_NE(add.hIcon, HICON(0));
   EXPECT_EQ(pixelOf(iconFromHandle(add.hIcon)), QColor(Qt::red).rgb()) << "the icon set while inactive";
   EXPECT_EQ(add.szTip[0], '\0');
@@ -131,7 +131,7 @@ TEST_F(TrayIconTest, ToolTipCutTo62AndSentWithIconWhileActive) {
   EXPECT_EQ(area.sent[1].data.uFlags, 6u);
   EXPECT_EQ(area.sent[1].tip(), QStringLiteral("Kestrel"));
   // Parts not sent keep the values of the previous call.
-  EXPECT_EQ(area.sent[1].data.uCallbackMessage, TTrayIcon::toolTrayIconMessage());
+  EXPECT_EQ(area.sent[1].data.uCallbackMessage, components::TrayIcon::toolTrayIconMessage());
 
   tray.setIcon(colour(Qt::blue));
   ASSERT_EQ(area.sent.size(), 3u);
@@ -175,9 +175,9 @@ TEST_F(TrayIconTest, RightClickShowsMenuAtCursorThenCallsHandler) {
   tray.setPopupMenu(&menu);
   QStringList events;
   bool menuWasOpen = false;
-  tray.OnRightClick = [&](QObject* s, TMouseButton b, TShiftState shift, int, int) {
+  tray.OnRightClick = [&](QObject* s, components::MouseButton b, components::ShiftState shift, int, int) {
     EXPECT_EQ(s, &tray);
-    EXPECT_EQ(b, TMouseButton::mbRight);
+    EXPECT_EQ(b, components::MouseButton::mbRight);
     EXPECT_EQ(shift, 0u);
     events << (menu.isVisible() ? "right-click-while-open" : "right-click");
   };
@@ -203,7 +203,7 @@ TEST_F(TrayIconTest, RemovedMenuAndImageListAreForgotten) {
   delete menu;
   EXPECT_EQ(tray.PopupMenu(), nullptr);
 
-  auto* images = new TImageList;
+  auto* images = new components::ImageList;
   images->Add(colour(Qt::green));
   images->Add(colour(Qt::yellow));
   tray.setIcon(colour(Qt::red));
@@ -222,7 +222,7 @@ TEST_F(TrayIconTest, RemovedMenuAndImageListAreForgotten) {
 }
 
 TEST_F(TrayIconTest, AnimateNeedsImagesAndActiveAndCyclesFromImageOne) {
-  TImageList images;
+  components::ImageList images;
   tray.setIcon(colour(Qt::black));
   tray.setAnimate(true);
   EXPECT_FALSE(tray.Animate()) << "no image list";
@@ -284,7 +284,7 @@ TEST(TrayIconLifetime, DestroyingAnActiveIconRemovesItAndAnInactiveOneSendsNothi
   RecordingArea area;
   HWND window{};
   {
-    TTrayIcon tray(nullptr, QStringLiteral("T"));
+    components::TrayIcon tray(nullptr, QStringLiteral("T"));
     window = tray.messageWindow();
     tray.setActive(true);
   }
@@ -295,7 +295,7 @@ TEST(TrayIconLifetime, DestroyingAnActiveIconRemovesItAndAnInactiveOneSendsNothi
   EXPECT_EQ(area.sent.size(), 2u);
   EXPECT_FALSE(IsWindow(window));
   {
-    TTrayIcon tray(nullptr, QStringLiteral("T"));
+    components::TrayIcon tray(nullptr, QStringLiteral("T"));
     tray.setActive(true);
     tray.setActive(false);
   }

@@ -36,7 +36,7 @@ TEST(TrayIconX11, ClicksOnTheRealIconBecomeEventsAndDeactivationRemovesIt) {
       10000))
       << "the tray host's panel never showed";
 
-  TTrayIcon tray(nullptr, QStringLiteral("TrayIcon1"));
+  components::TrayIcon tray(nullptr, QStringLiteral("TrayIcon1"));
   QPixmap px(22, 22);
   px.fill(Qt::red);
   tray.setIcon(QIcon(px));

@@ -61,16 +61,16 @@ TEST(NoticeBox, PlainModalOkOnlyNoIconWithAppTitle) {
     if (!buttons.isEmpty()) okButton = box->standardButton(buttons.first());
     ModalWatcher::acceptDefault(w);
   });
-  forms::ShowMessage(QStringLiteral("line one\r\nline  two,"));
+  framework::ShowMessage(QStringLiteral("line one\r\nline  two,"));
   ASSERT_EQ(watcher.seen().size(), 1u);
-  EXPECT_EQ(watcher.seen()[0].title, forms::Application::title());
+  EXPECT_EQ(watcher.seen()[0].title, framework::Application::title());
   EXPECT_EQ(watcher.seen()[0].text, QStringLiteral("line one\r\nline  two,"));
   EXPECT_EQ(icon, QMessageBox::NoIcon);
   EXPECT_EQ(buttons.size(), 1);
   EXPECT_EQ(okButton, QMessageBox::Ok);
   EXPECT_TRUE(modal);
 
-  forms::MessageBox(QStringLiteral("failed"), QStringLiteral("ERROR"));
+  framework::MessageBox(QStringLiteral("failed"), QStringLiteral("ERROR"));
   ASSERT_EQ(watcher.seen().size(), 2u);
   EXPECT_EQ(watcher.seen()[1].title, QStringLiteral("ERROR"));
   EXPECT_EQ(icon, QMessageBox::NoIcon);
@@ -78,7 +78,7 @@ TEST(NoticeBox, PlainModalOkOnlyNoIconWithAppTitle) {
 
 TEST(FileDialog, SaveAppendsDefaultExtensionAndKeepsLastName) {
   testsupport::TempDir dir;
-  forms::FileDialog save(forms::FileDialog::Kind::Save, QStringLiteral("SaveDialog1"));
+  framework::FileDialog save(framework::FileDialog::Kind::Save, QStringLiteral("SaveDialog1"));
   save.DefaultExt = QStringLiteral(".avi");
   save.Filter = QStringLiteral("Video For Windows|*.avi");
   save.FileName = dir.path() + QStringLiteral("/make.avi");
@@ -114,7 +114,7 @@ TEST(FileDialog, SaveAppendsDefaultExtensionAndKeepsLastName) {
 TEST(FileDialog, OpenFindsTheFileNamedWithoutItsExtension) {
   testsupport::TempDir dir;
   touch(dir.path() + QStringLiteral("/frame.bmp"));
-  forms::FileDialog open(forms::FileDialog::Kind::Open, QStringLiteral("OpenDialog1"));
+  framework::FileDialog open(framework::FileDialog::Kind::Open, QStringLiteral("OpenDialog1"));
   open.DefaultExt = QStringLiteral(".bmp");
   open.Filter = QStringLiteral("Bitmap|*.bmp");
   open.FileName = dir.path() + QStringLiteral("/");

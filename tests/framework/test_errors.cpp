@@ -8,7 +8,7 @@
 #include "framework/timer.h"
 #include "support/modal.h"
 
-using forms::StrToInt;
+using framework::StrToInt;
 using testsupport::ModalWatcher;
 using testsupport::pumpUntil;
 
@@ -32,12 +32,12 @@ TEST(StrToInt, RejectsAnythingElseWithTheFrameworkMessage) {
     try {
       StrToInt(QString::fromLatin1(bad));
       ADD_FAILURE() << "accepted '" << bad << "'";
-    } catch (const forms::EConvertError& e) {
+    } catch (const platform::EConvertError& e) {
       EXPECT_EQ(e.message(), QStringLiteral("'%1' is not a valid integer value").arg(QLatin1String(bad)));
     }
   }
   bool ok = true;
-  EXPECT_EQ(forms::StrToIntDef("x", 42, &ok), 42);
+  EXPECT_EQ(framework::StrToIntDef("x", 42, &ok), 42);
   EXPECT_FALSE(ok);
 }
 
@@ -50,23 +50,23 @@ TEST(TopLevelHandler, ExceptionFromButtonClickIsShownAndProgramGoesOn) {
   int clicks = 0;
   QObject::connect(&button, &QPushButton::clicked, [&] {
     ++clicks;
-    throw forms::EConvertError(QStringLiteral("'x' is not a valid integer value"));
+    throw platform::EConvertError(QStringLiteral("'x' is not a valid integer value"));
   });
-  const int before = forms::handledExceptionCount();
+  const int before = framework::handledExceptionCount();
   QTest::mouseClick(&button, Qt::LeftButton);
   ASSERT_TRUE(pumpUntil([&] { return watcher.seen().size() == 1; }, 3000));
   EXPECT_EQ(watcher.seen()[0].objectName, QStringLiteral("ErrorBox"));
   EXPECT_EQ(watcher.seen()[0].text, QStringLiteral("'x' is not a valid integer value"));
-  EXPECT_EQ(watcher.seen()[0].title, forms::Application::title());
+  EXPECT_EQ(watcher.seen()[0].title, framework::Application::title());
   QTest::mouseClick(&button, Qt::LeftButton);
   ASSERT_TRUE(pumpUntil([&] { return watcher.seen().size() == 2; }, 3000));
   EXPECT_EQ(clicks, 2);
-  EXPECT_EQ(forms::handledExceptionCount(), before + 2);
+  EXPECT_EQ(framework::handledExceptionCount(), before + 2);
 }
 
 TEST(TopLevelHandler, ExceptionFromTimerTickIsShownAndTimerKeepsTicking) {
   ModalWatcher watcher;
-  forms::Timer timer(nullptr, QStringLiteral("T"), 30, true);
+  framework::Timer timer(nullptr, QStringLiteral("T"), 30, true);
   int ticks = 0;
   timer.OnTimer = [&] {
     ++ticks;
@@ -82,7 +82,7 @@ TEST(TopLevelHandler, ExceptionFromTimerTickIsShownAndTimerKeepsTicking) {
 TEST(TopLevelHandler, ExceptionFromQueuedCallIsShown) {
   ModalWatcher watcher;
   QObject context;
-  QMetaObject::invokeMethod(&context, [] { throw forms::EInOutError(QStringLiteral("Unable to write to x.ini")); },
+  QMetaObject::invokeMethod(&context, [] { throw platform::EInOutError(QStringLiteral("Unable to write to x.ini")); },
                             Qt::QueuedConnection);
   ASSERT_TRUE(pumpUntil([&] { return !watcher.seen().empty(); }, 3000));
   EXPECT_EQ(watcher.seen()[0].text, QStringLiteral("Unable to write to x.ini"));

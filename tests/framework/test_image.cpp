@@ -23,7 +23,7 @@ gdi::Bitmap pattern() {
 }  // namespace
 
 TEST(ImageControl, UnscaledShowsTheTopLeftPartPixelForPixel) {
-  forms::Image img(nullptr, QStringLiteral("Image1"));
+  framework::Image img(nullptr, QStringLiteral("Image1"));
   img.resize(60, 50);
   const gdi::Bitmap b = pattern();
   img.setPicture(b);
@@ -43,7 +43,7 @@ TEST(ImageControl, UnscaledShowsTheTopLeftPartPixelForPixel) {
 }
 
 TEST(ImageControl, StretchedFillsTheControl) {
-  forms::Image img(nullptr, QStringLiteral("Image1"));
+  framework::Image img(nullptr, QStringLiteral("Image1"));
   img.resize(50, 40);
   img.setStretch(true);
   img.setPicture(pattern());

@@ -11,7 +11,7 @@ using testsupport::pumpUntil;
 namespace {
 
 struct Counted {
-  forms::Timer timer;
+  framework::Timer timer;
   int ticks = 0;
   Counted(int interval, bool enabled) : timer(nullptr, QStringLiteral("T"), interval, enabled) {
     timer.OnTimer = [this] { ++ticks; };

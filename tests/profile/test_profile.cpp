@@ -7,7 +7,7 @@
 
 #include "platform/profile/atomicfile.h"
 #include "platform/profile/profile.h"
-#include "profile/helpers.h"
+#include "support/profile/helpers.h"
 
 using namespace settingstest;
 namespace fs = std::filesystem;

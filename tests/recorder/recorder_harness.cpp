@@ -5,7 +5,7 @@
 #include <QDialog>
 #include <QFileDialog>
 
-#include "builder/choosefile.h"
+#include "support/choosefile.h"
 #include <QFileInfo>
 #include <QListWidget>
 #include <QMessageBox>
@@ -14,26 +14,22 @@
 #include <QStandardPaths>
 #include <QTreeWidget>
 
-#include "app/forms.h"
-#include "app/main.h"
+#include "support/programwindows.h"
+#include "app/mainwindow.h"
 #include "framework/image.h"
 #include "framework/timer.h"
 #include "platform/gdi/bitmap.h"
-#include "target/mirror.h"
+#include "target/captureframe.h"
 
 namespace recorder_test {
 
 void RecorderFixture::SetUp() {
   dir = std::make_unique<testsupport::TempDir>();
-  // Preferences of the person running the tests stay out of it.
-  qputenv("XDG_CONFIG_HOME", dir->path().toUtf8());
-  CreateForms();
-  Form1->Timer2->setEnabled(false);
+  program = std::make_unique<testsupport::ProgramWindows>();
 }
 
 void RecorderFixture::TearDown() {
-  if (Form1) Form1->closeRecordingOnExit();
-  DestroyForms();
+  program.reset();
   dir.reset();
 }
 
@@ -46,12 +42,12 @@ void RecorderFixture::nameFile(const QString& name) {
       testsupport::ModalWatcher::acceptDefault(w);
     }
   });
-  Form1->NameFile1Click();
+  mainWindow()->NameFile1Click();
 }
 
 void RecorderFixture::fixTarget() {
-  Form4->Label3Click();
-  ASSERT_TRUE(Form1->getpic->Enabled()) << "the capture frame's X starts the grab";
+  captureFrame()->Label3Click();
+  ASSERT_TRUE(mainWindow()->getpic->Enabled()) << "the capture frame's X starts the grab";
 }
 
 void RecorderFixture::start(const QString& compressor) {
@@ -59,7 +55,7 @@ void RecorderFixture::start(const QString& compressor) {
     if (qobject_cast<QMessageBox*>(w) || compressor.isEmpty()) testsupport::ModalWatcher::acceptDefault(w);
     else chooseCompressor(w, compressor);
   });
-  Form1->Button4Click();
+  mainWindow()->Button4Click();
   for (const auto& s : watcher.seen()) {
     if (s.className == QLatin1String("QMessageBox")) {
       boxes << s.text;
@@ -69,26 +65,26 @@ void RecorderFixture::start(const QString& compressor) {
 }
 
 void RecorderFixture::feed(std::uint32_t bgra, int width, int height) {
-  Form1->getpic->setEnabled(false);
+  mainWindow()->getpic->setEnabled(false);
   gdi::Bitmap bmp = gdi::Bitmap::device(width, height, gdi::PixelFormat::Rgb32);
   for (int y = 0; y < height; ++y) {
     auto* row = reinterpret_cast<std::uint32_t*>(bmp.scanLine(y));
     for (int x = 0; x < width; ++x) row[x] = bgra;
   }
-  Form1->Image1->setPicture(bmp);
-  Form1->frameGate = 1;
+  mainWindow()->Image1->setPicture(bmp);
+  recorder().frameGrabbed(bmp);
 }
 
 bool RecorderFixture::waitForFrame(int n, int ms) {
-  return testsupport::pumpUntil([n] { return Form1->frameIndex >= n; }, ms);
+  return testsupport::pumpUntil([n] { return recorder().frameIndex() >= n; }, ms);
 }
 
 void RecorderFixture::expectToolbar(bool record, bool start_, bool pause, bool stop, bool cancel) {
-  EXPECT_EQ(Form1->Button11->isEnabled(), record) << "Record";
-  EXPECT_EQ(Form1->Button4->isEnabled(), start_) << "Start";
-  EXPECT_EQ(Form1->Button5->isEnabled(), pause) << "Pause";
-  EXPECT_EQ(Form1->Button6->isEnabled(), stop) << "Stop";
-  EXPECT_EQ(Form1->Button7->isEnabled(), cancel) << "Cancel";
+  EXPECT_EQ(mainWindow()->Button11->isEnabled(), record) << "Record";
+  EXPECT_EQ(mainWindow()->Button4->isEnabled(), start_) << "Start";
+  EXPECT_EQ(mainWindow()->Button5->isEnabled(), pause) << "Pause";
+  EXPECT_EQ(mainWindow()->Button6->isEnabled(), stop) << "Stop";
+  EXPECT_EQ(mainWindow()->Button7->isEnabled(), cancel) << "Cancel";
 }
 
 void chooseCompressor(QWidget* w, const QString& name) {

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "support/modal.h"
+#include "support/programwindows.h"
 #include "support/tempdir.h"
 
 namespace recorder_test {
@@ -41,6 +42,7 @@ class RecorderFixture : public ::testing::Test {
   std::string path(const QString& name) const { return dir->file(name); }
 
   std::unique_ptr<testsupport::TempDir> dir;
+  std::unique_ptr<testsupport::ProgramWindows> program;
   QStringList boxes;  // texts of the message boxes seen by start()
   QStringList boxCaptions;
 };

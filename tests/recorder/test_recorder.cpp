@@ -12,25 +12,26 @@
 #include <csignal>
 #include <gtest/gtest.h>
 
-#include "app/forms.h"
-#include "app/framerate.h"
-#include "app/main.h"
-#include "app/preview.h"
+#include "builder/builderpanel.h"
+#include "support/programwindows.h"
+#include "app/frameratedialog.h"
+#include "app/mainwindow.h"
+#include "app/keeppreviewdialog.h"
 #include "framework/image.h"
 #include "framework/statusbar.h"
 #include "framework/timer.h"
 #include "recorder_harness.h"
 #include "recording/recorder.h"
 #include "support/media.h"
-#include "target/unit8.h"
-#include "target/winorarea.h"
+#include "target/remotecontrol.h"
+#include "target/capturemodedialog.h"
 
 using namespace recorder_test;
 using testsupport::probeVideo;
 
 namespace {
 
-QString status() { return Form1->StatusBar1->SimpleText(); }
+QString status() { return mainWindow()->StatusBar1->SimpleText(); }
 bool exists(const std::string& p) { return QFileInfo::exists(QString::fromStdString(p)); }
 
 // Opaque colours as the display stores them (B G R x) and as ffmpeg's bgra
@@ -52,12 +53,12 @@ TEST(FrameRateText, AcceptsWholeNumbersTheTimersCanKeep) {
   int rate = 0;
   QString problem;
   for (auto [text, expected] : std::vector<std::pair<QString, int>>{{"1", 1}, {"30", 30}, {"1000", 1000}, {" 7", 7}, {"$10", 16}}) {
-    EXPECT_TRUE(recorder::parseFrameRate(text, rate, problem)) << text.toStdString();
+    EXPECT_TRUE(recording::parseFrameRate(text, rate, problem)) << text.toStdString();
     EXPECT_EQ(rate, expected);
   }
   for (const char* bad : {"abc", "", "2.5", "0", "-3", "1001", "99999999999"}) {
     problem.clear();
-    EXPECT_FALSE(recorder::parseFrameRate(QString::fromLatin1(bad), rate, problem)) << bad;
+    EXPECT_FALSE(recording::parseFrameRate(QString::fromLatin1(bad), rate, problem)) << bad;
     EXPECT_TRUE(problem.contains(QLatin1String("1 to 1000"))) << problem.toStdString();
   }
 }
@@ -66,84 +67,84 @@ TEST(FrameRateText, AcceptsWholeNumbersTheTimersCanKeep) {
 // situation of the toolbar and timers on the way, then the file itself.
 TEST_F(RecorderFixture, WalksEverySituationOfARecording) {
   // After the window is created.
-  EXPECT_EQ(Form1->recordState, 0);
-  EXPECT_EQ(Form1->frameIndex, -1);
+  EXPECT_EQ(recorder().state(), recording::RecordState::Idle);
+  EXPECT_EQ(recorder().frameIndex(), -1);
   expectToolbar(true, false, false, false, false);
-  EXPECT_FALSE(Form1->Timer1->Enabled());
-  EXPECT_FALSE(Form1->getpic->Enabled());
-  EXPECT_EQ(Form1->getpic->Interval(), 300);
-  EXPECT_EQ(Form1->Timer1->Interval(), 1000);
+  EXPECT_FALSE(recorder().writeTimer()->Enabled());
+  EXPECT_FALSE(mainWindow()->getpic->Enabled());
+  EXPECT_EQ(mainWindow()->getpic->Interval(), 300);
+  EXPECT_EQ(recorder().writeTimer()->Interval(), 1000);
 
   // File named, target being chosen.
-  Form1->show();
+  mainWindow()->show();
   nameFile(QStringLiteral("walk.avi"));
-  EXPECT_EQ(Form1->outputFileName, QString::fromStdString(path("walk.avi")));
-  EXPECT_TRUE(Form2->isVisible());
-  EXPECT_FALSE(Form1->isVisible());
+  EXPECT_EQ(recorder().outputFile(), QString::fromStdString(path("walk.avi")));
+  EXPECT_TRUE(captureModeDialog()->isVisible());
+  EXPECT_FALSE(mainWindow()->isVisible());
   expectToolbar(false, false, false, false, false);
-  EXPECT_TRUE(Form8->Button1->isEnabled());
-  EXPECT_FALSE(Form8->Button2->isEnabled());
-  EXPECT_FALSE(Form8->Button3->isEnabled());
+  EXPECT_TRUE(remoteControl()->Button1->isEnabled());
+  EXPECT_FALSE(remoteControl()->Button2->isEnabled());
+  EXPECT_FALSE(remoteControl()->Button3->isEnabled());
   EXPECT_FALSE(exists(path("walk.avi"))) << "naming the file does not create it";
 
   // Target fixed.
   fixTarget();
   expectToolbar(false, true, false, false, true);
-  EXPECT_FALSE(Form1->Timer1->Enabled());
-  EXPECT_TRUE(Form1->getpic->Enabled());
+  EXPECT_FALSE(recorder().writeTimer()->Enabled());
+  EXPECT_TRUE(mainWindow()->getpic->Enabled());
 
   // Recording.
-  Form6->Edit1->setText(QStringLiteral("20"));
+  frameRateDialog()->Edit1->setText(QStringLiteral("20"));
   feed(kRed);
   start();
   EXPECT_TRUE(boxes.isEmpty()) << boxes.join('|').toStdString();
   expectToolbar(false, false, true, true, true);
-  EXPECT_EQ(Form1->Button5->text(), QStringLiteral("Pause"));
-  EXPECT_EQ(Form1->recordState, 9);
-  EXPECT_EQ(Form1->frameIndex, -1) << "the file is open, no frame yet";
-  EXPECT_TRUE(Form1->Timer1->Enabled());
-  EXPECT_EQ(Form1->Timer1->Interval(), 50);
-  EXPECT_EQ(Form1->getpic->Interval(), 50);
+  EXPECT_EQ(mainWindow()->Button5->text(), QStringLiteral("Pause"));
+  EXPECT_EQ(recorder().state(), recording::RecordState::Recording);
+  EXPECT_EQ(recorder().frameIndex(), -1) << "the file is open, no frame yet";
+  EXPECT_TRUE(recorder().writeTimer()->Enabled());
+  EXPECT_EQ(recorder().writeTimer()->Interval(), 50);
+  EXPECT_EQ(mainWindow()->getpic->Interval(), 50);
   ASSERT_TRUE(exists(path("walk.avi")));
   ASSERT_TRUE(waitForFrame(0));
   EXPECT_EQ(status(), QStringLiteral("Writing Frame #0"));
-  EXPECT_EQ(Form1->Label2->text(), QStringLiteral("Writing Frame #0"));
+  EXPECT_EQ(mainWindow()->Panel1->Label2->text(), QStringLiteral("Writing Frame #0"));
   ASSERT_TRUE(waitForFrame(4));
 
   // Paused: both captions, the writer timer off, the grab on.
-  Form8->Button2->setEnabled(true);
-  Form8->Button2Click();
-  EXPECT_EQ(Form1->recordState, 5);
-  EXPECT_EQ(Form1->Button5->text(), QStringLiteral("UnPause"));
-  EXPECT_EQ(Form8->Button2->text(), QStringLiteral("UnPause"));
+  remoteControl()->Button2->setEnabled(true);
+  remoteControl()->Button2Click();
+  EXPECT_EQ(recorder().state(), recording::RecordState::Paused);
+  EXPECT_EQ(mainWindow()->Button5->text(), QStringLiteral("UnPause"));
+  EXPECT_EQ(remoteControl()->Button2->text(), QStringLiteral("UnPause"));
   EXPECT_EQ(status(), QStringLiteral("AVI is Paused"));
-  EXPECT_FALSE(Form1->Timer1->Enabled());
-  const int pausedAt = Form1->frameIndex;
+  EXPECT_FALSE(recorder().writeTimer()->Enabled());
+  const int pausedAt = recorder().frameIndex();
   testsupport::pumpFor(200);
-  EXPECT_EQ(Form1->frameIndex, pausedAt) << "nothing is written while paused";
+  EXPECT_EQ(recorder().frameIndex(), pausedAt) << "nothing is written while paused";
 
   // UnPause continues the count without a gap.
-  Form1->Button5Click();
-  EXPECT_EQ(Form1->recordState, 9);
-  EXPECT_EQ(Form1->Button5->text(), QStringLiteral("Pause"));
-  EXPECT_EQ(Form8->Button2->text(), QStringLiteral("Pause"));
-  EXPECT_TRUE(Form1->Timer1->Enabled());
+  mainWindow()->Button5Click();
+  EXPECT_EQ(recorder().state(), recording::RecordState::Recording);
+  EXPECT_EQ(mainWindow()->Button5->text(), QStringLiteral("Pause"));
+  EXPECT_EQ(remoteControl()->Button2->text(), QStringLiteral("Pause"));
+  EXPECT_TRUE(recorder().writeTimer()->Enabled());
   feed(kGreen);
   ASSERT_TRUE(waitForFrame(pausedAt + 3));
 
   // After Stop.
-  Form1->Button6Click();
-  EXPECT_EQ(Form1->recordState, 0);
-  EXPECT_EQ(Form1->frameIndex, -1);
+  mainWindow()->Button6Click();
+  EXPECT_EQ(recorder().state(), recording::RecordState::Idle);
+  EXPECT_EQ(recorder().frameIndex(), -1);
   expectToolbar(true, false, false, false, false);
-  EXPECT_FALSE(Form1->Timer1->Enabled());
-  EXPECT_FALSE(Form1->getpic->Enabled()) << "Keep is not checked";
-  EXPECT_EQ(Form1->getpic->Interval(), 700);
-  EXPECT_FALSE(Form8->Button1->isEnabled());
-  EXPECT_FALSE(Form8->Button2->isEnabled());
-  EXPECT_FALSE(Form8->Button3->isEnabled());
+  EXPECT_FALSE(recorder().writeTimer()->Enabled());
+  EXPECT_FALSE(mainWindow()->getpic->Enabled()) << "Keep is not checked";
+  EXPECT_EQ(mainWindow()->getpic->Interval(), 700);
+  EXPECT_FALSE(remoteControl()->Button1->isEnabled());
+  EXPECT_FALSE(remoteControl()->Button2->isEnabled());
+  EXPECT_FALSE(remoteControl()->Button3->isEnabled());
   EXPECT_EQ(status(), QStringLiteral("AVI Completed"));
-  EXPECT_FALSE(Form5->isVisible()) << "Ask is not checked";
+  EXPECT_FALSE(keepPreviewDialog()->isVisible()) << "Ask is not checked";
 
   const auto probe = probeVideo(path("walk.avi"));
   ASSERT_TRUE(probe.ok);
@@ -164,31 +165,31 @@ TEST_F(RecorderFixture, WalksEverySituationOfARecording) {
 TEST_F(RecorderFixture, StopWhilePausedAndCaptionsIntoTheNextRecording) {
   nameFile(QStringLiteral("first.avi"));
   fixTarget();
-  Form6->Edit1->setText(QStringLiteral("25"));
+  frameRateDialog()->Edit1->setText(QStringLiteral("25"));
   feed(kRed);
   start();
   ASSERT_TRUE(waitForFrame(2));
-  Form1->Button5Click();
-  ASSERT_EQ(Form1->recordState, 5);
-  Form1->Button6Click();
+  mainWindow()->Button5Click();
+  ASSERT_EQ(recorder().state(), recording::RecordState::Paused);
+  mainWindow()->Button6Click();
   EXPECT_EQ(status(), QStringLiteral("AVI Completed"));
-  EXPECT_EQ(Form1->frameIndex, -1);
+  EXPECT_EQ(recorder().frameIndex(), -1);
   EXPECT_GE(probeVideo(path("first.avi")).frameCount, 3);
-  EXPECT_EQ(Form1->Button5->text(), QStringLiteral("UnPause"));
-  EXPECT_EQ(Form8->Button2->text(), QStringLiteral("UnPause"));
+  EXPECT_EQ(mainWindow()->Button5->text(), QStringLiteral("UnPause"));
+  EXPECT_EQ(remoteControl()->Button2->text(), QStringLiteral("UnPause"));
 
   nameFile(QStringLiteral("second.avi"));
-  EXPECT_EQ(Form1->outputFileName, QString::fromStdString(path("second.avi")));
+  EXPECT_EQ(recorder().outputFile(), QString::fromStdString(path("second.avi")));
   fixTarget();
   feed(kGreen);
   start();
-  Form1->Button5Click();
-  EXPECT_EQ(Form1->recordState, 9);
-  EXPECT_EQ(Form1->Button5->text(), QStringLiteral("Pause"));
-  EXPECT_EQ(Form8->Button2->text(), QStringLiteral("Pause"));
+  mainWindow()->Button5Click();
+  EXPECT_EQ(recorder().state(), recording::RecordState::Recording);
+  EXPECT_EQ(mainWindow()->Button5->text(), QStringLiteral("Pause"));
+  EXPECT_EQ(remoteControl()->Button2->text(), QStringLiteral("Pause"));
   ASSERT_TRUE(waitForFrame(1));
-  Form1->CloseFile1Click();
-  EXPECT_EQ(Form1->frameIndex, -1);
+  mainWindow()->CloseFile1->trigger();
+  EXPECT_EQ(recorder().frameIndex(), -1);
   EXPECT_GE(probeVideo(path("second.avi")).frameCount, 2);
 }
 
@@ -197,61 +198,61 @@ TEST_F(RecorderFixture, StopWhilePausedAndCaptionsIntoTheNextRecording) {
 TEST_F(RecorderFixture, StopBeforeTheFirstFrame) {
   nameFile(QStringLiteral("early.avi"));
   fixTarget();
-  Form6->Edit1->setText(QStringLiteral("2"));
+  frameRateDialog()->Edit1->setText(QStringLiteral("2"));
   feed(kRed);
   start();
-  ASSERT_EQ(Form1->Timer1->Interval(), 500);
-  Form1->Button6Click();
-  EXPECT_EQ(Form1->getpic->Interval(), 700);
-  EXPECT_EQ(Form1->recordState, 9);
-  EXPECT_TRUE(Form1->Timer1->Enabled());
+  ASSERT_EQ(recorder().writeTimer()->Interval(), 500);
+  mainWindow()->Button6Click();
+  EXPECT_EQ(mainWindow()->getpic->Interval(), 700);
+  EXPECT_EQ(recorder().state(), recording::RecordState::Recording);
+  EXPECT_TRUE(recorder().writeTimer()->Enabled());
   expectToolbar(false, false, true, true, true);
   ASSERT_TRUE(waitForFrame(0, 2000));
-  Form1->Button6Click();
-  EXPECT_EQ(Form1->frameIndex, -1);
+  mainWindow()->Button6Click();
+  EXPECT_EQ(recorder().frameIndex(), -1);
   EXPECT_GE(probeVideo(path("early.avi")).frameCount, 1);
 }
 
 // Keep leaves the preview running at 700 ms; Ask offers the keep-preview
 // dialog after Stop and after Cancel.
 TEST_F(RecorderFixture, KeepAndAskAfterStopAndCancel) {
-  Form1->Keep1->setChecked(true);
-  Form1->Ask1->setChecked(true);
+  mainWindow()->Keep1->setChecked(true);
+  mainWindow()->Ask1->setChecked(true);
   nameFile(QStringLiteral("keep.avi"));
   fixTarget();
-  Form6->Edit1->setText(QStringLiteral("10"));
+  frameRateDialog()->Edit1->setText(QStringLiteral("10"));
   // The real grab feeds the preview this time.
-  ASSERT_TRUE(testsupport::pumpUntil([] { return !Form1->Image1->picture().empty(); }, 3000));
+  ASSERT_TRUE(testsupport::pumpUntil([] { return !mainWindow()->Image1->picture().empty(); }, 3000));
   start();
   ASSERT_TRUE(waitForFrame(1));
-  Form1->Button6Click();
-  EXPECT_TRUE(Form1->getpic->Enabled());
-  EXPECT_EQ(Form1->getpic->Interval(), 700);
-  EXPECT_TRUE(Form5->isVisible());
-  const int written = Form1->frameIndex;
+  mainWindow()->Button6Click();
+  EXPECT_TRUE(mainWindow()->getpic->Enabled());
+  EXPECT_EQ(mainWindow()->getpic->Interval(), 700);
+  EXPECT_TRUE(keepPreviewDialog()->isVisible());
+  const int written = recorder().frameIndex();
   testsupport::pumpFor(800);
-  EXPECT_EQ(Form1->frameIndex, written) << "the kept preview writes nothing";
+  EXPECT_EQ(recorder().frameIndex(), written) << "the kept preview writes nothing";
   EXPECT_GE(probeVideo(path("keep.avi")).frameCount, 2);
-  Form5->hide();
-  Form1->Button7Click();
-  EXPECT_FALSE(Form1->getpic->Enabled()) << "Cancel always stops the preview";
-  EXPECT_TRUE(Form5->isVisible());
+  keepPreviewDialog()->hide();
+  mainWindow()->Button7Click();
+  EXPECT_FALSE(mainWindow()->getpic->Enabled()) << "Cancel always stops the preview";
+  EXPECT_TRUE(keepPreviewDialog()->isVisible());
 }
 
 // Cancel in the window-or-area dialog, before any file: nothing created,
 // nothing reported, the main window stays hidden.
 TEST_F(RecorderFixture, CancelFromTheDialogCreatesNothing) {
-  Form1->Ask1->setChecked(true);
-  Form1->show();
+  mainWindow()->Ask1->setChecked(true);
+  mainWindow()->show();
   nameFile(QStringLiteral("never.avi"));
-  ASSERT_TRUE(Form2->isVisible());
-  Form2->Button3Click();
+  ASSERT_TRUE(captureModeDialog()->isVisible());
+  captureModeDialog()->Button3Click();
   EXPECT_FALSE(exists(path("never.avi")));
   EXPECT_NE(status(), QStringLiteral("AVI Completed"));
-  EXPECT_FALSE(Form1->isVisible());
-  EXPECT_TRUE(Form5->isVisible());
+  EXPECT_FALSE(mainWindow()->isVisible());
+  EXPECT_TRUE(keepPreviewDialog()->isVisible());
   expectToolbar(true, false, false, false, false);
-  EXPECT_EQ(Form1->frameIndex, -1);
+  EXPECT_EQ(recorder().frameIndex(), -1);
 }
 
 // Cancel during a recording keeps the frames; Cancel after Start but
@@ -259,29 +260,29 @@ TEST_F(RecorderFixture, CancelFromTheDialogCreatesNothing) {
 TEST_F(RecorderFixture, CancelKeepsWhatWasRecorded) {
   nameFile(QStringLiteral("cancel.avi"));
   fixTarget();
-  Form6->Edit1->setText(QStringLiteral("20"));
+  frameRateDialog()->Edit1->setText(QStringLiteral("20"));
   feed(kRed);
   start();
   ASSERT_TRUE(waitForFrame(3));
-  Form1->Button7Click();
+  mainWindow()->Button7Click();
   EXPECT_EQ(status(), QStringLiteral("AVI Completed"));
-  EXPECT_EQ(Form1->frameIndex, -1);
-  EXPECT_EQ(Form1->recordState, 0);
-  EXPECT_FALSE(Form1->opened);
+  EXPECT_EQ(recorder().frameIndex(), -1);
+  EXPECT_EQ(recorder().state(), recording::RecordState::Idle);
+  EXPECT_FALSE(recorder().isWriting());
   expectToolbar(true, false, false, false, false);
-  EXPECT_FALSE(Form1->getpic->Enabled());
-  EXPECT_FALSE(Form1->Timer1->Enabled());
+  EXPECT_FALSE(mainWindow()->getpic->Enabled());
+  EXPECT_FALSE(recorder().writeTimer()->Enabled());
   EXPECT_GE(probeVideo(path("cancel.avi")).frameCount, 4);
 
   nameFile(QStringLiteral("cancel-early.avi"));
   fixTarget();
-  Form6->Edit1->setText(QStringLiteral("1"));
+  frameRateDialog()->Edit1->setText(QStringLiteral("1"));
   feed(kGreen);
   start();
-  ASSERT_TRUE(Form1->opened);
-  ASSERT_EQ(Form1->frameIndex, -1);
-  Form1->Button7Click();
-  EXPECT_FALSE(Form1->opened) << "the file opened by Start is closed";
+  ASSERT_TRUE(recorder().isWriting());
+  ASSERT_EQ(recorder().frameIndex(), -1);
+  mainWindow()->Button7Click();
+  EXPECT_FALSE(recorder().isWriting()) << "the file opened by Start is closed";
   EXPECT_EQ(status(), QStringLiteral("AVI Completed"));
   const auto probe = probeVideo(path("cancel-early.avi"));
   // It failed once in a loaded CI run and never alone; say what was there.
@@ -290,7 +291,7 @@ TEST_F(RecorderFixture, CancelKeepsWhatWasRecorded) {
   EXPECT_EQ(probe.width, 64);
   // A new recording can begin at once.
   nameFile(QStringLiteral("after.avi"));
-  EXPECT_TRUE(Form2->isVisible());
+  EXPECT_TRUE(captureModeDialog()->isVisible());
 }
 
 // A cancelled compressor dialog is a failed start: no file; Pause and
@@ -299,29 +300,29 @@ TEST_F(RecorderFixture, CancelKeepsWhatWasRecorded) {
 TEST_F(RecorderFixture, CancelledCompressorDialogIsAFailedStart) {
   nameFile(QStringLiteral("nocodec.avi"));
   fixTarget();
-  Form6->Edit1->setText(QStringLiteral("20"));
+  frameRateDialog()->Edit1->setText(QStringLiteral("20"));
   feed(kRed);
   start(QString());
   EXPECT_TRUE(boxes.isEmpty());
   EXPECT_FALSE(exists(path("nocodec.avi")));
   expectToolbar(false, false, true, true, true);
-  EXPECT_TRUE(Form1->Timer1->Enabled());
-  EXPECT_EQ(Form1->recordState, 0);
-  EXPECT_FALSE(Form1->opened);
+  EXPECT_TRUE(recorder().writeTimer()->Enabled());
+  EXPECT_EQ(recorder().state(), recording::RecordState::Idle);
+  EXPECT_FALSE(recorder().isWriting());
 
-  Form1->Button5Click();
-  Form1->Button5Click();
-  EXPECT_EQ(Form1->recordState, 9);
-  Form1->frameGate = 1;
+  mainWindow()->Button5Click();
+  mainWindow()->Button5Click();
+  EXPECT_EQ(recorder().state(), recording::RecordState::Recording);
+  recorder().frameGrabbed(recorder().latestFrame());
   testsupport::pumpFor(300);
-  EXPECT_EQ(Form1->frameIndex, -1) << "no write without an open stream";
+  EXPECT_EQ(recorder().frameIndex(), -1) << "no write without an open stream";
   EXPECT_FALSE(exists(path("nocodec.avi")));
 
-  Form1->Button6Click();
-  EXPECT_EQ(Form1->getpic->Interval(), 700);
-  Form1->Button7Click();
+  mainWindow()->Button6Click();
+  EXPECT_EQ(mainWindow()->getpic->Interval(), 700);
+  mainWindow()->Button7Click();
   expectToolbar(true, false, false, false, false);
-  EXPECT_FALSE(Form1->Timer1->Enabled());
+  EXPECT_FALSE(recorder().writeTimer()->Enabled());
   EXPECT_FALSE(exists(path("nocodec.avi")));
 }
 
@@ -329,17 +330,17 @@ TEST_F(RecorderFixture, CancelledCompressorDialogIsAFailedStart) {
 // no file, a failed start.
 TEST_F(RecorderFixture, StartBeforeTheFirstGrab) {
   nameFile(QStringLiteral("nograb.avi"));
-  Form1->setuptorecord();  // the X without its grab: the preview stays empty
-  ASSERT_TRUE(Form1->Image1->picture().empty());
-  Form6->Edit1->setText(QStringLiteral("10"));
+  mainWindow()->setuptorecord();  // the X without its grab: the preview stays empty
+  ASSERT_TRUE(mainWindow()->Image1->picture().empty());
+  frameRateDialog()->Edit1->setText(QStringLiteral("10"));
   start();
   ASSERT_EQ(boxes.size(), 1);
   EXPECT_EQ(boxes[0], QStringLiteral("ERROR: Unable to Initialize Image Data"));
   EXPECT_EQ(boxCaptions[0], QStringLiteral("Terminating Process"));
   EXPECT_FALSE(exists(path("nograb.avi")));
   expectToolbar(false, false, true, true, true);
-  EXPECT_FALSE(Form1->opened);
-  Form1->Button7Click();
+  EXPECT_FALSE(recorder().isWriting());
+  mainWindow()->Button7Click();
   expectToolbar(true, false, false, false, false);
 }
 
@@ -351,52 +352,52 @@ TEST_F(RecorderFixture, RefusesFrameRatesItCannotKeep) {
   feed(kRed);
   for (const char* bad : {"abc", "0", "-3", "1001"}) {
     boxes.clear();
-    Form6->Edit1->setText(QString::fromLatin1(bad));
+    frameRateDialog()->Edit1->setText(QString::fromLatin1(bad));
     start();
     ASSERT_EQ(boxes.size(), 1) << bad;
     EXPECT_TRUE(boxes[0].contains(QLatin1String("frame rate"), Qt::CaseInsensitive)) << boxes[0].toStdString();
     EXPECT_FALSE(exists(path("rate.avi"))) << bad;
-    EXPECT_FALSE(Form1->Timer1->Enabled()) << bad;
-    EXPECT_EQ(Form1->getpic->Interval(), 300) << bad;
+    EXPECT_FALSE(recorder().writeTimer()->Enabled()) << bad;
+    EXPECT_EQ(mainWindow()->getpic->Interval(), 300) << bad;
     expectToolbar(false, true, false, false, true);
   }
 
   // The remote's Start keeps its own buttons too when the rate is refused.
-  Form8->Button1->setEnabled(true);
+  remoteControl()->Button1->setEnabled(true);
   {
     testsupport::ModalWatcher watcher;
-    Form8->Button1Click();
+    remoteControl()->Button1Click();
   }
-  EXPECT_TRUE(Form8->Button1->isEnabled());
-  EXPECT_FALSE(Form8->Button3->isEnabled());
+  EXPECT_TRUE(remoteControl()->Button1->isEnabled());
+  EXPECT_FALSE(remoteControl()->Button3->isEnabled());
 
   // The same start goes through once the rate is right: 7 gives 142 ms.
   boxes.clear();
-  Form6->Edit1->setText(QStringLiteral("7"));
+  frameRateDialog()->Edit1->setText(QStringLiteral("7"));
   start();
   EXPECT_TRUE(boxes.isEmpty());
-  EXPECT_EQ(Form1->Timer1->Interval(), 142);
-  EXPECT_EQ(Form1->getpic->Interval(), 142);
+  EXPECT_EQ(recorder().writeTimer()->Interval(), 142);
+  EXPECT_EQ(mainWindow()->getpic->Interval(), 142);
   ASSERT_TRUE(waitForFrame(0));
-  Form1->Button6Click();
+  mainWindow()->Button6Click();
   EXPECT_EQ(probeVideo(path("rate.avi")).rateNum, 7);
 }
 
 // While the builder panel is shown its own edit box gives the rate, and
 // the timers keep their intervals.
 TEST_F(RecorderFixture, BuilderPanelGivesTheRate) {
-  Form1->Panel1->show();
-  Form1->Edit1->setText(QStringLiteral("12"));
-  Form6->Edit1->setText(QStringLiteral("abc"));
+  mainWindow()->Panel1->show();
+  mainWindow()->Panel1->Edit1->setText(QStringLiteral("12"));
+  frameRateDialog()->Edit1->setText(QStringLiteral("abc"));
   nameFile(QStringLiteral("panel.avi"));
   fixTarget();
   feed(kRed);
   start();
   EXPECT_TRUE(boxes.isEmpty()) << boxes.join('|').toStdString();
-  EXPECT_EQ(Form1->Timer1->Interval(), 1000);
-  EXPECT_EQ(Form1->getpic->Interval(), 300);
+  EXPECT_EQ(recorder().writeTimer()->Interval(), 1000);
+  EXPECT_EQ(mainWindow()->getpic->Interval(), 300);
   ASSERT_TRUE(waitForFrame(0, 3000));
-  Form1->Button6Click();
+  mainWindow()->Button6Click();
   EXPECT_EQ(probeVideo(path("panel.avi")).rateNum, 12);
 }
 
@@ -405,24 +406,24 @@ TEST_F(RecorderFixture, BuilderPanelGivesTheRate) {
 TEST_F(RecorderFixture, OneFileAtATime) {
   nameFile(QStringLiteral("one.avi"));
   fixTarget();
-  Form6->Edit1->setText(QStringLiteral("20"));
+  frameRateDialog()->Edit1->setText(QStringLiteral("20"));
   feed(kRed);
   start();
-  ASSERT_TRUE(Form1->opened);
+  ASSERT_TRUE(recorder().isWriting());
   // Before the first frame as well as after it.
   for (int i = 0; i < 2; ++i) {
     testsupport::ModalWatcher watcher;
-    Form1->NameFile1Click();
-    Form8->Button1Click();
+    mainWindow()->NameFile1Click();
+    remoteControl()->Button1Click();
     ASSERT_GE(watcher.texts().size(), 2);
     EXPECT_EQ(watcher.texts()[0], QStringLiteral("File already Open"));
     EXPECT_EQ(watcher.texts()[1], QStringLiteral(" You must close the current AVI"));
-    EXPECT_EQ(Form1->outputFileName, QString::fromStdString(path("one.avi")));
-    EXPECT_TRUE(Form8->Button3->isEnabled()) << "the remote's own steps still run";
+    EXPECT_EQ(recorder().outputFile(), QString::fromStdString(path("one.avi")));
+    EXPECT_TRUE(remoteControl()->Button3->isEnabled()) << "the remote's own steps still run";
     waitForFrame(2);
   }
-  EXPECT_EQ(Form1->recordState == 9 || Form1->recordState == 11, true);
-  Form1->Button6Click();
+  EXPECT_EQ(recorder().state() == recording::RecordState::Recording || recorder().state() == recording::RecordState::WritingFrame, true);
+  mainWindow()->Button6Click();
   EXPECT_GE(probeVideo(path("one.avi")).frameCount, 3);
 }
 
@@ -431,27 +432,27 @@ TEST_F(RecorderFixture, OneFileAtATime) {
 TEST_F(RecorderFixture, WritesTheNewestCompleteGrab) {
   nameFile(QStringLiteral("newest.avi"));
   fixTarget();
-  Form6->Edit1->setText(QStringLiteral("1"));
+  frameRateDialog()->Edit1->setText(QStringLiteral("1"));
   feed(kRed);
   start();
-  Form1->Timer1->setEnabled(false);  // this test writes the frame itself
-  ASSERT_EQ(Form1->recordState, 9);
+  recorder().writeTimer()->setEnabled(false);  // this test writes the frame itself
+  ASSERT_EQ(recorder().state(), recording::RecordState::Recording);
   QMetaObject::invokeMethod(
-      Form1,
+      mainWindow(),
       [] {
         gdi::Bitmap bmp = gdi::Bitmap::device(64, 48, gdi::PixelFormat::Rgb32);
         for (int y = 0; y < 48; ++y)
           for (int x = 0; x < 64; ++x) reinterpret_cast<std::uint32_t*>(bmp.scanLine(y))[x] = kGreen;
-        Form1->frameGate = 2;
-        Form1->Image1->setPicture(bmp);
-        Form1->frameGate = 1;
+        recorder().grabStarted();
+        mainWindow()->Image1->setPicture(bmp);
+        recorder().frameGrabbed(bmp);
       },
       Qt::QueuedConnection);
-  Form1->addfile();
-  EXPECT_EQ(Form1->frameIndex, 0);
-  EXPECT_EQ(Form1->recordState, 9);
-  EXPECT_EQ(Form1->frameGate, 1);
-  Form1->Button6Click();
+  recorder().writeFrame();
+  EXPECT_EQ(recorder().frameIndex(), 0);
+  EXPECT_EQ(recorder().state(), recording::RecordState::Recording);
+  EXPECT_EQ(recorder().frameGate(), recording::FrameGate::Ready);
+  mainWindow()->Button6Click();
   const auto frames = testsupport::decodeFrames(path("newest.avi"), 64, 48);
   ASSERT_EQ(frames.size(), 1u);
   EXPECT_TRUE(allPixels(frames[0], kGreen));
@@ -462,33 +463,33 @@ TEST_F(RecorderFixture, WritesTheNewestCompleteGrab) {
 TEST_F(RecorderFixture, StopInsideAWrite) {
   nameFile(QStringLiteral("inside.avi"));
   fixTarget();
-  Form6->Edit1->setText(QStringLiteral("1"));
+  frameRateDialog()->Edit1->setText(QStringLiteral("1"));
   feed(kRed);
   start();
-  Form1->Timer1->setEnabled(false);
-  Form1->addfile();  // frame 0
-  QMetaObject::invokeMethod(Form1, [] { Form1->Button6Click(); }, Qt::QueuedConnection);
-  Form1->frameGate = 1;
-  Form1->addfile();  // frame 1 is abandoned: Stop ran first
-  EXPECT_EQ(Form1->recordState, 0);
-  EXPECT_EQ(Form1->frameIndex, -1);
-  EXPECT_FALSE(Form1->opened);
+  recorder().writeTimer()->setEnabled(false);
+  recorder().writeFrame();  // frame 0
+  QMetaObject::invokeMethod(mainWindow(), [] { mainWindow()->Button6Click(); }, Qt::QueuedConnection);
+  recorder().frameGrabbed(recorder().latestFrame());
+  recorder().writeFrame();  // frame 1 is abandoned: Stop ran first
+  EXPECT_EQ(recorder().state(), recording::RecordState::Idle);
+  EXPECT_EQ(recorder().frameIndex(), -1);
+  EXPECT_FALSE(recorder().isWriting());
   EXPECT_EQ(status(), QStringLiteral("AVI Completed"));
   EXPECT_EQ(probeVideo(path("inside.avi")).frameCount, 1);
 }
 
 // Closing the main window while recording finishes the file first.
 TEST_F(RecorderFixture, ClosingTheMainWindowFinishesTheFile) {
-  Form1->show();
+  mainWindow()->show();
   nameFile(QStringLiteral("exit.avi"));
   fixTarget();
-  Form6->Edit1->setText(QStringLiteral("20"));
+  frameRateDialog()->Edit1->setText(QStringLiteral("20"));
   feed(kRed);
   start();
   ASSERT_TRUE(waitForFrame(3));
-  Form1->close();
-  EXPECT_FALSE(Form1->opened);
-  EXPECT_FALSE(Form1->Timer1->Enabled());
+  mainWindow()->close();
+  EXPECT_FALSE(recorder().isWriting());
+  EXPECT_FALSE(recorder().writeTimer()->Enabled());
   const auto probe = probeVideo(path("exit.avi"));
   ASSERT_TRUE(probe.ok);
   EXPECT_GE(probe.frameCount, 4);
@@ -526,27 +527,27 @@ TEST_F(RecorderFixture, ChildRecordsUntilTheFileCannotGrow) {
   std::signal(SIGXFSZ, SIG_IGN);
   nameFile(out);
   fixTarget();
-  Form6->Edit1->setText(QStringLiteral("20"));
+  frameRateDialog()->Edit1->setText(QStringLiteral("20"));
   feed(kRed, 320, 240);
   start();
-  ASSERT_TRUE(Form1->opened);
+  ASSERT_TRUE(recorder().isWriting());
   ASSERT_TRUE(testsupport::pumpUntil([] { return status() == QLatin1String("Use Image Conversion Tool"); }, 20000));
-  EXPECT_EQ(Form1->recordState, 0);
-  EXPECT_FALSE(Form1->opened);
-  EXPECT_GE(Form1->frameIndex, 1);
-  EXPECT_TRUE(Form1->Timer1->Enabled()) << "the writer timer runs on, idle";
-  const int failedAt = Form1->frameIndex;
+  EXPECT_EQ(recorder().state(), recording::RecordState::Idle);
+  EXPECT_FALSE(recorder().isWriting());
+  EXPECT_GE(recorder().frameIndex(), 1);
+  EXPECT_TRUE(recorder().writeTimer()->Enabled()) << "the writer timer runs on, idle";
+  const int failedAt = recorder().frameIndex();
   // UnPause after the failure must not write into the released stream.
-  Form1->Button5Click();
-  Form1->Button5Click();
-  EXPECT_EQ(Form1->recordState, 9);
-  Form1->frameGate = 1;
+  mainWindow()->Button5Click();
+  mainWindow()->Button5Click();
+  EXPECT_EQ(recorder().state(), recording::RecordState::Recording);
+  recorder().frameGrabbed(recorder().latestFrame());
   testsupport::pumpFor(300);
-  EXPECT_EQ(Form1->frameIndex, failedAt);
+  EXPECT_EQ(recorder().frameIndex(), failedAt);
   // Stop closes nothing twice and keeps the failure in the status line.
-  Form1->Button6Click();
-  EXPECT_EQ(Form1->frameIndex, -1);
+  mainWindow()->Button6Click();
+  EXPECT_EQ(recorder().frameIndex(), -1);
   EXPECT_EQ(status(), QStringLiteral("Use Image Conversion Tool"));
-  Form1->Button7Click();
+  mainWindow()->Button7Click();
   expectToolbar(true, false, false, false, false);
 }

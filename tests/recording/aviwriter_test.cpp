@@ -7,6 +7,7 @@
 #include <QFileInfo>
 #include <QMessageBox>
 #include <cstring>
+#include <functional>
 
 #include "framework/errors.h"
 #include "platform/gdi/bmpfile.h"
@@ -15,7 +16,7 @@
 #include "support/media.h"
 #include "support/modal.h"
 #include "support/tempdir.h"
-#include "vfw/riffread.h"
+#include "support/riffread.h"
 
 using gdi::Bitmap;
 using gdi::PixelFormat;
@@ -90,18 +91,35 @@ std::vector<std::uint8_t> expected555(const Bitmap& b) {
 
 const auto rate4 = [](AVISTREAMINFO& si) { si.dwRate = 4; };
 
-class AviWriter : public ::testing::Test {
+enum class Outcome { Opened, FrameDataFailed, DialogCancelled, LibraryFailure };
+
+// Opens the way Start does: the first frame's format, the compressor dialog
+// with `title`, then the file. The choice is kept in `chosen`.
+Outcome openWith(recording::AviWriter& w, const Bitmap& first, const char* title, const QString& path,
+                 const std::function<void(AVISTREAMINFO&)>& rateStep, COMPVARS* chosen = nullptr) {
+  std::vector<std::uint8_t> format;
+  if (!recording::frameFormat(first, format)) return Outcome::FrameDataFailed;
+  COMPVARS choice{};
+  if (!recording::chooseCompressor(format, QString::fromLatin1(title), choice)) return Outcome::DialogCancelled;
+  if (chosen) *chosen = choice;
+  switch (w.open(first, choice, path, rateStep)) {
+    case recording::OpenOutcome::Opened:
+      return Outcome::Opened;
+    case recording::OpenOutcome::FrameDataFailed:
+      return Outcome::FrameDataFailed;
+    case recording::OpenOutcome::LibraryFailure:
+      break;
+  }
+  return Outcome::LibraryFailure;
+}
+
+class AviWriterTest : public ::testing::Test {
  protected:
   void SetUp() override { initCount = AVIFileInitCount(); }
-  void expectClosed(const TAviWriterState& w) {
-    EXPECT_FALSE(w.opened);
-    EXPECT_EQ(w.aviFile, nullptr);
-    EXPECT_EQ(w.rawStream, nullptr);
-    EXPECT_EQ(w.compressedStream, nullptr);
-    EXPECT_TRUE(w.frameHeader.empty());
-    EXPECT_TRUE(w.frameBits.empty());
-    EXPECT_FALSE(w.compressorVars);
-    EXPECT_FALSE(w.compressOptions);
+  void expectClosed(const recording::AviWriter& w) {
+    EXPECT_FALSE(w.isOpen());
+    EXPECT_EQ(w.headerSize(), 0u);
+    EXPECT_EQ(w.imageSize(), 0u);
     EXPECT_EQ(AVIFileInitCount(), initCount);
   }
   testsupport::TempDir dir;
@@ -113,7 +131,7 @@ class AviWriter : public ::testing::Test {
 // Opened, frames written at 32, 16 and 8 bits, released: every frame a key
 // frame at its index, the stream header as the open step sets it, the
 // pixels as they were (16-bit frames as 5-5-5, 8-bit through their palette).
-TEST_F(AviWriter, RecordsEveryDepthAndClosesCompletely) {
+TEST_F(AviWriterTest, RecordsEveryDepthAndClosesCompletely) {
   for (PixelFormat f : {PixelFormat::Rgb32, PixelFormat::Rgb565, PixelFormat::Indexed8}) {
     SCOPED_TRACE(int(f));
     const int w = 45, h = 17, n = 3;
@@ -121,28 +139,24 @@ TEST_F(AviWriter, RecordsEveryDepthAndClosesCompletely) {
     std::vector<Bitmap> frames;
     for (int i = 0; i < n; ++i) frames.push_back(picture(w, h, f, i));
 
-    TAviWriterState st;
+    recording::AviWriter st;
     COMPVARS chosen{};
     {
       testsupport::ModalWatcher watcher(acceptDialog);
-      ASSERT_EQ(openvideostream(st, frames[0], "Choose Compression", QString::fromStdString(path), rate4),
-                OpenOutcome::Opened);
+      ASSERT_EQ(openWith(st, frames[0], "Choose Compression", QString::fromStdString(path), rate4, &chosen),
+                Outcome::Opened);
       EXPECT_EQ(watcher.seen().size(), 1u);
       if (!watcher.seen().empty()) {
         EXPECT_EQ(watcher.seen()[0].title, "Choose Compression");
       }
     }
-    ASSERT_TRUE(st.opened);
-    chosen = *st.compressorVars;
+    ASSERT_TRUE(st.isOpen());
     EXPECT_EQ(chosen.cbSize, 64);
-    EXPECT_EQ(st.compressOptions->cbFormat, 4u);
-    EXPECT_EQ(st.compressOptions->dwFlags, 14u);
-    EXPECT_EQ(st.compressOptions->lpFormat, st.frameHeader.data());
-    for (int i = 0; i < n; ++i) EXPECT_EQ(writevideoframe(st, frames[std::size_t(i)], i), 0) << i;
-    releasevideostream(st);
+    for (int i = 0; i < n; ++i) EXPECT_EQ(st.write(frames[std::size_t(i)], i), 0) << i;
+    st.close();
     expectClosed(st);
-    releasevideostream(st);  // a second release does nothing
-    EXPECT_NE(writevideoframe(st, frames[0], n), 0);  // nor does a write after it
+    st.close();  // a second release does nothing
+    EXPECT_NE(st.write(frames[0], n), 0);  // nor does a write after it
     EXPECT_EQ(AVIFileInitCount(), initCount);
 
     const auto p = testsupport::probeVideo(path);
@@ -187,26 +201,25 @@ TEST_F(AviWriter, RecordsEveryDepthAndClosesCompletely) {
 
 // A frame of another size or depth is refused before it touches the
 // buffers; the recording goes on with frames that fit.
-TEST_F(AviWriter, MismatchedFrameIsRefused) {
+TEST_F(AviWriterTest, MismatchedFrameIsRefused) {
   const std::string path = dir.file("mismatch.avi");
-  TAviWriterState st;
+  recording::AviWriter st;
   const Bitmap first = picture(40, 30, PixelFormat::Rgb32, 0);
   {
     testsupport::ModalWatcher watcher(acceptDialog);
-    ASSERT_EQ(openvideostream(st, first, "t", QString::fromStdString(path), rate4), OpenOutcome::Opened);
+    ASSERT_EQ(openWith(st, first, "t", QString::fromStdString(path), rate4), Outcome::Opened);
   }
-  ASSERT_EQ(writevideoframe(st, first, 0), 0);
-  const std::size_t bitsBefore = st.frameBits.size();
+  ASSERT_EQ(st.write(first, 0), 0);
+  const std::size_t bitsBefore = st.imageSize();
   for (const Bitmap& other : {picture(41, 30, PixelFormat::Rgb32, 1), picture(40, 31, PixelFormat::Rgb32, 1),
                               picture(40, 30, PixelFormat::Rgb565, 1), picture(400, 300, PixelFormat::Rgb32, 1),
                               Bitmap()}) {
-    EXPECT_EQ(writevideoframe(st, other, 1), AVIERR_BADFORMAT);
-    EXPECT_EQ(st.aviResult, AVIERR_BADFORMAT);
-    EXPECT_EQ(st.frameBits.size(), bitsBefore);
-    EXPECT_EQ(st.imageSize, bitsBefore);
+    EXPECT_EQ(st.write(other, 1), AVIERR_BADFORMAT);
+    EXPECT_EQ(st.result(), AVIERR_BADFORMAT);
+    EXPECT_EQ(st.imageSize(), bitsBefore);
   }
-  EXPECT_EQ(writevideoframe(st, picture(40, 30, PixelFormat::Rgb32, 2), 1), 0);
-  releasevideostream(st);
+  EXPECT_EQ(st.write(picture(40, 30, PixelFormat::Rgb32, 2), 1), 0);
+  st.close();
   expectClosed(st);
   EXPECT_EQ(testsupport::probeVideo(path).frameCount, 2);
 }
@@ -214,7 +227,7 @@ TEST_F(AviWriter, MismatchedFrameIsRefused) {
 // Bitmap files load as bottom-up sections whose rows already are the packed
 // frame: they go to the stream from where they lie, not through the frame
 // buffer (which keeps the first frame), and the file holds them exactly.
-TEST_F(AviWriter, LoadedBitmapFilesAreWrittenFromTheirOwnRows) {
+TEST_F(AviWriterTest, LoadedBitmapFilesAreWrittenFromTheirOwnRows) {
   auto bgrOf = [](const Bitmap& b) {
     std::vector<std::uint8_t> out;
     const int step = b.bitsPerPixel() / 8;
@@ -231,16 +244,14 @@ TEST_F(AviWriter, LoadedBitmapFilesAreWrittenFromTheirOwnRows) {
     }
     ASSERT_TRUE(files[0].isDibSection());
     const std::string path = dir.file(QStringLiteral("files%1.avi").arg(int(f)));
-    TAviWriterState st;
+    recording::AviWriter st;
     {
       testsupport::ModalWatcher watcher(acceptDialog);
-      ASSERT_EQ(openvideostream(st, files[0], "t", QString::fromStdString(path), rate4), OpenOutcome::Opened);
+      ASSERT_EQ(openWith(st, files[0], "t", QString::fromStdString(path), rate4), Outcome::Opened);
     }
-    const auto packedFirst = st.frameBits;
-    ASSERT_EQ(writevideoframe(st, files[1], 0), 0);
-    ASSERT_EQ(writevideoframe(st, files[0], 1), 0);
-    EXPECT_EQ(st.frameBits, packedFirst);
-    releasevideostream(st);
+    ASSERT_EQ(st.write(files[1], 0), 0);
+    ASSERT_EQ(st.write(files[0], 1), 0);
+    st.close();
     const auto decoded = testsupport::decodeFrames(path, 41, 30, "bgr24");
     ASSERT_EQ(decoded.size(), 2u);
     EXPECT_EQ(decoded[0], bgrOf(files[1]));
@@ -250,46 +261,44 @@ TEST_F(AviWriter, LoadedBitmapFilesAreWrittenFromTheirOwnRows) {
 
 // The ways an open ends early: no file where none was created, a valid
 // empty file where one was, everything given back in each case.
-TEST_F(AviWriter, EarlyEndsLeaveNoFileOrAValidEmptyOne) {
+TEST_F(AviWriterTest, EarlyEndsLeaveNoFileOrAValidEmptyOne) {
   const Bitmap first = picture(20, 10, PixelFormat::Rgb32, 0);
   {  // the compressor dialog cancelled
     const std::string path = dir.file("cancelled.avi");
-    TAviWriterState st;
+    recording::AviWriter st;
     testsupport::ModalWatcher watcher([](QWidget* w) {
       if (auto* cancel = w->findChild<QAbstractButton*>("CancelButton")) cancel->click();
     });
-    EXPECT_EQ(openvideostream(st, first, "t", QString::fromStdString(path), rate4), OpenOutcome::DialogCancelled);
+    EXPECT_EQ(openWith(st, first, "t", QString::fromStdString(path), rate4), Outcome::DialogCancelled);
     EXPECT_EQ(watcher.seen().size(), 1u);
     EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(path)));
     expectClosed(st);
   }
   {  // the first frame cannot be converted
     const std::string path = dir.file("noframe.avi");
-    TAviWriterState st;
+    recording::AviWriter st;
     testsupport::ModalWatcher watcher;
-    EXPECT_EQ(openvideostream(st, Bitmap(), "t", QString::fromStdString(path), rate4), OpenOutcome::FrameDataFailed);
-    ASSERT_EQ(watcher.seen().size(), 1u);  // the box, and no compressor dialog
-    EXPECT_EQ(watcher.seen()[0].text, "ERROR: Unable to Initialize Image Data");
-    EXPECT_EQ(watcher.seen()[0].title, "Terminating Process");
+    EXPECT_EQ(openWith(st, Bitmap(), "t", QString::fromStdString(path), rate4), Outcome::FrameDataFailed);
+    EXPECT_TRUE(watcher.seen().empty()) << "no compressor dialog; the box is the caller's";
     EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(path)));
     expectClosed(st);
   }
   {  // the file cannot be created
     const std::string path = dir.file("missing/dir/x.avi");
-    TAviWriterState st;
+    recording::AviWriter st;
     testsupport::ModalWatcher watcher(acceptDialog);
-    EXPECT_EQ(openvideostream(st, first, "t", QString::fromStdString(path), rate4), OpenOutcome::LibraryFailure);
-    EXPECT_EQ(st.aviResult, AVIERR_FILEOPEN);
+    EXPECT_EQ(openWith(st, first, "t", QString::fromStdString(path), rate4), Outcome::LibraryFailure);
+    EXPECT_EQ(st.result(), AVIERR_FILEOPEN);
     EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(path)));
     expectClosed(st);
   }
   {  // the stream is refused (rate 0) after the file exists
     const std::string path = dir.file("norate.avi");
-    TAviWriterState st;
+    recording::AviWriter st;
     testsupport::ModalWatcher watcher(acceptDialog);
-    EXPECT_EQ(openvideostream(st, first, "t", QString::fromStdString(path), [](AVISTREAMINFO& si) { si.dwRate = 0; }),
-              OpenOutcome::LibraryFailure);
-    EXPECT_EQ(st.aviResult, AVIERR_BADFORMAT);
+    EXPECT_EQ(openWith(st, first, "t", QString::fromStdString(path), [](AVISTREAMINFO& si) { si.dwRate = 0; }),
+              Outcome::LibraryFailure);
+    EXPECT_EQ(st.result(), AVIERR_BADFORMAT);
     expectClosed(st);
     std::string out;
     EXPECT_EQ(testsupport::runCommand({"ffprobe", "-v", "error", "-show_format", path}, &out), 0);
@@ -297,11 +306,11 @@ TEST_F(AviWriter, EarlyEndsLeaveNoFileOrAValidEmptyOne) {
   }
   {  // the rate step throws: what was opened is released, the error goes on
     const std::string path = dir.file("badrate.avi");
-    TAviWriterState st;
+    recording::AviWriter st;
     testsupport::ModalWatcher watcher(acceptDialog);
-    EXPECT_THROW(openvideostream(st, first, "t", QString::fromStdString(path),
-                                 [](AVISTREAMINFO&) { throw forms::EConvertError("'x' is not a valid integer value"); }),
-                 forms::EConvertError);
+    EXPECT_THROW(openWith(st, first, "t", QString::fromStdString(path),
+                                 [](AVISTREAMINFO&) { throw platform::EConvertError("'x' is not a valid integer value"); }),
+                 platform::EConvertError);
     expectClosed(st);
     std::string out;
     EXPECT_EQ(testsupport::runCommand({"ffprobe", "-v", "error", "-show_format", path}, &out), 0);

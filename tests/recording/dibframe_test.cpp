@@ -8,6 +8,7 @@
 #include "recording/aviwriter.h"
 
 using gdi::Bitmap;
+using namespace recording;
 using gdi::PixelFormat;
 
 namespace {

@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/registry/registry.h"
-#include "profile/helpers.h"
+#include "support/profile/helpers.h"
 
 using namespace settingstest;
 namespace fs = std::filesystem;

@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/shell/shell.h"
-#include "shell/recording_opener.h"
+#include "support/recording_opener.h"
 
 using namespace shell;
 using testsupport::RecordingOpener;

@@ -12,14 +12,14 @@
 #include <QSystemTrayIcon>
 #include <QWidget>
 
-#include "app/forms.h"
-#include "app/main.h"
+#include "support/programwindows.h"
+#include "app/mainwindow.h"
 #include "components/trayicon.h"
 #include "framework/image.h"
 #include "framework/timer.h"
 #include "platform/shell/shell.h"
 #include "platform/window/screengrab.h"
-#include "builder/choosefile.h"
+#include "support/choosefile.h"
 #include "support/media.h"
 #include "support/modal.h"
 #include "support/tempdir.h"
@@ -47,7 +47,7 @@ std::vector<std::uint8_t> rgb(const std::vector<std::string>& argv) {
 
 void snapshotOfTheScreen(bool throughTheTray) {
   if (qgetenv("DISPLAY").isEmpty()) GTEST_SKIP() << "needs the X server of scripts/test.sh";
-  CreateForms();
+  testsupport::ProgramWindows program(testsupport::ProgramWindows::Preferences::Pending);
   testsupport::TempDir dir;
 
   QProcess trayHost;
@@ -71,9 +71,9 @@ void snapshotOfTheScreen(bool throughTheTray) {
 
   // The preview as the grab fills it: the real screen inside the rectangle.
   // The grab timer is on (interval long enough never to tick here).
-  Form1->Image1->setPicture(wnd::CopyScreenRect(wnd::RECT{r.left(), r.top(), r.right() + 1, r.bottom() + 1}));
-  Form1->getpic->setInterval(3600000);
-  Form1->getpic->setEnabled(true);
+  mainWindow()->Image1->setPicture(wnd::CopyScreenRect(wnd::RECT{r.left(), r.top(), r.right() + 1, r.bottom() + 1}));
+  mainWindow()->getpic->setInterval(3600000);
+  mainWindow()->getpic->setEnabled(true);
 
   const QString out = dir.path() + "/screen";
   testsupport::ModalWatcher watcher([&out](QWidget* w) {
@@ -84,23 +84,23 @@ void snapshotOfTheScreen(bool throughTheTray) {
     }
   });
 
-  Form1->On2Click();
+  mainWindow()->On2Click();
   if (!throughTheTray) {
-    QMetaObject::invokeMethod(Form1, [] { Form1->TrayIcon2DblClick(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(mainWindow(), [] { mainWindow()->TrayIcon2DblClick(); }, Qt::QueuedConnection);
   } else {
     // Only an icon that the tray host has embedded and shown has a place:
     // before that Qt reports its unmapped window at the screen's origin.
     QRect icon;
     testsupport::pumpUntil(
         [&] {
-          icon = shell::notifyIconGeometry(Form1->TrayIcon2->messageWindow(), Form1->TrayIcon2->iconData().uID);
+          icon = shell::notifyIconGeometry(mainWindow()->TrayIcon2->messageWindow(), mainWindow()->TrayIcon2->iconData().uID);
           return !icon.isEmpty();
         },
         5000);
     ASSERT_FALSE(icon.isEmpty()) << "no notification area showed the snapshot icon";
     // Let the embedding settle: the host may still move the icon into place.
     testsupport::pumpFor(300);
-    icon = shell::notifyIconGeometry(Form1->TrayIcon2->messageWindow(), Form1->TrayIcon2->iconData().uID);
+    icon = shell::notifyIconGeometry(mainWindow()->TrayIcon2->messageWindow(), mainWindow()->TrayIcon2->iconData().uID);
     const QPoint c = icon.center();
     ASSERT_EQ(testsupport::runCommand({"xdotool", "mousemove", std::to_string(c.x()), std::to_string(c.y())}), 0);
     testsupport::pumpFor(200);
@@ -120,11 +120,10 @@ void snapshotOfTheScreen(bool throughTheTray) {
   EXPECT_EQ(saved[0], 0);
   EXPECT_EQ(saved[3 * 9], 16);  // second block: red 8 * 2
 
-  Form1->Off2Click();
-  Form1->getpic->setEnabled(false);
+  mainWindow()->Off2Click();
+  mainWindow()->getpic->setEnabled(false);
   trayHost.kill();
   trayHost.waitForFinished();
-  DestroyForms();
 }
 
 // The handler with a real screen grab and the real save dialog.

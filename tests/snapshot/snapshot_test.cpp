@@ -10,14 +10,14 @@
 #include <QFileInfo>
 #include <QMessageBox>
 
-#include "app/forms.h"
-#include "app/main.h"
+#include "support/programwindows.h"
+#include "app/mainwindow.h"
 #include "components/trayicon.h"
 #include "framework/application.h"
 #include "framework/image.h"
 #include "framework/timer.h"
 #include "platform/shell/shell.h"
-#include "builder/choosefile.h"
+#include "support/choosefile.h"
 #include "support/media.h"
 #include "support/modal.h"
 #include "support/tempdir.h"
@@ -44,16 +44,17 @@ class Snapshot : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
     previousArea = shell::setNotifyArea(&g_area);
-    CreateForms();
+    program = new testsupport::ProgramWindows(testsupport::ProgramWindows::Preferences::Pending);
   }
   static void TearDownTestSuite() {
-    DestroyForms();
+    delete program;
     shell::setNotifyArea(previousArea);
   }
+  static inline testsupport::ProgramWindows* program = nullptr;
   static inline shell::NotifyArea* previousArea = nullptr;
   void TearDown() override {
-    Form1->getpic->setEnabled(false);
-    Form1->Image1->setPicture(gdi::Bitmap());
+    mainWindow()->getpic->setEnabled(false);
+    mainWindow()->Image1->setPicture(gdi::Bitmap());
   }
 
   // The preview as the grab leaves it: a 32-bit device bitmap. The grab
@@ -70,9 +71,9 @@ class Snapshot : public ::testing::Test {
     return b;
   }
   static void startPreview(const gdi::Bitmap& b) {
-    Form1->getpic->setInterval(3600000);
-    Form1->getpic->setEnabled(true);
-    Form1->Image1->setPicture(b);
+    mainWindow()->getpic->setInterval(3600000);
+    mainWindow()->getpic->setEnabled(true);
+    mainWindow()->Image1->setPicture(b);
   }
 
   // Double-clicks the snapshot icon (delivered through the application, so
@@ -99,7 +100,7 @@ class Snapshot : public ::testing::Test {
       ~Done() { flag = true; }
     };
     QMetaObject::invokeMethod(
-        Form1, [&done] { Done mark{done}; Form1->TrayIcon2DblClick(); }, Qt::QueuedConnection);
+        mainWindow(), [&done] { Done mark{done}; mainWindow()->TrayIcon2DblClick(); }, Qt::QueuedConnection);
     testsupport::pumpUntil([&] { return done && !QApplication::activeModalWidget(); }, 20000);
     testsupport::pumpFor(30);
     return w;
@@ -142,7 +143,7 @@ TEST_F(Snapshot, SavesThePreviewAddsTheExtensionAndKeepsTheName) {
 
   // The next snapshot proposes the same name and replaces the file silently.
   const gdi::Bitmap pic2 = preview(20, 10);
-  Form1->Image1->setPicture(pic2);
+  mainWindow()->Image1->setPicture(pic2);
   QString proposed;
   auto w2 = doubleClick(first, &proposed);
   EXPECT_EQ(proposed, QStringLiteral("first.bmp"));
@@ -159,17 +160,17 @@ TEST_F(Snapshot, SavesThePreviewAddsTheExtensionAndKeepsTheName) {
 // cannot be created there, not even by root.
 TEST_F(Snapshot, AFileThatCannotBeCreatedGivesTheFrameworksErrorBox) {
   startPreview(preview(8, 8));
-  Form1->On2Click();
+  mainWindow()->On2Click();
   const QString impossible = dir.path() + "/missing/shot.bmp";
-  const int before = forms::handledExceptionCount();
+  const int before = framework::handledExceptionCount();
   auto w = doubleClick(impossible);
-  EXPECT_EQ(forms::handledExceptionCount(), before + 1);
+  EXPECT_EQ(framework::handledExceptionCount(), before + 1);
   EXPECT_TRUE(w->texts().contains("Cannot create file " + impossible)) << w->texts().join('|').toStdString();
-  EXPECT_TRUE(Form1->TrayIcon2->Active());
+  EXPECT_TRUE(mainWindow()->TrayIcon2->Active());
   EXPECT_TRUE(g_area.shown);
   // Nothing was made: neither the folder nor a half file.
   EXPECT_TRUE(QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot).isEmpty());
-  Form1->Off2Click();
+  mainWindow()->Off2Click();
 }
 
 TEST_F(Snapshot, AnEmptyPreviewWritesNothing) {
@@ -179,38 +180,38 @@ TEST_F(Snapshot, AnEmptyPreviewWritesNothing) {
 }
 
 TEST_F(Snapshot, MenuCommandsSetIconCheckMarksAndCaptureType) {
-  EXPECT_FALSE(Form1->TrayIcon2->Active());
-  Form1->On2->trigger();
-  EXPECT_TRUE(Form1->TrayIcon2->Active());
+  EXPECT_FALSE(mainWindow()->TrayIcon2->Active());
+  mainWindow()->On2->trigger();
+  EXPECT_TRUE(mainWindow()->TrayIcon2->Active());
   EXPECT_TRUE(g_area.shown);
-  EXPECT_TRUE(Form1->On2->isChecked());
-  EXPECT_FALSE(Form1->Off2->isChecked());
-  Form1->On2->trigger();  // again: still on, marks still opposite
-  EXPECT_TRUE(Form1->On2->isChecked());
-  EXPECT_FALSE(Form1->Off2->isChecked());
-  Form1->Off2->trigger();
-  EXPECT_FALSE(Form1->TrayIcon2->Active());
+  EXPECT_TRUE(mainWindow()->On2->isChecked());
+  EXPECT_FALSE(mainWindow()->Off2->isChecked());
+  mainWindow()->On2->trigger();  // again: still on, marks still opposite
+  EXPECT_TRUE(mainWindow()->On2->isChecked());
+  EXPECT_FALSE(mainWindow()->Off2->isChecked());
+  mainWindow()->Off2->trigger();
+  EXPECT_FALSE(mainWindow()->TrayIcon2->Active());
   EXPECT_FALSE(g_area.shown);
-  EXPECT_FALSE(Form1->On2->isChecked());
-  EXPECT_TRUE(Form1->Off2->isChecked());
+  EXPECT_FALSE(mainWindow()->On2->isChecked());
+  EXPECT_TRUE(mainWindow()->Off2->isChecked());
 
-  const QSize icon = Form1->TrayIcon2->Icon().availableSizes().value(0);
+  const QSize icon = mainWindow()->TrayIcon2->Icon().availableSizes().value(0);
   EXPECT_EQ(icon, QSize(32, 32));
 
-  Form1->Single1->setEnabled(true);
-  Form1->Single1->trigger();
-  EXPECT_EQ(Form1->captureType, 1);
-  EXPECT_TRUE(Form1->Single1->isChecked());
-  EXPECT_FALSE(Form1->Avi1->isChecked());
-  Form1->Avi1->trigger();
-  EXPECT_EQ(Form1->captureType, 0);
-  EXPECT_FALSE(Form1->Single1->isChecked());
-  EXPECT_TRUE(Form1->Avi1->isChecked());
-  Form1->Single1->setEnabled(false);
+  mainWindow()->Single1->setEnabled(true);
+  mainWindow()->Single1->trigger();
+  EXPECT_EQ(mainWindow()->captureType, app::MainWindow::CaptureType::SingleImage);
+  EXPECT_TRUE(mainWindow()->Single1->isChecked());
+  EXPECT_FALSE(mainWindow()->Avi1->isChecked());
+  mainWindow()->Avi1->trigger();
+  EXPECT_EQ(mainWindow()->captureType, app::MainWindow::CaptureType::Avi);
+  EXPECT_FALSE(mainWindow()->Single1->isChecked());
+  EXPECT_TRUE(mainWindow()->Avi1->isChecked());
+  mainWindow()->Single1->setEnabled(false);
 
   // A single click on the icon does nothing at all.
   ModalWatcher w;
-  Form1->TrayIcon2Click();
+  if (mainWindow()->TrayIcon2->OnClick) mainWindow()->TrayIcon2->OnClick(nullptr);
   testsupport::pumpFor(50);
   EXPECT_TRUE(w.seen().empty());
 }

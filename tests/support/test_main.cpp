@@ -10,6 +10,6 @@ int main(int argc, char** argv) {
   // Listing the tests needs no display; CTest lists them before the X
   // server of the test session exists.
   if (::testing::GTEST_FLAG(list_tests)) return RUN_ALL_TESTS();
-  forms::Application app(argc, argv);
+  framework::Application app(argc, argv);
   return RUN_ALL_TESTS();
 }

@@ -9,15 +9,15 @@
 #include <QTimer>
 #include <vector>
 
-#include "app/forms.h"
-#include "app/main.h"
+#include "support/programwindows.h"
+#include "app/mainwindow.h"
 #include "framework/image.h"
 #include "framework/timer.h"
 #include "platform/window/display.h"
 #include "support/modal.h"
-#include "target/mirror.h"
+#include "target/captureframe.h"
 #include "target/targetsupport.h"
-#include "target/winorarea.h"
+#include "target/capturemodedialog.h"
 #include "window/xtest.h"
 
 using namespace targettest;
@@ -25,27 +25,27 @@ using namespace targettest;
 TEST(AreaMode, MovedAndSizedFrameRecordsTheScreenUnderIt) {
   Forms f;
   xtest::PatternWindow pattern(wnd::Display::instance(), 300, 200, 420, 330);
-  Form2->show();
-  Form2->Button1->click();
+  captureModeDialog()->show();
+  captureModeDialog()->Button1->click();
   const wnd::RECT r{340, 230, 340 + 201, 230 + 157};
-  forms::setOuterBounds(Form4, {r.left, r.top, r.width(), r.height()});
+  framework::setOuterBounds(captureFrame(), {r.left, r.top, r.width(), r.height()});
   ASSERT_TRUE(waitFrameAt(r));
 
   clickX();
-  EXPECT_FALSE(Form4->isVisible());
-  EXPECT_FALSE(Form1->WindowMirror->Enabled());
-  EXPECT_TRUE(Form1->getpic->Enabled());
-  EXPECT_TRUE(Form1->Button4->isEnabled());  // setuptorecord ran
-  EXPECT_FALSE(Form1->isVisible());          // the remote control is on
+  EXPECT_FALSE(captureFrame()->isVisible());
+  EXPECT_FALSE(captureFrame()->followTimer()->Enabled());
+  EXPECT_TRUE(mainWindow()->getpic->Enabled());
+  EXPECT_TRUE(mainWindow()->Button4->isEnabled());  // setuptorecord ran
+  EXPECT_FALSE(mainWindow()->isVisible());          // the remote control is on
   ASSERT_TRUE(waitForGrab());
 
-  const gdi::Bitmap pic = Form1->Image1->picture();
+  const gdi::Bitmap pic = mainWindow()->Image1->picture();
   ASSERT_EQ(pic.width(), r.width());
   ASSERT_EQ(pic.height(), r.height());
   EXPECT_EQ(pic.format(), wnd::Display::instance().pixelFormat());
   EXPECT_EQ(patternMismatches(pic, r, 300, 200), 0);
   // The bounds are the capture rectangle from now on.
-  EXPECT_EQ(toRect(forms::outerBounds(Form4)), r);
+  EXPECT_EQ(toRect(framework::outerBounds(captureFrame())), r);
 }
 
 // A fresh run's frame, untouched: 255 x 253 from (-2, 0), two black
@@ -54,15 +54,15 @@ TEST(AreaMode, MovedAndSizedFrameRecordsTheScreenUnderIt) {
 TEST(AreaMode, UntouchedFrameFromMinusTwo) {
   Forms f;
   xtest::PatternWindow pattern(wnd::Display::instance(), 0, 0, 300, 300);
-  Form1->Off1Click();
-  Form1->move(600, 500);  // shown by the "X": away from the rectangle
-  Form2->show();
-  Form2->Button1->click();
+  mainWindow()->Off1Click();
+  mainWindow()->move(600, 500);  // shown by the "X": away from the rectangle
+  captureModeDialog()->show();
+  captureModeDialog()->Button1->click();
   ASSERT_TRUE(waitFrameAt({-2, 0, 253, 253}));
   clickX();
-  EXPECT_TRUE(Form1->isVisible());
+  EXPECT_TRUE(mainWindow()->isVisible());
   ASSERT_TRUE(waitForGrab());
-  const gdi::Bitmap pic = Form1->Image1->picture();
+  const gdi::Bitmap pic = mainWindow()->Image1->picture();
   ASSERT_EQ(pic.width(), 255);
   ASSERT_EQ(pic.height(), 253);
   EXPECT_EQ(patternMismatches(pic, {-2, 0, 253, 253}, 0, 0), 0);
@@ -72,21 +72,21 @@ TEST(AreaMode, UntouchedFrameFromMinusTwo) {
 // gives it back, since sizing the frame is what Area mode is for.
 TEST(AreaMode, GetsTheSizingBorderBackAfterWindowMode) {
   Forms f;
-  Form2->RadioButton1->setChecked(true);
-  Form2->show();
-  Form2->Button1->click();
-  EXPECT_EQ(Form4->windowTitle(), "Click the the application to record");
-  EXPECT_EQ(Form4->frameStyle(), TForm4::FrameStyle::ToolWindow);
-  EXPECT_EQ(Form4->minimumSize(), Form4->maximumSize());
+  captureModeDialog()->RadioButton1->setChecked(true);
+  captureModeDialog()->show();
+  captureModeDialog()->Button1->click();
+  EXPECT_EQ(captureFrame()->windowTitle(), "Click the the application to record");
+  EXPECT_EQ(captureFrame()->frameStyle(), target::CaptureFrame::FrameStyle::ToolWindow);
+  EXPECT_EQ(captureFrame()->minimumSize(), captureFrame()->maximumSize());
   clickX();
 
-  Form2->RadioButton2->setChecked(true);
-  Form2->show();
-  Form2->Button1->click();
-  EXPECT_EQ(Form4->frameStyle(), TForm4::FrameStyle::Sizeable);
-  EXPECT_NE(Form4->minimumSize(), Form4->maximumSize());
-  EXPECT_TRUE(Form4->isVisible());
-  EXPECT_EQ(Form4->windowTitle(), "Click on the X");
+  captureModeDialog()->RadioButton2->setChecked(true);
+  captureModeDialog()->show();
+  captureModeDialog()->Button1->click();
+  EXPECT_EQ(captureFrame()->frameStyle(), target::CaptureFrame::FrameStyle::Sizeable);
+  EXPECT_NE(captureFrame()->minimumSize(), captureFrame()->maximumSize());
+  EXPECT_TRUE(captureFrame()->isVisible());
+  EXPECT_EQ(captureFrame()->windowTitle(), "Click on the X");
 }
 
 // A grab the screen cannot give (a rectangle wider than X allows) is
@@ -95,21 +95,21 @@ TEST(AreaMode, GetsTheSizingBorderBackAfterWindowMode) {
 // is still open.
 TEST(AreaMode, FailedGrabIsReportedOnceAndKeepsTheGateBusy) {
   Forms f;
-  Form4->setGeometry(0, 0, 70000, 50);
-  Form1->frameGate = 1;
+  captureFrame()->setGeometry(0, 0, 70000, 50);
+  recorder().frameGrabbed(recorder().latestFrame());
   std::vector<QPointer<QWidget>> open;
   testsupport::ModalWatcher boxes([&](QWidget* w) {
     open.emplace_back(w);
     // A person reads the message for a second before pressing OK.
     QTimer::singleShot(1000, w, [w] { testsupport::ModalWatcher::acceptDefault(w); });
   });
-  Form1->getpic->setEnabled(true);
+  mainWindow()->getpic->setEnabled(true);
   testsupport::pumpFor(900);
   ASSERT_EQ(boxes.seen().size(), 1u);
   EXPECT_EQ(boxes.seen()[0].objectName, "ErrorBox");
   EXPECT_NE(boxes.seen()[0].text.indexOf("too large"), -1) << boxes.seen()[0].text.toStdString();
-  EXPECT_EQ(Form1->frameGate, 2);
-  Form1->getpic->setEnabled(false);
+  EXPECT_EQ(recorder().frameGate(), recording::FrameGate::Busy);
+  mainWindow()->getpic->setEnabled(false);
   testsupport::pumpFor(1500);
-  EXPECT_TRUE(Form1->Image1->picture().empty());
+  EXPECT_TRUE(mainWindow()->Image1->picture().empty());
 }

@@ -8,44 +8,44 @@
 #include <QPushButton>
 #include <QRadioButton>
 
-#include "app/forms.h"
-#include "app/main.h"
+#include "support/programwindows.h"
+#include "app/mainwindow.h"
 #include "framework/timer.h"
 #include "support/modal.h"
-#include "target/mirror.h"
+#include "target/captureframe.h"
 #include "target/targetsupport.h"
-#include "target/unit8.h"
-#include "target/winorarea.h"
+#include "target/remotecontrol.h"
+#include "target/capturemodedialog.h"
 
 using namespace targettest;
 
 TEST(TargetDialog, CreatedWithTheProgramsTexts) {
   Forms f;
-  EXPECT_EQ(Form2->windowTitle(), "Type recording ?");
-  EXPECT_EQ(Form2->RadioButton1->text(), "Window    i.e. Applicaions");
-  EXPECT_EQ(Form2->RadioButton2->text(), "Area          i.e. WebCam");
-  EXPECT_FALSE(Form2->RadioButton1->isChecked());
-  EXPECT_TRUE(Form2->RadioButton2->isChecked());
-  EXPECT_TRUE(Form2->windowFlags() & Qt::WindowStaysOnTopHint);
-  EXPECT_EQ(Form2->Button1->text(), "OK");
-  EXPECT_EQ(Form2->Button3->text(), "Cancel");
-  EXPECT_EQ(Form2->Button2->text(), "Help");
+  EXPECT_EQ(captureModeDialog()->windowTitle(), "Type recording ?");
+  EXPECT_EQ(captureModeDialog()->RadioButton1->text(), "Window    i.e. Applicaions");
+  EXPECT_EQ(captureModeDialog()->RadioButton2->text(), "Area          i.e. WebCam");
+  EXPECT_FALSE(captureModeDialog()->RadioButton1->isChecked());
+  EXPECT_TRUE(captureModeDialog()->RadioButton2->isChecked());
+  EXPECT_TRUE(captureModeDialog()->windowFlags() & Qt::WindowStaysOnTopHint);
+  EXPECT_EQ(captureModeDialog()->Button1->text(), "OK");
+  EXPECT_EQ(captureModeDialog()->Button3->text(), "Cancel");
+  EXPECT_EQ(captureModeDialog()->Button2->text(), "Help");
 
-  EXPECT_EQ(Form4->windowTitle(), "Click on X");
-  EXPECT_TRUE(Form4->windowFlags() & Qt::WindowStaysOnTopHint);
-  EXPECT_FALSE(Form4->isVisible());
-  const QStringList lines = Form4->Memo2->toPlainText().split('\n');
+  EXPECT_EQ(captureFrame()->windowTitle(), "Click on X");
+  EXPECT_TRUE(captureFrame()->windowFlags() & Qt::WindowStaysOnTopHint);
+  EXPECT_FALSE(captureFrame()->isVisible());
+  const QStringList lines = captureFrame()->Memo2->toPlainText().split('\n');
   ASSERT_EQ(lines.size(), 8);
   EXPECT_EQ(lines[0], "To record an application like netmeeting, click ");
   EXPECT_EQ(lines[2], "second this window will cover the program, ");
   EXPECT_EQ(lines[4], "");
   EXPECT_EQ(lines[7], "and click on the X.");
-  EXPECT_EQ(Form4->Memo1->toPlainText(), Form4->Memo2->toPlainText());
-  EXPECT_EQ(Form4->Label3->text(), "X");
-  EXPECT_EQ(Form4->Label3->font().pixelSize(), 19);
-  EXPECT_EQ(forms::outerBounds(Form4), (forms::Bounds{-2, 0, 255, 253}));
-  EXPECT_FALSE(Form1->WindowMirror->Enabled());
-  EXPECT_EQ(Form1->WindowMirror->Interval(), 3000);
+  EXPECT_EQ(captureFrame()->Memo1->toPlainText(), captureFrame()->Memo2->toPlainText());
+  EXPECT_EQ(captureFrame()->Label3->text(), "X");
+  EXPECT_EQ(captureFrame()->Label3->font().pixelSize(), 19);
+  EXPECT_EQ(framework::outerBounds(captureFrame()), (framework::Bounds{-2, 0, 255, 253}));
+  EXPECT_FALSE(captureFrame()->followTimer()->Enabled());
+  EXPECT_EQ(captureFrame()->followTimer()->Interval(), 3000);
 }
 
 // The creation bounds are outer bounds: once openbox has framed the frame
@@ -54,31 +54,31 @@ TEST(TargetDialog, AreaOkShowsTheFrameAtItsCreationBounds) {
   Forms f;
   XTerm user("kestrel-user", "30x5+500+400");
   ASSERT_TRUE(activate(user.id));
-  Form2->show();
-  Form2->Button1->click();
-  EXPECT_TRUE(Form4->isVisible());
-  EXPECT_FALSE(Form2->isVisible());
-  EXPECT_EQ(Form4->windowTitle(), "Click on the X");
-  EXPECT_FALSE(Form1->WindowMirror->Enabled());
+  captureModeDialog()->show();
+  captureModeDialog()->Button1->click();
+  EXPECT_TRUE(captureFrame()->isVisible());
+  EXPECT_FALSE(captureModeDialog()->isVisible());
+  EXPECT_EQ(captureFrame()->windowTitle(), "Click on the X");
+  EXPECT_FALSE(captureFrame()->followTimer()->Enabled());
   EXPECT_TRUE(waitFrameAt({-2, 0, 253, 253})) << frameOnServer().left << "," << frameOnServer().top << " "
                                               << frameOnServer().width() << "x" << frameOnServer().height();
-  EXPECT_NE(wnd::GetFrameExtents(static_cast<wnd::HWND>(Form4->winId())), std::nullopt);
+  EXPECT_NE(wnd::GetFrameExtents(static_cast<wnd::HWND>(captureFrame()->winId())), std::nullopt);
   // The dialog, hidden, is no foreground window; the user clicks their
   // window, and raising the frame again does not take the focus from it.
-  EXPECT_NE(wnd::GetForegroundWindow(), Form2->winId());
+  EXPECT_NE(wnd::GetForegroundWindow(), captureModeDialog()->winId());
   ASSERT_TRUE(activate(user.id));
-  Form4->showOnTop();
+  captureFrame()->showOnTop();
   testsupport::pumpFor(300);
   EXPECT_EQ(wnd::GetForegroundWindow(), user.id)
-      << "Form1 " << Form1->winId() << " Form2 " << Form2->winId() << " Form4 " << Form4->winId() << " Form8 "
-      << Form8->winId();
+      << "Form1 " << mainWindow()->winId() << " Form2 " << captureModeDialog()->winId() << " Form4 " << captureFrame()->winId() << " Form8 "
+      << remoteControl()->winId();
 }
 
 TEST(TargetDialog, HelpCancelAndNoModeChosen) {
   Forms f;
   {
     testsupport::ModalWatcher boxes;
-    Form2->Button2->click();
+    captureModeDialog()->Button2->click();
     ASSERT_EQ(boxes.seen().size(), 1u);
     EXPECT_EQ(boxes.seen()[0].text,
               "1. Window  If you wish to record a Video Conferencing Program Video Window then you might tru Window.\r\n"
@@ -86,24 +86,24 @@ TEST(TargetDialog, HelpCancelAndNoModeChosen) {
   }
 
   // With both buttons cleared (only a program can do that) OK does nothing.
-  Form2->show();
-  Form2->RadioButton2->setAutoExclusive(false);
-  Form2->RadioButton2->setChecked(false);
-  Form2->Button1->click();
-  EXPECT_TRUE(Form2->isVisible());
-  EXPECT_FALSE(Form4->isVisible());
-  EXPECT_FALSE(Form1->WindowMirror->Enabled());
-  Form2->RadioButton2->setChecked(true);
-  Form2->RadioButton2->setAutoExclusive(true);
+  captureModeDialog()->show();
+  captureModeDialog()->RadioButton2->setAutoExclusive(false);
+  captureModeDialog()->RadioButton2->setChecked(false);
+  captureModeDialog()->Button1->click();
+  EXPECT_TRUE(captureModeDialog()->isVisible());
+  EXPECT_FALSE(captureFrame()->isVisible());
+  EXPECT_FALSE(captureFrame()->followTimer()->Enabled());
+  captureModeDialog()->RadioButton2->setChecked(true);
+  captureModeDialog()->RadioButton2->setAutoExclusive(true);
 
   // Cancel runs the main window's Cancel (which stops a running preview)
   // and hides the dialog; it leaves the following alone.
-  Form1->getpic->setEnabled(true);
-  Form1->WindowMirror->setEnabled(true);
+  mainWindow()->getpic->setEnabled(true);
+  captureFrame()->followTimer()->setEnabled(true);
   testsupport::ModalWatcher any;
-  Form2->Button3->click();
-  EXPECT_FALSE(Form2->isVisible());
-  EXPECT_FALSE(Form1->getpic->Enabled());
-  EXPECT_TRUE(Form1->WindowMirror->Enabled());
-  EXPECT_FALSE(Form1->isVisible());
+  captureModeDialog()->Button3->click();
+  EXPECT_FALSE(captureModeDialog()->isVisible());
+  EXPECT_FALSE(mainWindow()->getpic->Enabled());
+  EXPECT_TRUE(captureFrame()->followTimer()->Enabled());
+  EXPECT_FALSE(mainWindow()->isVisible());
 }

@@ -6,30 +6,22 @@
 #include <cstdio>
 #include <cstring>
 
-#include "app/forms.h"
-#include "app/main.h"
+#include "support/programwindows.h"
+#include "app/mainwindow.h"
 #include "framework/image.h"
 #include "framework/timer.h"
 #include "platform/window/display.h"
 #include "support/media.h"
 #include "support/modal.h"
-#include "target/mirror.h"
+#include "target/captureframe.h"
 #include "window/xtest.h"
 
 namespace targettest {
 
-Forms::Forms() {
-  CreateForms();
-  // The preferences are not under test here: their loading tick would
-  // reset the menu check marks a test has set.
-  Form1->Timer2->setEnabled(false);
-}
-Forms::~Forms() { DestroyForms(); }
-
-wnd::RECT toRect(const forms::Bounds& b) { return {b.left, b.top, b.left + b.width, b.top + b.height}; }
+wnd::RECT toRect(const framework::Bounds& b) { return {b.left, b.top, b.left + b.width, b.top + b.height}; }
 
 wnd::RECT frameOnServer() {
-  const auto r = wnd::GetWindowRect(static_cast<wnd::HWND>(Form4->winId()));
+  const auto r = wnd::GetWindowRect(static_cast<wnd::HWND>(captureFrame()->winId()));
   return r ? *r : wnd::RECT{};
 }
 
@@ -38,8 +30,8 @@ bool waitFrameAt(const wnd::RECT& r, int ms) {
       [&] {
         // Framed by the window manager first: before that the server's
         // rectangle is the bare client's.
-        return Form4->isVisible() && wnd::GetFrameExtents(static_cast<wnd::HWND>(Form4->winId())) &&
-               frameOnServer() == r && toRect(forms::outerBounds(Form4)) == r;
+        return captureFrame()->isVisible() && wnd::GetFrameExtents(static_cast<wnd::HWND>(captureFrame()->winId())) &&
+               frameOnServer() == r && toRect(framework::outerBounds(captureFrame())) == r;
       },
       ms);
 }
@@ -48,8 +40,8 @@ bool waitFrameOver(wnd::HWND w, int ms) {
   return testsupport::pumpUntil(
       [&] {
         const auto r = wnd::GetWindowRect(w);
-        return r && Form4->isVisible() && wnd::GetFrameExtents(static_cast<wnd::HWND>(Form4->winId())) &&
-               frameOnServer() == *r && toRect(forms::outerBounds(Form4)) == *r;
+        return r && captureFrame()->isVisible() && wnd::GetFrameExtents(static_cast<wnd::HWND>(captureFrame()->winId())) &&
+               frameOnServer() == *r && toRect(framework::outerBounds(captureFrame())) == *r;
       },
       ms);
 }
@@ -60,9 +52,9 @@ void clickX() {
   testsupport::pumpFor(300);
   int x = 0, y = 0;
   auto locate = [&] {
-    const QPoint logical = Form4->Label3->mapToGlobal(Form4->Label3->rect().center());
-    const double dpr = Form4->devicePixelRatioF();
-    const QPoint origin = Form4->screen()->geometry().topLeft();
+    const QPoint logical = captureFrame()->Label3->mapToGlobal(captureFrame()->Label3->rect().center());
+    const double dpr = captureFrame()->devicePixelRatioF();
+    const QPoint origin = captureFrame()->screen()->geometry().topLeft();
     x = int((logical.x() - origin.x()) * dpr) + origin.x();
     y = int((logical.y() - origin.y()) * dpr) + origin.y();
     const wnd::RECT f = frameOnServer();
@@ -76,15 +68,16 @@ void clickX() {
     if (attempt > 0) fprintf(stderr, "clickX: the click on the X did not register; clicking again\n");
     testsupport::pumpUntil(locate, 3000);
     testsupport::runCommand({"xdotool", "mousemove", "--sync", std::to_string(x), std::to_string(y)});
-    testsupport::pumpUntil([] { return Form4->Label3->underMouse(); }, 2000);
+    testsupport::pumpUntil([] { return captureFrame()->Label3->underMouse(); }, 2000);
     testsupport::runCommand({"xdotool", "click", "1"});
-    if (testsupport::pumpUntil([] { return !Form4->isVisible(); }, 2000)) return;
+    if (testsupport::pumpUntil([] { return !captureFrame()->isVisible(); }, 2000)) return;
   }
 }
 
 bool waitForGrab(int ms) {
-  Form1->frameGate = 0;
-  return testsupport::pumpUntil([] { return Form1->frameGate == 1 && !Form1->Image1->picture().empty(); }, ms);
+  const auto before = recorder().grabCount();
+  return testsupport::pumpUntil(
+      [before] { return recorder().grabCount() > before && !mainWindow()->Image1->picture().empty(); }, ms);
 }
 
 long patternMismatches(const gdi::Bitmap& b, const wnd::RECT& r, int px, int py) {

@@ -7,20 +7,20 @@
 #include <string>
 
 #include "framework/bounds.h"
+#include "support/programwindows.h"
 #include "platform/gdi/bitmap.h"
 #include "platform/window/windows.h"
 
 namespace targettest {
 
-// Creates every window for one test and destroys them at its end.
-struct Forms {
-  Forms();
-  ~Forms();
-};
+// Creates every window for one test and destroys them at its end; the
+// preferences are not under test here: their loading tick would reset the
+// menu check marks a test has set.
+using Forms = testsupport::ProgramWindows;
 
 // The capture frame's outer rectangle as the X server has it.
 wnd::RECT frameOnServer();
-wnd::RECT toRect(const forms::Bounds& b);
+wnd::RECT toRect(const framework::Bounds& b);
 
 // Runs events until the frame stands at r on the server and in its own
 // bounds; false after ms.

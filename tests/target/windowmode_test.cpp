@@ -8,15 +8,15 @@
 #include <QPushButton>
 #include <QRadioButton>
 
-#include "app/forms.h"
-#include "app/main.h"
+#include "support/programwindows.h"
+#include "app/mainwindow.h"
 #include "framework/timer.h"
 #include "framework/image.h"
 #include "support/media.h"
 #include "support/modal.h"
-#include "target/mirror.h"
+#include "target/captureframe.h"
 #include "target/targetsupport.h"
-#include "target/winorarea.h"
+#include "target/capturemodedialog.h"
 
 using namespace targettest;
 
@@ -35,17 +35,17 @@ TEST(WindowMode, FrameFollowsTheForegroundWindow) {
   ASSERT_NE(b.id, 0u);
   ASSERT_TRUE(activate(a.id));
 
-  Form2->RadioButton1->setChecked(true);
-  Form2->show();
-  Form2->Button1->click();
+  captureModeDialog()->RadioButton1->setChecked(true);
+  captureModeDialog()->show();
+  captureModeDialog()->Button1->click();
   QElapsedTimer sinceOk;
   sinceOk.start();
-  EXPECT_TRUE(Form1->WindowMirror->Enabled());
-  EXPECT_TRUE(Form4->isVisible());
+  EXPECT_TRUE(captureFrame()->followTimer()->Enabled());
+  EXPECT_TRUE(captureFrame()->isVisible());
   // On the screen, not only shown as far as the toolkit knows: the restyle
   // to a tool window maps the frame again, and a slow window manager used
   // to drop that map (the frame then never showed, and no click reached it).
-  EXPECT_TRUE(testsupport::pumpUntil([] { return wnd::IsViewable(static_cast<wnd::HWND>(Form4->winId())); }, 3000));
+  EXPECT_TRUE(testsupport::pumpUntil([] { return wnd::IsViewable(static_cast<wnd::HWND>(captureFrame()->winId())); }, 3000));
   // The user clicks the program to record.
   ASSERT_TRUE(activate(a.id));
 
@@ -59,8 +59,8 @@ TEST(WindowMode, FrameFollowsTheForegroundWindow) {
       << "fg " << wnd::GetForegroundWindow() << " a " << a.id << " frame " << frameOnServer().left << ","
       << frameOnServer().top << " " << frameOnServer().width() << "x" << frameOnServer().height() << " a at "
       << outer(a.id).left << "," << outer(a.id).top << " " << outer(a.id).width() << "x" << outer(a.id).height()
-      << " bounds " << forms::outerBounds(Form4).left << "," << forms::outerBounds(Form4).top << " "
-      << forms::outerBounds(Form4).width << "x" << forms::outerBounds(Form4).height;
+      << " bounds " << framework::outerBounds(captureFrame()).left << "," << framework::outerBounds(captureFrame()).top << " "
+      << framework::outerBounds(captureFrame()).width << "x" << framework::outerBounds(captureFrame()).height;
   // The caption is inside: the frame begins above the client area.
   const auto ext = wnd::GetFrameExtents(a.id);
   ASSERT_TRUE(ext);
@@ -73,11 +73,11 @@ TEST(WindowMode, FrameFollowsTheForegroundWindow) {
       << "fg " << wnd::GetForegroundWindow() << " b " << b.id << " frame " << frameOnServer().left << ","
       << frameOnServer().top << " " << frameOnServer().width() << "x" << frameOnServer().height() << " b at "
       << outer(b.id).left << "," << outer(b.id).top << " " << outer(b.id).width() << "x" << outer(b.id).height()
-      << " bounds " << forms::outerBounds(Form4).left << "," << forms::outerBounds(Form4).top << " "
-      << forms::outerBounds(Form4).width << "x" << forms::outerBounds(Form4).height << " min "
-      << Form4->minimumWidth() << "x" << Form4->minimumHeight() << " ext "
-      << (wnd::GetFrameExtents(Form4->winId()) ? wnd::GetFrameExtents(Form4->winId())->top : -1) << " margins "
-      << forms::frameMargins(Form4).top << "/" << forms::frameMargins(Form4).bottom << " geo " << Form4->height();
+      << " bounds " << framework::outerBounds(captureFrame()).left << "," << framework::outerBounds(captureFrame()).top << " "
+      << framework::outerBounds(captureFrame()).width << "x" << framework::outerBounds(captureFrame()).height << " min "
+      << captureFrame()->minimumWidth() << "x" << captureFrame()->minimumHeight() << " ext "
+      << (wnd::GetFrameExtents(captureFrame()->winId()) ? wnd::GetFrameExtents(captureFrame()->winId())->top : -1) << " margins "
+      << framework::frameMargins(captureFrame()).top << "/" << framework::frameMargins(captureFrame()).bottom << " geo " << captureFrame()->height();
 
   // The target moved: followed at the next tick.
   testsupport::runCommand({"xdotool", "windowmove", "--sync", std::to_string(b.id), "650", "380"});
@@ -98,11 +98,11 @@ TEST(WindowMode, FrameFollowsTheForegroundWindow) {
           return now != 0 && waitFrameOver(now, 0);
         },
         7000))
-        << "first " << next << " now " << wnd::GetForegroundWindow() << " a " << a.id << " form4 " << Form4->winId();
+        << "first " << next << " now " << wnd::GetForegroundWindow() << " a " << a.id << " form4 " << captureFrame()->winId();
   } else {
     testsupport::pumpFor(3500);
     EXPECT_EQ(frameOnServer(), atB);
-    EXPECT_TRUE(Form4->isVisible());
+    EXPECT_TRUE(captureFrame()->isVisible());
   }
 
   // The "X" fixes the rectangle: moving the target changes nothing.
@@ -110,27 +110,27 @@ TEST(WindowMode, FrameFollowsTheForegroundWindow) {
   ASSERT_TRUE(waitFrameOver(a.id, 7000));
   const wnd::RECT fixed = frameOnServer();
   clickX();
-  EXPECT_FALSE(Form1->WindowMirror->Enabled());
-  EXPECT_FALSE(Form4->isVisible());
-  EXPECT_TRUE(Form1->getpic->Enabled());
+  EXPECT_FALSE(captureFrame()->followTimer()->Enabled());
+  EXPECT_FALSE(captureFrame()->isVisible());
+  EXPECT_TRUE(mainWindow()->getpic->Enabled());
   testsupport::runCommand({"xdotool", "windowmove", "--sync", std::to_string(a.id), "300", "300"});
   testsupport::pumpFor(3500);
-  EXPECT_FALSE(Form4->isVisible());
-  EXPECT_EQ(toRect(forms::outerBounds(Form4)), fixed);
-  EXPECT_EQ(Form1->Image1->picture().width(), fixed.width());
-  EXPECT_EQ(Form1->Image1->picture().height(), fixed.height());
+  EXPECT_FALSE(captureFrame()->isVisible());
+  EXPECT_EQ(toRect(framework::outerBounds(captureFrame())), fixed);
+  EXPECT_EQ(mainWindow()->Image1->picture().width(), fixed.width());
+  EXPECT_EQ(mainWindow()->Image1->picture().height(), fixed.height());
 }
 
 // An "X" clicked before the first tick fixes the frame where it stood.
 TEST(WindowMode, XBeforeTheFirstTick) {
   Forms f;
-  Form2->RadioButton1->setChecked(true);
-  Form2->show();
-  Form2->Button1->click();
+  captureModeDialog()->RadioButton1->setChecked(true);
+  captureModeDialog()->show();
+  captureModeDialog()->Button1->click();
   testsupport::pumpFor(400);
-  const forms::Bounds before = forms::outerBounds(Form4);
+  const framework::Bounds before = framework::outerBounds(captureFrame());
   clickX();
   testsupport::pumpFor(3300);
-  EXPECT_EQ(forms::outerBounds(Form4), before);
-  EXPECT_FALSE(Form4->isVisible());
+  EXPECT_EQ(framework::outerBounds(captureFrame()), before);
+  EXPECT_FALSE(captureFrame()->isVisible());
 }

@@ -14,7 +14,7 @@
 #include "support/media.h"
 #include "support/tempdir.h"
 #include "vfw/pattern.h"
-#include "vfw/riffread.h"
+#include "support/riffread.h"
 
 using namespace vfw;
 using namespace avitest;

@@ -274,14 +274,14 @@ Bitmap decodeBmp(std::span<const std::uint8_t> file) {
 
 Bitmap loadBmp(const QString& path) {
   QFile f(path);
-  if (!f.open(QIODevice::ReadOnly)) throw forms::EFOpenError(QStringLiteral("Cannot open file %1").arg(path));
+  if (!f.open(QIODevice::ReadOnly)) throw platform::EFOpenError(QStringLiteral("Cannot open file %1").arg(path));
   const qint64 size = f.size();
   if (size > kMaxBmpFileBytes) throw InvalidBitmap("file too large");
   std::vector<std::uint8_t> data(std::size_t(std::max<qint64>(size, 0)));
   qint64 got = 0;
   while (got < size) {
     const qint64 r = f.read(reinterpret_cast<char*>(data.data()) + got, size - got);
-    if (r < 0) throw forms::EFOpenError(QStringLiteral("Cannot open file %1").arg(path));
+    if (r < 0) throw platform::EFOpenError(QStringLiteral("Cannot open file %1").arg(path));
     if (r == 0) break;  // the file shrank under us; judge what we have
     got += r;
   }
@@ -347,7 +347,7 @@ std::vector<std::uint8_t> encodeBmp(const Bitmap& bmp) {
 }
 
 void saveBmp(const Bitmap& bmp, const QString& path) {
-  const auto fail = [&path] { return forms::EFCreateError(QStringLiteral("Cannot create file %1").arg(path)); };
+  const auto fail = [&path] { return platform::EFCreateError(QStringLiteral("Cannot create file %1").arg(path)); };
   std::vector<std::uint8_t> data;
   try {
     data = encodeBmp(bmp);

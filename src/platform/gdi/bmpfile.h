@@ -25,7 +25,7 @@
 #include <string>
 #include <vector>
 
-#include "framework/errors.h"
+#include "platform/errors.h"
 #include "platform/gdi/bitmap.h"
 
 namespace gdi {
@@ -39,10 +39,10 @@ constexpr std::int64_t kMaxBmpPixels = std::int64_t(1) << 26;
 constexpr std::int64_t kMaxBmpFileBytes = std::int64_t(1) << 30;
 
 // "Bitmap image is not valid", plus the reason for tests and debugging.
-class InvalidBitmap : public forms::EInvalidGraphic {
+class InvalidBitmap : public platform::EInvalidGraphic {
  public:
   explicit InvalidBitmap(std::string reason)
-      : forms::EInvalidGraphic(QStringLiteral("Bitmap image is not valid")), reason_(std::move(reason)) {}
+      : platform::EInvalidGraphic(QStringLiteral("Bitmap image is not valid")), reason_(std::move(reason)) {}
   const std::string& reason() const { return reason_; }
 
  private:
@@ -52,7 +52,7 @@ class InvalidBitmap : public forms::EInvalidGraphic {
 // Decodes a whole BMP file held in memory. Throws InvalidBitmap.
 Bitmap decodeBmp(std::span<const std::uint8_t> file);
 
-// Reads a BMP file: forms::EFOpenError "Cannot open file %s" when it cannot
+// Reads a BMP file: platform::EFOpenError "Cannot open file %s" when it cannot
 // be opened or read, InvalidBitmap when its contents are not a valid bitmap.
 Bitmap loadBmp(const QString& path);
 
@@ -65,7 +65,7 @@ std::vector<std::uint8_t> encodeBmp(const Bitmap& bmp);
 // Writes encodeBmp(bmp) to path, replacing an existing file. The bytes go to
 // a temporary file beside it that is renamed over the target only when all
 // were written, so a failure leaves no half file and the old file intact.
-// Throws forms::EFCreateError "Cannot create file %s" with the name given.
+// Throws platform::EFCreateError "Cannot create file %s" with the name given.
 void saveBmp(const Bitmap& bmp, const QString& path);
 
 }  // namespace gdi

@@ -1,0 +1,62 @@
+#pragma once
+// The options dialog: the three stored options, the frame-rate button and a
+// hint line that explains the option under the mouse.
+//
+// | objectName | caption           | what it does                               |
+// |------------|-------------------|--------------------------------------------|
+// | Form9      | "Options"         | the dialog                                 |
+// | GroupBox1  | "Options"         | frames the options                         |
+// | CheckBox1  | "Stetch Image"    | stored; stretches the preview at next start |
+// | CheckBox2  | "Remote Control"  | stored; the remote control at next start   |
+// | CheckBox3  | "Final Preview"   | stored; the keep-preview question          |
+// | Button1    | "Frame Rate"      | shows the frame-rate dialog                |
+// | Button2    | "OK"              | hides, shows the main window (closed)      |
+// | Button3    | "Help" (hidden)   | nothing                                    |
+// | StatusBar1 |                   | the hint line                              |
+#include <QWidget>
+
+class QCheckBox;
+class QGroupBox;
+class QPushButton;
+namespace framework {
+class StatusBar;
+}
+
+namespace app {
+
+class FrameRateDialog;
+
+class OptionsDialog : public QWidget {
+  Q_OBJECT
+ public:
+  explicit OptionsDialog(FrameRateDialog* frameRate, QWidget* parent = nullptr);
+
+  framework::StatusBar* StatusBar1;  // the hint line
+  QGroupBox* GroupBox1;
+  QCheckBox* CheckBox1;  // "Stetch Image"
+  QCheckBox* CheckBox2;  // "Remote Control"
+  QCheckBox* CheckBox3;  // "Final Preview"
+  QPushButton* Button1;  // "Frame Rate"
+  QPushButton* Button2;  // "OK"
+  QPushButton* Button3;  // "Help" (hidden)
+
+  void Button1Click();
+  void Button2Click();
+  void Button3Click();
+  void CheckBox1MouseMove();
+  void GroupBox1MouseMove();
+  void FormMouseMove();
+
+ signals:
+  // OK hid the dialog.
+  void closed();
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+  void mouseMoveEvent(QMouseEvent* event) override;
+
+ private:
+  FrameRateDialog* frameRate_;
+};
+
+}  // namespace app

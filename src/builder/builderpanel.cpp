@@ -1,0 +1,213 @@
+#include "builder/builderpanel.h"
+
+#include <QApplication>
+#include <QGridLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QStringList>
+
+#include "builder/avibuilder.h"
+#include "framework/application.h"
+#include "framework/dialogs.h"
+#include "framework/errors.h"
+#include "framework/image.h"
+#include "framework/statusbar.h"
+#include "framework/widgets.h"
+#include "platform/gdi/bmpfile.h"
+#include "recording/aviwriter.h"
+#include "recording/recorder.h"
+
+namespace builder {
+
+using framework::named;
+
+// Sees Esc in any widget of the panel's window while a build runs: the key
+// would otherwise reach the window only when no child widget (the list, the
+// rate box) takes it first. The filter only looks, so the widgets still get
+// their keys.
+class EscWatcher : public QObject {
+ public:
+  explicit EscWatcher(BuilderPanel* panel) : panel_(panel) { qApp->installEventFilter(this); }
+  ~EscWatcher() override { qApp->removeEventFilter(this); }
+
+ protected:
+  bool eventFilter(QObject* obj, QEvent* e) override {
+    if (e->type() == QEvent::KeyPress && static_cast<QKeyEvent*>(e)->key() == Qt::Key_Escape) {
+      auto* w = qobject_cast<QWidget*>(obj);
+      if (w && w->window() == panel_->window()) panel_->requestAbort();
+    }
+    return false;
+  }
+
+ private:
+  BuilderPanel* panel_;
+};
+
+// Marks a build as running for its whole length, however it ends (an
+// exception from a file that cannot be read included): the commands that
+// would disturb it are disabled, Esc is watched, and all is put back after.
+class BuildScope {
+ public:
+  explicit BuildScope(BuilderPanel* p) : p_(p), esc_(p) { set(true); }
+  ~BuildScope() { set(false); }
+  BuildScope(const BuildScope&) = delete;
+  BuildScope& operator=(const BuildScope&) = delete;
+
+ private:
+  void set(bool building) {
+    p_->building_ = building;
+    p_->abort_ = false;
+    for (QWidget* w : {p_->Button1, p_->Button3, p_->Button8}) w->setEnabled(!building);
+    emit p_->buildingChanged(building);
+  }
+  BuilderPanel* p_;
+  EscWatcher esc_;
+};
+
+BuilderPanel::BuilderPanel(framework::StatusBar* status, framework::FileDialog& saveDialog,
+                           const recording::Recorder& recorder, QWidget* parent)
+    : QWidget(parent),
+      OpenDialog1(framework::FileDialog::Kind::Open, QStringLiteral("OpenDialog1")),
+      status_(status),
+      saveDialog_(saveDialog),
+      recorder_(recorder) {
+  setObjectName(QStringLiteral("Panel1"));
+  setAutoFillBackground(true);
+  OpenDialog1.DefaultExt = QStringLiteral(".bmp");
+  OpenDialog1.Filter = QStringLiteral("Bitmap|*.bmp");
+
+  ListBox1 = named<QListWidget>(this, "ListBox1");
+  Button1 = named<QPushButton>(this, "Button1", QStringLiteral("Add File"));
+  Button3 = named<QPushButton>(this, "Button3", QStringLiteral("Make Avi"));
+  Button8 = named<QPushButton>(this, "Button8", QStringLiteral("Clear List"));
+  Label2 = named<QLabel>(this, "Label2", QStringLiteral("Frame Rate"));
+  Edit1 = named<QLineEdit>(this, "Edit1", QStringLiteral("1"));
+  Label2->setBuddy(Edit1);
+  Image3 = new framework::Image(this, QStringLiteral("Image3"));
+  Image3->setMinimumSize(120, 90);
+  Label1 = named<QLabel>(this, "Label1", QStringLiteral("No Actual Size"));
+  Label3 = named<QLabel>(this, "Label3", QStringLiteral("All Files must have the"));
+  Label4 = named<QLabel>(this, "Label4", QStringLiteral("the exact format and size"));
+  ProgressBar1 = named<QProgressBar>(this, "ProgressBar1");
+  ProgressBar1->setRange(0, 100);
+  ProgressBar1->setValue(0);
+
+  auto* grid = new QGridLayout(this);
+  grid->addWidget(ListBox1, 0, 0, 6, 1);
+  grid->addWidget(Button1, 0, 1);
+  grid->addWidget(Button8, 1, 1);
+  grid->addWidget(Button3, 2, 1);
+  grid->addWidget(Label2, 3, 1);
+  grid->addWidget(Edit1, 4, 1);
+  grid->addWidget(Label3, 6, 0);
+  grid->addWidget(Label4, 7, 0);
+  grid->addWidget(Label1, 6, 1);
+  grid->addWidget(Image3, 7, 1, 2, 1);
+  grid->addWidget(ProgressBar1, 9, 0, 1, 2);
+
+  framework::onClicked({{Button1, [this] { Button1Click(); }},
+                        {Button3, [this] { Button3Click(); }},
+                        {Button8, [this] { Button8Click(); }}});
+}
+
+void BuilderPanel::Button1Click() {
+  if (OpenDialog1.Execute(window())) ListBox1->addItem(OpenDialog1.FileName);
+}
+
+void BuilderPanel::Button8Click() { ListBox1->clear(); }
+
+void BuilderPanel::Button3Click() {
+  if (ListBox1->count() == 0 || building_) return;
+  // One heavy job at a time: a recording keeps its file until it is
+  // stopped or cancelled.
+  if (recorder_.isFileOpen()) {
+    framework::ShowMessage(QStringLiteral("A recording is in progress. Stop it before building an AVI file."));
+    return;
+  }
+  makeAvi();
+}
+
+void BuilderPanel::makeAvi() {
+  // The list and the rate are taken once: the build runs on them whatever
+  // happens to the panel meanwhile.
+  const int n = ListBox1->count();
+  if (n == 0) return;
+  BuildJob job;
+  for (int i = 0; i < n; ++i) job.files << ListBox1->item(i)->text();
+  const QString rateText = Edit1->text();
+
+  // A rate of 0 or below would give a stream that no player can time; it is
+  // refused before anything is asked or created. Text that is no number at
+  // all is reported once the compressor is chosen, below.
+  bool isNumber = false;
+  const int rate = framework::StrToIntDef(rateText, 0, &isNumber);
+  if (isNumber && rate <= 0) {
+    framework::ShowMessage(QStringLiteral("The frame rate must be a whole number of at least 1."));
+    return;
+  }
+
+  if (!saveDialog_.Execute(window())) return;
+  job.outputFile = saveDialog_.FileName;
+
+  BuildScope scope(this);
+  const gdi::Bitmap first = gdi::loadBmp(job.files[0]);
+  Image3->setPicture(first);
+  std::vector<std::uint8_t> format;
+  if (!recording::frameFormat(first, format)) {
+    framework::MessageBox(QStringLiteral("ERROR: Unable to Initialize Image Data"),
+                          QStringLiteral("Terminating Process"));
+    return;
+  }
+  if (!recording::chooseCompressor(format, QStringLiteral("Choose Compression"), job.compressor)) return;
+  // Not a number: the framework's error box, before any file is created.
+  job.rate = framework::StrToInt(rateText);
+
+  AviBuilder builder;
+  builder.onFrameLoaded = [this](const gdi::Bitmap& frame, int) {
+    Image3->setPicture(frame);
+    Image3->repaint();
+    framework::ProcessMessages();
+  };
+  builder.onFrameWritten = [this](int) {
+    framework::ProcessMessages();
+    return abort_;
+  };
+  const QString before = status_->SimpleText();
+  status_->setSimpleText(QStringLiteral("Press [ESC] to Abort"));
+  BuildResult result;
+  try {
+    result = builder.build(job);
+  } catch (...) {
+    // The frames so far stay in the file; the loader's message goes to
+    // the error box.
+    status_->setSimpleText(before);
+    throw;
+  }
+
+  if (result.outcome == BuildOutcome::NotOpened) {
+    // The first file changed under the compressor dialog.
+    status_->setSimpleText(before);
+    framework::MessageBox(QStringLiteral("ERROR: Unable to Initialize Image Data"),
+                          QStringLiteral("Terminating Process"));
+    return;
+  }
+  if (result.outcome == BuildOutcome::Completed) {
+    framework::ProcessMessages();
+    status_->setSimpleText(QStringLiteral("AVI Completed"));
+  }
+  ProgressBar1->setValue(1);
+  if (result.outcome == BuildOutcome::Failed) {
+    framework::MessageBox(result.error, QStringLiteral("ERROR"));
+    status_->setSimpleText(QStringLiteral("Use Image Conversion Tool"));
+  } else if (result.outcome == BuildOutcome::Aborted) {
+    const int written = result.framesWritten;
+    status_->setSimpleText(written == 1 ? QStringLiteral("AVI stopped: 1 frame written")
+                                        : QStringLiteral("AVI stopped: %1 frames written").arg(written));
+  }
+}
+
+}  // namespace builder

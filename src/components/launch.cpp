@@ -1,0 +1,49 @@
+#include "components/launch.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QUrl>
+
+#include "platform/shell/shell.h"
+
+namespace components {
+
+int LaunchFile(const QString& file, const QString& params, const QString& dir, int showCmd) {
+  // Each string goes to the shell whole. Cutting a long path to a fixed
+  // buffer would open a different file, or none.
+  const QByteArray f = QFile::encodeName(file);
+  const QByteArray p = params.toUtf8();
+  const QByteArray d = QFile::encodeName(dir);
+  return int(shell::ShellExecuteA(shell::HWND(0), nullptr, f.constData(), p.constData(), d.constData(), showCmd));
+}
+
+QStringList helpDirs() {
+  QStringList dirs;
+  const QString app = QCoreApplication::applicationDirPath();
+  if (!app.isEmpty()) dirs << QDir(app).absoluteFilePath(QStringLiteral("../share/kestrel/help"));
+#ifdef KESTREL_SOURCE_HELP_DIR
+  // A run from the build tree finds the pages in the sources.
+  dirs << QStringLiteral(KESTREL_SOURCE_HELP_DIR);
+#endif
+  return dirs;
+}
+
+QString helpPageUrl(const QString& page) {
+  const QStringList dirs = helpDirs();
+  QString path;
+  for (const QString& dir : dirs) {
+    const QFileInfo fi(QDir(dir), page);
+    if (fi.isFile()) {
+      path = fi.absoluteFilePath();
+      break;
+    }
+  }
+  // Not found anywhere: point at the installed place, so the browser says
+  // what is missing rather than opening something else.
+  if (path.isEmpty() && !dirs.isEmpty()) path = QDir::cleanPath(dirs.first() + QLatin1Char('/') + page);
+  return QUrl::fromLocalFile(path).toString(QUrl::FullyEncoded);
+}
+
+}  // namespace components

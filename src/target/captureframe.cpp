@@ -1,0 +1,224 @@
+#include "target/captureframe.h"
+
+#include <QAction>
+#include <QGridLayout>
+#include <QGuiApplication>
+#include <QIcon>
+#include <QLabel>
+#include <QMouseEvent>
+#include <QPlainTextEdit>
+#include <QTimer>
+#include <algorithm>
+#include <cmath>
+
+#include "framework/bounds.h"
+#include "framework/timer.h"
+#include "framework/widgets.h"
+#include "platform/window/screengrab.h"
+#include "platform/window/windows.h"
+
+namespace target {
+
+namespace {
+
+const char* const kInstructions =
+    "To record an application like netmeeting, click \n"
+    "on the netmeeting program. After about two \n"
+    "second this window will cover the program, \n"
+    "then click on the X.\n"
+    "\n"
+    "To record a webcam, just move this window \n"
+    "over the area of the screen you want to record \n"
+    "and click on the X.";
+
+QPlainTextEdit* makeMemo(QWidget* parent, const char* name) {
+  auto* m = framework::named<QPlainTextEdit>(parent, name);
+  m->setPlainText(QString::fromLatin1(kInstructions));
+  m->setReadOnly(true);
+  m->setMinimumSize(0, 0);
+  m->setFocusPolicy(Qt::NoFocus);
+  m->setLineWrapMode(QPlainTextEdit::NoWrap);
+  m->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  m->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  return m;
+}
+
+}  // namespace
+
+CaptureFrame::CaptureFrame(QWidget* parent)
+    : QWidget(parent, flagsFor(FrameStyle::Sizeable)),
+      follow_(new framework::Timer(this, QStringLiteral("WindowMirror"), 3000, false)) {
+  follow_->OnTimer = [this] { followForegroundWindow(); };
+  setObjectName(QStringLiteral("Form4"));
+  setWindowTitle(QStringLiteral("Click on X"));
+  setWindowIcon(QIcon(QStringLiteral(":/icons/kestrel.png")));
+  // Shown and raised over the user's window, never given the focus: the
+  // following reads the foreground window right after raising the frame.
+  setAttribute(Qt::WA_ShowWithoutActivating);
+
+  auto* grid = new QGridLayout(this);
+  grid->setContentsMargins(2, 2, 2, 2);
+  // The frame takes the size of whatever window it covers, however small:
+  // its contents must not hold it larger.
+  grid->setSizeConstraint(QLayout::SetNoConstraint);
+  // Two copies of the instructions lie on the same spot; the borderless one
+  // in the button-face colour, added last, is the one seen.
+  Memo1 = makeMemo(this, "Memo1");
+  Memo2 = makeMemo(this, "Memo2");
+  Memo2->setFrameShape(QFrame::NoFrame);
+  Memo2->setBackgroundRole(QPalette::Button);
+  Memo2->viewport()->setBackgroundRole(QPalette::Button);
+  Memo2->viewport()->setAutoFillBackground(true);
+  QFont small = Memo2->font();
+  small.setPixelSize(10);
+  Memo1->setFont(small);
+  Memo2->setFont(small);
+  grid->addWidget(Memo1, 0, 0);
+  grid->addWidget(Memo2, 0, 0);
+
+  Label3 = framework::named<QLabel>(this, "Label3", QStringLiteral("X"));
+  QFont big = Label3->font();
+  big.setPixelSize(19);
+  big.setBold(true);
+  Label3->setFont(big);
+  Label3->setAlignment(Qt::AlignCenter);
+  Label3->setCursor(Qt::PointingHandCursor);
+  Label3->setToolTip(QStringLiteral("Click on X"));
+  Label3->installEventFilter(this);
+  grid->addWidget(Label3, 1, 0, Qt::AlignHCenter | Qt::AlignBottom);
+  grid->setRowStretch(0, 1);
+
+  framework::setOuterBounds(this, {-2, 0, 255, 253});
+}
+
+Qt::WindowFlags CaptureFrame::flagsFor(FrameStyle s) {
+  const Qt::WindowFlags common = Qt::WindowStaysOnTopHint | Qt::WindowDoesNotAcceptFocus;
+  if (s == FrameStyle::ToolWindow)
+    return Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint | common;
+  return Qt::Window | common;
+}
+
+void CaptureFrame::setFrameStyle(FrameStyle s) {
+  if (s == style_) return;
+  // A new style changes the window-manager frame: keep the outer bounds.
+  const framework::Bounds b = framework::outerBounds(this);
+  const bool shown = isVisible();
+  style_ = s;
+  setMinimumSize(0, 0);
+  setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+  setWindowFlags(flagsFor(s));
+  setAttribute(Qt::WA_ShowWithoutActivating);
+  framework::setOuterBounds(this, b);
+  if (style_ == FrameStyle::ToolWindow) lockSize(b.width, b.height);
+  if (shown) {
+    showOnTop();
+    // Look again once the window manager has had time to map it.
+    QTimer::singleShot(1200, this, [this] {
+      if (isVisible()) showOnTop();
+    });
+  }
+}
+
+// Fixes the client size that the outer size gives. Taken from the size
+// asked for, not from size(): the toolkit reports a new size only once the
+// window manager has carried it out, and locking the old one would undo it.
+void CaptureFrame::lockSize(int outerWidth, int outerHeight) {
+  if (style_ != FrameStyle::ToolWindow) return;
+  const framework::Margins m = framework::frameMargins(this);
+  const double r = devicePixelRatioF();
+  setFixedSize(std::max(1, int(std::lround((outerWidth - m.left - m.right) / r))),
+               std::max(1, int(std::lround((outerHeight - m.top - m.bottom) / r))));
+}
+
+// The fixed size moves straight to the new one, never through "sizeable":
+// openbox gives a sizeable window a taller bottom border, and a frame whose
+// border changes while it is being sized would be sized with the wrong one.
+CaptureFrame::Resizing::Resizing(CaptureFrame* f, int outerWidth, int outerHeight) : f_(f), w_(outerWidth), h_(outerHeight) {
+  if (f_->style_ == FrameStyle::ToolWindow) {
+    f_->lockSize(w_, h_);
+  } else {
+    f_->setMinimumSize(0, 0);
+    f_->setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+  }
+}
+
+CaptureFrame::Resizing::~Resizing() { f_->lockSize(w_, h_); }
+
+void CaptureFrame::showOnTop() {
+  const bool xcb = QGuiApplication::platformName() == QLatin1String("xcb");
+  if (!isVisible()) {
+    show();
+    shown_.start();
+  } else if (xcb && internalWinId() && shown_.isValid() && shown_.elapsed() > 1000 &&
+             !wnd::IsViewable(static_cast<wnd::HWND>(internalWinId()))) {
+    // A restyle unmaps and maps the window again; when the window manager
+    // is slow to let go of the old mapping it can drop the new one, and the
+    // frame stays off the screen while the toolkit counts it as shown. Show
+    // it once more.
+    hide();
+    show();
+    shown_.start();
+  }
+  raise();
+  // The window manager decides stacking; ask it directly as well, since a
+  // toolkit raise of a window that is already on top may send nothing.
+  if (internalWinId() && xcb) {
+    // The stay-on-top hint reaches the window manager only with the first
+    // map; after a restyle it may be lost, and the window the user clicks to
+    // put in front would then cover the frame until the next raise.
+    wnd::KeepAbove(static_cast<wnd::HWND>(internalWinId()));
+    wnd::RaiseWithoutActivating(static_cast<wnd::HWND>(internalWinId()));
+  }
+}
+
+bool CaptureFrame::eventFilter(QObject* o, QEvent* e) {
+  if (o == Label3 && e->type() == QEvent::MouseButtonRelease) {
+    auto* me = static_cast<QMouseEvent*>(e);
+    if (me->button() == Qt::LeftButton && Label3->rect().contains(me->position().toPoint())) {
+      Label3Click();
+      return true;
+    }
+  }
+  return QWidget::eventFilter(o, e);
+}
+
+void CaptureFrame::chooseArea() {
+  // After a Window-mode use the frame has lost its sizing border; Area
+  // mode is about sizing the frame by hand, so it gets the border back.
+  setFrameStyle(FrameStyle::Sizeable);
+  showOnTop();
+  setWindowTitle(QStringLiteral("Click on the X"));
+}
+
+void CaptureFrame::chooseWindow() {
+  follow_->setEnabled(true);
+  showOnTop();
+  setWindowTitle(QStringLiteral("Click the the application to record"));
+  setFrameStyle(FrameStyle::ToolWindow);
+}
+
+// Lays the frame over the window the user works in. With no foreground
+// window (the desktop has the focus) or one that vanished between the two
+// questions, the frame stays where it is.
+void CaptureFrame::followForegroundWindow() {
+  showOnTop();
+  const wnd::HWND target = wnd::GetForegroundWindow();
+  const auto r = wnd::GetWindowRect(target);
+  if (!r) return;
+  // Left, Top, Height and Width in one request: nothing runs between the
+  // four, so the window manager is spared three intermediate frames (and
+  // the toolkit's not-yet-confirmed geometry is never read back half-set).
+  Resizing unlocked(this, r->right - r->left, r->bottom - r->top);
+  framework::setOuterBounds(this, {r->left, r->top, r->right - r->left, r->bottom - r->top});
+}
+
+gdi::Bitmap CaptureFrame::grabUnder() const {
+  const framework::Bounds b = framework::outerBounds(this);
+  return wnd::CopyScreenRect({b.left, b.top, b.left + b.width, b.top + b.height});
+}
+
+// Ends the choice: the frame's bounds are from now on the capture
+// rectangle, read by every grab while the frame stays hidden.
+void CaptureFrame::Label3Click() { emit xClicked(); }
+
+}  // namespace target

@@ -1,0 +1,91 @@
+#pragma once
+// The capture frame: a stay-on-top window whose outer rectangle is the
+// rectangle that is recorded. It never takes the keyboard focus, so that
+// the window the user works in stays the foreground window while the frame
+// follows it.
+//
+// | objectName   | caption / text                          | what it does                                   |
+// |--------------|-----------------------------------------|------------------------------------------------|
+// | Form4        | "Click on the X" (Area), "Click the the | the frame itself; its outer bounds are what    |
+// |              | application to record" (Window)         | is recorded                                    |
+// | Memo1, Memo2 | the instructions                        | two copies on one spot; the borderless one shows |
+// | Label3       | "X"                                     | a click fixes the rectangle (xClicked)         |
+// | WindowMirror | (timer, 3 s)                            | lays the frame over the foreground window      |
+#include <QElapsedTimer>
+#include <QWidget>
+
+#include "platform/gdi/bitmap.h"
+
+class QLabel;
+class QPlainTextEdit;
+namespace framework {
+class Timer;
+}
+
+namespace target {
+
+class CaptureFrame : public QWidget {
+  Q_OBJECT
+ public:
+  explicit CaptureFrame(QWidget* parent = nullptr);
+
+  QPlainTextEdit* Memo1;
+  QPlainTextEdit* Memo2;
+  QLabel* Label3;  // the large "X"
+
+  // A click on the X (emits xClicked).
+  void Label3Click();
+
+  // The user picked Area mode: the frame, sizeable again, waits to be
+  // moved over the area.
+  void chooseArea();
+  // The user picked Window mode: the frame follows the foreground window.
+  void chooseWindow();
+  // The timer that follows the foreground window ("WindowMirror").
+  framework::Timer* followTimer() const { return follow_; }
+  // One step of the following: the frame covers the foreground window.
+  void followForegroundWindow();
+  // The screen under the frame's outer rectangle (the frame is hidden by
+  // then); raises what the grab raises.
+  gdi::Bitmap grabUnder() const;
+
+  // Frame styles the frame is given by the window-or-area dialog.
+  enum class FrameStyle { Sizeable, ToolWindow };
+  FrameStyle frameStyle() const { return style_; }
+  void setFrameStyle(FrameStyle s);
+
+  // Makes the frame visible and raises it to the top without moving or
+  // sizing it, and without activating it.
+  void showOnTop();
+
+  // Lets the following of the foreground window size a frame whose style
+  // has no sizing border to `outer` (outer bounds, device pixels): the
+  // size stays fixed for the user in between.
+  class Resizing {
+   public:
+    Resizing(CaptureFrame* f, int outerWidth, int outerHeight);
+    ~Resizing();
+    Resizing(const Resizing&) = delete;
+    Resizing& operator=(const Resizing&) = delete;
+
+   private:
+    CaptureFrame* f_;
+    int w_, h_;
+  };
+
+ signals:
+  // The X was clicked: the rectangle is chosen.
+  void xClicked();
+
+ protected:
+  bool eventFilter(QObject* o, QEvent* e) override;
+
+ private:
+  static Qt::WindowFlags flagsFor(FrameStyle s);  // static: used before the object exists
+  void lockSize(int outerWidth, int outerHeight);
+  FrameStyle style_ = FrameStyle::Sizeable;
+  QElapsedTimer shown_;  // since the frame was last shown by us
+  framework::Timer* follow_;
+};
+
+}  // namespace target

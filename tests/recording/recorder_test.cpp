@@ -1,0 +1,171 @@
+// The recorder on its own: no window, frames handed in as a grab would,
+// the real writer, files read back by ffprobe/ffmpeg.
+#include <gtest/gtest.h>
+
+#include <QSignalSpy>
+#include <QStringList>
+
+#include "framework/timer.h"
+#include "recording/recorder.h"
+#include "support/media.h"
+#include "support/modal.h"
+#include "support/tempdir.h"
+
+using recording::FrameGate;
+using recording::Recorder;
+using recording::RecordState;
+using recording::StartOutcome;
+
+namespace {
+
+vfw::COMPVARS fullFrames() {
+  vfw::COMPVARS c{};
+  c.cbSize = vfw::COMPVARS_CBSIZE;
+  c.fccType = vfw::streamtypeVIDEO;
+  c.fccHandler = vfw::comptypeDIB;
+  return c;
+}
+
+gdi::Bitmap solid(std::uint32_t bgrx, int w = 32, int h = 24) {
+  gdi::Bitmap b = gdi::Bitmap::device(w, h, gdi::PixelFormat::Rgb32);
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) reinterpret_cast<std::uint32_t*>(b.scanLine(y))[x] = bgrx;
+  return b;
+}
+
+struct Statuses {
+  explicit Statuses(Recorder& r) {
+    QObject::connect(&r, &Recorder::statusChanged, [this](const QString& s) { texts << s; });
+  }
+  QStringList texts;
+};
+
+class RecorderTest : public ::testing::Test {
+ protected:
+  std::string path(const char* name) const { return dir.file(QString::fromLatin1(name)); }
+  testsupport::TempDir dir;
+  Recorder rec;
+};
+
+}  // namespace
+
+// Start, frames, pause, resume, stop: the states, the signals a window
+// shows, and a file whose frames are the grabs handed in.
+TEST_F(RecorderTest, RecordsTheGrabsItIsGiven) {
+  Statuses status(rec);
+  QSignalSpy writing(&rec, &Recorder::frameWriting);
+  QSignalSpy interval(&rec, &Recorder::intervalChanged);
+  EXPECT_EQ(rec.state(), RecordState::Idle);
+  EXPECT_EQ(rec.frameGate(), FrameGate::NoGrab);
+
+  rec.setOutputFile(QString::fromStdString(path("plain.avi")));
+  rec.frameGrabbed(solid(0x00ff0000));
+  ASSERT_EQ(rec.start(25, fullFrames(), true), StartOutcome::Started);
+  EXPECT_EQ(rec.state(), RecordState::Recording);
+  EXPECT_TRUE(rec.isFileOpen());
+  EXPECT_EQ(rec.frameIndex(), -1);
+  EXPECT_EQ(rec.writeTimer()->Interval(), 40);
+  ASSERT_EQ(interval.size(), 1);
+  EXPECT_EQ(interval[0][0].toInt(), 40);
+  EXPECT_EQ(rec.start(25, fullFrames(), true), StartOutcome::AlreadyOpen);
+
+  rec.writeFrame();
+  rec.frameGrabbed(solid(0x0000ff00));
+  rec.writeFrame();
+  EXPECT_EQ(rec.frameIndex(), 1);
+  ASSERT_EQ(writing.size(), 2);
+  EXPECT_EQ(writing[1][0].toInt(), 1);
+  EXPECT_EQ(rec.state(), RecordState::Recording);
+
+  // A grab under way keeps the gate shut: no frame is written meanwhile.
+  rec.grabStarted();
+  rec.writeFrame();
+  EXPECT_EQ(rec.frameIndex(), 1);
+  rec.frameGrabbed(solid(0x000000ff));
+
+  rec.pause();
+  EXPECT_EQ(rec.state(), RecordState::Paused);
+  EXPECT_FALSE(rec.writeTimer()->Enabled());
+  rec.resume();
+  EXPECT_EQ(rec.state(), RecordState::Recording);
+  EXPECT_TRUE(rec.writeTimer()->Enabled());
+  rec.writeFrame();
+
+  EXPECT_TRUE(rec.stop());
+  EXPECT_EQ(rec.state(), RecordState::Idle);
+  EXPECT_FALSE(rec.isFileOpen());
+  EXPECT_FALSE(rec.writeTimer()->Enabled());
+  EXPECT_EQ(status.texts, (QStringList{"AVI is Paused", "AVI Completed"}));
+
+  const auto probe = testsupport::probeVideo(path("plain.avi"));
+  ASSERT_TRUE(probe.ok);
+  EXPECT_EQ(probe.frameCount, 3);
+  EXPECT_EQ(probe.keyPackets, 3);
+  EXPECT_EQ(probe.rateNum, 25);
+  const auto frames = testsupport::decodeFrames(path("plain.avi"), 32, 24);
+  ASSERT_EQ(frames.size(), 3u);
+  EXPECT_EQ(frames[0][2], 0xff);  // red
+  EXPECT_EQ(frames[1][1], 0xff);  // green
+  EXPECT_EQ(frames[2][0], 0xff);  // blue
+}
+
+// The timer writes on its own at the asked rate; the builder's rate leaves
+// the timers as they were.
+TEST_F(RecorderTest, TheWriteTimerWritesAtTheRate) {
+  rec.setOutputFile(QString::fromStdString(path("timed.avi")));
+  rec.frameGrabbed(solid(0x00808080));
+  ASSERT_EQ(rec.start(50, fullFrames(), false), StartOutcome::Started);
+  EXPECT_EQ(rec.writeTimer()->Interval(), 1000) << "not retimed";
+  rec.writeTimer()->setInterval(20);
+  rec.writeTimer()->setEnabled(true);
+  EXPECT_TRUE(testsupport::pumpUntil([this] { return rec.frameIndex() >= 4; }, 5000));
+  rec.cancel();
+  EXPECT_GE(testsupport::probeVideo(path("timed.avi")).frameCount, 5);
+}
+
+// Stop before the first frame changes nothing; Cancel closes the file
+// all the same; start without a grab creates nothing; a file that cannot
+// be created fails the start with the status the user sees.
+TEST_F(RecorderTest, EarlyEndsAndFailedStarts) {
+  rec.setOutputFile(QString::fromStdString(path("nothing.avi")));
+  EXPECT_EQ(rec.start(5, fullFrames(), true), StartOutcome::NoFrame);
+  EXPECT_FALSE(rec.isFileOpen());
+  std::vector<std::uint8_t> format;
+  EXPECT_FALSE(rec.frameFormat(format));
+
+  rec.frameGrabbed(solid(0));
+  EXPECT_TRUE(rec.frameFormat(format));
+  EXPECT_EQ(format.size(), 40u);
+  rec.setOutputFile(QString::fromStdString(path("early.avi")));
+  ASSERT_EQ(rec.start(5, fullFrames(), true), StartOutcome::Started);
+  EXPECT_FALSE(rec.stop()) << "no frame yet";
+  EXPECT_TRUE(rec.isFileOpen());
+  rec.cancel();
+  EXPECT_FALSE(rec.isFileOpen());
+  EXPECT_TRUE(testsupport::probeVideo(path("early.avi")).ok);
+
+  Statuses status(rec);
+  rec.setOutputFile(QString::fromStdString(path("missing/folder/x.avi")));
+  EXPECT_EQ(rec.start(5, fullFrames(), true), StartOutcome::Failed);
+  EXPECT_EQ(rec.state(), RecordState::Idle);
+  EXPECT_FALSE(rec.isFileOpen());
+  EXPECT_EQ(status.texts, QStringList{"Use Image Conversion Tool"});
+}
+
+// A frame of another size fails the write: the file keeps what came
+// before, the recorder is idle and says so.
+TEST_F(RecorderTest, AFailedWriteEndsTheRecording) {
+  Statuses status(rec);
+  rec.setOutputFile(QString::fromStdString(path("fail.avi")));
+  rec.frameGrabbed(solid(0x00ffffff));
+  ASSERT_EQ(rec.start(5, fullFrames(), true), StartOutcome::Started);
+  rec.writeFrame();
+  rec.frameGrabbed(solid(0x00ffffff, 16, 16));
+  rec.writeFrame();
+  EXPECT_EQ(rec.state(), RecordState::Idle);
+  EXPECT_FALSE(rec.isWriting());
+  EXPECT_TRUE(rec.isFileOpen()) << "the frame count is kept until Stop or Cancel";
+  EXPECT_EQ(status.texts, QStringList{"Use Image Conversion Tool"});
+  EXPECT_TRUE(rec.stop());
+  EXPECT_EQ(testsupport::probeVideo(path("fail.avi")).frameCount, 1);
+}
