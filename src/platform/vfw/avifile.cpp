@@ -51,6 +51,7 @@
 #include <vector>
 
 #include "platform/gdi/bitmap.h"
+#include "platform/vfw/avifile_internal.h"
 #include "platform/vfw/avitesting.h"
 #include "platform/vfw/codec.h"
 #include "platform/vfw/vfw.h"
@@ -58,6 +59,11 @@
 namespace vfw {
 
 namespace {
+
+using detail::Bytes;
+using detail::checkVideoFormat;
+using detail::readInfoHeader;
+using detail::tag;
 
 constexpr std::uint64_t kDefaultRiffLimit = 0x40000000;  // 1 GiB, what old readers cope with
 constexpr int kDefaultCheckpointMs = 1000;
@@ -77,28 +83,6 @@ constexpr DWORD AVIF_HASINDEX = 0x10;
 std::atomic<int> g_initCount{0};
 std::atomic<std::uint64_t> g_riffLimit{kDefaultRiffLimit};
 std::atomic<int> g_checkpointMs{kDefaultCheckpointMs};
-
-constexpr FOURCC tag(const char (&s)[5]) { return mmioFOURCC(s[0], s[1], s[2], s[3]); }
-
-// Little-endian byte builder for headers and indexes.
-struct Bytes {
-  std::vector<std::uint8_t> b;
-  void u8(std::uint8_t v) { b.push_back(v); }
-  void u16(std::uint16_t v) {
-    u8(std::uint8_t(v));
-    u8(std::uint8_t(v >> 8));
-  }
-  void u32(std::uint32_t v) {
-    u16(std::uint16_t(v));
-    u16(std::uint16_t(v >> 16));
-  }
-  void u64(std::uint64_t v) {
-    u32(std::uint32_t(v));
-    u32(std::uint32_t(v >> 32));
-  }
-  void zeros(std::size_t n) { b.insert(b.end(), n, 0); }
-  void bytes(std::span<const std::uint8_t> s) { b.insert(b.end(), s.begin(), s.end()); }
-};
 
 void putU32(std::uint8_t* p, std::uint32_t v) {
   for (int i = 0; i < 4; ++i) p[i] = std::uint8_t(v >> (8 * i));
@@ -142,20 +126,6 @@ bool writeAt(int fd, std::uint64_t pos, std::span<const std::uint8_t> data) {
   return writeAllAt(fd, pos, parts);
 }
 
-BITMAPINFOHEADER readInfoHeader(std::span<const std::uint8_t> fmt) {
-  BITMAPINFOHEADER h{};
-  std::memcpy(&h, fmt.data(), sizeof h);
-  return h;
-}
-
-HRESULT checkVideoFormat(std::span<const std::uint8_t> fmt) {
-  if (fmt.size() < sizeof(BITMAPINFOHEADER)) return AVIERR_BADFORMAT;
-  const BITMAPINFOHEADER h = readInfoHeader(fmt);
-  if (h.biSize < sizeof(BITMAPINFOHEADER) || h.biSize > fmt.size()) return AVIERR_BADFORMAT;
-  if (h.biWidth <= 0 || h.biHeight == 0 || h.biHeight == std::numeric_limits<LONG>::min()) return AVIERR_BADFORMAT;
-  return AVIERR_OK;
-}
-
 std::int16_t clampShort(LONG v) {
   return static_cast<std::int16_t>(std::clamp<LONG>(v, std::numeric_limits<std::int16_t>::min(),
                                                     std::numeric_limits<std::int16_t>::max()));
@@ -170,35 +140,6 @@ void setCheckpointInterval(int milliseconds) {
   g_checkpointMs = milliseconds > 0 ? milliseconds : kDefaultCheckpointMs;
 }
 }  // namespace testing
-
-// ---------------------------------------------------------------------------
-// Streams
-
-class AviStream {
- public:
-  virtual ~AviStream() = default;
-  AviStream() = default;
-  AviStream(const AviStream&) = delete;
-  AviStream& operator=(const AviStream&) = delete;
-
-  unsigned long addRef() { return ++refs_; }
-  unsigned long release() {
-    const unsigned long left = --refs_;
-    if (left == 0) delete this;
-    return left;
-  }
-  virtual const AVISTREAMINFOA& info() const = 0;
-  virtual HRESULT setFormat(LONG pos, std::span<const std::uint8_t> format) = 0;
-  virtual HRESULT write(LONG start, LONG samples, std::span<const std::uint8_t> data, DWORD flags,
-                        LONG* samplesWritten, LONG* bytesWritten) = 0;
-  // Only a compressing stream has frames in hand; the file's stream writes
-  // each one as it comes.
-  virtual HRESULT setOverlap(bool) { return AVIERR_OK; }
-  virtual HRESULT flush() { return AVIERR_OK; }
-
- private:
-  unsigned long refs_ = 1;
-};
 
 // ---------------------------------------------------------------------------
 // The file
