@@ -45,6 +45,7 @@
 
 #include "platform/gdi/bitmap.h"
 #include "platform/vfw/avifile_internal.h"
+#include "platform/vfw/aviindex.h"
 #include "platform/vfw/avitesting.h"
 #include "platform/vfw/codec.h"
 #include "platform/vfw/compressingstream.h"
@@ -54,6 +55,7 @@ namespace vfw {
 
 namespace {
 
+using detail::AviIndex;
 using detail::Bytes;
 using detail::checkVideoFormat;
 using detail::readInfoHeader;
@@ -61,10 +63,6 @@ using detail::tag;
 
 constexpr std::uint64_t kDefaultRiffLimit = 0x40000000;  // 1 GiB, what old readers cope with
 constexpr int kDefaultCheckpointMs = 1000;
-// One super-index entry per RIFF: 256 RIFFs of 1 GiB are far beyond any
-// recording, and the reservation costs 4 KiB of header.
-constexpr std::uint32_t kSuperIndexEntries = 256;
-constexpr std::uint32_t kIndxData = 24 + 16 * kSuperIndexEntries;
 constexpr std::uint32_t kDmlhData = 248;
 constexpr std::uint32_t kOdmlData = 4 + 8 + kDmlhData;
 constexpr std::uint64_t kMoviAlign = 2048;
@@ -202,20 +200,6 @@ class AviFile {
   }
 
  private:
-  struct Idx1Entry {
-    std::uint32_t id, flags, offset, size;
-  };
-  struct StdEntry {
-    std::uint64_t dataPos;
-    std::uint32_t size;
-    bool key;
-  };
-  struct SuperEntry {
-    std::uint64_t offset;
-    std::uint32_t size, duration;
-  };
-
-  bool inFirstRiff() const { return superIndex_.empty(); }
   std::uint64_t moviFourcc() const { return moviPos_ + 8; }
 
   Bytes avih() const {
@@ -228,7 +212,7 @@ class AviFile {
     // Not AVIF_TRUSTCKTYPE: compressed key frames are '00dc' chunks, which
     // readers trusting the chunk type would take for delta frames.
     o.u32(AVIF_HASINDEX);
-    o.u32(inFirstRiff() ? std::uint32_t(frames_) : firstRiffFrames_);
+    o.u32(index_.inFirstRiff() ? std::uint32_t(frames_) : firstRiffFrames_);
     o.u32(0);
     o.u32(haveStream_ ? 1 : 0);
     o.u32(suggestedBuffer());
@@ -265,35 +249,9 @@ class AviFile {
     return o;
   }
 
-  // 'indx' once the file has several RIFFs, a JUNK reservation before.
-  Bytes indx() const {
-    Bytes o;
-    if (superIndex_.empty()) {
-      o.u32(tag("JUNK"));
-      o.u32(kIndxData);
-      o.zeros(kIndxData);
-      return o;
-    }
-    o.u32(tag("indx"));
-    o.u32(kIndxData);
-    o.u16(4);
-    o.u8(0);
-    o.u8(0);  // AVI_INDEX_OF_INDEXES
-    o.u32(std::uint32_t(superIndex_.size()));
-    o.u32(chunkId_);
-    o.zeros(12);
-    for (const auto& e : superIndex_) {
-      o.u64(e.offset);
-      o.u32(e.size);
-      o.u32(e.duration);
-    }
-    o.zeros(16 * (kSuperIndexEntries - superIndex_.size()));
-    return o;
-  }
-
   Bytes odml() const {
     Bytes o;
-    if (superIndex_.empty()) {
+    if (index_.inFirstRiff()) {
       o.u32(tag("JUNK"));
       o.u32(kOdmlData);
       o.zeros(kOdmlData);
@@ -328,7 +286,7 @@ class AviFile {
     const std::uint32_t strfData = std::uint32_t(format_.size());
     const std::uint32_t strfPad = strfData & 1;
     indxPos_ = kStrfPos + 8 + strfData + strfPad;
-    odmlPos_ = indxPos_ + 8 + kIndxData;
+    odmlPos_ = indxPos_ + 8 + AviIndex::kIndxData;
     const std::uint64_t hdrlEnd = odmlPos_ + 8 + kOdmlData;
     // The movi LIST header goes 12 bytes before a 2048 boundary so that
     // frames start aligned; a JUNK chunk (at least its 8-byte header) fills.
@@ -355,7 +313,7 @@ class AviFile {
       o.u32(strfData);
       o.bytes(format_);
       o.zeros(strfPad);
-      o.bytes(indx().b);
+      o.bytes(index_.indx(chunkId_).b);
     } else {
       // No stream: the strl's place is filled with JUNK of the same size.
       o.u32(tag("JUNK"));
@@ -377,8 +335,8 @@ class AviFile {
   }
 
   HRESULT appendChunk(FOURCC id, std::span<const std::uint8_t> data, bool key) {
-    if (pos_ - riffPos_ > riffLimit_ && !segment_.empty()) {
-      if (superIndex_.size() + 1 >= kSuperIndexEntries) return AVIERR_FILEWRITE;
+    if (pos_ - riffPos_ > riffLimit_ && index_.hasSegment()) {
+      if (index_.full()) return AVIERR_FILEWRITE;
       if (!closeRiff() || !openAvix()) {
         failed_ = true;
         return AVIERR_FILEWRITE;
@@ -393,9 +351,7 @@ class AviFile {
       failed_ = true;
       return AVIERR_FILEWRITE;
     }
-    if (inFirstRiff())
-      idx1_.push_back({id, key ? AVIIF_KEYFRAME : 0, std::uint32_t(pos_ - moviFourcc()), std::uint32_t(data.size())});
-    segment_.push_back({pos_ + 8, std::uint32_t(data.size()), key});
+    index_.add(id, key, pos_, moviFourcc(), std::uint32_t(data.size()));
     pos_ += 8 + data.size() + (data.size() & 1);
     ++frames_;
     maxChunk_ = std::max(maxChunk_, std::uint32_t(data.size()));
@@ -419,45 +375,23 @@ class AviFile {
     if (!writeAt(fd_, moviPos_ + 4, v)) return false;
     if (!writeAt(fd_, kAvihPos + 8, avih().b)) return false;
     if (haveStream_ && !writeAt(fd_, kStrhPos + 8, strh().b)) return false;
-    if (!superIndex_.empty()) {
-      if (!writeAt(fd_, indxPos_, indx().b)) return false;
+    if (!index_.inFirstRiff()) {
+      if (!writeAt(fd_, indxPos_, index_.indx(chunkId_).b)) return false;
       if (!writeAt(fd_, odmlPos_, odml().b)) return false;
     }
     return true;
   }
 
   bool writeStdIndex() {
-    Bytes o;
-    o.u32(tag("ix00"));
-    o.u32(std::uint32_t(24 + 8 * segment_.size()));
-    o.u16(2);
-    o.u8(0);
-    o.u8(1);  // AVI_INDEX_OF_CHUNKS
-    o.u32(std::uint32_t(segment_.size()));
-    o.u32(chunkId_);
-    o.u64(moviFourcc());
-    o.u32(0);
-    for (const auto& e : segment_) {
-      o.u32(std::uint32_t(e.dataPos - moviFourcc()));
-      o.u32(e.size | (e.key ? 0u : 0x80000000u));
-    }
+    const Bytes o = index_.stdIndex(chunkId_, moviFourcc());
     if (!writeAt(fd_, pos_, o.b)) return false;
-    superIndex_.push_back({pos_, std::uint32_t(o.b.size()), std::uint32_t(segment_.size())});
+    index_.stdIndexWritten(pos_, std::uint32_t(o.b.size()));
     pos_ += o.b.size();
-    segment_.clear();
     return true;
   }
 
   bool writeIdx1() {
-    Bytes o;
-    o.u32(tag("idx1"));
-    o.u32(std::uint32_t(16 * idx1_.size()));
-    for (const auto& e : idx1_) {
-      o.u32(e.id);
-      o.u32(e.flags);
-      o.u32(e.offset);
-      o.u32(e.size);
-    }
+    const Bytes o = index_.idx1();
     if (!writeAt(fd_, pos_, o.b)) return false;
     pos_ += o.b.size();
     return true;
@@ -466,7 +400,7 @@ class AviFile {
   // Ends the current RIFF: its standard index, the movi size, the idx1 of
   // the first RIFF, the RIFF size and the super index in the header.
   bool closeRiff() {
-    const bool first = inFirstRiff();
+    const bool first = index_.inFirstRiff();
     if (!writeStdIndex()) return false;
     std::uint8_t v[4];
     putU32(v, std::uint32_t(pos_ - moviPos_ - 8));
@@ -474,12 +408,12 @@ class AviFile {
     if (first) {
       firstRiffFrames_ = std::uint32_t(frames_);
       if (!writeIdx1()) return false;
-      std::vector<Idx1Entry>().swap(idx1_);  // written for good
+      index_.dropIdx1();  // written for good
     }
     putU32(v, std::uint32_t(pos_ - riffPos_ - 8));
     if (!writeAt(fd_, riffPos_ + 4, v)) return false;
     riffOpen_ = false;
-    return writeAt(fd_, indxPos_, indx().b) && writeAt(fd_, odmlPos_, odml().b) &&
+    return writeAt(fd_, indxPos_, index_.indx(chunkId_).b) && writeAt(fd_, odmlPos_, odml().b) &&
            writeAt(fd_, kAvihPos + 8, avih().b) && writeAt(fd_, kStrhPos + 8, strh().b);
   }
 
@@ -508,31 +442,25 @@ class AviFile {
         // The sizes below still cover the whole chunks only.
       }
       const std::uint64_t end = pos_;
-      if (inFirstRiff()) {
-        if (!writeIdx1()) {
-          pos_ = end;
-          idx1_.clear();
-        }
-      } else if (!segment_.empty()) {
-        const std::size_t before = superIndex_.size();
-        if (!writeStdIndex()) {
-          pos_ = end;
-          superIndex_.resize(before);
-        }
-      }
+      // A failed index write leaves the position and the indexes as they
+      // were.
+      if (index_.inFirstRiff())
+        writeIdx1();
+      else if (index_.hasSegment())
+        writeStdIndex();
       // In the first RIFF the movi list ends before idx1, which follows it.
       // A RIFF closed already (a failed start of the next) keeps its sizes.
       if (riffOpen_) {
         std::uint8_t v[4];
-        putU32(v, std::uint32_t((inFirstRiff() ? end : pos_) - moviPos_ - 8));
+        putU32(v, std::uint32_t((index_.inFirstRiff() ? end : pos_) - moviPos_ - 8));
         writeAt(fd_, moviPos_ + 4, v);
         putU32(v, std::uint32_t(pos_ - riffPos_ - 8));
         writeAt(fd_, riffPos_ + 4, v);
       }
       writeAt(fd_, kAvihPos + 8, avih().b);
       if (haveStream_) writeAt(fd_, kStrhPos + 8, strh().b);
-      if (!superIndex_.empty()) {
-        writeAt(fd_, indxPos_, indx().b);
+      if (!index_.inFirstRiff()) {
+        writeAt(fd_, indxPos_, index_.indx(chunkId_).b);
         writeAt(fd_, odmlPos_, odml().b);
       }
       if (::ftruncate(fd_, static_cast<off_t>(pos_)) != 0) {
@@ -565,9 +493,7 @@ class AviFile {
   std::uint64_t frames_ = 0;
   std::uint32_t firstRiffFrames_ = 0;
   std::uint32_t maxChunk_ = 0;
-  std::vector<Idx1Entry> idx1_;
-  std::vector<StdEntry> segment_;
-  std::vector<SuperEntry> superIndex_;
+  AviIndex index_;
 };
 
 namespace {
