@@ -1,5 +1,7 @@
 // The AVI file library: reference-counted file and stream objects over our
-// own RIFF writer.
+// own RIFF writer (riffwriter.h), indexes (aviindex.h) and compressing
+// stream (compressingstream.h). The file decides what the header says and
+// when each index is written.
 //
 // File layout, chosen so that a file stays readable however it ends:
 //
@@ -26,29 +28,19 @@
 // I/O error) makes every later write fail; at the release the file is cut
 // back to the last whole chunk and closed with its index, or, when even the
 // index no longer fits, with sizes that cover the frames.
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <sys/uio.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <atomic>
-#include <cerrno>
-#include <chrono>
-#include <csignal>
-#include <cstring>
 #include <limits>
-#include <memory>
-#include <mutex>
+#include <optional>
 #include <span>
 #include <vector>
 
 #include "platform/gdi/bitmap.h"
 #include "platform/vfw/avifile_internal.h"
 #include "platform/vfw/aviindex.h"
-#include "platform/vfw/avitesting.h"
 #include "platform/vfw/codec.h"
 #include "platform/vfw/compressingstream.h"
+#include "platform/vfw/riffwriter.h"
 #include "platform/vfw/vfw.h"
 
 namespace vfw {
@@ -59,13 +51,11 @@ using detail::AviIndex;
 using detail::Bytes;
 using detail::checkVideoFormat;
 using detail::readInfoHeader;
+using detail::RiffWriter;
 using detail::tag;
 
-constexpr std::uint64_t kDefaultRiffLimit = 0x40000000;  // 1 GiB, what old readers cope with
-constexpr int kDefaultCheckpointMs = 1000;
 constexpr std::uint32_t kDmlhData = 248;
 constexpr std::uint32_t kOdmlData = 4 + 8 + kDmlhData;
-constexpr std::uint64_t kMoviAlign = 2048;
 constexpr std::uint32_t kAvihPos = 24;   // chunk header; data 8 bytes later
 constexpr std::uint32_t kStrhPos = 100;  // chunk header; data 8 bytes later
 constexpr std::uint32_t kStrfPos = 164;
@@ -73,50 +63,6 @@ constexpr std::uint32_t kStrfPos = 164;
 constexpr DWORD AVIF_HASINDEX = 0x10;
 
 std::atomic<int> g_initCount{0};
-std::atomic<std::uint64_t> g_riffLimit{kDefaultRiffLimit};
-std::atomic<int> g_checkpointMs{kDefaultCheckpointMs};
-
-void putU32(std::uint8_t* p, std::uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = std::uint8_t(v >> (8 * i));
-}
-
-// A write past RLIMIT_FSIZE must come back as EFBIG, not kill the process.
-void ignoreFileSizeSignal() {
-  static std::once_flag once;
-  std::call_once(once, [] {
-    struct sigaction old {};
-    if (sigaction(SIGXFSZ, nullptr, &old) == 0 && old.sa_handler == SIG_DFL) {
-      struct sigaction sa {};
-      sa.sa_handler = SIG_IGN;
-      sigemptyset(&sa.sa_mask);
-      sigaction(SIGXFSZ, &sa, nullptr);
-    }
-  });
-}
-
-bool writeAllAt(int fd, std::uint64_t pos, std::span<const std::span<const std::uint8_t>> parts) {
-  for (auto part : parts) {
-    const std::uint8_t* p = part.data();
-    std::size_t left = part.size();
-    while (left > 0) {
-      const ssize_t n = ::pwrite(fd, p, std::min<std::size_t>(left, 1u << 30), static_cast<off_t>(pos));
-      if (n < 0) {
-        if (errno == EINTR) continue;
-        return false;
-      }
-      if (n == 0) return false;
-      p += n;
-      pos += std::uint64_t(n);
-      left -= std::size_t(n);
-    }
-  }
-  return true;
-}
-
-bool writeAt(int fd, std::uint64_t pos, std::span<const std::uint8_t> data) {
-  const std::span<const std::uint8_t> parts[] = {data};
-  return writeAllAt(fd, pos, parts);
-}
 
 std::int16_t clampShort(LONG v) {
   return static_cast<std::int16_t>(std::clamp<LONG>(v, std::numeric_limits<std::int16_t>::min(),
@@ -125,21 +71,12 @@ std::int16_t clampShort(LONG v) {
 
 }  // namespace
 
-namespace testing {
-void setRiffSizeLimit(std::uint64_t bytes) { g_riffLimit = bytes ? bytes : kDefaultRiffLimit; }
-std::uint64_t riffSizeLimit() { return g_riffLimit; }
-void setCheckpointInterval(int milliseconds) {
-  g_checkpointMs = milliseconds > 0 ? milliseconds : kDefaultCheckpointMs;
-}
-}  // namespace testing
-
 // ---------------------------------------------------------------------------
 // The file
 
 class AviFile {
  public:
-  explicit AviFile(int fd)
-      : fd_(fd), riffLimit_(g_riffLimit), checkpointEvery_(std::chrono::milliseconds(int(g_checkpointMs))) {}
+  explicit AviFile(int fd) : riff_(fd) {}
   AviFile(const AviFile&) = delete;
   AviFile& operator=(const AviFile&) = delete;
 
@@ -157,7 +94,7 @@ class AviFile {
   const AVISTREAMINFOA& info() const { return info_; }
 
   HRESULT createStream(const AVISTREAMINFOA& si) {
-    if (haveStream_ || headerWritten_) return AVIERR_UNSUPPORTED;  // one video stream per file
+    if (haveStream_ || riff_.started()) return AVIERR_UNSUPPORTED;  // one video stream per file
     if (si.fccType != streamtypeVIDEO) return AVIERR_UNSUPPORTED;
     if (si.dwScale == 0 || si.dwRate == 0) return AVIERR_BADFORMAT;
     info_ = si;
@@ -168,26 +105,21 @@ class AviFile {
   HRESULT setFormat(std::span<const std::uint8_t> fmt) {
     if (!haveStream_) return AVIERR_BADHANDLE;
     if (const HRESULT hr = checkVideoFormat(fmt); hr != AVIERR_OK) return hr;
-    if (headerWritten_) {
+    if (riff_.started()) {
       // The header's place on disk is fixed; only the same format again.
       if (fmt.size() == format_.size() && std::equal(fmt.begin(), fmt.end(), format_.begin())) return AVIERR_OK;
       return AVIERR_UNSUPPORTED;
     }
-    if (failed_) return AVIERR_FILEWRITE;
+    if (riff_.failed()) return AVIERR_FILEWRITE;
     format_.assign(fmt.begin(), fmt.end());
     const DWORD compression = readInfoHeader(fmt).biCompression;
     chunkId_ = (compression == gdi::BI_RGB || compression == gdi::BI_BITFIELDS) ? tag("00db") : tag("00dc");
-    if (!writeHeader()) {
-      failed_ = true;
-      return AVIERR_FILEWRITE;
-    }
-    lastCheckpoint_ = std::chrono::steady_clock::now();
-    return AVIERR_OK;
+    return writeHeader() ? AVIERR_OK : AVIERR_FILEWRITE;
   }
 
   HRESULT write(LONG start, std::span<const std::uint8_t> data, bool key) {
-    if (!headerWritten_) return AVIERR_BADFORMAT;  // no format yet
-    if (failed_) return AVIERR_FILEWRITE;
+    if (!riff_.started()) return AVIERR_BADFORMAT;  // no format yet
+    if (riff_.failed()) return AVIERR_FILEWRITE;
     if (data.size() > 0x7fffffffu) return AVIERR_BADSIZE;
     if (start < 0) start = LONG(frames_);
     if (std::uint64_t(start) < frames_) return AVIERR_UNSUPPORTED;  // frames are only appended
@@ -200,8 +132,6 @@ class AviFile {
   }
 
  private:
-  std::uint64_t moviFourcc() const { return moviPos_ + 8; }
-
   Bytes avih() const {
     Bytes o;
     const std::uint64_t rate = info_.dwRate, scale = info_.dwScale;
@@ -288,16 +218,10 @@ class AviFile {
     indxPos_ = kStrfPos + 8 + strfData + strfPad;
     odmlPos_ = indxPos_ + 8 + AviIndex::kIndxData;
     const std::uint64_t hdrlEnd = odmlPos_ + 8 + kOdmlData;
-    // The movi LIST header goes 12 bytes before a 2048 boundary so that
-    // frames start aligned; a JUNK chunk (at least its 8-byte header) fills.
-    moviPos_ = (hdrlEnd + 8 + 12 + kMoviAlign - 1) / kMoviAlign * kMoviAlign - 12;
 
     Bytes o;
-    o.u32(tag("RIFF"));
-    o.u32(std::uint32_t(moviPos_ + 12 - 8));
-    o.u32(tag("AVI "));
     o.u32(tag("LIST"));
-    o.u32(std::uint32_t(hdrlEnd - 20));
+    o.u32(std::uint32_t(hdrlEnd - RiffWriter::kListsPos - 8));
     o.u32(tag("hdrl"));
     o.u32(tag("avih"));
     o.u32(56);
@@ -321,178 +245,83 @@ class AviFile {
       o.zeros(odmlPos_ - (kStrhPos - 12) - 8);
     }
     o.bytes(odml().b);
-    o.u32(tag("JUNK"));
-    o.u32(std::uint32_t(moviPos_ - hdrlEnd - 8));
-    o.zeros(moviPos_ - hdrlEnd - 8);
-    o.u32(tag("LIST"));
-    o.u32(4);
-    o.u32(tag("movi"));
-    if (!writeAt(fd_, 0, o.b)) return false;
-    headerWritten_ = true;
-    riffPos_ = 0;
-    pos_ = moviPos_ + 12;
-    return true;
+    return riff_.start(o.b);
   }
 
+  // What the header says that changes as frames come, at its fixed places.
+  std::vector<RiffWriter::Field> headerFields() const {
+    std::vector<RiffWriter::Field> fields;
+    fields.push_back({kAvihPos + 8, avih().b});
+    if (haveStream_) fields.push_back({kStrhPos + 8, strh().b});
+    if (!index_.inFirstRiff()) {
+      fields.push_back({indxPos_, index_.indx(chunkId_).b});
+      fields.push_back({odmlPos_, odml().b});
+    }
+    return fields;
+  }
+
+  // A failure of the writer's (it remembers it) or a full super index.
   HRESULT appendChunk(FOURCC id, std::span<const std::uint8_t> data, bool key) {
-    if (pos_ - riffPos_ > riffLimit_ && index_.hasSegment()) {
+    if (riff_.riffFull() && index_.hasSegment()) {
       if (index_.full()) return AVIERR_FILEWRITE;
-      if (!closeRiff() || !openAvix()) {
-        failed_ = true;
-        return AVIERR_FILEWRITE;
-      }
+      if (!closeRiff() || !riff_.openAvix()) return AVIERR_FILEWRITE;
     }
-    std::uint8_t head[8];
-    putU32(head, id);
-    putU32(head + 4, std::uint32_t(data.size()));
-    static const std::uint8_t pad[1] = {0};
-    const std::span<const std::uint8_t> parts[] = {head, data, std::span(pad, data.size() & 1)};
-    if (!writeAllAt(fd_, pos_, parts)) {
-      failed_ = true;
-      return AVIERR_FILEWRITE;
-    }
-    index_.add(id, key, pos_, moviFourcc(), std::uint32_t(data.size()));
-    pos_ += 8 + data.size() + (data.size() & 1);
+    const std::optional<std::uint64_t> at = riff_.appendChunk(id, data);
+    if (!at) return AVIERR_FILEWRITE;
+    index_.add(id, key, *at, riff_.moviFourcc(), std::uint32_t(data.size()));
     ++frames_;
     maxChunk_ = std::max(maxChunk_, std::uint32_t(data.size()));
-    const auto now = std::chrono::steady_clock::now();
-    if (now - lastCheckpoint_ >= checkpointEvery_) {
-      lastCheckpoint_ = now;
-      if (!patchHeaders()) {
-        failed_ = true;
-        return AVIERR_FILEWRITE;
-      }
-    }
+    if (riff_.checkpointDue() && !riff_.checkpoint(headerFields())) return AVIERR_FILEWRITE;
     return AVIERR_OK;
   }
 
-  // Sizes of the open RIFF and movi up to pos_, frame counts, OpenDML parts.
-  bool patchHeaders() {
-    std::uint8_t v[4];
-    putU32(v, std::uint32_t(pos_ - riffPos_ - 8));
-    if (!writeAt(fd_, riffPos_ + 4, v)) return false;
-    putU32(v, std::uint32_t(pos_ - moviPos_ - 8));
-    if (!writeAt(fd_, moviPos_ + 4, v)) return false;
-    if (!writeAt(fd_, kAvihPos + 8, avih().b)) return false;
-    if (haveStream_ && !writeAt(fd_, kStrhPos + 8, strh().b)) return false;
-    if (!index_.inFirstRiff()) {
-      if (!writeAt(fd_, indxPos_, index_.indx(chunkId_).b)) return false;
-      if (!writeAt(fd_, odmlPos_, odml().b)) return false;
-    }
-    return true;
-  }
-
-  bool writeStdIndex() {
-    const Bytes o = index_.stdIndex(chunkId_, moviFourcc());
-    if (!writeAt(fd_, pos_, o.b)) return false;
-    index_.stdIndexWritten(pos_, std::uint32_t(o.b.size()));
-    pos_ += o.b.size();
-    return true;
-  }
-
-  bool writeIdx1() {
-    const Bytes o = index_.idx1();
-    if (!writeAt(fd_, pos_, o.b)) return false;
-    pos_ += o.b.size();
-    return true;
+  bool appendStdIndex() {
+    const Bytes o = index_.stdIndex(chunkId_, riff_.moviFourcc());
+    const std::optional<std::uint64_t> at = riff_.append(o.b);
+    if (at) index_.stdIndexWritten(*at, std::uint32_t(o.b.size()));
+    return at.has_value();
   }
 
   // Ends the current RIFF: its standard index, the movi size, the idx1 of
   // the first RIFF, the RIFF size and the super index in the header.
   bool closeRiff() {
     const bool first = index_.inFirstRiff();
-    if (!writeStdIndex()) return false;
-    std::uint8_t v[4];
-    putU32(v, std::uint32_t(pos_ - moviPos_ - 8));
-    if (!writeAt(fd_, moviPos_ + 4, v)) return false;
+    if (!appendStdIndex() || !riff_.closeMovi()) return false;
     if (first) {
       firstRiffFrames_ = std::uint32_t(frames_);
-      if (!writeIdx1()) return false;
+      if (!riff_.append(index_.idx1().b)) return false;
       index_.dropIdx1();  // written for good
     }
-    putU32(v, std::uint32_t(pos_ - riffPos_ - 8));
-    if (!writeAt(fd_, riffPos_ + 4, v)) return false;
-    riffOpen_ = false;
-    return writeAt(fd_, indxPos_, index_.indx(chunkId_).b) && writeAt(fd_, odmlPos_, odml().b) &&
-           writeAt(fd_, kAvihPos + 8, avih().b) && writeAt(fd_, kStrhPos + 8, strh().b);
-  }
-
-  bool openAvix() {
-    Bytes o;
-    o.u32(tag("RIFF"));
-    o.u32(16);
-    o.u32(tag("AVIX"));
-    o.u32(tag("LIST"));
-    o.u32(4);
-    o.u32(tag("movi"));
-    if (!writeAt(fd_, pos_, o.b)) return false;
-    riffPos_ = pos_;
-    moviPos_ = pos_ + 12;
-    pos_ += o.b.size();
-    riffOpen_ = true;
-    return true;
+    return riff_.closeRiff(headerFields());
   }
 
   // Runs once, at the last release.
   void finish() {
-    if (fd_ < 0) return;
-    if (headerWritten_ || writeHeader()) {
-      // Whatever a failed write left beyond the last whole chunk goes.
-      if (failed_ && ::ftruncate(fd_, static_cast<off_t>(pos_)) != 0) {
-        // The sizes below still cover the whole chunks only.
-      }
-      const std::uint64_t end = pos_;
-      // A failed index write leaves the position and the indexes as they
-      // were.
-      if (index_.inFirstRiff())
-        writeIdx1();
-      else if (index_.hasSegment())
-        writeStdIndex();
-      // In the first RIFF the movi list ends before idx1, which follows it.
-      // A RIFF closed already (a failed start of the next) keeps its sizes.
-      if (riffOpen_) {
-        std::uint8_t v[4];
-        putU32(v, std::uint32_t((index_.inFirstRiff() ? end : pos_) - moviPos_ - 8));
-        writeAt(fd_, moviPos_ + 4, v);
-        putU32(v, std::uint32_t(pos_ - riffPos_ - 8));
-        writeAt(fd_, riffPos_ + 4, v);
-      }
-      writeAt(fd_, kAvihPos + 8, avih().b);
-      if (haveStream_) writeAt(fd_, kStrhPos + 8, strh().b);
-      if (!index_.inFirstRiff()) {
-        writeAt(fd_, indxPos_, index_.indx(chunkId_).b);
-        writeAt(fd_, odmlPos_, odml().b);
-      }
-      if (::ftruncate(fd_, static_cast<off_t>(pos_)) != 0) {
-        // A tail the sizes do not cover stays; readers skip it.
-      }
-    }
-    ::close(fd_);
-    fd_ = -1;
+    if (!riff_.started() && !writeHeader()) return;
+    riff_.dropPartialChunk();
+    const std::uint64_t moviEnd = riff_.pos();
+    // A failed index write leaves the position and the indexes as they
+    // were.
+    if (index_.inFirstRiff())
+      riff_.append(index_.idx1().b);
+    else if (index_.hasSegment())
+      appendStdIndex();
+    // In the first RIFF the movi list ends before idx1, which follows it.
+    riff_.finish(index_.inFirstRiff() ? moviEnd : riff_.pos(), headerFields());
   }
 
-  int fd_;
   unsigned long refs_ = 1;
-  const std::uint64_t riffLimit_;
-  const std::chrono::steady_clock::duration checkpointEvery_;
-  std::chrono::steady_clock::time_point lastCheckpoint_{};
 
   bool haveStream_ = false;
   AVISTREAMINFOA info_{};
   std::vector<std::uint8_t> format_;
   FOURCC chunkId_ = tag("00db");
-  bool headerWritten_ = false;
-  bool failed_ = false;
-  bool riffOpen_ = true;
-
-  std::uint64_t pos_ = 0;      // end of the last whole chunk
-  std::uint64_t riffPos_ = 0;  // header of the open RIFF
-  std::uint64_t moviPos_ = 0;  // 'LIST' header of the open movi
   std::uint64_t indxPos_ = 0;
   std::uint64_t odmlPos_ = 0;
   std::uint64_t frames_ = 0;
   std::uint32_t firstRiffFrames_ = 0;
   std::uint32_t maxChunk_ = 0;
+  RiffWriter riff_;
   AviIndex index_;
 };
 
@@ -541,17 +370,8 @@ HRESULT AVIFileOpenA(PAVIFILE* ppfile, const char* szFile, UINT uMode, const voi
   if (!szFile || !*szFile) return AVIERR_BADPARAM;
   // This library writes new files; reading AVI files is not offered.
   if (!(uMode & OF_CREATE) || !(uMode & OF_WRITE)) return AVIERR_UNSUPPORTED;
-  ignoreFileSizeSignal();
-  // O_NONBLOCK: a FIFO of that name (no reader) fails here rather than
-  // hanging the caller; only a regular file can hold an AVI that is patched
-  // in place.
-  const int fd = ::open(szFile, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NONBLOCK, 0666);
+  const int fd = detail::createFile(szFile);
   if (fd < 0) return AVIERR_FILEOPEN;
-  struct stat st {};
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || ::fcntl(fd, F_SETFL, 0) != 0) {
-    ::close(fd);
-    return AVIERR_FILEOPEN;
-  }
   *ppfile = new AviFile(fd);
   return AVIERR_OK;
 }
