@@ -50,6 +50,7 @@ namespace {
 using detail::AviIndex;
 using detail::Bytes;
 using detail::checkVideoFormat;
+using detail::junkChunk;
 using detail::readInfoHeader;
 using detail::RiffWriter;
 using detail::tag;
@@ -180,13 +181,8 @@ class AviFile {
   }
 
   Bytes odml() const {
+    if (index_.inFirstRiff()) return junkChunk(kOdmlData);
     Bytes o;
-    if (index_.inFirstRiff()) {
-      o.u32(tag("JUNK"));
-      o.u32(kOdmlData);
-      o.zeros(kOdmlData);
-      return o;
-    }
     o.u32(tag("LIST"));
     o.u32(kOdmlData);
     o.u32(tag("odml"));
@@ -240,9 +236,7 @@ class AviFile {
       o.bytes(index_.indx(chunkId_).b);
     } else {
       // No stream: the strl's place is filled with JUNK of the same size.
-      o.u32(tag("JUNK"));
-      o.u32(std::uint32_t(odmlPos_ - (kStrhPos - 12) - 8));
-      o.zeros(odmlPos_ - (kStrhPos - 12) - 8);
+      o.bytes(junkChunk(std::uint32_t(odmlPos_ - (kStrhPos - 12) - 8)).b);
     }
     o.bytes(odml().b);
     return riff_.start(o.b);

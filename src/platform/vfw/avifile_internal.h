@@ -62,6 +62,15 @@ struct Bytes {
   void bytes(std::span<const std::uint8_t> s) { b.insert(b.end(), s.begin(), s.end()); }
 };
 
+// A JUNK chunk of `n` zero bytes: room kept, or a gap filled.
+inline Bytes junkChunk(std::uint32_t n) {
+  Bytes o;
+  o.u32(tag("JUNK"));
+  o.u32(n);
+  o.zeros(n);
+  return o;
+}
+
 inline BITMAPINFOHEADER readInfoHeader(std::span<const std::uint8_t> fmt) {
   BITMAPINFOHEADER h{};
   std::memcpy(&h, fmt.data(), sizeof h);

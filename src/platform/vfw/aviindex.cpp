@@ -46,13 +46,8 @@ void AviIndex::stdIndexWritten(std::uint64_t pos, std::uint32_t bytes) {
 }
 
 Bytes AviIndex::indx(FOURCC chunkId) const {
+  if (superIndex_.empty()) return junkChunk(kIndxData);
   Bytes o;
-  if (superIndex_.empty()) {
-    o.u32(tag("JUNK"));
-    o.u32(kIndxData);
-    o.zeros(kIndxData);
-    return o;
-  }
   o.u32(tag("indx"));
   o.u32(kIndxData);
   o.u16(4);

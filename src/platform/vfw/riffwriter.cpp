@@ -103,9 +103,7 @@ bool RiffWriter::start(std::span<const std::uint8_t> lists) {
   o.u32(std::uint32_t(moviPos_ + 12 - 8));
   o.u32(tag("AVI "));
   o.bytes(lists);
-  o.u32(tag("JUNK"));
-  o.u32(std::uint32_t(moviPos_ - listsEnd - 8));
-  o.zeros(moviPos_ - listsEnd - 8);
+  o.bytes(junkChunk(std::uint32_t(moviPos_ - listsEnd - 8)).b);
   o.u32(tag("LIST"));
   o.u32(4);
   o.u32(tag("movi"));
