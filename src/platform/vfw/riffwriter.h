@@ -44,7 +44,7 @@ class RiffWriter {
   bool riffFull() const { return pos_ - riffPos_ > riffLimit_; }
 
   // Writes the start of the file: the 'AVI ' RIFF header, `lists` (which
-  // belong at kListsPos), JUNK so that the first chunk's data starts on a
+  // belong at kListsPos), JUNK so that the first chunk starts on a
   // 2048-byte boundary, and the movi list header.
   bool start(std::span<const std::uint8_t> lists);
   // Appends a chunk (padded to even length) to the open movi list. Returns
