@@ -4,6 +4,7 @@
 #include <array>
 #include <bit>
 #include <cstring>
+#include <optional>
 #include <vector>
 
 namespace gdi {
@@ -148,6 +149,160 @@ unsigned nearest(const std::vector<RGBQUAD>& table, Rgb c) {
   return best;
 }
 
+// What a request for bits resolves to, once it has passed every check: the
+// rows to produce and what the destination's pixels mean.
+struct DibLayout {
+  int width = 0;  // as asked; may differ from the bitmap's
+  int bpp = 0;
+  bool bitfields = false;
+  unsigned absHeight = 0;
+  bool bottomUp = true;
+  std::size_t stride = 0;
+  unsigned start = 0;
+  unsigned lines = 0;
+  std::array<DWORD, 3> srcMasks{};
+  std::array<DWORD, 3> dstMasks{};
+  std::vector<RGBQUAD> table;  // 8 bits and less
+  bool keepIndices = false;    // the bitmap's own indices are valid in the table
+};
+
+// Checks the header against what can be produced and the buffers against
+// what it asks for; nullopt for anything GetDIBits refuses.
+std::optional<DibLayout> resolveFormat(const Bitmap& bmp, const BITMAPINFOHEADER& h, unsigned start, unsigned lines,
+                                       std::size_t bitsSize, std::size_t infoSize, unsigned usage) {
+  DibLayout d;
+  d.bpp = h.biBitCount;
+  const int bpp = d.bpp;
+  d.bitfields = h.biCompression == BI_BITFIELDS;
+  if (h.biWidth <= 0 || h.biHeight == 0 || h.biHeight < -65535 || h.biHeight > 65535 || h.biWidth > 65535)
+    return std::nullopt;
+  if (bpp != 1 && bpp != 4 && bpp != 8 && bpp != 16 && bpp != 24 && bpp != 32) return std::nullopt;
+  if (h.biCompression != BI_RGB && !(d.bitfields && (bpp == 16 || bpp == 32))) return std::nullopt;
+  if (usage != DIB_RGB_COLORS && usage != DIB_PAL_COLORS) return std::nullopt;
+
+  d.width = h.biWidth;
+  d.absHeight = unsigned(h.biHeight < 0 ? -h.biHeight : h.biHeight);
+  d.bottomUp = h.biHeight > 0;
+  d.stride = std::size_t(rowBytes(h.biWidth, bpp));
+  const std::size_t tableBytes =
+      bpp <= 8 ? (usage == DIB_PAL_COLORS ? 2u : 4u) << bpp : (d.bitfields ? 12u : 0u);
+  if (infoSize < h.biSize + tableBytes) return std::nullopt;
+  if (start >= d.absHeight) return std::nullopt;
+  d.start = start;
+  d.lines = std::min(lines, d.absHeight - start);
+  if (d.lines == 0) return std::nullopt;
+  if (bitsSize != 0 && bitsSize / d.stride < d.lines) return std::nullopt;
+
+  // What the destination's pixels mean.
+  const PixelFormat src = bmp.format();
+  const int srcBpp = bmp.bitsPerPixel();
+  d.srcMasks = sourceMasks(bmp);
+  d.dstMasks = kMasks888;
+  if (bpp == 16) d.dstMasks = kMasks555;
+  if (d.bitfields) {
+    const bool sameDepthMasked = srcBpp == bpp && !isIndexed(src) && src != PixelFormat::Bgr24;
+    d.dstMasks = sameDepthMasked ? d.srcMasks : (bpp == 16 ? kMasks565 : kMasks888);
+  }
+  if (bpp <= 8) {
+    if (isIndexed(src) && srcBpp <= bpp) {
+      // Indices stay; the bitmap's palette, padded with black, is the table.
+      d.keepIndices = true;
+      d.table = bmp.palette();
+      d.table.resize(std::size_t(1) << bpp, RGBQUAD{0, 0, 0, 0});
+    } else {
+      d.table = defaultTable(bpp);
+    }
+  }
+  return d;
+}
+
+// The colour table or masks that follow the header.
+void writeTable(const DibLayout& d, std::uint8_t* after, unsigned usage) {
+  if (d.bpp <= 8) {
+    if (usage == DIB_PAL_COLORS) {
+      for (unsigned i = 0; i < (1u << d.bpp); ++i) {
+        after[2 * i] = std::uint8_t(i);
+        after[2 * i + 1] = std::uint8_t(i >> 8);
+      }
+    } else {
+      std::memcpy(after, d.table.data(), d.table.size() * sizeof(RGBQUAD));
+    }
+  } else if (d.bitfields) {
+    std::memcpy(after, d.dstMasks.data(), 12);
+  }
+}
+
+// Fills `bits` with the layout's rows of the bitmap; rows outside the
+// bitmap and pixels right of it are zero.
+void convertRows(const Bitmap& bmp, const DibLayout& d, std::span<std::uint8_t> bits) {
+  const PixelFormat src = bmp.format();
+  const int srcBpp = bmp.bitsPerPixel();
+  const int bpp = d.bpp;
+  const std::array<DWORD, 3>& srcMasks = d.srcMasks;
+  const std::array<DWORD, 3>& dstMasks = d.dstMasks;
+  const std::size_t stride = d.stride;
+  const int width = std::min(d.width, bmp.width());
+  const bool sameLayout =
+      (srcBpp == bpp) &&
+      ((bpp <= 8 && d.keepIndices) || (bpp == 24 && src == PixelFormat::Bgr24) ||
+       (bpp == 32 && (src == PixelFormat::Rgb32 || src == PixelFormat::Bitfields32) && srcMasks == dstMasks) ||
+       (bpp == 16 && (src == PixelFormat::Rgb555 || src == PixelFormat::Rgb565 || src == PixelFormat::Bitfields16) &&
+        srcMasks == dstMasks));
+  const std::size_t copyBytes = std::min<std::size_t>(stride, std::size_t(rowBytes(width, bpp)));
+  for (unsigned r = 0; r < d.lines; ++r) {
+    const unsigned scan = d.start + r;
+    const long y = d.bottomUp ? long(d.absHeight) - 1 - long(scan) : long(scan);
+    std::uint8_t* out = bits.data() + std::size_t(r) * stride;
+    if (y < 0 || y >= bmp.height()) {
+      std::memset(out, 0, stride);
+      continue;
+    }
+    const std::uint8_t* in = bmp.scanLine(int(y));
+    if (sameLayout) {
+      // The common case (a 32-bit screen grab): one copy per row.
+      std::memcpy(out, in, copyBytes);
+      if (copyBytes < stride) std::memset(out + copyBytes, 0, stride - copyBytes);
+      continue;
+    }
+    std::memset(out, 0, stride);
+    if (src == PixelFormat::Rgb565 && bpp == 16 && dstMasks == kMasks555) {
+      // A depth-16 display frame delivered as 5-5-5: drop green's lowest bit.
+      for (int x = 0; x < width; ++x) {
+        const unsigned v = unsigned(in[2 * x]) | unsigned(in[2 * x + 1]) << 8;
+        const unsigned o = ((v >> 1) & 0x7fe0u) | (v & 0x1fu);
+        out[2 * x] = std::uint8_t(o);
+        out[2 * x + 1] = std::uint8_t(o >> 8);
+      }
+      continue;
+    }
+    if (src == PixelFormat::Rgb32 && bpp == 24) {
+      for (int x = 0; x < width; ++x) std::memcpy(out + 3 * x, in + 4 * x, 3);
+      continue;
+    }
+    for (int x = 0; x < width; ++x) {
+      if (bpp <= 8) {
+        const unsigned v =
+            d.keepIndices ? readIndex(in, x, srcBpp) : nearest(d.table, readPixel(bmp, in, x, srcMasks));
+        writeIndex(out, x, bpp, v);
+        continue;
+      }
+      const Rgb c = readPixel(bmp, in, x, srcMasks);
+      if (bpp == 24) {
+        out[3 * x] = c.b;
+        out[3 * x + 1] = c.g;
+        out[3 * x + 2] = c.r;
+      } else if (bpp == 16) {
+        const DWORD v = pack(c, dstMasks);
+        out[2 * x] = std::uint8_t(v);
+        out[2 * x + 1] = std::uint8_t(v >> 8);
+      } else {
+        const DWORD v = pack(c, dstMasks);
+        std::memcpy(out + 4 * x, &v, 4);
+      }
+    }
+  }
+}
+
 }  // namespace
 
 int GetDIBits(const Bitmap& bmp, unsigned start, unsigned lines, std::span<std::uint8_t> bits,
@@ -171,128 +326,15 @@ int GetDIBits(const Bitmap& bmp, unsigned start, unsigned lines, std::span<std::
     return bmp.height();
   }
 
-  const int bpp = h.biBitCount;
-  const bool bitfields = h.biCompression == BI_BITFIELDS;
-  if (h.biWidth <= 0 || h.biHeight == 0 || h.biHeight < -65535 || h.biHeight > 65535 || h.biWidth > 65535) return 0;
-  if (bpp != 1 && bpp != 4 && bpp != 8 && bpp != 16 && bpp != 24 && bpp != 32) return 0;
-  if (h.biCompression != BI_RGB && !(bitfields && (bpp == 16 || bpp == 32))) return 0;
-  if (usage != DIB_RGB_COLORS && usage != DIB_PAL_COLORS) return 0;
-
-  const unsigned absHeight = unsigned(h.biHeight < 0 ? -h.biHeight : h.biHeight);
-  const bool bottomUp = h.biHeight > 0;
-  const std::size_t stride = std::size_t(rowBytes(h.biWidth, bpp));
-  const std::size_t tableBytes =
-      bpp <= 8 ? (usage == DIB_PAL_COLORS ? 2u : 4u) << bpp : (bitfields ? 12u : 0u);
-  if (info.size() < h.biSize + tableBytes) return 0;
-  if (start >= absHeight) return 0;
-  lines = std::min(lines, absHeight - start);
-  if (lines == 0) return 0;
-  if (!bits.empty() && bits.size() / stride < lines) return 0;
-
-  // What the destination's pixels mean.
-  const PixelFormat src = bmp.format();
-  const int srcBpp = bmp.bitsPerPixel();
-  const std::array<DWORD, 3> srcMasks = sourceMasks(bmp);
-  std::array<DWORD, 3> dstMasks = kMasks888;
-  if (bpp == 16) dstMasks = kMasks555;
-  if (bitfields) {
-    const bool sameDepthMasked = srcBpp == bpp && !isIndexed(src) && src != PixelFormat::Bgr24;
-    dstMasks = sameDepthMasked ? srcMasks : (bpp == 16 ? kMasks565 : kMasks888);
-  }
-  std::vector<RGBQUAD> table;
-  bool keepIndices = false;
-  if (bpp <= 8) {
-    if (isIndexed(src) && srcBpp <= bpp) {
-      // Indices stay; the bitmap's palette, padded with black, is the table.
-      keepIndices = true;
-      table = bmp.palette();
-      table.resize(std::size_t(1) << bpp, RGBQUAD{0, 0, 0, 0});
-    } else {
-      table = defaultTable(bpp);
-    }
-  }
-
-  // Colour table or masks after the header.
-  std::uint8_t* after = info.data() + h.biSize;
-  if (bpp <= 8) {
-    if (usage == DIB_PAL_COLORS) {
-      for (unsigned i = 0; i < (1u << bpp); ++i) {
-        after[2 * i] = std::uint8_t(i);
-        after[2 * i + 1] = std::uint8_t(i >> 8);
-      }
-    } else {
-      std::memcpy(after, table.data(), table.size() * sizeof(RGBQUAD));
-    }
-  } else if (bitfields) {
-    std::memcpy(after, dstMasks.data(), 12);
-  }
-
-  if (!bits.empty()) {
-    const int width = std::min(h.biWidth, bmp.width());
-    const bool sameLayout =
-        (srcBpp == bpp) &&
-        ((bpp <= 8 && keepIndices) || (bpp == 24 && src == PixelFormat::Bgr24) ||
-         (bpp == 32 && (src == PixelFormat::Rgb32 || src == PixelFormat::Bitfields32) && srcMasks == dstMasks) ||
-         (bpp == 16 && (src == PixelFormat::Rgb555 || src == PixelFormat::Rgb565 || src == PixelFormat::Bitfields16) &&
-          srcMasks == dstMasks));
-    const std::size_t copyBytes = std::min<std::size_t>(stride, std::size_t(rowBytes(width, bpp)));
-    for (unsigned r = 0; r < lines; ++r) {
-      const unsigned scan = start + r;
-      const long y = bottomUp ? long(absHeight) - 1 - long(scan) : long(scan);
-      std::uint8_t* out = bits.data() + std::size_t(r) * stride;
-      if (y < 0 || y >= bmp.height()) {
-        std::memset(out, 0, stride);
-        continue;
-      }
-      const std::uint8_t* in = bmp.scanLine(int(y));
-      if (sameLayout) {
-        // The common case (a 32-bit screen grab): one copy per row.
-        std::memcpy(out, in, copyBytes);
-        if (copyBytes < stride) std::memset(out + copyBytes, 0, stride - copyBytes);
-        continue;
-      }
-      std::memset(out, 0, stride);
-      if (src == PixelFormat::Rgb565 && bpp == 16 && dstMasks == kMasks555) {
-        // A depth-16 display frame delivered as 5-5-5: drop green's lowest bit.
-        for (int x = 0; x < width; ++x) {
-          const unsigned v = unsigned(in[2 * x]) | unsigned(in[2 * x + 1]) << 8;
-          const unsigned o = ((v >> 1) & 0x7fe0u) | (v & 0x1fu);
-          out[2 * x] = std::uint8_t(o);
-          out[2 * x + 1] = std::uint8_t(o >> 8);
-        }
-        continue;
-      }
-      if (src == PixelFormat::Rgb32 && bpp == 24) {
-        for (int x = 0; x < width; ++x) std::memcpy(out + 3 * x, in + 4 * x, 3);
-        continue;
-      }
-      for (int x = 0; x < width; ++x) {
-        if (bpp <= 8) {
-          const unsigned v = keepIndices ? readIndex(in, x, srcBpp) : nearest(table, readPixel(bmp, in, x, srcMasks));
-          writeIndex(out, x, bpp, v);
-          continue;
-        }
-        const Rgb c = readPixel(bmp, in, x, srcMasks);
-        if (bpp == 24) {
-          out[3 * x] = c.b;
-          out[3 * x + 1] = c.g;
-          out[3 * x + 2] = c.r;
-        } else if (bpp == 16) {
-          const DWORD v = pack(c, dstMasks);
-          out[2 * x] = std::uint8_t(v);
-          out[2 * x + 1] = std::uint8_t(v >> 8);
-        } else {
-          const DWORD v = pack(c, dstMasks);
-          std::memcpy(out + 4 * x, &v, 4);
-        }
-      }
-    }
-  }
+  const std::optional<DibLayout> layout = resolveFormat(bmp, h, start, lines, bits.size(), info.size(), usage);
+  if (!layout) return 0;
+  writeTable(*layout, info.data() + h.biSize, usage);
+  if (!bits.empty()) convertRows(bmp, *layout, bits);
 
   h.biClrUsed = 0;
-  h.biSizeImage = DWORD(stride * absHeight);
+  h.biSizeImage = DWORD(layout->stride * layout->absHeight);
   std::memcpy(info.data(), &h, sizeof h);
-  return int(lines);
+  return int(layout->lines);
 }
 
 }  // namespace gdi

@@ -1,5 +1,7 @@
 // The AVI file library: reference-counted file and stream objects over our
-// own RIFF writer.
+// own RIFF writer (riffwriter.h), indexes (aviindex.h) and compressing
+// stream (compressingstream.h). The file decides what the header says and
+// when each index is written.
 //
 // File layout, chosen so that a file stays readable however it ends:
 //
@@ -26,48 +28,35 @@
 // I/O error) makes every later write fail; at the release the file is cut
 // back to the last whole chunk and closed with its index, or, when even the
 // index no longer fits, with sizes that cover the frames.
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <sys/uio.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <atomic>
-#include <cerrno>
-#include <chrono>
-#include <csignal>
-#include <condition_variable>
-#include <cstring>
-#include <deque>
-#include <functional>
-#include <future>
 #include <limits>
 #include <optional>
-#include <memory>
-#include <mutex>
 #include <span>
-#include <system_error>
-#include <thread>
 #include <vector>
 
 #include "platform/gdi/bitmap.h"
-#include "platform/vfw/avitesting.h"
+#include "platform/vfw/avifile_internal.h"
+#include "platform/vfw/aviindex.h"
 #include "platform/vfw/codec.h"
+#include "platform/vfw/compressingstream.h"
+#include "platform/vfw/riffwriter.h"
 #include "platform/vfw/vfw.h"
 
 namespace vfw {
 
 namespace {
 
-constexpr std::uint64_t kDefaultRiffLimit = 0x40000000;  // 1 GiB, what old readers cope with
-constexpr int kDefaultCheckpointMs = 1000;
-// One super-index entry per RIFF: 256 RIFFs of 1 GiB are far beyond any
-// recording, and the reservation costs 4 KiB of header.
-constexpr std::uint32_t kSuperIndexEntries = 256;
-constexpr std::uint32_t kIndxData = 24 + 16 * kSuperIndexEntries;
+using detail::AviIndex;
+using detail::Bytes;
+using detail::checkVideoFormat;
+using detail::junkChunk;
+using detail::readInfoHeader;
+using detail::RiffWriter;
+using detail::tag;
+
 constexpr std::uint32_t kDmlhData = 248;
 constexpr std::uint32_t kOdmlData = 4 + 8 + kDmlhData;
-constexpr std::uint64_t kMoviAlign = 2048;
 constexpr std::uint32_t kAvihPos = 24;   // chunk header; data 8 bytes later
 constexpr std::uint32_t kStrhPos = 100;  // chunk header; data 8 bytes later
 constexpr std::uint32_t kStrfPos = 164;
@@ -75,86 +64,6 @@ constexpr std::uint32_t kStrfPos = 164;
 constexpr DWORD AVIF_HASINDEX = 0x10;
 
 std::atomic<int> g_initCount{0};
-std::atomic<std::uint64_t> g_riffLimit{kDefaultRiffLimit};
-std::atomic<int> g_checkpointMs{kDefaultCheckpointMs};
-
-constexpr FOURCC tag(const char (&s)[5]) { return mmioFOURCC(s[0], s[1], s[2], s[3]); }
-
-// Little-endian byte builder for headers and indexes.
-struct Bytes {
-  std::vector<std::uint8_t> b;
-  void u8(std::uint8_t v) { b.push_back(v); }
-  void u16(std::uint16_t v) {
-    u8(std::uint8_t(v));
-    u8(std::uint8_t(v >> 8));
-  }
-  void u32(std::uint32_t v) {
-    u16(std::uint16_t(v));
-    u16(std::uint16_t(v >> 16));
-  }
-  void u64(std::uint64_t v) {
-    u32(std::uint32_t(v));
-    u32(std::uint32_t(v >> 32));
-  }
-  void zeros(std::size_t n) { b.insert(b.end(), n, 0); }
-  void bytes(std::span<const std::uint8_t> s) { b.insert(b.end(), s.begin(), s.end()); }
-};
-
-void putU32(std::uint8_t* p, std::uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = std::uint8_t(v >> (8 * i));
-}
-
-// A write past RLIMIT_FSIZE must come back as EFBIG, not kill the process.
-void ignoreFileSizeSignal() {
-  static std::once_flag once;
-  std::call_once(once, [] {
-    struct sigaction old {};
-    if (sigaction(SIGXFSZ, nullptr, &old) == 0 && old.sa_handler == SIG_DFL) {
-      struct sigaction sa {};
-      sa.sa_handler = SIG_IGN;
-      sigemptyset(&sa.sa_mask);
-      sigaction(SIGXFSZ, &sa, nullptr);
-    }
-  });
-}
-
-bool writeAllAt(int fd, std::uint64_t pos, std::span<const std::span<const std::uint8_t>> parts) {
-  for (auto part : parts) {
-    const std::uint8_t* p = part.data();
-    std::size_t left = part.size();
-    while (left > 0) {
-      const ssize_t n = ::pwrite(fd, p, std::min<std::size_t>(left, 1u << 30), static_cast<off_t>(pos));
-      if (n < 0) {
-        if (errno == EINTR) continue;
-        return false;
-      }
-      if (n == 0) return false;
-      p += n;
-      pos += std::uint64_t(n);
-      left -= std::size_t(n);
-    }
-  }
-  return true;
-}
-
-bool writeAt(int fd, std::uint64_t pos, std::span<const std::uint8_t> data) {
-  const std::span<const std::uint8_t> parts[] = {data};
-  return writeAllAt(fd, pos, parts);
-}
-
-BITMAPINFOHEADER readInfoHeader(std::span<const std::uint8_t> fmt) {
-  BITMAPINFOHEADER h{};
-  std::memcpy(&h, fmt.data(), sizeof h);
-  return h;
-}
-
-HRESULT checkVideoFormat(std::span<const std::uint8_t> fmt) {
-  if (fmt.size() < sizeof(BITMAPINFOHEADER)) return AVIERR_BADFORMAT;
-  const BITMAPINFOHEADER h = readInfoHeader(fmt);
-  if (h.biSize < sizeof(BITMAPINFOHEADER) || h.biSize > fmt.size()) return AVIERR_BADFORMAT;
-  if (h.biWidth <= 0 || h.biHeight == 0 || h.biHeight == std::numeric_limits<LONG>::min()) return AVIERR_BADFORMAT;
-  return AVIERR_OK;
-}
 
 std::int16_t clampShort(LONG v) {
   return static_cast<std::int16_t>(std::clamp<LONG>(v, std::numeric_limits<std::int16_t>::min(),
@@ -163,50 +72,12 @@ std::int16_t clampShort(LONG v) {
 
 }  // namespace
 
-namespace testing {
-void setRiffSizeLimit(std::uint64_t bytes) { g_riffLimit = bytes ? bytes : kDefaultRiffLimit; }
-std::uint64_t riffSizeLimit() { return g_riffLimit; }
-void setCheckpointInterval(int milliseconds) {
-  g_checkpointMs = milliseconds > 0 ? milliseconds : kDefaultCheckpointMs;
-}
-}  // namespace testing
-
-// ---------------------------------------------------------------------------
-// Streams
-
-class AviStream {
- public:
-  virtual ~AviStream() = default;
-  AviStream() = default;
-  AviStream(const AviStream&) = delete;
-  AviStream& operator=(const AviStream&) = delete;
-
-  unsigned long addRef() { return ++refs_; }
-  unsigned long release() {
-    const unsigned long left = --refs_;
-    if (left == 0) delete this;
-    return left;
-  }
-  virtual const AVISTREAMINFOA& info() const = 0;
-  virtual HRESULT setFormat(LONG pos, std::span<const std::uint8_t> format) = 0;
-  virtual HRESULT write(LONG start, LONG samples, std::span<const std::uint8_t> data, DWORD flags,
-                        LONG* samplesWritten, LONG* bytesWritten) = 0;
-  // Only a compressing stream has frames in hand; the file's stream writes
-  // each one as it comes.
-  virtual HRESULT setOverlap(bool) { return AVIERR_OK; }
-  virtual HRESULT flush() { return AVIERR_OK; }
-
- private:
-  unsigned long refs_ = 1;
-};
-
 // ---------------------------------------------------------------------------
 // The file
 
 class AviFile {
  public:
-  explicit AviFile(int fd)
-      : fd_(fd), riffLimit_(g_riffLimit), checkpointEvery_(std::chrono::milliseconds(int(g_checkpointMs))) {}
+  explicit AviFile(int fd) : riff_(fd) {}
   AviFile(const AviFile&) = delete;
   AviFile& operator=(const AviFile&) = delete;
 
@@ -224,7 +95,7 @@ class AviFile {
   const AVISTREAMINFOA& info() const { return info_; }
 
   HRESULT createStream(const AVISTREAMINFOA& si) {
-    if (haveStream_ || headerWritten_) return AVIERR_UNSUPPORTED;  // one video stream per file
+    if (haveStream_ || riff_.started()) return AVIERR_UNSUPPORTED;  // one video stream per file
     if (si.fccType != streamtypeVIDEO) return AVIERR_UNSUPPORTED;
     if (si.dwScale == 0 || si.dwRate == 0) return AVIERR_BADFORMAT;
     info_ = si;
@@ -235,26 +106,21 @@ class AviFile {
   HRESULT setFormat(std::span<const std::uint8_t> fmt) {
     if (!haveStream_) return AVIERR_BADHANDLE;
     if (const HRESULT hr = checkVideoFormat(fmt); hr != AVIERR_OK) return hr;
-    if (headerWritten_) {
+    if (riff_.started()) {
       // The header's place on disk is fixed; only the same format again.
       if (fmt.size() == format_.size() && std::equal(fmt.begin(), fmt.end(), format_.begin())) return AVIERR_OK;
       return AVIERR_UNSUPPORTED;
     }
-    if (failed_) return AVIERR_FILEWRITE;
+    if (riff_.failed()) return AVIERR_FILEWRITE;
     format_.assign(fmt.begin(), fmt.end());
     const DWORD compression = readInfoHeader(fmt).biCompression;
     chunkId_ = (compression == gdi::BI_RGB || compression == gdi::BI_BITFIELDS) ? tag("00db") : tag("00dc");
-    if (!writeHeader()) {
-      failed_ = true;
-      return AVIERR_FILEWRITE;
-    }
-    lastCheckpoint_ = std::chrono::steady_clock::now();
-    return AVIERR_OK;
+    return writeHeader() ? AVIERR_OK : AVIERR_FILEWRITE;
   }
 
   HRESULT write(LONG start, std::span<const std::uint8_t> data, bool key) {
-    if (!headerWritten_) return AVIERR_BADFORMAT;  // no format yet
-    if (failed_) return AVIERR_FILEWRITE;
+    if (!riff_.started()) return AVIERR_BADFORMAT;  // no format yet
+    if (riff_.failed()) return AVIERR_FILEWRITE;
     if (data.size() > 0x7fffffffu) return AVIERR_BADSIZE;
     if (start < 0) start = LONG(frames_);
     if (std::uint64_t(start) < frames_) return AVIERR_UNSUPPORTED;  // frames are only appended
@@ -267,22 +133,6 @@ class AviFile {
   }
 
  private:
-  struct Idx1Entry {
-    std::uint32_t id, flags, offset, size;
-  };
-  struct StdEntry {
-    std::uint64_t dataPos;
-    std::uint32_t size;
-    bool key;
-  };
-  struct SuperEntry {
-    std::uint64_t offset;
-    std::uint32_t size, duration;
-  };
-
-  bool inFirstRiff() const { return superIndex_.empty(); }
-  std::uint64_t moviFourcc() const { return moviPos_ + 8; }
-
   Bytes avih() const {
     Bytes o;
     const std::uint64_t rate = info_.dwRate, scale = info_.dwScale;
@@ -293,7 +143,7 @@ class AviFile {
     // Not AVIF_TRUSTCKTYPE: compressed key frames are '00dc' chunks, which
     // readers trusting the chunk type would take for delta frames.
     o.u32(AVIF_HASINDEX);
-    o.u32(inFirstRiff() ? std::uint32_t(frames_) : firstRiffFrames_);
+    o.u32(index_.inFirstRiff() ? std::uint32_t(frames_) : firstRiffFrames_);
     o.u32(0);
     o.u32(haveStream_ ? 1 : 0);
     o.u32(suggestedBuffer());
@@ -330,40 +180,9 @@ class AviFile {
     return o;
   }
 
-  // 'indx' once the file has several RIFFs, a JUNK reservation before.
-  Bytes indx() const {
-    Bytes o;
-    if (superIndex_.empty()) {
-      o.u32(tag("JUNK"));
-      o.u32(kIndxData);
-      o.zeros(kIndxData);
-      return o;
-    }
-    o.u32(tag("indx"));
-    o.u32(kIndxData);
-    o.u16(4);
-    o.u8(0);
-    o.u8(0);  // AVI_INDEX_OF_INDEXES
-    o.u32(std::uint32_t(superIndex_.size()));
-    o.u32(chunkId_);
-    o.zeros(12);
-    for (const auto& e : superIndex_) {
-      o.u64(e.offset);
-      o.u32(e.size);
-      o.u32(e.duration);
-    }
-    o.zeros(16 * (kSuperIndexEntries - superIndex_.size()));
-    return o;
-  }
-
   Bytes odml() const {
+    if (index_.inFirstRiff()) return junkChunk(kOdmlData);
     Bytes o;
-    if (superIndex_.empty()) {
-      o.u32(tag("JUNK"));
-      o.u32(kOdmlData);
-      o.zeros(kOdmlData);
-      return o;
-    }
     o.u32(tag("LIST"));
     o.u32(kOdmlData);
     o.u32(tag("odml"));
@@ -393,18 +212,12 @@ class AviFile {
     const std::uint32_t strfData = std::uint32_t(format_.size());
     const std::uint32_t strfPad = strfData & 1;
     indxPos_ = kStrfPos + 8 + strfData + strfPad;
-    odmlPos_ = indxPos_ + 8 + kIndxData;
+    odmlPos_ = indxPos_ + 8 + AviIndex::kIndxData;
     const std::uint64_t hdrlEnd = odmlPos_ + 8 + kOdmlData;
-    // The movi LIST header goes 12 bytes before a 2048 boundary so that
-    // frames start aligned; a JUNK chunk (at least its 8-byte header) fills.
-    moviPos_ = (hdrlEnd + 8 + 12 + kMoviAlign - 1) / kMoviAlign * kMoviAlign - 12;
 
     Bytes o;
-    o.u32(tag("RIFF"));
-    o.u32(std::uint32_t(moviPos_ + 12 - 8));
-    o.u32(tag("AVI "));
     o.u32(tag("LIST"));
-    o.u32(std::uint32_t(hdrlEnd - 20));
+    o.u32(std::uint32_t(hdrlEnd - RiffWriter::kListsPos - 8));
     o.u32(tag("hdrl"));
     o.u32(tag("avih"));
     o.u32(56);
@@ -420,219 +233,90 @@ class AviFile {
       o.u32(strfData);
       o.bytes(format_);
       o.zeros(strfPad);
-      o.bytes(indx().b);
+      o.bytes(index_.indx(chunkId_).b);
     } else {
       // No stream: the strl's place is filled with JUNK of the same size.
-      o.u32(tag("JUNK"));
-      o.u32(std::uint32_t(odmlPos_ - (kStrhPos - 12) - 8));
-      o.zeros(odmlPos_ - (kStrhPos - 12) - 8);
+      o.bytes(junkChunk(std::uint32_t(odmlPos_ - (kStrhPos - 12) - 8)).b);
     }
     o.bytes(odml().b);
-    o.u32(tag("JUNK"));
-    o.u32(std::uint32_t(moviPos_ - hdrlEnd - 8));
-    o.zeros(moviPos_ - hdrlEnd - 8);
-    o.u32(tag("LIST"));
-    o.u32(4);
-    o.u32(tag("movi"));
-    if (!writeAt(fd_, 0, o.b)) return false;
-    headerWritten_ = true;
-    riffPos_ = 0;
-    pos_ = moviPos_ + 12;
-    return true;
+    return riff_.start(o.b);
   }
 
+  // What the header says that changes as frames come, at its fixed places.
+  std::vector<RiffWriter::Field> headerFields() const {
+    std::vector<RiffWriter::Field> fields;
+    fields.push_back({kAvihPos + 8, avih().b});
+    if (haveStream_) fields.push_back({kStrhPos + 8, strh().b});
+    if (!index_.inFirstRiff()) {
+      fields.push_back({indxPos_, index_.indx(chunkId_).b});
+      fields.push_back({odmlPos_, odml().b});
+    }
+    return fields;
+  }
+
+  // A failure of the writer's (it remembers it) or a full super index.
   HRESULT appendChunk(FOURCC id, std::span<const std::uint8_t> data, bool key) {
-    if (pos_ - riffPos_ > riffLimit_ && !segment_.empty()) {
-      if (superIndex_.size() + 1 >= kSuperIndexEntries) return AVIERR_FILEWRITE;
-      if (!closeRiff() || !openAvix()) {
-        failed_ = true;
-        return AVIERR_FILEWRITE;
-      }
+    if (riff_.riffFull() && index_.hasSegment()) {
+      if (index_.full()) return AVIERR_FILEWRITE;
+      if (!closeRiff() || !riff_.openAvix()) return AVIERR_FILEWRITE;
     }
-    std::uint8_t head[8];
-    putU32(head, id);
-    putU32(head + 4, std::uint32_t(data.size()));
-    static const std::uint8_t pad[1] = {0};
-    const std::span<const std::uint8_t> parts[] = {head, data, std::span(pad, data.size() & 1)};
-    if (!writeAllAt(fd_, pos_, parts)) {
-      failed_ = true;
-      return AVIERR_FILEWRITE;
-    }
-    if (inFirstRiff())
-      idx1_.push_back({id, key ? AVIIF_KEYFRAME : 0, std::uint32_t(pos_ - moviFourcc()), std::uint32_t(data.size())});
-    segment_.push_back({pos_ + 8, std::uint32_t(data.size()), key});
-    pos_ += 8 + data.size() + (data.size() & 1);
+    const std::optional<std::uint64_t> at = riff_.appendChunk(id, data);
+    if (!at) return AVIERR_FILEWRITE;
+    index_.add(id, key, *at, riff_.moviFourcc(), std::uint32_t(data.size()));
     ++frames_;
     maxChunk_ = std::max(maxChunk_, std::uint32_t(data.size()));
-    const auto now = std::chrono::steady_clock::now();
-    if (now - lastCheckpoint_ >= checkpointEvery_) {
-      lastCheckpoint_ = now;
-      if (!patchHeaders()) {
-        failed_ = true;
-        return AVIERR_FILEWRITE;
-      }
-    }
+    if (riff_.checkpointDue() && !riff_.checkpoint(headerFields())) return AVIERR_FILEWRITE;
     return AVIERR_OK;
   }
 
-  // Sizes of the open RIFF and movi up to pos_, frame counts, OpenDML parts.
-  bool patchHeaders() {
-    std::uint8_t v[4];
-    putU32(v, std::uint32_t(pos_ - riffPos_ - 8));
-    if (!writeAt(fd_, riffPos_ + 4, v)) return false;
-    putU32(v, std::uint32_t(pos_ - moviPos_ - 8));
-    if (!writeAt(fd_, moviPos_ + 4, v)) return false;
-    if (!writeAt(fd_, kAvihPos + 8, avih().b)) return false;
-    if (haveStream_ && !writeAt(fd_, kStrhPos + 8, strh().b)) return false;
-    if (!superIndex_.empty()) {
-      if (!writeAt(fd_, indxPos_, indx().b)) return false;
-      if (!writeAt(fd_, odmlPos_, odml().b)) return false;
-    }
-    return true;
-  }
-
-  bool writeStdIndex() {
-    Bytes o;
-    o.u32(tag("ix00"));
-    o.u32(std::uint32_t(24 + 8 * segment_.size()));
-    o.u16(2);
-    o.u8(0);
-    o.u8(1);  // AVI_INDEX_OF_CHUNKS
-    o.u32(std::uint32_t(segment_.size()));
-    o.u32(chunkId_);
-    o.u64(moviFourcc());
-    o.u32(0);
-    for (const auto& e : segment_) {
-      o.u32(std::uint32_t(e.dataPos - moviFourcc()));
-      o.u32(e.size | (e.key ? 0u : 0x80000000u));
-    }
-    if (!writeAt(fd_, pos_, o.b)) return false;
-    superIndex_.push_back({pos_, std::uint32_t(o.b.size()), std::uint32_t(segment_.size())});
-    pos_ += o.b.size();
-    segment_.clear();
-    return true;
-  }
-
-  bool writeIdx1() {
-    Bytes o;
-    o.u32(tag("idx1"));
-    o.u32(std::uint32_t(16 * idx1_.size()));
-    for (const auto& e : idx1_) {
-      o.u32(e.id);
-      o.u32(e.flags);
-      o.u32(e.offset);
-      o.u32(e.size);
-    }
-    if (!writeAt(fd_, pos_, o.b)) return false;
-    pos_ += o.b.size();
-    return true;
+  bool appendStdIndex() {
+    const Bytes o = index_.stdIndex(chunkId_, riff_.moviFourcc());
+    const std::optional<std::uint64_t> at = riff_.append(o.b);
+    if (at) index_.stdIndexWritten(*at, std::uint32_t(o.b.size()));
+    return at.has_value();
   }
 
   // Ends the current RIFF: its standard index, the movi size, the idx1 of
   // the first RIFF, the RIFF size and the super index in the header.
   bool closeRiff() {
-    const bool first = inFirstRiff();
-    if (!writeStdIndex()) return false;
-    std::uint8_t v[4];
-    putU32(v, std::uint32_t(pos_ - moviPos_ - 8));
-    if (!writeAt(fd_, moviPos_ + 4, v)) return false;
+    const bool first = index_.inFirstRiff();
+    if (!appendStdIndex() || !riff_.closeMovi()) return false;
     if (first) {
       firstRiffFrames_ = std::uint32_t(frames_);
-      if (!writeIdx1()) return false;
-      std::vector<Idx1Entry>().swap(idx1_);  // written for good
+      if (!riff_.append(index_.idx1().b)) return false;
+      index_.dropIdx1();  // written for good
     }
-    putU32(v, std::uint32_t(pos_ - riffPos_ - 8));
-    if (!writeAt(fd_, riffPos_ + 4, v)) return false;
-    riffOpen_ = false;
-    return writeAt(fd_, indxPos_, indx().b) && writeAt(fd_, odmlPos_, odml().b) &&
-           writeAt(fd_, kAvihPos + 8, avih().b) && writeAt(fd_, kStrhPos + 8, strh().b);
-  }
-
-  bool openAvix() {
-    Bytes o;
-    o.u32(tag("RIFF"));
-    o.u32(16);
-    o.u32(tag("AVIX"));
-    o.u32(tag("LIST"));
-    o.u32(4);
-    o.u32(tag("movi"));
-    if (!writeAt(fd_, pos_, o.b)) return false;
-    riffPos_ = pos_;
-    moviPos_ = pos_ + 12;
-    pos_ += o.b.size();
-    riffOpen_ = true;
-    return true;
+    return riff_.closeRiff(headerFields());
   }
 
   // Runs once, at the last release.
   void finish() {
-    if (fd_ < 0) return;
-    if (headerWritten_ || writeHeader()) {
-      // Whatever a failed write left beyond the last whole chunk goes.
-      if (failed_ && ::ftruncate(fd_, static_cast<off_t>(pos_)) != 0) {
-        // The sizes below still cover the whole chunks only.
-      }
-      const std::uint64_t end = pos_;
-      if (inFirstRiff()) {
-        if (!writeIdx1()) {
-          pos_ = end;
-          idx1_.clear();
-        }
-      } else if (!segment_.empty()) {
-        const std::size_t before = superIndex_.size();
-        if (!writeStdIndex()) {
-          pos_ = end;
-          superIndex_.resize(before);
-        }
-      }
-      // In the first RIFF the movi list ends before idx1, which follows it.
-      // A RIFF closed already (a failed start of the next) keeps its sizes.
-      if (riffOpen_) {
-        std::uint8_t v[4];
-        putU32(v, std::uint32_t((inFirstRiff() ? end : pos_) - moviPos_ - 8));
-        writeAt(fd_, moviPos_ + 4, v);
-        putU32(v, std::uint32_t(pos_ - riffPos_ - 8));
-        writeAt(fd_, riffPos_ + 4, v);
-      }
-      writeAt(fd_, kAvihPos + 8, avih().b);
-      if (haveStream_) writeAt(fd_, kStrhPos + 8, strh().b);
-      if (!superIndex_.empty()) {
-        writeAt(fd_, indxPos_, indx().b);
-        writeAt(fd_, odmlPos_, odml().b);
-      }
-      if (::ftruncate(fd_, static_cast<off_t>(pos_)) != 0) {
-        // A tail the sizes do not cover stays; readers skip it.
-      }
-    }
-    ::close(fd_);
-    fd_ = -1;
+    if (!riff_.started() && !writeHeader()) return;
+    riff_.dropPartialChunk();
+    const std::uint64_t moviEnd = riff_.pos();
+    // A failed index write leaves the position and the indexes as they
+    // were.
+    if (index_.inFirstRiff())
+      riff_.append(index_.idx1().b);
+    else if (index_.hasSegment())
+      appendStdIndex();
+    // In the first RIFF the movi list ends before idx1, which follows it.
+    riff_.finish(index_.inFirstRiff() ? moviEnd : riff_.pos(), headerFields());
   }
 
-  int fd_;
   unsigned long refs_ = 1;
-  const std::uint64_t riffLimit_;
-  const std::chrono::steady_clock::duration checkpointEvery_;
-  std::chrono::steady_clock::time_point lastCheckpoint_{};
 
   bool haveStream_ = false;
   AVISTREAMINFOA info_{};
   std::vector<std::uint8_t> format_;
   FOURCC chunkId_ = tag("00db");
-  bool headerWritten_ = false;
-  bool failed_ = false;
-  bool riffOpen_ = true;
-
-  std::uint64_t pos_ = 0;      // end of the last whole chunk
-  std::uint64_t riffPos_ = 0;  // header of the open RIFF
-  std::uint64_t moviPos_ = 0;  // 'LIST' header of the open movi
   std::uint64_t indxPos_ = 0;
   std::uint64_t odmlPos_ = 0;
   std::uint64_t frames_ = 0;
   std::uint32_t firstRiffFrames_ = 0;
   std::uint32_t maxChunk_ = 0;
-  std::vector<Idx1Entry> idx1_;
-  std::vector<StdEntry> segment_;
-  std::vector<SuperEntry> superIndex_;
+  RiffWriter riff_;
+  AviIndex index_;
 };
 
 namespace {
@@ -659,210 +343,6 @@ class RawStream final : public AviStream {
   AviFile* file_;
 };
 
-// One thread that runs the jobs given to it, one at a time, for as long as
-// it lives; a stream's frames compress on it without a thread start each.
-class Worker {
- public:
-  Worker() : thread_([this] { run(); }) {}
-  ~Worker() {
-    {
-      std::lock_guard lock(mutex_);
-      stop_ = true;
-    }
-    wake_.notify_all();
-    thread_.join();
-  }
-  Worker(const Worker&) = delete;
-  Worker& operator=(const Worker&) = delete;
-
-  template <typename F>
-  auto submit(F f) -> std::future<decltype(f())> {
-    auto task = std::make_shared<std::packaged_task<decltype(f())()>>(std::move(f));
-    auto result = task->get_future();
-    {
-      std::lock_guard lock(mutex_);
-      jobs_.push_back([task] { (*task)(); });
-    }
-    wake_.notify_one();
-    return result;
-  }
-
- private:
-  void run() {
-    for (;;) {
-      std::function<void()> job;
-      {
-        std::unique_lock lock(mutex_);
-        wake_.wait(lock, [this] { return stop_ || !jobs_.empty(); });
-        if (jobs_.empty()) return;
-        job = std::move(jobs_.front());
-        jobs_.pop_front();
-      }
-      job();
-    }
-  }
-
-  std::mutex mutex_;
-  std::condition_variable wake_;
-  std::deque<std::function<void()>> jobs_;
-  bool stop_ = false;
-  std::thread thread_;
-};
-
-// A stream laid over another: takes uncompressed frames, hands the
-// compressor's output to the source stream.
-class CompressingStream final : public AviStream {
- public:
-  CompressingStream(AviStream* source, const AVICOMPRESSOPTIONS& opt) : source_(source) {
-    source_->addRef();
-    fccHandler_ = opt.fccHandler ? opt.fccHandler : comptypeDIB;
-    options_.quality = LONG(opt.dwQuality);
-    options_.keyFrameEvery = (opt.dwFlags & AVICOMPRESSF_KEYFRAMES) ? LONG(opt.dwKeyFrameEvery) : 1;
-    // dwBytesPerSecond is bytes, the encoder takes kilobytes.
-    options_.kilobytesPerSecond =
-        (opt.dwFlags & AVICOMPRESSF_DATARATE) ? LONG((std::uint64_t(opt.dwBytesPerSecond) + 1023) / 1024) : 0;
-    const AVISTREAMINFOA& si = source_->info();
-    options_.framesPerSecond = si.dwScale ? int(si.dwRate / si.dwScale) : 0;
-  }
-  ~CompressingStream() override {
-    // The frame still compressing is the file's last; a caller that wants to
-    // know whether it got there flushes first.
-    flush();
-    source_->release();
-  }
-  const AVISTREAMINFOA& info() const override { return source_->info(); }
-
-  HRESULT setFormat(LONG pos, std::span<const std::uint8_t> format) override {
-    if (const HRESULT hr = checkVideoFormat(format); hr != AVIERR_OK) return hr;
-    if (encoder_) {
-      if (format.size() == input_.size() && std::equal(format.begin(), format.end(), input_.begin()))
-        return AVIERR_OK;
-      return AVIERR_UNSUPPORTED;
-    }
-    std::unique_ptr<Encoder> enc;
-    if (const HRESULT hr = createEncoder(fccHandler_, format, options_, enc); hr != AVIERR_OK) return hr;
-    if (!enc) return AVIERR_NOCOMPRESSOR;
-    if (const HRESULT hr = source_->setFormat(pos, enc->outputFormat()); hr != AVIERR_OK) return hr;
-    const BITMAPINFOHEADER h = readInfoHeader(format);
-    const std::int64_t rows = h.biHeight < 0 ? -std::int64_t(h.biHeight) : h.biHeight;
-    frameBytes_ = std::uint64_t(gdi::rowBytes(h.biWidth, h.biBitCount * std::max<int>(1, h.biPlanes)) * rows);
-    input_.assign(format.begin(), format.end());
-    encoder_ = std::move(enc);
-    return AVIERR_OK;
-  }
-
-  HRESULT write(LONG start, LONG samples, std::span<const std::uint8_t> data, DWORD flags, LONG* samplesWritten,
-                LONG* bytesWritten) override {
-    if (!encoder_) return AVIERR_BADFORMAT;
-    if (samples != 1) return AVIERR_UNSUPPORTED;
-    // The compressor reads a whole frame of the input format.
-    if (data.size() < frameBytes_) return AVIERR_BADSIZE;
-    // An overlapped frame that did not make it leaves a gap no later frame
-    // may close.
-    if (overlapFailure_ != AVIERR_OK) return overlapFailure_;
-    const bool forceKey = (flags & AVIIF_KEYFRAME) != 0;
-    if (overlap_ && encoder_->worthOverlapping()) return writeOverlapped(start, data, forceKey, samplesWritten);
-    if (const HRESULT hr = encoder_->prepare(data.first(frameBytes_)); hr != AVIERR_OK) return hr;
-    return compressAndWrite(start, forceKey, samplesWritten, bytesWritten);
-  }
-
-  HRESULT setOverlap(bool on) override {
-    if (!on) {
-      if (const HRESULT hr = flush(); hr != AVIERR_OK) return hr;
-    }
-    overlap_ = on;
-    return AVIERR_OK;
-  }
-
-  // Writes the frame still compressing, if any; its result is that frame's
-  // (or the failure that already ended the overlapped writing).
-  HRESULT flush() override {
-    if (!inFlight_.valid()) return overlapFailure_;
-    const InFlight f = inFlight_.get();
-    if (overlapFailure_ != AVIERR_OK) return overlapFailure_;
-    return writeOut(f);
-  }
-
- private:
-  struct InFlight {
-    HRESULT hr = AVIERR_OK;
-    LONG start = 0;
-    std::span<const std::uint8_t> packet;  // the encoder's: valid while the next frame compresses
-    bool isKey = false;
-  };
-
-  // This frame's pixels are converted here while the frame before it
-  // compresses on a worker thread; then this one goes to the worker and the
-  // one before is written while it compresses. The file sees every frame,
-  // in order, one call late.
-  HRESULT writeOverlapped(LONG start, std::span<const std::uint8_t> data, bool forceKey, LONG* samplesWritten) {
-    const HRESULT prepared = encoder_->prepare(data.first(frameBytes_));
-    std::optional<InFlight> before;
-    if (inFlight_.valid()) before = inFlight_.get();
-    if (before && before->hr != AVIERR_OK) return overlapFailure_ = before->hr;
-    if (prepared != AVIERR_OK) {
-      // Nothing of this frame goes on; the one before is still written.
-      const HRESULT hr = before ? writeOut(*before) : AVIERR_OK;
-      return hr != AVIERR_OK ? hr : prepared;
-    }
-    try {
-      if (!worker_) worker_ = std::make_unique<Worker>();
-      inFlight_ = worker_->submit([this, forceKey, start] {
-        InFlight f;
-        f.start = start;
-        try {
-          f.hr = encoder_->compress(forceKey, f.packet, f.isKey);
-        } catch (...) {
-          f.hr = AVIERR_MEMORY;  // libavcodec does not throw; the wrapper may run out of memory
-        }
-        return f;
-      });
-    } catch (const std::system_error&) {
-      // No thread to be had: this frame is compressed here, after the one
-      // before is written.
-      if (before) {
-        if (const HRESULT hr = writeOut(*before); hr != AVIERR_OK) return hr;
-      }
-      return compressAndWrite(start, forceKey, samplesWritten, nullptr);
-    }
-    if (before) {
-      if (const HRESULT hr = writeOut(*before); hr != AVIERR_OK) return hr;
-    }
-    if (samplesWritten) *samplesWritten = 1;
-    return AVIERR_OK;
-  }
-
-  HRESULT writeOut(const InFlight& f) {
-    HRESULT hr = f.hr;
-    if (hr == AVIERR_OK) hr = source_->write(f.start, 1, f.packet, f.isKey ? AVIIF_KEYFRAME : 0, nullptr, nullptr);
-    if (hr != AVIERR_OK) overlapFailure_ = hr;
-    return hr;
-  }
-
-  HRESULT compressAndWrite(LONG start, bool forceKey, LONG* samplesWritten, LONG* bytesWritten) {
-    std::span<const std::uint8_t> packet;
-    bool isKey = false;
-    if (const HRESULT hr = encoder_->compress(forceKey, packet, isKey); hr != AVIERR_OK) return hr;
-    const HRESULT hr = source_->write(start, 1, packet, isKey ? AVIIF_KEYFRAME : 0, nullptr, nullptr);
-    if (hr == AVIERR_OK) {
-      if (samplesWritten) *samplesWritten = 1;
-      if (bytesWritten) *bytesWritten = LONG(packet.size());
-    }
-    return hr;
-  }
-
-  AviStream* source_;
-  FOURCC fccHandler_ = comptypeDIB;
-  EncoderOptions options_;
-  std::unique_ptr<Encoder> encoder_;
-  std::vector<std::uint8_t> input_;
-  std::uint64_t frameBytes_ = 0;
-  bool overlap_ = false;
-  HRESULT overlapFailure_ = AVIERR_OK;
-  std::future<InFlight> inFlight_;
-  std::unique_ptr<Worker> worker_;  // after inFlight_: joined before the future goes
-};
-
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -884,17 +364,8 @@ HRESULT AVIFileOpenA(PAVIFILE* ppfile, const char* szFile, UINT uMode, const voi
   if (!szFile || !*szFile) return AVIERR_BADPARAM;
   // This library writes new files; reading AVI files is not offered.
   if (!(uMode & OF_CREATE) || !(uMode & OF_WRITE)) return AVIERR_UNSUPPORTED;
-  ignoreFileSizeSignal();
-  // O_NONBLOCK: a FIFO of that name (no reader) fails here rather than
-  // hanging the caller; only a regular file can hold an AVI that is patched
-  // in place.
-  const int fd = ::open(szFile, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NONBLOCK, 0666);
+  const int fd = detail::createFile(szFile);
   if (fd < 0) return AVIERR_FILEOPEN;
-  struct stat st {};
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || ::fcntl(fd, F_SETFL, 0) != 0) {
-    ::close(fd);
-    return AVIERR_FILEOPEN;
-  }
   *ppfile = new AviFile(fd);
   return AVIERR_OK;
 }
@@ -918,7 +389,7 @@ HRESULT AVIMakeCompressedStream(PAVISTREAM* ppsCompressed, PAVISTREAM psSource, 
   AVICOMPRESSOPTIONS opt{};
   if (lpOptions) opt = *lpOptions;
   if (opt.fccHandler && !findCompressor(opt.fccHandler)) return AVIERR_NOCOMPRESSOR;
-  *ppsCompressed = new CompressingStream(psSource, opt);
+  *ppsCompressed = detail::newCompressingStream(psSource, opt);
   return AVIERR_OK;
 }
 

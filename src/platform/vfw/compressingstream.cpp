@@ -1,0 +1,232 @@
+#include "platform/vfw/compressingstream.h"
+
+#include <algorithm>
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <future>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+#include "platform/gdi/bitmap.h"
+#include "platform/vfw/codec.h"
+
+namespace vfw::detail {
+
+namespace {
+
+// One thread that runs the jobs given to it, one at a time, for as long as
+// it lives; a stream's frames compress on it without a thread start each.
+class Worker {
+ public:
+  Worker() : thread_([this] { run(); }) {}
+  ~Worker() {
+    {
+      std::lock_guard lock(mutex_);
+      stop_ = true;
+    }
+    wake_.notify_all();
+    thread_.join();
+  }
+  Worker(const Worker&) = delete;
+  Worker& operator=(const Worker&) = delete;
+
+  template <typename F>
+  auto submit(F f) -> std::future<decltype(f())> {
+    auto task = std::make_shared<std::packaged_task<decltype(f())()>>(std::move(f));
+    auto result = task->get_future();
+    {
+      std::lock_guard lock(mutex_);
+      jobs_.push_back([task] { (*task)(); });
+    }
+    wake_.notify_one();
+    return result;
+  }
+
+ private:
+  void run() {
+    for (;;) {
+      std::function<void()> job;
+      {
+        std::unique_lock lock(mutex_);
+        wake_.wait(lock, [this] { return stop_ || !jobs_.empty(); });
+        if (jobs_.empty()) return;
+        job = std::move(jobs_.front());
+        jobs_.pop_front();
+      }
+      job();
+    }
+  }
+
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  std::deque<std::function<void()>> jobs_;
+  bool stop_ = false;
+  std::thread thread_;
+};
+
+// A stream laid over another: takes uncompressed frames, hands the
+// compressor's output to the source stream.
+class CompressingStream final : public AviStream {
+ public:
+  CompressingStream(AviStream* source, const AVICOMPRESSOPTIONS& opt) : source_(source) {
+    source_->addRef();
+    fccHandler_ = opt.fccHandler ? opt.fccHandler : comptypeDIB;
+    options_.quality = LONG(opt.dwQuality);
+    options_.keyFrameEvery = (opt.dwFlags & AVICOMPRESSF_KEYFRAMES) ? LONG(opt.dwKeyFrameEvery) : 1;
+    // dwBytesPerSecond is bytes, the encoder takes kilobytes.
+    options_.kilobytesPerSecond =
+        (opt.dwFlags & AVICOMPRESSF_DATARATE) ? LONG((std::uint64_t(opt.dwBytesPerSecond) + 1023) / 1024) : 0;
+    const AVISTREAMINFOA& si = source_->info();
+    options_.framesPerSecond = si.dwScale ? int(si.dwRate / si.dwScale) : 0;
+  }
+  ~CompressingStream() override {
+    // The frame still compressing is the file's last; a caller that wants to
+    // know whether it got there flushes first.
+    flush();
+    source_->release();
+  }
+  const AVISTREAMINFOA& info() const override { return source_->info(); }
+
+  HRESULT setFormat(LONG pos, std::span<const std::uint8_t> format) override {
+    if (const HRESULT hr = checkVideoFormat(format); hr != AVIERR_OK) return hr;
+    if (encoder_) {
+      if (format.size() == input_.size() && std::equal(format.begin(), format.end(), input_.begin()))
+        return AVIERR_OK;
+      return AVIERR_UNSUPPORTED;
+    }
+    std::unique_ptr<Encoder> enc;
+    if (const HRESULT hr = createEncoder(fccHandler_, format, options_, enc); hr != AVIERR_OK) return hr;
+    if (!enc) return AVIERR_NOCOMPRESSOR;
+    if (const HRESULT hr = source_->setFormat(pos, enc->outputFormat()); hr != AVIERR_OK) return hr;
+    const BITMAPINFOHEADER h = readInfoHeader(format);
+    const std::int64_t rows = h.biHeight < 0 ? -std::int64_t(h.biHeight) : h.biHeight;
+    frameBytes_ = std::uint64_t(gdi::rowBytes(h.biWidth, h.biBitCount * std::max<int>(1, h.biPlanes)) * rows);
+    input_.assign(format.begin(), format.end());
+    encoder_ = std::move(enc);
+    return AVIERR_OK;
+  }
+
+  HRESULT write(LONG start, LONG samples, std::span<const std::uint8_t> data, DWORD flags, LONG* samplesWritten,
+                LONG* bytesWritten) override {
+    if (!encoder_) return AVIERR_BADFORMAT;
+    if (samples != 1) return AVIERR_UNSUPPORTED;
+    // The compressor reads a whole frame of the input format.
+    if (data.size() < frameBytes_) return AVIERR_BADSIZE;
+    // An overlapped frame that did not make it leaves a gap no later frame
+    // may close.
+    if (overlapFailure_ != AVIERR_OK) return overlapFailure_;
+    const bool forceKey = (flags & AVIIF_KEYFRAME) != 0;
+    if (overlap_ && encoder_->worthOverlapping()) return writeOverlapped(start, data, forceKey, samplesWritten);
+    if (const HRESULT hr = encoder_->prepare(data.first(frameBytes_)); hr != AVIERR_OK) return hr;
+    return compressAndWrite(start, forceKey, samplesWritten, bytesWritten);
+  }
+
+  HRESULT setOverlap(bool on) override {
+    if (!on) {
+      if (const HRESULT hr = flush(); hr != AVIERR_OK) return hr;
+    }
+    overlap_ = on;
+    return AVIERR_OK;
+  }
+
+  // Writes the frame still compressing, if any; its result is that frame's
+  // (or the failure that already ended the overlapped writing).
+  HRESULT flush() override {
+    if (!inFlight_.valid()) return overlapFailure_;
+    const InFlight f = inFlight_.get();
+    if (overlapFailure_ != AVIERR_OK) return overlapFailure_;
+    return writeOut(f);
+  }
+
+ private:
+  struct InFlight {
+    HRESULT hr = AVIERR_OK;
+    LONG start = 0;
+    std::span<const std::uint8_t> packet;  // the encoder's: valid while the next frame compresses
+    bool isKey = false;
+  };
+
+  // This frame's pixels are converted here while the frame before it
+  // compresses on a worker thread; then this one goes to the worker and the
+  // one before is written while it compresses. The file sees every frame,
+  // in order, one call late.
+  HRESULT writeOverlapped(LONG start, std::span<const std::uint8_t> data, bool forceKey, LONG* samplesWritten) {
+    const HRESULT prepared = encoder_->prepare(data.first(frameBytes_));
+    std::optional<InFlight> before;
+    if (inFlight_.valid()) before = inFlight_.get();
+    if (before && before->hr != AVIERR_OK) return overlapFailure_ = before->hr;
+    if (prepared != AVIERR_OK) {
+      // Nothing of this frame goes on; the one before is still written.
+      const HRESULT hr = before ? writeOut(*before) : AVIERR_OK;
+      return hr != AVIERR_OK ? hr : prepared;
+    }
+    try {
+      if (!worker_) worker_ = std::make_unique<Worker>();
+      inFlight_ = worker_->submit([this, forceKey, start] {
+        InFlight f;
+        f.start = start;
+        try {
+          f.hr = encoder_->compress(forceKey, f.packet, f.isKey);
+        } catch (...) {
+          f.hr = AVIERR_MEMORY;  // libavcodec does not throw; the wrapper may run out of memory
+        }
+        return f;
+      });
+    } catch (const std::system_error&) {
+      // No thread to be had: this frame is compressed here, after the one
+      // before is written.
+      if (before) {
+        if (const HRESULT hr = writeOut(*before); hr != AVIERR_OK) return hr;
+      }
+      return compressAndWrite(start, forceKey, samplesWritten, nullptr);
+    }
+    if (before) {
+      if (const HRESULT hr = writeOut(*before); hr != AVIERR_OK) return hr;
+    }
+    if (samplesWritten) *samplesWritten = 1;
+    return AVIERR_OK;
+  }
+
+  HRESULT writeOut(const InFlight& f) {
+    HRESULT hr = f.hr;
+    if (hr == AVIERR_OK) hr = source_->write(f.start, 1, f.packet, f.isKey ? AVIIF_KEYFRAME : 0, nullptr, nullptr);
+    if (hr != AVIERR_OK) overlapFailure_ = hr;
+    return hr;
+  }
+
+  HRESULT compressAndWrite(LONG start, bool forceKey, LONG* samplesWritten, LONG* bytesWritten) {
+    std::span<const std::uint8_t> packet;
+    bool isKey = false;
+    if (const HRESULT hr = encoder_->compress(forceKey, packet, isKey); hr != AVIERR_OK) return hr;
+    const HRESULT hr = source_->write(start, 1, packet, isKey ? AVIIF_KEYFRAME : 0, nullptr, nullptr);
+    if (hr == AVIERR_OK) {
+      if (samplesWritten) *samplesWritten = 1;
+      if (bytesWritten) *bytesWritten = LONG(packet.size());
+    }
+    return hr;
+  }
+
+  AviStream* source_;
+  FOURCC fccHandler_ = comptypeDIB;
+  EncoderOptions options_;
+  std::unique_ptr<Encoder> encoder_;
+  std::vector<std::uint8_t> input_;
+  std::uint64_t frameBytes_ = 0;
+  bool overlap_ = false;
+  HRESULT overlapFailure_ = AVIERR_OK;
+  std::future<InFlight> inFlight_;
+  std::unique_ptr<Worker> worker_;  // after inFlight_: joined before the future goes
+};
+
+}  // namespace
+
+AviStream* newCompressingStream(AviStream* source, const AVICOMPRESSOPTIONS& options) {
+  return new CompressingStream(source, options);
+}
+
+}  // namespace vfw::detail

@@ -1,0 +1,95 @@
+#pragma once
+// The RIFF structure of an AVI file on disk: the 'AVI ' RIFF with the
+// header, chunks appended to the open movi list, 'AVIX' RIFFs once a RIFF
+// has grown past its limit, and sizes and header fields rewritten in place
+// so that the file stays readable however it ends. What the header says
+// and which indexes go where is the caller's.
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <vector>
+
+#include "platform/vfw/avifile_internal.h"
+
+namespace vfw::detail {
+
+// Opens `path` as a new, empty regular file for the writer; -1 if that
+// cannot be had.
+int createFile(const char* path);
+
+class RiffWriter {
+ public:
+  // The header lists follow the RIFF's own 12 bytes.
+  static constexpr std::uint64_t kListsPos = 12;
+
+  // Part of the header that is rewritten in place as the file grows.
+  struct Field {
+    std::uint64_t pos;
+    std::vector<std::uint8_t> bytes;
+  };
+
+  // Takes the file. The RIFF size limit and the interval between header
+  // updates are read from the testing knobs now.
+  explicit RiffWriter(int fd);
+  ~RiffWriter();
+  RiffWriter(const RiffWriter&) = delete;
+  RiffWriter& operator=(const RiffWriter&) = delete;
+
+  bool started() const { return started_; }
+  // A write failed: nothing past the last whole chunk can be trusted.
+  bool failed() const { return failed_; }
+  std::uint64_t pos() const { return pos_; }  // end of the last whole chunk
+  std::uint64_t moviFourcc() const { return moviPos_ + 8; }
+  bool riffFull() const { return pos_ - riffPos_ > riffLimit_; }
+
+  // Writes the start of the file: the 'AVI ' RIFF header, `lists` (which
+  // belong at kListsPos), JUNK so that the first chunk starts on a
+  // 2048-byte boundary, and the movi list header.
+  bool start(std::span<const std::uint8_t> lists);
+  // Appends a chunk (padded to even length) to the open movi list. Returns
+  // where its header went.
+  std::optional<std::uint64_t> appendChunk(FOURCC id, std::span<const std::uint8_t> data);
+  // Appends bytes that are already whole chunks (an index). Returns where
+  // they went.
+  std::optional<std::uint64_t> append(std::span<const std::uint8_t> chunks);
+
+  // Whether the header on disk is due for an update; restarts the clock
+  // when it is.
+  bool checkpointDue();
+  // The open RIFF's and movi's sizes up to the last chunk, then `fields`.
+  bool checkpoint(std::span<const Field> fields);
+  // Ends the open movi list at the current end.
+  bool closeMovi();
+  // Ends the open RIFF at the current end, then rewrites `fields`.
+  bool closeRiff(std::span<const Field> fields);
+  // Starts the next RIFF, 'AVIX', with its movi list.
+  bool openAvix();
+
+  // After a failure: whatever a failed write left beyond the last whole
+  // chunk goes.
+  void dropPartialChunk();
+  // The last update, whatever fails: the open RIFF ends at the current end
+  // and its movi list at `moviEnd`, `fields` are rewritten and the file is
+  // cut after the last chunk.
+  void finish(std::uint64_t moviEnd, std::span<const Field> fields);
+
+ private:
+  bool put(std::uint64_t pos, std::span<const std::uint8_t> data);
+  // The size field of the RIFF or LIST header at `header`, up to `end`.
+  bool putSize(std::uint64_t header, std::uint64_t end);
+  bool putFields(std::span<const Field> fields);
+
+  int fd_;
+  const std::uint64_t riffLimit_;
+  const std::chrono::steady_clock::duration checkpointEvery_;
+  std::chrono::steady_clock::time_point lastCheckpoint_{};
+  bool started_ = false;
+  bool failed_ = false;
+  bool riffOpen_ = true;
+  std::uint64_t pos_ = 0;
+  std::uint64_t riffPos_ = 0;  // header of the open RIFF
+  std::uint64_t moviPos_ = 0;  // 'LIST' header of the open movi
+};
+
+}  // namespace vfw::detail
