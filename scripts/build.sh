@@ -1,13 +1,12 @@
 #!/usr/bin/env bash
-# Configures and builds Kestrel into a build folder.
-#   scripts/build.sh [BUILD_DIR] [extra cmake options...]
+# Configures and builds Kestrel into a build folder, showing the build's
+# progress and errors.
+#   scripts/build.sh BUILD_DIR [cmake options...]
+# Every option is passed on every configure: a value left in the folder's
+# CMake cache by an earlier run never decides what this run builds.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 dir=${1:-build}
 shift || true
-if [ ! -f "$dir/build.ninja" ]; then
-  cmake -S . -B "$dir" -G Ninja "$@" >/dev/null
-else
-  cmake "$dir" "$@" >/dev/null
-fi
+cmake -S . -B "$dir" -G Ninja "$@"
 cmake --build "$dir" -j"$(nproc)"

@@ -9,20 +9,47 @@ bash scripts/deps.sh
 export QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1
 start=$(date +%s)
 
-echo "== Build (warnings as errors)"
-bash scripts/build.sh build -DKESTREL_WERROR=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo
-echo "== Tests"
 # A test that fails is run once more before it counts as failed: a few tests
 # click real windows on a shared X server, where a click can still be lost
-# while the window manager settles a window. A real fault fails twice.
-bash scripts/xsession.sh ctest --test-dir build --output-on-failure -j2 --timeout 600 --repeat until-pass:2
+# while the window manager settles a window. A real fault fails twice; a
+# test that needed its second run is named at the end, so it is seen.
+flaky=()
+run_tests() {  # run_tests BUILD_DIR ctest-options...
+  local dir=$1 log
+  shift
+  log=$(mktemp)
+  set +e
+  bash scripts/xsession.sh ctest --test-dir "$dir" --output-on-failure --no-tests=error -j2 \
+    --repeat until-pass:2 "$@" 2>&1 | tee "$log"
+  local rc=${PIPESTATUS[0]}
+  set -e
+  # A test with a failed run and a passed one passed only the second time.
+  while IFS= read -r name; do flaky+=("$dir: $name"); done < <(
+    sed -nE 's/^ *[0-9]+\/[0-9]+ Test +#[0-9]+: ([^ ]+) \.+.*(\*\*\*Failed|\*\*\*Timeout|\*\*\*Exception|Failed).*/\1/p' "$log" |
+      sort -u | while IFS= read -r t; do
+        grep -qE "Test +#[0-9]+: $t \.+ +Passed" "$log" && echo "$t"
+      done)
+  rm -f "$log"
+  return "$rc"
+}
+
+echo "== Build (warnings as errors)"
+bash scripts/build.sh build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKESTREL_TESTS=ON -DKESTREL_BENCH=ON \
+  -DKESTREL_WERROR=ON -DKESTREL_SANITIZE=OFF -DKESTREL_FUZZ=OFF
+echo "== Tests"
+run_tests build --timeout 600
 
 if [ "${KESTREL_SKIP_SANITIZERS:-0}" != 1 ]; then
   echo "== Build (AddressSanitizer + UndefinedBehaviorSanitizer)"
-  bash scripts/build.sh build-asan -DKESTREL_WERROR=ON -DKESTREL_SANITIZE=ON -DKESTREL_BENCH=OFF -DCMAKE_BUILD_TYPE=Debug
+  bash scripts/build.sh build-asan -DCMAKE_BUILD_TYPE=Debug -DKESTREL_TESTS=ON -DKESTREL_BENCH=OFF \
+    -DKESTREL_WERROR=ON -DKESTREL_SANITIZE=ON -DKESTREL_FUZZ=OFF
   echo "== Tests under the sanitizers"
   export ASAN_OPTIONS=detect_leaks=0:abort_on_error=1
   export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
-  bash scripts/xsession.sh ctest --test-dir build-asan --output-on-failure -j2 --timeout 900 --repeat until-pass:2 -LE 'nosan|large'
+  run_tests build-asan --timeout 900 -LE 'nosan|large'
+fi
+if [ ${#flaky[@]} -gt 0 ]; then
+  echo "== Passed only on their second run:"
+  printf '   %s\n' "${flaky[@]}"
 fi
 echo "== Done in $(( $(date +%s) - start )) s"

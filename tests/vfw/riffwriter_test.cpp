@@ -12,7 +12,7 @@
 #include "platform/vfw/avitesting.h"
 #include "platform/vfw/riffwriter.h"
 #include "support/tempdir.h"
-#include "vfw/riffread.h"
+#include "support/riffread.h"
 
 using namespace avitest;
 using vfw::detail::createFile;
