@@ -8,24 +8,8 @@
 #include <gtest/gtest.h>
 #include <memory>
 
+#include "app/windows.h"
 #include "support/profile/helpers.h"
-
-namespace app {
-class FrameRateDialog;
-class KeepPreviewDialog;
-class MainWindow;
-class OptionsDialog;
-class Windows;
-}  // namespace app
-namespace recording {
-class Recorder;
-}
-namespace target {
-class CaptureFrame;
-class CaptureModeDialog;
-class PictureWindow;
-class RemoteControl;
-}  // namespace target
 
 namespace testsupport {
 
