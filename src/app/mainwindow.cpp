@@ -256,9 +256,9 @@ void MainWindow::connectPeers(const MainWindowPeers& peers) {
   connect(peers.captureFrame, &target::CaptureFrame::xClicked, this, &MainWindow::targetChosen);
 
   connect(peers.keepPreview, &KeepPreviewDialog::chosen, this, [this](bool keep) {
-    getpic->setEnabled(keep);
     // "Keep Preview" means what it says: by now Stop or Cancel may have
     // stopped the grab, so it runs again.
+    getpic->setEnabled(keep);
     if (!keep) peers_.remote->hide();
     show();
   });

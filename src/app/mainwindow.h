@@ -164,7 +164,7 @@ class MainWindow : public QMainWindow {
   components::TrayIcon* TrayIcon2;
   components::SettingsStore* MyRegistry1;
 
-  // Preferences that are plain numbers in the original menus' handlers.
+  // What the remote-control and capture-type menus chose.
   bool remoteOff = false;       // the remote control is not shown
   bool remoteMoveable = false;  // the remote control stays where the user put it
   enum class CaptureType { Avi, SingleImage };

@@ -101,12 +101,15 @@ std::uint32_t DIBFormatSize(std::span<const std::uint8_t> header) {
   return std::uint32_t(std::min<std::uint64_t>(size, header.size()));
 }
 
+// GetDIBits without pixels fills the header and colour table only: the
+// dialog needs no converted frame.
 bool frameFormat(const gdi::Bitmap& first, std::vector<std::uint8_t>& header) {
-  std::uint32_t hs = 0, is = 0;
-  if (!DIBFrameSizes(first, hs, is)) return false;
-  header.assign(hs, 0);
-  std::vector<std::uint8_t> bits(is);
-  return DIBFrameFromBitmap(first, header, bits);
+  FrameLayout l;
+  if (!frameLayout(first, l)) return false;
+  header.assign(l.headerSize, 0);
+  std::memcpy(header.data(), &l.header, sizeof l.header);
+  const unsigned rows = unsigned(l.header.biHeight < 0 ? -l.header.biHeight : l.header.biHeight);
+  return gdi::GetDIBits(first, 0, rows, {}, header, gdi::DIB_RGB_COLORS) != 0;
 }
 
 bool chooseCompressor(const std::vector<std::uint8_t>& format, const QString& title, vfw::COMPVARS& choice) {

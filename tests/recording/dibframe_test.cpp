@@ -178,3 +178,20 @@ TEST(DIBFrameFromBitmap, SectionHeaderIsKeptWithItsMasks) {
   std::vector<std::uint8_t> tiny(4);
   EXPECT_FALSE(DIBFrameFromBitmap(b, header, tiny));
 }
+
+// The format offered to the compressor dialog is the header the frames
+// get, colour table or masks included, without converting any pixels.
+TEST(FrameFormat, IsTheHeaderOfThePackedFrame) {
+  Bitmap palette = Bitmap::device(5, 3, PixelFormat::Indexed8);
+  for (int i = 0; i < 256; ++i) palette.palette()[std::size_t(i)] = {std::uint8_t(i), 7, std::uint8_t(255 - i), 0};
+  for (const Bitmap& b : {Bitmap::device(7, 2, PixelFormat::Rgb32), Bitmap::device(7, 2, PixelFormat::Rgb565), palette}) {
+    std::uint32_t hs = 0, is = 0;
+    ASSERT_TRUE(DIBFrameSizes(b, hs, is));
+    std::vector<std::uint8_t> packed(hs), bits(is), format;
+    ASSERT_TRUE(DIBFrameFromBitmap(b, packed, bits));
+    ASSERT_TRUE(frameFormat(b, format));
+    EXPECT_EQ(format, packed) << b.bitsPerPixel();
+  }
+  std::vector<std::uint8_t> none;
+  EXPECT_FALSE(frameFormat(Bitmap(), none));
+}
