@@ -13,7 +13,7 @@
 #include "target/captureframe.h"
 #include "target/targetsupport.h"
 #include "target/capturemodedialog.h"
-#include "window/xtest.h"
+#include "platform/window/xtest.h"
 
 using namespace targettest;
 

@@ -14,7 +14,7 @@
 #include "support/media.h"
 #include "support/modal.h"
 #include "target/captureframe.h"
-#include "window/xtest.h"
+#include "platform/window/xtest.h"
 
 namespace targettest {
 

@@ -13,7 +13,7 @@
 #include "platform/vfw/vfw.h"
 #include "support/media.h"
 #include "support/tempdir.h"
-#include "vfw/pattern.h"
+#include "platform/vfw/pattern.h"
 #include "support/riffread.h"
 
 using namespace vfw;

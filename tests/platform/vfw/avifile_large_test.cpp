@@ -10,7 +10,7 @@
 #include "platform/vfw/vfw.h"
 #include "support/media.h"
 #include "support/tempdir.h"
-#include "vfw/pattern.h"
+#include "platform/vfw/pattern.h"
 
 using namespace vfw;
 

@@ -9,7 +9,7 @@
 
 #include "support/media.h"
 #include "support/tempdir.h"
-#include "vfw/pattern.h"
+#include "platform/vfw/pattern.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "framegen.h"
+#include "platform/vfw/framegen.h"
 
 #include <cmath>
 #include <cstring>

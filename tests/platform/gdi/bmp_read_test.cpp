@@ -7,7 +7,7 @@
 #include <QImage>
 #include <cstring>
 
-#include "bmp/bmpbytes.h"
+#include "platform/gdi/bmpbytes.h"
 #include "platform/gdi/bmpfile.h"
 #include "platform/gdi/qimage.h"
 #include "support/media.h"

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <string>
 
-#include "framegen.h"
+#include "platform/vfw/framegen.h"
 #include "platform/vfw/codec.h"
 #include "support/media.h"
 #include "support/tempdir.h"

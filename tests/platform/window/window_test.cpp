@@ -7,7 +7,7 @@
 #include "platform/window/display.h"
 #include "platform/window/windows.h"
 #include "support/media.h"
-#include "window/xtest.h"
+#include "platform/window/xtest.h"
 
 using testsupport::runCommand;
 

@@ -14,7 +14,7 @@
 
 #include "platform/vfw/avitesting.h"
 #include "platform/vfw/vfw.h"
-#include "vfw/pattern.h"
+#include "platform/vfw/pattern.h"
 
 using namespace vfw;
 

@@ -1,4 +1,4 @@
-#include "window/xtest.h"
+#include "platform/window/xtest.h"
 
 #include <QThread>
 #include <cstring>

@@ -9,7 +9,7 @@
 #include <QTreeWidget>
 #include <cstring>
 
-#include "framegen.h"
+#include "platform/vfw/framegen.h"
 #include "platform/vfw/codec.h"
 #include "platform/vfw/compressordialog.h"
 #include "support/modal.h"

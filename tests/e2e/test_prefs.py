@@ -5,7 +5,7 @@ interface the way a screen reader would: an empty settings directory, tick
 file, start again and find the box ticked; then untick it, leave by the
 menu's "Exit" and find the file unchanged.
 
-Run: bash scripts/xsession.sh ctest --test-dir BUILD -R prefs_e2e --output-on-failure
+Run: bash scripts/xsession.sh ctest --test-dir BUILD -R e2e_test_prefs --output-on-failure
 """
 import os
 import subprocess

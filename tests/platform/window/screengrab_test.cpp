@@ -6,7 +6,7 @@
 
 #include "platform/window/display.h"
 #include "platform/window/screengrab.h"
-#include "window/xtest.h"
+#include "platform/window/xtest.h"
 
 namespace {
 
