@@ -11,73 +11,19 @@ import os
 import shutil
 import subprocess
 import sys
-import tempfile
-import time
 import unittest
 
-# Debian's AT-SPI bindings live with Debian's python3; a python3 from
-# elsewhere first on PATH does not see them.
-try:
-    import pyatspi  # noqa: F401
-except ImportError:
-    if os.path.exists("/usr/bin/python3") and os.path.realpath(sys.executable) != os.path.realpath("/usr/bin/python3"):
-        os.execv("/usr/bin/python3", ["/usr/bin/python3"] + sys.argv)
-    raise
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from kestrel_e2e import (BIN, CAPTION, find, find_app, load_pyatspi, make_workdir, mouse_to, run,  # noqa: E402
+                         start_kestrel, visible_windows, wait_for)
 
-BIN = os.environ.get("KESTREL_BIN", os.path.join(os.path.dirname(__file__), "../../build/kestrel"))
-CAPTION = "Kestrel 2.5"
-
-
-def run(*args, check=False, timeout=20):
-    return subprocess.run(list(args), capture_output=True, text=True, timeout=timeout, check=check)
-
-
-def wait_for(pred, timeout=15.0, step=0.1):
-    end = time.monotonic() + timeout
-    while time.monotonic() < end:
-        value = pred()
-        if value:
-            return value
-        time.sleep(step)
-    return pred()
-
-
-def visible_windows(name_regex):
-    r = run("xdotool", "search", "--onlyvisible", "--name", name_regex)
-    return r.stdout.split()
+load_pyatspi()
 
 
 def geometry(window):
     out = run("xdotool", "getwindowgeometry", "--shell", window).stdout
     g = dict(line.split("=", 1) for line in out.split() if "=" in line)
     return int(g["X"]), int(g["Y"]), int(g["WIDTH"]), int(g["HEIGHT"])
-
-
-def find_button(app_name_part, caption, timeout=20.0):
-    """The push button with this caption in the application, via AT-SPI."""
-    import pyatspi
-
-    def search():
-        desktop = pyatspi.Registry.getDesktop(0)
-        for app in desktop:
-            if app is None or app_name_part not in (app.name or "").lower():
-                continue
-            hit = pyatspi.findDescendant(
-                app, lambda a: a is not None and a.getRoleName() == "push button" and a.name == caption)
-            if hit is not None:
-                return hit
-        return None
-
-    end = time.monotonic() + timeout
-    while time.monotonic() < end:
-        try:
-            hit = search()
-            if hit is not None:
-                return hit
-        except Exception:  # the bus may still be starting
-            pass
-        time.sleep(0.3)
-    return None
 
 
 class NoDisplay(unittest.TestCase):
@@ -103,7 +49,7 @@ class NoDisplay(unittest.TestCase):
 @unittest.skipUnless(os.environ.get("DISPLAY"), "needs an X server (run under scripts/xsession.sh)")
 class HideAndRestore(unittest.TestCase):
     def setUp(self):
-        self.tmp = tempfile.mkdtemp(prefix="kestrel-e2e-", dir=os.environ.get("KESTREL_TEST_TMP") or None)
+        self.tmp = make_workdir("kestrel-e2e-")
         os.makedirs(os.path.join(self.tmp, "kestrel"))
         self.ini = os.path.join(self.tmp, "kestrel", "kestrel.ini")
         open(self.ini, "w").close()
@@ -112,11 +58,10 @@ class HideAndRestore(unittest.TestCase):
              "--SetDockType", "true", "--transparent", "false", "--expand", "true"],
             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         self.panel = wait_for(lambda: (run("xdotool", "search", "--onlyvisible", "--class", "trayer").stdout.split()
-                                       or [None])[0])
+                                       or [None])[0], timeout=15)
         self.assertIsNotNone(self.panel, "trayer did not come up")
-        env = dict(os.environ, XDG_CONFIG_HOME=self.tmp, QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1")
         self.log = open(os.path.join(self.tmp, "kestrel.log"), "w")
-        self.app = subprocess.Popen([BIN], env=env, stdout=self.log, stderr=subprocess.STDOUT)
+        self.app = start_kestrel(self.tmp, stdout=self.log, stderr=subprocess.STDOUT)
 
     def tearDown(self):
         if self.app.poll() is None:
@@ -141,16 +86,17 @@ class HideAndRestore(unittest.TestCase):
         # The icon is in the tray: the panel grows to hold it.
         self.assertTrue(wait_for(lambda: geometry(self.panel)[2] >= 16, timeout=15), "no icon in the tray")
 
-        hide = find_button("kestrel", "Hide")
+        # The bus may still be starting: keep asking.
+        hide = wait_for(lambda: find(find_app(self.app.pid), "push button", "Hide", showing=False), 20, step=0.3)
         self.assertIsNotNone(hide, "no 'Hide' push button reachable through accessibility")
+        self.assertIn("kestrel", (find_app(self.app.pid).name or "").lower())
         hide.queryAction().doAction(0)
         self.assertTrue(wait_for(lambda: not visible_windows("^Kestrel 2\\.5$"), timeout=10),
                         "the main window did not hide")
         self.assertIsNone(self.app.poll(), "hiding ended the program")
 
         x, y, w, h = geometry(self.panel)
-        run("xdotool", "mousemove", str(x + w // 2), str(y + h // 2), check=True)
-        run("xdotool", "click", "1", check=True)
+        mouse_to(x + w // 2, y + h // 2, click=True)
         self.assertTrue(wait_for(lambda: visible_windows("^Kestrel 2\\.5$"), timeout=10),
                         "a click on the tray icon did not bring the window back")
 

@@ -7,23 +7,18 @@ menu's "Exit" and find the file unchanged.
 
 Run: bash scripts/xsession.sh ctest --test-dir BUILD -R e2e_test_prefs --output-on-failure
 """
+import functools
 import os
 import subprocess
 import sys
-import tempfile
 import time
 
-try:
-    import pyatspi
-except ImportError:
-    # Debian's bindings belong to Debian's interpreter; a python3 earlier on
-    # PATH (pyenv, a venv) does not see them.
-    if os.path.realpath(sys.executable) != os.path.realpath("/usr/bin/python3") and os.path.exists("/usr/bin/python3"):
-        os.execv("/usr/bin/python3", ["/usr/bin/python3"] + sys.argv)
-    raise
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+import kestrel_e2e  # noqa: E402
+from kestrel_e2e import CAPTION, act, extents, find_app, make_workdir, mouse_to, start_kestrel  # noqa: E402
 
-BIN = os.environ.get("KESTREL_BIN", "build/kestrel")
-TMP = os.environ.get("KESTREL_TEST_TMP", "/tmp")
+pyatspi = kestrel_e2e.load_pyatspi()
+
 KEYS = ["stretch", "nonstrech", "single", "avi", "on1", "off1", "ask1", "keep1", "on2", "off2", "framerate"]
 
 
@@ -32,52 +27,9 @@ def fail(msg):
     sys.exit(1)
 
 
-def wait_for(pred, timeout, what):
-    end = time.monotonic() + timeout
-    while time.monotonic() < end:
-        try:
-            v = pred()
-        except Exception:  # the tree changes under us while windows appear
-            v = None
-        if v:
-            return v
-        time.sleep(0.1)
-    fail("timed out waiting for " + what)
-
-
-def find(node, role, name, depth=0):
-    """Depth-first search for an accessible of a role and name."""
-    if node is None or depth > 40:
-        return None
-    try:
-        if node.getRoleName() == role and node.name == name:
-            return node
-        for i in range(node.childCount):
-            hit = find(node.getChildAtIndex(i), role, name, depth + 1)
-            if hit is not None:
-                return hit
-    except Exception:
-        return None
-    return None
-
-
-def app_of(pid):
-    desktop = pyatspi.Registry.getDesktop(0)
-    for i in range(desktop.childCount):
-        a = desktop.getChildAtIndex(i)
-        try:
-            if a is not None and a.get_process_id() == pid:
-                return a
-        except Exception:
-            pass
-    return None
-
-
-def act(node, preferred=None):
-    action = node.queryAction()
-    names = [action.getName(i) for i in range(action.nActions)]
-    index = names.index(preferred) if preferred in names else 0
-    action.doAction(index)
+wait_for = functools.partial(kestrel_e2e.wait_for, fail=fail)
+# Any match counts, on screen or not: the options dialog checks that itself.
+find = functools.partial(kestrel_e2e.find, showing=False)
 
 
 def checked(node):
@@ -90,15 +42,6 @@ HINT = "Stretch the viewing image to fit the preview window."
 def hint_line(app):
     """The options dialog's hint text, or "" when the line is empty."""
     return find(app, "label", HINT) is not None
-
-
-def mouse_to(x, y):
-    subprocess.run(["xdotool", "mousemove", str(int(x)), str(int(y))], check=True)
-
-
-def extents(node):
-    e = node.queryComponent().getExtents(pyatspi.DESKTOP_COORDS)
-    return e.x, e.y, e.width, e.height
 
 
 def check_hint_line(k, box):
@@ -141,19 +84,15 @@ def read_setup(path):
 
 class Kestrel:
     def __init__(self, config):
-        env = dict(os.environ)
-        env["XDG_CONFIG_HOME"] = config
-        env["QT_LINUX_ACCESSIBILITY_ALWAYS_ON"] = "1"
-        env["QT_ACCESSIBILITY"] = "1"
-        self.proc = subprocess.Popen([BIN], env=env)
-        self.app = wait_for(lambda: app_of(self.proc.pid), 30, "the program on the accessibility bus")
-        self.main = wait_for(lambda: find(self.app, "frame", "Kestrel 2.5"), 15, "the main window")
+        self.proc = start_kestrel(config, env={"QT_ACCESSIBILITY": "1"})
+        self.app = wait_for(lambda: find_app(self.proc.pid), 30, "the program on the accessibility bus")
+        self.main = wait_for(lambda: find(self.app, "frame", CAPTION), 15, "the main window")
         # The preferences load on the first tick of a 100 ms timer.
         time.sleep(1.0)
 
     def open_options(self):
         setup = wait_for(lambda: find(self.main, "menu item", "Setup"), 10, 'the menu item "Setup"')
-        act(setup, "Press")
+        act(setup)
         box = wait_for(lambda: self.final_preview_box(showing=True), 10, "the options dialog")
         return box
 
@@ -165,7 +104,7 @@ class Kestrel:
 
     def press(self, caption):
         button = wait_for(lambda: find(self.main, "push button", caption), 10, 'the button "%s"' % caption)
-        act(button, "Press")
+        act(button)
 
     def wait_exit(self):
         try:
@@ -181,8 +120,7 @@ class Kestrel:
 
 
 def main():
-    os.makedirs(TMP, exist_ok=True)
-    config = tempfile.mkdtemp(prefix="prefs-e2e-", dir=TMP)
+    config = make_workdir("prefs-e2e-")
     ini = os.path.join(config, "kestrel", "kestrel.ini")
     k = None
     try:
@@ -192,7 +130,7 @@ def main():
         if checked(box):
             fail('"Final Preview" ticked on a first start')
         check_hint_line(k, box)
-        act(box)
+        act(box, None)
         wait_for(lambda: checked(k.final_preview_box()), 5, '"Final Preview" to be ticked')
         k.press("Exit")
         rc = k.wait_exit()
@@ -212,10 +150,10 @@ def main():
         box = k.open_options()
         if not checked(box):
             fail('"Final Preview" not restored')
-        act(box)
+        act(box, None)
         wait_for(lambda: not checked(k.final_preview_box()), 5, '"Final Preview" to be unticked')
         exit_item = wait_for(lambda: find(k.main, "menu item", "Exit"), 10, 'the menu item "Exit"')
-        act(exit_item, "Press")
+        act(exit_item)
         k.wait_exit()
         if open(ini, "rb").read() != saved:
             fail("the menu's Exit wrote the settings file")

@@ -1,0 +1,150 @@
+"""Helpers for the whole-program tests in tests/e2e: start the built kestrel,
+wait for things to happen, find its widgets through the AT-SPI accessibility
+tree and act on them, and move or click the real pointer with xdotool.
+
+Call load_pyatspi() first: the tree helpers use the module it loads.
+"""
+import os
+import subprocess
+import sys
+import tempfile
+import time
+
+BIN = os.environ.get("KESTREL_BIN", os.path.join(os.path.dirname(os.path.abspath(__file__)), "../../build/kestrel"))
+TEST_TMP = os.environ.get("KESTREL_TEST_TMP") or tempfile.gettempdir()
+CAPTION = "Kestrel 2.5"
+SYSTEM_PYTHON = "/usr/bin/python3"
+
+pyatspi = None  # set by load_pyatspi()
+
+
+def load_pyatspi(always_system_python=False, missing_hint=None):
+    """Imports and returns pyatspi. Debian's AT-SPI bindings belong to
+    Debian's interpreter, which a python3 earlier on PATH (pyenv, a venv)
+    does not see: the script hands itself over to /usr/bin/python3 when the
+    import fails here, or at once with always_system_python. If the bindings
+    are missing there too, missing_hint is printed and the script fails;
+    without a hint the ImportError propagates."""
+    global pyatspi
+    elsewhere = (os.path.exists(SYSTEM_PYTHON)
+                 and os.path.realpath(sys.executable) != os.path.realpath(SYSTEM_PYTHON))
+    if always_system_python and elsewhere:
+        os.execv(SYSTEM_PYTHON, [SYSTEM_PYTHON] + sys.argv)
+    try:
+        import pyatspi as module
+    except ImportError:
+        if elsewhere:
+            os.execv(SYSTEM_PYTHON, [SYSTEM_PYTHON] + sys.argv)
+        if missing_hint is None:
+            raise
+        print(missing_hint)
+        sys.exit(1)
+    pyatspi = module
+    return module
+
+
+def run(*argv, check=False, timeout=20, text=True, **kw):
+    """Runs a command with its output captured; the CompletedProcess."""
+    return subprocess.run(list(argv), capture_output=True, text=text, timeout=timeout, check=check, **kw)
+
+
+def output(*argv, text=True, timeout=None, **kw):
+    """A command's standard output; raises when the command fails."""
+    return run(*argv, check=True, text=text, timeout=timeout, **kw).stdout
+
+
+def wait_for(pred, timeout=20.0, what=None, step=0.1, fail=None):
+    """Polls pred until it gives something true, and returns that. Errors
+    while polling count as "not yet": the accessibility tree changes under
+    our feet while windows come and go. On timeout, without `what`, pred's
+    last (false) answer is returned; with it, fail(message) is called, or
+    AssertionError raised, naming what was awaited."""
+    end = time.monotonic() + timeout
+    while True:
+        try:
+            value = pred()
+        except Exception:
+            value = None
+        if value or time.monotonic() >= end:
+            break
+        time.sleep(step)
+    if value or what is None:
+        return value
+    message = "timed out waiting for " + what
+    if fail is not None:
+        return fail(message)
+    raise AssertionError(message)
+
+
+def make_workdir(prefix):
+    """A fresh directory under KESTREL_TEST_TMP (or the system's temp)."""
+    os.makedirs(TEST_TMP, exist_ok=True)
+    return tempfile.mkdtemp(prefix=prefix, dir=TEST_TMP)
+
+
+def start_kestrel(config_home, env=None, **popen):
+    """Starts the program with its settings under config_home and its
+    accessibility bridge on; env adds variables, popen goes to Popen."""
+    full = dict(os.environ, XDG_CONFIG_HOME=config_home, QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1", **(env or {}))
+    return subprocess.Popen([BIN], env=full, **popen)
+
+
+def find_app(pid):
+    """The application with this process id on the accessibility bus."""
+    desktop = pyatspi.Registry.getDesktop(0)
+    for i in range(desktop.childCount):
+        a = desktop.getChildAtIndex(i)
+        try:
+            if a is not None and a.get_process_id() == pid:
+                return a
+        except Exception:
+            pass
+    return None
+
+
+def find(node, role, name=None, pred=None, showing=True, depth=0):
+    """Depth-first search for an accessible of a role (and name, and one
+    that pred accepts); with showing, only one that is on screen."""
+    if node is None or depth > 40:
+        return None
+    try:
+        if node.getRoleName() == role and (name is None or node.name == name) and (pred is None or pred(node)):
+            if not showing or node.getState().contains(pyatspi.STATE_SHOWING):
+                return node
+        for i in range(node.childCount):
+            hit = find(node.getChildAtIndex(i), role, name, pred, showing, depth + 1)
+            if hit is not None:
+                return hit
+    except Exception:
+        return None
+    return None
+
+
+def act(node, preferred="Press"):
+    """Performs the node's action called preferred, or its first action."""
+    action = node.queryAction()
+    names = [action.getName(i) for i in range(action.nActions)]
+    action.doAction(names.index(preferred) if preferred in names else 0)
+
+
+def extents(node):
+    """Left, top, width, height of a node on the screen."""
+    e = node.queryComponent().getExtents(pyatspi.DESKTOP_COORDS)
+    return e.x, e.y, e.width, e.height
+
+
+def center(node):
+    x, y, w, h = extents(node)
+    return x + w // 2, y + h // 2
+
+
+def mouse_to(x, y, click=False, sync=False):
+    """Moves the real pointer there (waiting for it to arrive with sync),
+    then clicks the left button if asked."""
+    run("xdotool", "mousemove", *(["--sync"] if sync else []), str(int(x)), str(int(y)),
+        *(["click", "1"] if click else []), check=True)
+
+
+def visible_windows(name_regex):
+    """Ids of the mapped windows whose title matches."""
+    return run("xdotool", "search", "--onlyvisible", "--name", name_regex).stdout.split()
