@@ -1,4 +1,4 @@
-// Kestrel's entry: create the windows hidden, show the main window, put the
+// Kestrel's entry: answer the command line, or create the windows hidden, show the main window, put the
 // icon in the notification area and run the message loop.
 #include <xcb/xcb.h>
 
@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "app/commandline.h"
 #include "app/mainwindow.h"
 #include "app/windows.h"
 #include "components/trayicon.h"
@@ -32,6 +33,8 @@ bool xServerReachable(const char* display) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // --help, --version and the windowless commands answer without a display.
+  if (const auto status = app::runCommandLine(argc, argv)) return *status;
   const char* display = env("DISPLAY");
   const char* platform = env("QT_QPA_PLATFORM");
   if (!display && !env("WAYLAND_DISPLAY") && !platform) {
