@@ -14,6 +14,7 @@ PACKAGES=(
   ffmpeg imagemagick
   dbus dbus-x11 at-spi2-core python3 python3-pyatspi python3-gi gir1.2-atspi-2.0
   fonts-dejavu-core xdg-utils
+  desktop-file-utils appstream dpkg-dev groff-base man-db file
 )
 
 missing=()
