@@ -253,7 +253,7 @@ void CompressorDialog::startTrials(std::span<const std::uint8_t> inputFormat) {
                                                                                          inputFormat.end())] {
     for (const auto& [row, handler] : order) {
       if (state->stop) break;
-      const double fps = trialEncodeRate(handler, format, 0.25, 8, &state->stop);
+      const double fps = measureFrameRate(handler, format, 0.25, 8, &state->stop);
       std::lock_guard lock(state->mutex);
       if (state->cancelled) break;
       CompressorDialog* d = state->dialog;
