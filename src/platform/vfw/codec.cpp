@@ -31,6 +31,7 @@
 // bench/RESULTS.md has the figures.
 #include "platform/vfw/codec.h"
 
+#include <QCoreApplication>
 #include <algorithm>
 #include <cctype>
 #include <cstring>
@@ -125,6 +126,38 @@ AVPixelFormat encoderPixFmt(Family family, AVPixelFormat in) {
     case Family::HuffYuv: return AV_PIX_FMT_RGB24;
   }
   return AV_PIX_FMT_NONE;
+}
+
+// Frame sizes an encoder refuses when it is opened. Checking them before
+// opening lets the dialog say why a compressor is unavailable, and keeps
+// libavcodec from printing the refusal on the terminal (and libx264 from
+// leaking its settings, which it does when it refuses odd sides). These are
+// the refusals of the libavcodec we build against; anything else an encoder
+// turns down still fails its open and is reported without a precise reason.
+struct SizeRule {
+  int multiple = 1;  // both sides a multiple of this
+  int maxSide = 0;   // 0 = only the library's own limit
+};
+
+SizeRule sizeRule(Family family) {
+  switch (family) {
+    case Family::H264: return {2, 0};  // 4:2:0 chroma
+    case Family::Cinepak:
+    case Family::MsVideo1: return {4, 0};  // 4x4 blocks, no partial ones
+    case Family::Mpeg4: return {1, 8191};  // 13-bit size fields
+    default: return {};
+  }
+}
+
+QString sizeRefusal(Family family, const InputFormat& in) {
+  const SizeRule rule = sizeRule(family);
+  if (rule.multiple == 2 && (in.width % 2 != 0 || in.height % 2 != 0))
+    return QCoreApplication::translate("vfw", "needs an even width and height");
+  if (rule.multiple > 2 && (in.width % rule.multiple != 0 || in.height % rule.multiple != 0))
+    return QCoreApplication::translate("vfw", "needs a width and height divisible by %1").arg(rule.multiple);
+  if (rule.maxSide > 0 && (in.width > rule.maxSide || in.height > rule.maxSide))
+    return QCoreApplication::translate("vfw", "takes at most %1 pixels a side").arg(rule.maxSide);
+  return {};
 }
 
 // Encoders that decide key frames by counting and ignore the picture type.
@@ -470,13 +503,23 @@ const CompressorInfo* findCompressor(FOURCC fccHandler) {
 }
 
 bool compressorAccepts(const CompressorInfo& c, std::span<const std::uint8_t> inputFormat) {
+  return compressorRefusal(c, inputFormat).isEmpty();
+}
+
+QString compressorRefusal(const CompressorInfo& c, std::span<const std::uint8_t> inputFormat) {
+  const Entry* entry = findEntry(c.fccHandler);
+  if (!entry || !available(*entry)) return QCoreApplication::translate("vfw", "is not installed");
   const auto in = detail::parseInputFormat(inputFormat);
-  if (!in) return false;
-  // Size limits differ per encoder (4:2:0 wants even sides, Video 1
-  // multiples of 4, ...); opening one is cheap and the only sure answer.
+  if (!in) return QCoreApplication::translate("vfw", "cannot read this kind of frame");
+  if (QString why = sizeRefusal(entry->family, *in); !why.isEmpty()) return why;
+  // Past the known rules, opening the encoder is cheap and the only sure answer.
   std::unique_ptr<Encoder> enc;
-  EncoderOptions opt;
-  return createEncoder(c.fccHandler, inputFormat, opt, enc) == AVIERR_OK;
+  switch (createEncoder(c.fccHandler, inputFormat, {}, enc)) {
+    case AVIERR_OK: return {};
+    case AVIERR_BADFORMAT: return QCoreApplication::translate("vfw", "cannot take %1-bit frames").arg(in->bitCount);
+    case AVIERR_MEMORY: return QCoreApplication::translate("vfw", "ran out of memory at this size");
+    default: return QCoreApplication::translate("vfw", "refused %1x%2 frames").arg(in->width).arg(in->height);
+  }
 }
 
 HRESULT createEncoder(FOURCC fccHandler, std::span<const std::uint8_t> inputFormat, const EncoderOptions& options,
@@ -494,9 +537,7 @@ HRESULT createEncoder(FOURCC fccHandler, std::span<const std::uint8_t> inputForm
     out = std::move(raw);
     return AVIERR_OK;
   }
-  // libx264 refuses odd sides itself, but leaks its settings when it does;
-  // refusing here first keeps an offered-or-not check free of leaks.
-  if (entry->family == Family::H264 && (in->width % 2 != 0 || in->height % 2 != 0)) return AVIERR_UNSUPPORTED;
+  if (!sizeRefusal(entry->family, *in).isEmpty()) return AVIERR_UNSUPPORTED;
   auto enc = std::make_unique<LavcEncoder>(*entry, *in, options);
   if (const HRESULT hr = enc->open(); hr != AVIERR_OK) return hr;
   out = std::move(enc);

@@ -30,6 +30,9 @@ const CompressorInfo* findCompressor(FOURCC fccHandler);
 // Whether the compressor can take frames of this input format (a
 // BITMAPINFOHEADER, possibly followed by a colour table or masks).
 bool compressorAccepts(const CompressorInfo& c, std::span<const std::uint8_t> inputFormat);
+// Why not, in words that finish "<compressor name> ...", e.g. "needs an even
+// width and height"; empty when it can.
+QString compressorRefusal(const CompressorInfo& c, std::span<const std::uint8_t> inputFormat);
 
 struct EncoderOptions {
   LONG quality = ICQUALITY_DEFAULT;  // 0..10000 or ICQUALITY_DEFAULT
@@ -80,12 +83,44 @@ HRESULT createEncoder(FOURCC fccHandler, std::span<const std::uint8_t> inputForm
 // `seed` moves the content so successive frames differ a little.
 std::vector<std::uint8_t> syntheticFrame(std::span<const std::uint8_t> inputFormat, int seed = 0);
 
-// Frames per second the compressor sustains on frames of this input format:
-// encodes synthetic frames for about `budgetSeconds` (at least one, at most
-// `maxFrames`). Returns a negative value if the compressor cannot take the
-// format, or if *cancel becomes true before a figure is known. Safe to call
-// from a worker thread.
-double trialEncodeRate(FOURCC fccHandler, std::span<const std::uint8_t> inputFormat, double budgetSeconds = 0.3,
-                       int maxFrames = 8, const std::atomic<bool>* cancel = nullptr);
+// Frames per second that recording with this compressor sustains on frames
+// of this input format: each synthetic frame is converted to the encoder's
+// pixels, compressed, and its packet written to a temporary file, for about
+// `budgetSeconds` (at least one frame, at most `maxFrames`). The file lives
+// in the system's temporary folder and is not synced, so a disk slower than
+// the system's write cache can absorb shows up only in long recordings.
+// Returns a negative value if the compressor cannot take the format, or if
+// *cancel becomes true before a figure is known. Safe to call from a worker
+// thread.
+double measureFrameRate(FOURCC fccHandler, std::span<const std::uint8_t> inputFormat, double budgetSeconds = 0.25,
+                        int maxFrames = 8, const std::atomic<bool>* cancel = nullptr);
+
+// What a person choosing a compressor needs to know about each one, for a
+// given input format; the compressor dialog shows these, and so can a
+// command line.
+struct CompressorDescription {
+  FOURCC fccHandler = 0;
+  QString name;
+  bool lossless = false;
+  bool usable = false;
+  QString refusal;               // why not usable (see compressorRefusal); empty when usable
+  double framesPerSecond = -1;   // measureFrameRate's figure; negative when not measured
+};
+
+// Every compressor in compressors()' order. `inputFormat` is a
+// BITMAPINFOHEADER, possibly followed by its colour table or masks; an empty
+// one describes the compressors without a frame size (all usable, none
+// measured). With `measure`, each usable compressor is timed with
+// measureFrameRate's default budget, so this takes a while: about a quarter
+// of a second per compressor, more for the slow ones at large sizes.
+std::vector<CompressorDescription> describeCompressors(std::span<const std::uint8_t> inputFormat, bool measure);
+// The same for a BI_RGB header of 16, 24 or 32 bits (no colour table).
+std::vector<CompressorDescription> describeCompressors(const BITMAPINFOHEADER& in, bool measure);
+
+// A measured rate as the dialog shows it: "1,234 fps" grouped in the
+// current locale, tenths or hundredths below 10 frames/s, "over 1,000 fps"
+// past `cap` (a figure that high only says "fast enough"), "n/a" for a
+// negative one.
+QString frameRateText(double fps, double cap = 1000);
 
 }  // namespace vfw

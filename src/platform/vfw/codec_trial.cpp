@@ -1,9 +1,17 @@
-// Trial encodes: how fast each compressor runs at the caller's frame size,
-// shown next to it in the compressor dialog.
+// Trial recordings: how fast each compressor's whole path (conversion,
+// compression, file write) runs at the caller's frame size, and the
+// description of every compressor the dialog and the command line show.
+//
+// The write matters: without it uncompressed full frames of bottom-up rows
+// cost nothing at all (the packet is the caller's buffer) and measured in
+// the millions of frames per second, which says nothing about a recording.
+#include <QCoreApplication>
+#include <QLocale>
 #include <algorithm>
 #include <array>
 #include <chrono>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 
 #include "platform/vfw/codec.h"
@@ -45,13 +53,15 @@ std::vector<std::uint8_t> syntheticFrame(std::span<const std::uint8_t> inputForm
   return bits;
 }
 
-double trialEncodeRate(FOURCC fccHandler, std::span<const std::uint8_t> inputFormat, double budgetSeconds,
-                       int maxFrames, const std::atomic<bool>* cancel) {
+double measureFrameRate(FOURCC fccHandler, std::span<const std::uint8_t> inputFormat, double budgetSeconds,
+                        int maxFrames, const std::atomic<bool>* cancel) {
   using Clock = std::chrono::steady_clock;
   std::unique_ptr<Encoder> enc;
   EncoderOptions options;
   if (createEncoder(fccHandler, inputFormat, options, enc) != AVIERR_OK) return -1;
   const auto frames = std::array{syntheticFrame(inputFormat, 0), syntheticFrame(inputFormat, 3)};
+  // Removed by the system when closed, even if we are killed mid-trial.
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::tmpfile(), &std::fclose);
   const auto start = Clock::now();
   int done = 0;
   double elapsed = 0;
@@ -60,11 +70,44 @@ double trialEncodeRate(FOURCC fccHandler, std::span<const std::uint8_t> inputFor
     std::span<const std::uint8_t> packet;
     bool key = false;
     if (enc->encode(frames[std::size_t(done % 2)], true, packet, key) != AVIERR_OK) return -1;
+    // Flushed so each frame's write reaches the system, as the AVI file's do.
+    if (file && (std::fwrite(packet.data(), 1, packet.size(), file.get()) != packet.size() ||
+                 std::fflush(file.get()) != 0))
+      file.reset();  // a full temporary folder: go on without the write
     ++done;
     elapsed = std::chrono::duration<double>(Clock::now() - start).count();
     if (elapsed >= budgetSeconds) break;
   }
   return elapsed > 0 ? done / elapsed : 0;
+}
+
+std::vector<CompressorDescription> describeCompressors(std::span<const std::uint8_t> inputFormat, bool measure) {
+  std::vector<CompressorDescription> out;
+  for (const CompressorInfo& c : compressors()) {
+    CompressorDescription d;
+    d.fccHandler = c.fccHandler;
+    d.name = c.name;
+    d.lossless = c.lossless;
+    if (!inputFormat.empty()) d.refusal = compressorRefusal(c, inputFormat);
+    d.usable = d.refusal.isEmpty();
+    if (measure && d.usable && !inputFormat.empty()) d.framesPerSecond = measureFrameRate(c.fccHandler, inputFormat);
+    out.push_back(std::move(d));
+  }
+  return out;
+}
+
+std::vector<CompressorDescription> describeCompressors(const BITMAPINFOHEADER& in, bool measure) {
+  return describeCompressors(std::span(reinterpret_cast<const std::uint8_t*>(&in), sizeof in), measure);
+}
+
+QString frameRateText(double fps, double cap) {
+  if (fps < 0) return QCoreApplication::translate("vfw", "n/a");
+  // The locale's own separator, but always one: "1234 fps" reads as a code.
+  QLocale locale;
+  locale.setNumberOptions(locale.numberOptions() & ~QLocale::OmitGroupSeparator);
+  if (fps > cap) return QCoreApplication::translate("vfw", "over %1 fps").arg(locale.toString(qRound64(cap)));
+  if (fps >= 10) return QCoreApplication::translate("vfw", "%1 fps").arg(locale.toString(qRound64(fps)));
+  return QCoreApplication::translate("vfw", "%1 fps").arg(locale.toString(fps, 'f', fps >= 1 ? 1 : 2));
 }
 
 }  // namespace vfw

@@ -1,13 +1,20 @@
 // The compressor-choice dialog and ICCompressorChoose.
 //
-// Next to each compressor the dialog shows how many frames per second it
-// sustains at the caller's frame size. The trial encodes run on one worker
-// thread, slowest compressors last, and post each figure back to the
-// dialog's (the UI) thread. The worker never outlives its welcome: the
-// dialog's destructor marks the shared state cancelled under its mutex, and
-// the worker only posts while holding that mutex with the flag clear, so a
-// post never targets a dead dialog (Qt drops posts to a deleted object).
-// The worker itself finishes the encode it is in and is joined at exit.
+// Every compressor is listed. The ones that cannot take the caller's format
+// are greyed, with the reason in their entry, so a person sees why a
+// compressor they know is not on offer (255x253, the capture frame's
+// default size, rules out three of them).
+//
+// Next to each usable compressor the dialog shows how many frames per second
+// recording with it sustains at the caller's frame size: conversion,
+// compression and the write to a file, as measureFrameRate times them. The
+// trials run on one worker thread, slowest compressors last, and post each
+// figure back to the dialog's (the UI) thread. The worker never outlives its
+// welcome: the dialog's destructor marks the shared state cancelled under
+// its mutex, and the worker only posts while holding that mutex with the
+// flag clear, so a post never targets a dead dialog (Qt drops posts to a
+// deleted object). The worker itself finishes the trial it is in and is
+// joined at exit.
 #include "platform/vfw/compressordialog.h"
 
 #include <QDialogButtonBox>
@@ -20,6 +27,7 @@
 #include <QTimer>
 #include <QTreeWidget>
 #include <QVBoxLayout>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <thread>
@@ -71,11 +79,13 @@ bool slowTrial(const CompressorInfo& c) {
   return std::strcmp(c.encoder, "cinepak") == 0 || std::strcmp(c.encoder, "msvideo1") == 0;
 }
 
-QString rateText(double fps) {
-  if (fps < 0) return CompressorDialog::tr("n/a");
-  if (fps >= 10) return CompressorDialog::tr("%1 fps").arg(qRound(fps));
-  return CompressorDialog::tr("%1 fps").arg(fps, 0, 'f', fps >= 1 ? 1 : 2);
-}
+// Whether the compressor takes the caller's format (rows of a dialog asked
+// for every compressor can be chosen without it).
+constexpr int kUsableRole = Qt::UserRole + 1;
+
+FOURCC handlerOf(const QTreeWidgetItem* item) { return item->data(0, Qt::UserRole).value<quint32>(); }
+
+bool choosable(const QTreeWidgetItem* item) { return item && (item->flags() & Qt::ItemIsEnabled); }
 
 }  // namespace
 
@@ -102,7 +112,10 @@ CompressorDialog::CompressorDialog(const QString& title, UINT flags, std::span<c
   list_->setObjectName("CompressorList");
   list_->setAccessibleName(tr("Compressor"));
   list_->setColumnCount(2);
-  list_->setHeaderLabels({tr("Compressor"), tr("Speed at this size")});
+  list_->setHeaderLabels({tr("Compressor"), tr("Frames/s at this size")});
+  const QString speedMeaning = tr("Frames per second that recording sustains at this frame size: conversion, "
+                                  "compression and writing each frame to a file, measured on a few frames.");
+  list_->headerItem()->setToolTip(1, speedMeaning);
   list_->setRootIsDecorated(false);
   list_->header()->setSectionResizeMode(0, QHeaderView::Stretch);
   list_->header()->setSectionResizeMode(1, QHeaderView::ResizeToContents);
@@ -110,11 +123,36 @@ CompressorDialog::CompressorDialog(const QString& title, UINT flags, std::span<c
   layout->addWidget(listLabel);
   layout->addWidget(list_);
 
-  const bool all = (flags & ICMF_CHOOSE_ALLCOMPRESSORS) != 0 || inputFormat.empty();
-  for (const CompressorInfo& c : compressors()) {
-    if (!all && !compressorAccepts(c, inputFormat)) continue;
-    auto* item = new QTreeWidgetItem(list_, {c.name, inputFormat.empty() ? QString() : tr("measuring...")});
+  // A caller asking for every compressor may pick one the format rules
+  // out; it still sees the reason.
+  const bool all = (flags & ICMF_CHOOSE_ALLCOMPRESSORS) != 0;
+  QString size;
+  if (inputFormat.size() >= sizeof(BITMAPINFOHEADER)) {
+    BITMAPINFOHEADER bi;
+    std::memcpy(&bi, inputFormat.data(), sizeof bi);
+    size = QStringLiteral("%1x%2").arg(bi.biWidth).arg(std::abs(bi.biHeight));
+  }
+  for (const CompressorDescription& c : describeCompressors(inputFormat, false)) {
+    auto* item = new QTreeWidgetItem(list_);
     item->setData(0, Qt::UserRole, QVariant::fromValue<quint32>(c.fccHandler));
+    item->setData(0, kUsableRole, c.usable);
+    if (c.usable) {
+      item->setText(0, c.name);
+      item->setText(1, inputFormat.empty() ? QString() : tr("measuring..."));
+      item->setToolTip(1, speedMeaning);
+      continue;
+    }
+    // In the entry itself, not only its tooltip: the reason is what a person
+    // (or a screen reader reading the row) needs to change the frame size.
+    // The row spans both columns, as there is no speed to show and the
+    // reason is longer than a name.
+    item->setText(0, tr("%1 (%2)").arg(c.name, c.refusal));
+    item->setFirstColumnSpanned(true);
+    const QString why = tr("%1 cannot record %2 frames: it %3.").arg(c.name, size, c.refusal);
+    item->setToolTip(0, why);
+    item->setData(0, Qt::AccessibleTextRole, tr("%1, unavailable: %2").arg(c.name, c.refusal));
+    item->setData(0, Qt::AccessibleDescriptionRole, why);
+    if (!all) item->setFlags(item->flags() & ~(Qt::ItemIsEnabled | Qt::ItemIsSelectable));
   }
 
   auto* qualityRow = new QHBoxLayout;
@@ -177,9 +215,14 @@ CompressorDialog::CompressorDialog(const QString& title, UINT flags, std::span<c
   connect(list_, &QTreeWidget::currentItemChanged, this, [this] { updateControls(); });
   connect(list_, &QTreeWidget::itemDoubleClicked, this, [this] { accept(); });
   // The caller's own valid choice first, then the one made last in this run.
-  if (!(valid && selectHandler(initial.fccHandler)) && !(g_lastChoice && selectHandler(*g_lastChoice)) &&
-      list_->topLevelItemCount() > 0)
-    list_->setCurrentItem(list_->topLevelItem(0));
+  if (!(valid && selectHandler(initial.fccHandler)) && !(g_lastChoice && selectHandler(*g_lastChoice))) {
+    for (int i = 0; i < list_->topLevelItemCount(); ++i) {
+      if (choosable(list_->topLevelItem(i))) {
+        list_->setCurrentItem(list_->topLevelItem(i));
+        break;
+      }
+    }
+  }
   updateControls();
   resize(460, 400);
 
@@ -195,8 +238,9 @@ CompressorDialog::~CompressorDialog() {
 }
 
 FOURCC CompressorDialog::selectedHandler() const {
+  // A greyed row is never the choice, however it became current.
   const QTreeWidgetItem* item = list_->currentItem();
-  return item ? item->data(0, Qt::UserRole).value<quint32>() : 0;
+  return choosable(item) ? handlerOf(item) : 0;
 }
 
 bool CompressorDialog::selectHandler(FOURCC handler) {
@@ -204,7 +248,8 @@ bool CompressorDialog::selectHandler(FOURCC handler) {
   if (!wanted) return false;
   for (int i = 0; i < list_->topLevelItemCount(); ++i) {
     QTreeWidgetItem* item = list_->topLevelItem(i);
-    if (item->data(0, Qt::UserRole).value<quint32>() == wanted->fccHandler) {
+    if (handlerOf(item) == wanted->fccHandler) {
+      if (!choosable(item)) return false;
       list_->setCurrentItem(item);
       return true;
     }
@@ -233,7 +278,7 @@ void CompressorDialog::updateControls() {
 }
 
 void CompressorDialog::showRate(int row, double fps) {
-  if (QTreeWidgetItem* item = list_->topLevelItem(row)) item->setText(1, rateText(fps));
+  if (QTreeWidgetItem* item = list_->topLevelItem(row)) item->setText(1, frameRateText(fps));
   ++measured_;
 }
 
@@ -243,7 +288,9 @@ void CompressorDialog::startTrials(std::span<const std::uint8_t> inputFormat) {
   std::vector<std::pair<int, FOURCC>> order;
   std::vector<std::pair<int, FOURCC>> slow;
   for (int i = 0; i < list_->topLevelItemCount(); ++i) {
-    const FOURCC f = list_->topLevelItem(i)->data(0, Qt::UserRole).value<quint32>();
+    const QTreeWidgetItem* item = list_->topLevelItem(i);
+    if (!item->data(0, kUsableRole).toBool()) continue;  // refused: nothing to measure
+    const FOURCC f = handlerOf(item);
     const CompressorInfo* c = findCompressor(f);
     (c && slowTrial(*c) ? slow : order).emplace_back(i, f);
   }
@@ -253,7 +300,7 @@ void CompressorDialog::startTrials(std::span<const std::uint8_t> inputFormat) {
                                                                                          inputFormat.end())] {
     for (const auto& [row, handler] : order) {
       if (state->stop) break;
-      const double fps = trialEncodeRate(handler, format, 0.25, 8, &state->stop);
+      const double fps = measureFrameRate(handler, format, 0.25, 8, &state->stop);
       std::lock_guard lock(state->mutex);
       if (state->cancelled) break;
       CompressorDialog* d = state->dialog;

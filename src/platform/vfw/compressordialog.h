@@ -4,8 +4,11 @@
 // Widgets, by objectName (for tests and screen readers):
 //   "CompressorDialog"  the dialog itself, titled with the caller's title
 //   "CompressorList"    a two-column list: compressor name, frames per second
-//                       at the caller's frame size; each item carries the
-//                       handler FOURCC in Qt::UserRole
+//                       that recording sustains at the caller's frame size;
+//                       each item carries the handler FOURCC in Qt::UserRole.
+//                       Compressors that cannot take the format are listed
+//                       greyed (disabled, never the choice) as "Name (reason)",
+//                       the reason also in the tooltip and accessible text.
 //   "QualitySlider"     0..100 shown, times 100 stored in COMPVARS::lQ
 //   "KeyFrameEdit"      key frame every n frames (ICMF_CHOOSE_KEYFRAME)
 //   "DataRateEdit"      kB/sec, 0 = no limit (ICMF_CHOOSE_DATARATE)
@@ -51,7 +54,7 @@ class CompressorDialog : public QDialog {
   bool selectHandler(FOURCC handler);
   // Fills the fields a confirmed choice sets; leaves the others alone.
   void storeChoice(COMPVARS& pc) const;
-  // Rows whose frames-per-second figure has arrived.
+  // Rows whose frames-per-second figure has arrived (greyed rows get none).
   int measuredRows() const { return measured_; }
 
  private:

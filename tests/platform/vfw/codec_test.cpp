@@ -2,7 +2,9 @@
 // file, read back by ffprobe and decoded by ffmpeg.
 #include <gtest/gtest.h>
 
+#include <QLocale>
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <string>
 
@@ -369,4 +371,76 @@ TEST(Compressors, QualityAndDataRateReachTheEncoder) {
     const LONG half = LONG(best / frames * 10 / 2 / 1000);
     EXPECT_LT(bytesFor(f, 10000, half), best * 3 / 4) << f << " at " << half << " kB/s";
   }
+}
+
+TEST(CompressorDescriptions, SayWhichCompressorsTakeAFormatAndWhyNot) {
+  // The capture frame's default size.
+  const auto fmt = dibHeader(255, 253, 32, false);
+  const auto all = describeCompressors(fmt, false);
+  ASSERT_EQ(all.size(), compressors().size());
+  for (std::size_t i = 0; i < all.size(); ++i) {
+    const CompressorDescription& d = all[i];
+    EXPECT_EQ(d.fccHandler, compressors()[i].fccHandler);
+    EXPECT_EQ(d.name, compressors()[i].name);
+    EXPECT_EQ(d.lossless, compressors()[i].lossless);
+    EXPECT_EQ(d.usable, compressorAccepts(compressors()[i], fmt)) << d.name.toStdString();
+    EXPECT_EQ(d.usable, d.refusal.isEmpty()) << d.name.toStdString();
+    EXPECT_LT(d.framesPerSecond, 0) << "not measured";
+  }
+  auto refusal = [](std::span<const std::uint8_t> f, const char* fcc) {
+    return compressorRefusal(*findCompressor(mmioFOURCC(fcc[0], fcc[1], fcc[2], fcc[3])), f).toStdString();
+  };
+  EXPECT_EQ(refusal(fmt, "H264"), "needs an even width and height");
+  EXPECT_EQ(refusal(fmt, "cvid"), "needs a width and height divisible by 4");
+  EXPECT_EQ(refusal(fmt, "MSVC"), "needs a width and height divisible by 4");
+  EXPECT_EQ(refusal(fmt, "MJPG"), "");
+  EXPECT_EQ(refusal(dibHeader(8192, 16, 32, false), "XVID"), "takes at most 8191 pixels a side");
+  auto rle = dibHeader(64, 48, 32, false);
+  const std::uint32_t rle8 = gdi::BI_RLE8;
+  std::memcpy(&rle[16], &rle8, 4);
+  EXPECT_EQ(refusal(rle, "DIB "), "cannot read this kind of frame");
+
+  // Without a format, nothing is ruled out; a bare header reads as its bytes.
+  for (const CompressorDescription& d : describeCompressors(std::span<const std::uint8_t>{}, true)) {
+    EXPECT_TRUE(d.usable);
+    EXPECT_LT(d.framesPerSecond, 0);
+  }
+  BITMAPINFOHEADER bi;
+  std::memcpy(&bi, fmt.data(), sizeof bi);
+  const auto fromHeader = describeCompressors(bi, false);
+  for (std::size_t i = 0; i < all.size(); ++i) EXPECT_EQ(fromHeader[i].refusal, all[i].refusal);
+}
+
+TEST(CompressorDescriptions, MeasureTheUsableOnesWithTheFileWrite) {
+  const auto fmt = dibHeader(100, 50, 32, false);
+  for (const CompressorDescription& d : describeCompressors(fmt, true)) {
+    if (d.usable) EXPECT_GT(d.framesPerSecond, 0) << d.name.toStdString();
+    else EXPECT_LT(d.framesPerSecond, 0) << d.name.toStdString();
+  }
+  // Full frames of bottom-up rows cost nothing but the write; with it the
+  // figure is a rate a file can take, not the millions of frames per second
+  // an empty loop reaches. 20 kB per frame at 1 GB/s would be 50,000.
+  EXPECT_LT(measureFrameRate(comptypeDIB, dibHeader(1920, 1080, 32, false), 0.1, 4), 10000);
+  std::atomic<bool> cancel{true};
+  EXPECT_LT(measureFrameRate(comptypeDIB, fmt, 0.1, 4, &cancel), 0);
+}
+
+TEST(CompressorDescriptions, FrameRateTextGroupsAndCaps) {
+  const QLocale before;
+  QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+  EXPECT_EQ(frameRateText(-1).toStdString(), "n/a");
+  EXPECT_EQ(frameRateText(0.123).toStdString(), "0.12 fps");
+  EXPECT_EQ(frameRateText(7.46).toStdString(), "7.5 fps");
+  EXPECT_EQ(frameRateText(29.6).toStdString(), "30 fps");
+  EXPECT_EQ(frameRateText(999.4).toStdString(), "999 fps");
+  EXPECT_EQ(frameRateText(1000).toStdString(), "1,000 fps");
+  EXPECT_EQ(frameRateText(1000.5).toStdString(), "over 1,000 fps");
+  EXPECT_EQ(frameRateText(5788712).toStdString(), "over 1,000 fps");
+  // A caller with a higher cap sees the grouping inside the figure too.
+  EXPECT_EQ(frameRateText(1234.4, 100000).toStdString(), "1,234 fps");
+  EXPECT_EQ(frameRateText(5788712, 100000).toStdString(), "over 100,000 fps");
+  // The C locale, which a terminal often has, still groups.
+  QLocale::setDefault(QLocale::c());
+  EXPECT_EQ(frameRateText(1234, 100000).toStdString(), "1,234 fps");
+  QLocale::setDefault(before);
 }

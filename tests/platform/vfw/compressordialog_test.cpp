@@ -2,6 +2,9 @@
 // widgets, on Qt's offscreen platform.
 #include <gtest/gtest.h>
 
+#include <QApplication>
+#include <QKeyEvent>
+#include <QMouseEvent>
 #include <QPushButton>
 #include <QSlider>
 #include <QSpinBox>
@@ -52,20 +55,24 @@ class CompressorDialogTest : public ::testing::Test {
 
 }  // namespace
 
-TEST_F(CompressorDialogTest, ListsOnlyCompressorsThatTakeTheFormat) {
+TEST_F(CompressorDialogTest, ListsEveryCompressorAndOffersOnlyThoseThatTakeTheFormat) {
   const COMPVARS cv = freshVars();
   const auto even = dibHeader(64, 48, 32, false);
   CompressorDialog all("t", 3, even, cv);
   EXPECT_EQ(listed(all.findChild<QTreeWidget*>("CompressorList")).size(), compressors().size());
 
-  // H.264 needs even sides and Video 1 multiples of four.
+  // H.264 needs even sides and Video 1 multiples of four: still listed, but
+  // not on offer.
   const auto odd = dibHeader(101, 51, 32, false);
   CompressorDialog some("t", 3, odd, cv);
-  const auto l = listed(some.findChild<QTreeWidget*>("CompressorList"));
-  EXPECT_EQ(std::count(l.begin(), l.end(), kH264), 0);
-  EXPECT_EQ(std::count(l.begin(), l.end(), mmioFOURCC('M', 'S', 'V', 'C')), 0);
+  auto* list = some.findChild<QTreeWidget*>("CompressorList");
+  const auto l = listed(list);
+  EXPECT_EQ(l.size(), compressors().size());
   EXPECT_EQ(l.front(), comptypeDIB);
-  EXPECT_EQ(std::count(l.begin(), l.end(), kMjpg), 1);
+  EXPECT_FALSE(some.selectHandler(kH264));
+  EXPECT_FALSE(some.selectHandler(mmioFOURCC('M', 'S', 'V', 'C')));
+  EXPECT_TRUE(some.selectHandler(kMjpg));
+  EXPECT_EQ(some.selectedHandler(), kMjpg);
 }
 
 TEST_F(CompressorDialogTest, CancelAndBadSizeLeaveTheRecordUntouched) {
@@ -195,4 +202,135 @@ TEST_F(CompressorDialogTest, TestHookPicksThroughTheRealDialog) {
   EXPECT_EQ(other.fccHandler, 0u);
   setCompressorChoiceForTesting(0);
   EXPECT_FALSE(ICCompressorChoose(nullptr, 3, fmt.data(), nullptr, &other, "Choose"));
+}
+
+namespace {
+
+QTreeWidgetItem* itemFor(QTreeWidget* list, FOURCC f) {
+  for (int i = 0; i < list->topLevelItemCount(); ++i)
+    if (list->topLevelItem(i)->data(0, Qt::UserRole).value<quint32>() == f) return list->topLevelItem(i);
+  return nullptr;
+}
+
+void press(QWidget* w, int key) {
+  QKeyEvent down(QEvent::KeyPress, key, Qt::NoModifier);
+  QApplication::sendEvent(w, &down);
+}
+
+const FOURCC kCinepak = mmioFOURCC('c', 'v', 'i', 'd');
+const FOURCC kVideo1 = mmioFOURCC('M', 'S', 'V', 'C');
+
+}  // namespace
+
+TEST_F(CompressorDialogTest, CaptureFrameDefaultSizeGreysTheRefusedWithTheirReason) {
+  // 255x253, the capture frame's default: odd sides rule out H.264, sides
+  // that are not multiples of four Cinepak and Video 1.
+  const auto fmt = dibHeader(255, 253, 32, false);
+  const COMPVARS cv = freshVars();
+  CompressorDialog dialog("t", 3, fmt, cv);
+  auto* list = dialog.findChild<QTreeWidget*>("CompressorList");
+  const std::vector<std::pair<FOURCC, QString>> refused = {
+      {kH264, "needs an even width and height"},
+      {kCinepak, "needs a width and height divisible by 4"},
+      {kVideo1, "needs a width and height divisible by 4"}};
+  for (const auto& [f, reason] : refused) {
+    QTreeWidgetItem* item = itemFor(list, f);
+    ASSERT_NE(item, nullptr);
+    const std::string name = findCompressor(f)->name.toStdString();
+    EXPECT_FALSE(item->flags() & Qt::ItemIsEnabled) << name;
+    EXPECT_FALSE(item->flags() & Qt::ItemIsSelectable) << name;
+    EXPECT_TRUE(item->text(0).contains(reason)) << item->text(0).toStdString();
+    EXPECT_TRUE(item->toolTip(0).contains(reason)) << name;
+    EXPECT_TRUE(item->toolTip(0).contains("255x253")) << item->toolTip(0).toStdString();
+    // What a screen reader says for the row.
+    EXPECT_TRUE(item->data(0, Qt::AccessibleTextRole).toString().contains(reason)) << name;
+    EXPECT_FALSE(dialog.selectHandler(f)) << name;
+  }
+  // Everything else is on offer.
+  for (const CompressorInfo& c : compressors()) {
+    const bool isRefused = c.fccHandler == kH264 || c.fccHandler == kCinepak || c.fccHandler == kVideo1;
+    EXPECT_EQ(bool(itemFor(list, c.fccHandler)->flags() & Qt::ItemIsEnabled), !isRefused) << c.name.toStdString();
+  }
+
+  // Not even a program can make a greyed row the current one.
+  ASSERT_TRUE(dialog.selectHandler(kMjpg));
+  list->setCurrentItem(itemFor(list, kH264));
+  EXPECT_EQ(dialog.selectedHandler(), kMjpg);
+
+  // The arrow keys step over greyed rows, whichever way they go.
+  dialog.show();
+  list->setFocus();
+  list->setCurrentItem(list->topLevelItem(0));
+  std::vector<FOURCC> visited;
+  for (int i = 0; i < list->topLevelItemCount(); ++i) {
+    press(list, Qt::Key_Down);
+    visited.push_back(dialog.selectedHandler());
+  }
+  for (int i = 0; i < list->topLevelItemCount(); ++i) {
+    press(list, Qt::Key_Up);
+    visited.push_back(dialog.selectedHandler());
+  }
+  for (FOURCC f : visited) EXPECT_NE(f, 0u);
+  EXPECT_EQ(std::count(visited.begin(), visited.end(), kMjpg), 2);  // once each way
+
+  // Only the usable rows are measured; the greyed ones say so instead.
+  ASSERT_TRUE(testsupport::pumpUntil([&] { return dialog.measuredRows() == int(compressors().size()) - 3; }, 60000));
+  EXPECT_EQ(itemFor(list, kH264)->text(1), "");
+  EXPECT_TRUE(itemFor(list, comptypeDIB)->text(1).endsWith("fps"));
+}
+
+TEST_F(CompressorDialogTest, OkCannotChooseAGreyedCompressor) {
+  const auto fmt = dibHeader(255, 253, 32, false);
+  COMPVARS cv = freshVars();
+  testsupport::ModalWatcher watcher([&](QWidget* w) {
+    auto* list = w->findChild<QTreeWidget*>("CompressorList");
+    select(list, kMjpg);
+    // A person clicks the greyed H.264 row, double-clicks it, then presses OK.
+    const QPoint at = list->visualItemRect(itemFor(list, kH264)).center();
+    for (QEvent::Type t : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease, QEvent::MouseButtonDblClick,
+                           QEvent::MouseButtonRelease}) {
+      QMouseEvent e(t, at, list->viewport()->mapToGlobal(at), Qt::LeftButton,
+                    t == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton, Qt::NoModifier);
+      QApplication::sendEvent(list->viewport(), &e);
+    }
+    if (w->isVisible()) w->findChild<QPushButton*>("OkButton")->click();
+  });
+  ASSERT_TRUE(ICCompressorChoose(nullptr, 3, fmt.data(), nullptr, &cv, "Choose"));
+  EXPECT_EQ(cv.fccHandler, kMjpg);
+
+  // A caller's H.264 does not preselect its greyed row: the choice made last
+  // does, and without one the first row on offer.
+  COMPVARS h264 = freshVars();
+  h264.fccHandler = kH264;
+  h264.dwFlags = ICMF_COMPVARS_VALID;
+  EXPECT_EQ(CompressorDialog("t", 3, fmt, h264).selectedHandler(), kMjpg);
+  forgetLastCompressorChoice();
+  EXPECT_EQ(CompressorDialog("t", 3, fmt, h264).selectedHandler(), comptypeDIB);
+}
+
+TEST_F(CompressorDialogTest, SizesTheyTakeMakeThemSelectable) {
+  const COMPVARS cv = freshVars();
+  // Even but not multiples of four: H.264 only.
+  CompressorDialog even("t", 3, dibHeader(256, 254, 32, false), cv);
+  EXPECT_TRUE(even.selectHandler(kH264));
+  EXPECT_EQ(even.selectedHandler(), kH264);
+  EXPECT_FALSE(even.selectHandler(kCinepak));
+  CompressorDialog four("t", 3, dibHeader(256, 256, 32, false), cv);
+  for (FOURCC f : {kH264, kCinepak, kVideo1}) EXPECT_TRUE(four.selectHandler(f));
+
+  // A caller asking for every compressor may pick a refused one; it still
+  // sees why it is a poor choice.
+  CompressorDialog all("t", 3 | ICMF_CHOOSE_ALLCOMPRESSORS, dibHeader(255, 253, 32, false), cv);
+  EXPECT_TRUE(all.selectHandler(kH264));
+  EXPECT_TRUE(itemFor(all.findChild<QTreeWidget*>("CompressorList"), kH264)->text(0).contains("even"));
+}
+
+TEST_F(CompressorDialogTest, SpeedColumnSaysWhatItMeasures) {
+  const COMPVARS cv = freshVars();
+  CompressorDialog dialog("t", 3, dibHeader(64, 48, 32, false), cv);
+  auto* list = dialog.findChild<QTreeWidget*>("CompressorList");
+  EXPECT_EQ(list->headerItem()->text(1), "Frames/s at this size");
+  const QString meaning = list->headerItem()->toolTip(1);
+  for (const char* part : {"conversion", "compression", "writing"}) EXPECT_TRUE(meaning.contains(part)) << part;
+  EXPECT_EQ(list->topLevelItem(0)->toolTip(1), meaning);
 }
