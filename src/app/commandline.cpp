@@ -99,23 +99,24 @@ int listCompressors(const QString& size) {
       return usage(QStringLiteral("--size takes WIDTHxHEIGHT, for example 1920x1080, each from 1 to 16384"));
     format = screenFormat(w, h);
   }
-  say(stdout, format.empty() ? QStringLiteral("FOURCC  LOSSLESS  NAME\n")
-                             : QStringLiteral("FOURCC  LOSSLESS  FRAMES/S  NAME\n"));
-  for (const auto& c : vfw::compressors()) {
+  const bool measured = !format.empty();
+  say(stdout, measured ? QStringLiteral("FOURCC  LOSSLESS  FRAMES/S  NAME\n")
+                       : QStringLiteral("FOURCC  LOSSLESS  NAME\n"));
+  // The compressor dialog's own figures: conversion, compression and a file
+  // write of synthetic frames of this size, for a fraction of a second.
+  for (const auto& c : vfw::describeCompressors(format, measured)) {
     QString line = QStringLiteral("%1    %2").arg(fourccText(c.fccHandler), (c.lossless ? QStringLiteral("yes")
                                                                                       : QStringLiteral("no"))
                                                                                      .leftJustified(8));
-    if (!format.empty()) {
-      // The dialog's own measurement: synthetic frames of this size,
-      // converted and compressed for a fraction of a second.
+    QString name = c.name;
+    if (measured) {
       QString rate = QStringLiteral("-");
-      if (vfw::compressorAccepts(c, format)) {
-        const double fps = vfw::trialEncodeRate(c.fccHandler, format);
-        rate = fps < 0 ? QStringLiteral("-") : fps >= 1000 ? QStringLiteral(">1000") : QString::number(qRound(fps));
-      }
+      if (c.usable && c.framesPerSecond >= 0)
+        rate = c.framesPerSecond >= 1000 ? QStringLiteral(">1000") : QString::number(qRound(c.framesPerSecond));
       line += QStringLiteral("  %1").arg(rate, -8);
+      if (!c.usable) name += QStringLiteral(" (%1)").arg(c.refusal);
     }
-    say(stdout, line + QStringLiteral("  ") + c.name + QLatin1Char('\n'));
+    say(stdout, line + QStringLiteral("  ") + name + QLatin1Char('\n'));
   }
   return kDone;
 }
@@ -194,8 +195,8 @@ int buildAvi(const QString& out, const QStringList& files, const QString& rateTe
   } catch (const std::exception& e) {
     return fail(files[0], QString::fromUtf8(e.what()));
   }
-  if (!vfw::compressorAccepts(*c, format))
-    return fail(files[0], QStringLiteral("%1 cannot compress frames of this size or format").arg(c->name));
+  if (const QString refusal = vfw::compressorRefusal(*c, format); !refusal.isEmpty())
+    return fail(files[0], QStringLiteral("%1 cannot compress frames of this size or format: it %2").arg(c->name, refusal));
 
   Progress progress(int(files.size()));
   int loaded = -1;
