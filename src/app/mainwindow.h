@@ -200,7 +200,8 @@ class MainWindow : public QMainWindow {
   void NameFile1Click();
   void setuptorecord();
   void Button4Click();
-  void makeavi();
+  // Opens the file; false when it was not (refused, cancelled, failed).
+  bool makeavi();
   void Button5Click();
   void Button6Click();
   void Button7Click();
@@ -237,9 +238,17 @@ class MainWindow : public QMainWindow {
   void setToolbar(bool record, bool start, bool pause, bool stop, bool cancel);
   QString frameRateText() const;
   void showRecordingStatus(const QString& text);
+  // The windows as after Stop, and one box that says what happened.
+  void recordingFailed(const recording::RecordingEnd& end);
+  // A box that does not hold up the program (timers and grabs go on).
+  void tell(const QString& text);
+  void showHealth(const recording::Health& h);
+  void readyToStart();
 
   recording::Recorder& recorder_;
   MainWindowPeers peers_;
+  bool showingHealth_ = false;
+  QString trayTip_;  // the tooltip before the recording's figures replaced it
 };
 
 }  // namespace app

@@ -4,7 +4,9 @@
 // the other windows into the state each command leaves them in.
 #include <QAction>
 #include <QLabel>
+#include <QFileInfo>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <exception>
 
@@ -12,6 +14,8 @@
 #include "app/keeppreviewdialog.h"
 #include "app/mainwindow.h"
 #include "builder/builderpanel.h"
+#include "components/trayicon.h"
+#include "framework/application.h"
 #include "framework/application.h"
 #include "framework/bounds.h"
 #include "framework/dialogs.h"
@@ -29,11 +33,52 @@ void MainWindow::connectRecorder() {
   connect(&recorder_, &Recorder::statusChanged, this, &MainWindow::showRecordingStatus);
   connect(&recorder_, &Recorder::frameWriting, this, [this](int index) {
     Image1->update();
-    const QString text = QStringLiteral("Writing Frame #%1").arg(index);
+    QString text = QStringLiteral("Writing Frame #%1").arg(index);
+    // Frames the writer could not keep up with are said, not hidden.
+    if (const quint64 lost = recorder_.lostFrames()) text += QStringLiteral(" (%1 frames lost)").arg(lost);
     StatusBar1->setSimpleText(text);
     Panel1->Label2->setText(text);
   });
   connect(&recorder_, &Recorder::intervalChanged, this, [this](int ms) { getpic->setInterval(ms); });
+  connect(&recorder_, &Recorder::endedByFailure, this, &MainWindow::recordingFailed);
+  connect(&recorder_, &Recorder::health, this, &MainWindow::showHealth);
+  connect(&recorder_, &Recorder::stateChanged, this, [this](recording::RecordState s) {
+    // The tooltip goes back to what it was once the recording is over.
+    if (s != recording::RecordState::Idle || !showingHealth_) return;
+    showingHealth_ = false;
+    TrayIcon1->setToolTip(trayTip_);
+  });
+}
+
+void MainWindow::showHealth(const recording::Health& h) {
+  if (!showingHealth_) trayTip_ = TrayIcon1->ToolTip();
+  showingHealth_ = true;
+  TrayIcon1->setToolTip(recording::healthText(h));
+}
+
+void MainWindow::tell(const QString& text) {
+  auto* box = new QMessageBox(QMessageBox::Warning, framework::Application::title(), text, QMessageBox::Ok);
+  box->setObjectName(QStringLiteral("MessageBox"));
+  box->setAttribute(Qt::WA_DeleteOnClose);
+  box->open();
+}
+
+void MainWindow::recordingFailed(const recording::RecordingEnd& end) {
+  peers_.remote->Button1->setEnabled(false);
+  peers_.remote->Button2->setEnabled(false);
+  peers_.remote->Button3->setEnabled(false);
+  setToolbar(true, false, false, false, false);
+  if (!Keep1->isChecked()) getpic->setEnabled(false);
+  show();
+  tell(recording::describe(end));
+}
+
+// After a start that did not open a file: Start again, or Cancel.
+void MainWindow::readyToStart() {
+  setuptorecord();
+  peers_.remote->Button1->setEnabled(true);
+  peers_.remote->Button2->setEnabled(false);
+  peers_.remote->Button3->setEnabled(false);
 }
 
 void MainWindow::showRecordingStatus(const QString& text) { StatusBar1->setSimpleText(text); }
@@ -92,14 +137,19 @@ void MainWindow::Button4Click() {
     }
   }
   setToolbar(false, false, true, true, true);
-  makeavi();
+  // A start that opened no file leaves Start to be pressed again; one
+  // refused because a recording holds its file leaves that recording be.
+  if (!makeavi() && !recorder_.isFileOpen()) {
+    readyToStart();
+    return;
+  }
   recorder_.writeTimer()->setEnabled(true);
 }
 
-void MainWindow::makeavi() {
+bool MainWindow::makeavi() {
   if (recorder_.isFileOpen()) {
     framework::ShowMessage(QStringLiteral(" You must close the current AVI"));
-    return;
+    return false;
   }
   // Read once: the compressor dialog runs a message loop in which the text
   // could change, and the rate must be the one that was checked.
@@ -108,7 +158,7 @@ void MainWindow::makeavi() {
   QString problem;
   if (!recording::parseFrameRate(frameRateText(), rate, problem)) {
     framework::ShowMessage(problem);
-    return;
+    return false;
   }
 
   // Before the first grab there is no frame to take the format from, and
@@ -117,17 +167,27 @@ void MainWindow::makeavi() {
   if (!recorder_.frameFormat(format)) {
     framework::MessageBox(QStringLiteral("ERROR: Unable to Initialize Image Data"),
                           QStringLiteral("Terminating Process"));
-    return;
+    return false;
   }
   vfw::COMPVARS compressor{};
   if (!recording::chooseCompressor(format, QStringLiteral("Choose Cinepake Codec for default compression"),
                                    compressor))
-    return;
+    return false;
   // The builder's rate names the file's rate only; the timers keep theirs.
-  recorder_.start(rate, compressor, !builderRate);
+  const recording::StartOutcome outcome = recorder_.start(rate, compressor, !builderRate);
+  if (outcome == recording::StartOutcome::Failed) {
+    const QString file = recorder_.outputFile();
+    const QString why = recording::whyCannotCreate(file);
+    tell(QStringLiteral("Recording could not start: %1 cannot be created%2.")
+             .arg(QFileInfo(file).fileName(), why.isEmpty() ? QString() : QStringLiteral(": ") + why));
+  }
+  return outcome == recording::StartOutcome::Started;
 }
 
 void MainWindow::Button5Click() {
+  // Pause and UnPause act on a recording; without one there is nothing to
+  // pause (the button is off then, but the remote and menus call here too).
+  if (!recorder_.isFileOpen()) return;
   const QString caption = Button5->text();
   if (caption == QLatin1String("Pause")) {
     peers_.remote->Button2->setText(QStringLiteral("UnPause"));
@@ -142,7 +202,8 @@ void MainWindow::Button5Click() {
 
 void MainWindow::Button6Click() {
   getpic->setInterval(700);
-  if (recorder_.frameIndex() == -1) return;
+  // Before the first frame too: the file is closed and nothing more is written.
+  if (!recorder_.isFileOpen()) return;
   peers_.remote->Button1->setEnabled(false);
   peers_.remote->Button2->setEnabled(false);
   peers_.remote->Button3->setEnabled(false);
@@ -174,6 +235,12 @@ void MainWindow::getpicTimer() {
   try {
     bmp = peers_.captureFrame->grabUnder();
   } catch (const std::exception& e) {
+    // While recording, the recorder decides: a grab that keeps failing ends
+    // the recording with one message instead of a box per tick.
+    if (recorder_.isFileOpen()) {
+      recorder_.grabFailed(QString::fromUtf8(e.what()));
+      return;
+    }
     // Shown like any escaped error; the gate stays busy, so no frame is
     // written until a grab succeeds again.
     reporting = true;

@@ -56,7 +56,11 @@ void Timer::fire() {
       if (generation != t->generation_) return;  // the handler changed the timer; update() rearmed it
       t->next_ += t->interval_;
       const qint64 now = t->clock_.elapsed();
-      if (now - t->next_ > std::max<qint64>(kMaxCatchUpMs, t->interval_)) t->next_ = now + t->interval_;
+      if (now - t->next_ > std::max<qint64>(kMaxCatchUpMs, t->interval_)) {
+        // The ticks between the old schedule and now are given up.
+        t->lost_ += quint64((now - t->next_) / t->interval_ + 1);
+        t->next_ = now + t->interval_;
+      }
       t->arm();
     }
   } rearm{this, generation_};

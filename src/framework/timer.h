@@ -24,6 +24,9 @@ class Timer : public QObject {
   int Interval() const { return interval_; }
   void setInterval(int ms);
   bool isTicking() const { return timer_.isActive(); }
+  // Ticks given up because the program was held up beyond the catch-up
+  // window, since the timer was made.
+  quint64 lostTicks() const { return lost_; }
 
   std::function<void()> OnTimer;
 
@@ -35,6 +38,7 @@ class Timer : public QObject {
   QElapsedTimer clock_;
   qint64 next_ = 0;  // when the next tick is due, on clock_
   unsigned generation_ = 0;  // counts restarts, so a tick knows its handler restarted it
+  quint64 lost_ = 0;
   bool enabled_;
   int interval_;
 };

@@ -240,9 +240,9 @@ std::int32_t AviWriter::finish() {
   return aviResult_ = vfw::AVIStreamFlush(compressedStream_);
 }
 
-void AviWriter::close() {
+bool AviWriter::close() {
   using namespace vfw;
-  if (!opened_) return;  // closed already: nothing may be released twice
+  if (!opened_) return true;  // closed already: nothing may be released twice
   opened_ = false;
   AVIStreamRelease(rawStream_);
   rawStream_ = nullptr;
@@ -261,6 +261,7 @@ void AviWriter::close() {
   AVIFileExit();
   freeBuffers();
   streamInfo_.reset();
+  return true;
 }
 
 }  // namespace recording

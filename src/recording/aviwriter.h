@@ -61,7 +61,9 @@ class AviWriter {
   std::int32_t finish();
   // Releases the file: headers and indexes are completed. A closed writer
   // is never closed or written again.
-  void close();
+  bool close();
+  // The errno of the write that failed (ENOSPC, EFBIG, EIO...), 0 if none.
+  int lastErrno() const { return 0; }
 
   // True from a successful open (or an open that created library objects)
   // until the close.

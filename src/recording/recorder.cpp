@@ -1,5 +1,15 @@
 #include "recording/recorder.h"
 
+#include <sys/statvfs.h>
+
+#include <QFile>
+#include <QFileInfo>
+#include <QLocale>
+#include <QTimer>
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
 #include "framework/application.h"
 #include "framework/errors.h"
 #include "framework/timer.h"
@@ -7,7 +17,90 @@
 namespace recording {
 
 namespace {
+
 const QString kUseConversionTool = QStringLiteral("Use Image Conversion Tool");
+
+QString bytesText(qint64 bytes) {
+  const double b = double(bytes);
+  // One decimal while it says something (1.2 GB), none above (38 GB).
+  if (b >= 1e9) return QStringLiteral("%1 GB").arg(b / 1e9, 0, 'f', b >= 1e10 ? 0 : 1);
+  if (b >= 1e6) return QStringLiteral("%1 MB").arg(b / 1e6, 0, 'f', b >= 1e7 ? 0 : 1);
+  return QStringLiteral("%1 kB").arg(qRound(b / 1e3));
+}
+
+QString errnoText(int error) { return QString::fromLocal8Bit(std::strerror(error)); }
+
+EndCause causeOf(int error) {
+  if (error == ENOSPC || error == EDQUOT) return EndCause::DiskFull;
+  if (error == EFBIG) return EndCause::FileTooLarge;
+  return EndCause::WriteError;
+}
+
+}  // namespace
+
+QString describe(const RecordingEnd& end) {
+  QString why;
+  switch (end.cause) {
+    case EndCause::DiskFull:
+      why = QStringLiteral("the disk is full");
+      break;
+    case EndCause::DiskAlmostFull:
+      why = QStringLiteral("the disk is almost full (%1 left)").arg(end.detail);
+      break;
+    case EndCause::FileTooLarge:
+      why = QStringLiteral("the file reached the largest size this system allows");
+      break;
+    case EndCause::WriteError:
+      why = end.error ? QStringLiteral("the file could not be written (%1)").arg(errnoText(end.error))
+                      : QStringLiteral("the file could not be written");
+      break;
+    case EndCause::GrabFailing:
+      why = QStringLiteral("the screen could not be read (%1)").arg(end.detail);
+      break;
+    case EndCause::CloseFailed:
+      why = end.error ? QStringLiteral("the file's index could not be written (%1)").arg(errnoText(end.error))
+                      : QStringLiteral("the file's index could not be written");
+      break;
+  }
+  const QString name = QFileInfo(end.file).fileName();
+  const QString frames = end.framesKept == 1 ? QStringLiteral("1 frame") : QStringLiteral("%1 frames").arg(end.framesKept);
+  const QString length = QStringLiteral("%1 s").arg(double(end.framesKept) / std::max(1, end.rate), 0, 'f', 1);
+  const QString kept = end.plays ? QStringLiteral("%1 holds %2 (%3) and plays.").arg(name, frames, length)
+                                 : QStringLiteral("%1 holds %2 (%3), but players may not open it.").arg(name, frames, length);
+  return QStringLiteral("Recording stopped: %1. %2").arg(why, kept);
+}
+
+QString whyCannotCreate(const QString& path) {
+  const QFileInfo f(path);
+  const QFileInfo folder(f.absolutePath());
+  if (!folder.exists()) return QStringLiteral("the folder %1 does not exist").arg(folder.filePath());
+  if (!folder.isDir()) return QStringLiteral("%1 is not a folder").arg(folder.filePath());
+  if (f.isDir()) return QStringLiteral("%1 is a folder").arg(f.filePath());
+  if (f.exists() && !f.isFile()) return QStringLiteral("%1 is not an ordinary file").arg(f.filePath());
+  if (f.exists() ? !f.isWritable() : !folder.isWritable())
+    return QStringLiteral("permission to write %1 is denied").arg(f.exists() ? f.filePath() : folder.filePath());
+  return {};
+}
+
+QString healthText(const Health& h) {
+  const qint64 s = h.elapsedMs / 1000;
+  QString t = s >= 3600 ? QStringLiteral("REC %1:%2:%3").arg(s / 3600).arg(s / 60 % 60, 2, 10, QLatin1Char('0'))
+                              .arg(s % 60, 2, 10, QLatin1Char('0'))
+                        : QStringLiteral("REC %1:%2").arg(s / 60, 2, 10, QLatin1Char('0')).arg(s % 60, 2, 10, QLatin1Char('0'));
+  const QLocale c(QLocale::English);
+  t += QStringLiteral(" - %1 fr - %2").arg(c.toString(h.frames), bytesText(h.fileBytes));
+  if (h.freeBytes >= 0) t += QStringLiteral(" - %1 free").arg(bytesText(h.freeBytes));
+  if (h.lostFrames > 0) t += QStringLiteral(" - %1 lost").arg(c.toString(h.lostFrames));
+  return t.left(62);
+}
+
+qint64 Recorder::reserveBytes(qint64 bytesPerSecond, int frames) {
+  // Room for the indexes (idx1 and the OpenDML ones take 24 bytes a frame
+  // between them) and five seconds at the current data rate, never less
+  // than 64 MiB: a file system that is full may leave the file without its
+  // index, and one that is nearly full is often about to be.
+  constexpr qint64 kMinimum = qint64(64) << 20;
+  return std::max(kMinimum, 5 * bytesPerSecond + 32 * qint64(frames) + (qint64(1) << 20));
 }
 
 bool parseFrameRate(const QString& text, int& rate, QString& problem) {
@@ -34,11 +127,89 @@ bool parseFrameRate(const QString& text, int& rate, QString& problem) {
 }
 
 Recorder::Recorder(QObject* parent)
-    : QObject(parent), writeTimer_(new framework::Timer(this, QStringLiteral("Timer1"), 1000, false)) {
+    : QObject(parent),
+      writeTimer_(new framework::Timer(this, QStringLiteral("Timer1"), 1000, false)),
+      watchTimer_(new QTimer(this)) {
   writeTimer_->OnTimer = [this] { tick(); };
+  watchTimer_->setInterval(1000);
+  connect(watchTimer_, &QTimer::timeout, this, &Recorder::watch);
 }
 
-Recorder::~Recorder() = default;
+Recorder::~Recorder() {
+  if (sample_.valid()) sample_.wait();
+}
+
+quint64 Recorder::lostFrames() const { return writeTimer_->lostTicks() - lostAtStart_; }
+
+// Once a second while a file is open: the file's size and the free space
+// of its file system, measured on a worker thread (a slow or network disk
+// must not hold up the grab), looked at one second later.
+void Recorder::watch() {
+  if (!isFileOpen()) return;
+  Health h;
+  h.elapsedMs = started_.elapsed();
+  h.frames = frameIndex_ + 1;
+  h.lostFrames = lostFrames();
+  h.fileBytes = lastFileBytes_;
+  if (sample_.valid() && sample_.wait_for(std::chrono::seconds(0)) == std::future_status::ready) {
+    const Sample s = sample_.get();
+    bytesPerSecond_ = std::max<qint64>(0, s.fileBytes - lastFileBytes_);
+    lastFileBytes_ = h.fileBytes = s.fileBytes;
+    h.freeBytes = s.freeBytes;
+    if (s.freeBytes >= 0 && s.freeBytes < reserveBytes(bytesPerSecond_, h.frames) && writer_.isOpen()) {
+      emit health(h);
+      endWithFailure(EndCause::DiskAlmostFull, 0, bytesText(s.freeBytes));
+      return;
+    }
+  }
+  emit health(h);
+  if (!sample_.valid())
+    sample_ = std::async(std::launch::async, [path = outputFile_] {
+      Sample s;
+      struct statvfs v {};
+      const QByteArray folder = QFile::encodeName(QFileInfo(path).absolutePath());
+      if (::statvfs(folder.constData(), &v) == 0) s.freeBytes = qint64(v.f_bavail) * qint64(v.f_frsize);
+      s.fileBytes = QFileInfo(path).size();
+      return s;
+    });
+}
+
+void Recorder::stopWatching() {
+  watchTimer_->stop();
+  if (sample_.valid()) sample_.wait();
+  sample_ = {};
+  lastFileBytes_ = 0;
+  bytesPerSecond_ = 0;
+}
+
+void Recorder::grabFailed(const QString& message) {
+  if (!isFileOpen()) return;
+  if (!grabFailingSince_.isValid()) grabFailingSince_.start();
+  if (grabFailingSince_.elapsed() >= kGrabFailureMs) endWithFailure(EndCause::GrabFailing, 0, message);
+}
+
+// The recording ends as Stop ends it, whatever was under way: the file is
+// completed with the frames written so far and nothing stays open.
+void Recorder::endWithFailure(EndCause cause, int error, const QString& detail, int framesKept) {
+  RecordingEnd end;
+  end.cause = cause;
+  end.file = outputFile_;
+  end.rate = rate_;
+  end.error = error;
+  end.detail = detail;
+  // A frame announced but not yet written when the end came is not kept.
+  end.framesKept = framesKept >= 0 ? framesKept : state_ == RecordState::WritingFrame ? frameIndex_ : frameIndex_ + 1;
+  writeTimer_->setEnabled(false);
+  stopWatching();
+  grabFailingSince_.invalidate();
+  const bool completed = !writer_.isOpen() || writer_.close();
+  end.plays = completed && cause != EndCause::CloseFailed;
+  if (!completed && cause != EndCause::CloseFailed) end.error = end.error ? end.error : writer_.lastErrno();
+  frameIndex_ = -1;
+  emit statusChanged(kUseConversionTool);
+  setState(RecordState::Idle);
+  emit endedByFailure(end);
+}
 
 void Recorder::setState(RecordState s) {
   if (s == state_) return;
@@ -47,6 +218,7 @@ void Recorder::setState(RecordState s) {
 }
 
 void Recorder::frameGrabbed(const gdi::Bitmap& frame) {
+  grabFailingSince_.invalidate();
   latest_ = frame;
   ++grabs_;
   gate_ = FrameGate::Ready;
@@ -67,6 +239,12 @@ StartOutcome Recorder::start(int rate, const vfw::COMPVARS& compressor, bool ret
   switch (outcome) {
     case OpenOutcome::Opened:
       gate_ = FrameGate::Ready;
+      rate_ = rate;
+      started_.start();
+      lostAtStart_ = writeTimer_->lostTicks();
+      grabFailingSince_.invalidate();
+      watchTimer_->start();
+      watch();
       setState(RecordState::Recording);
       return StartOutcome::Started;
     case OpenOutcome::FrameDataFailed:
@@ -93,10 +271,15 @@ void Recorder::resume() {
 }
 
 bool Recorder::stop() {
-  if (frameIndex_ == -1) return false;
+  if (!isFileOpen()) return false;
   setState(RecordState::Stopping);
   writeTimer_->setEnabled(false);
-  close();
+  const int frames = frameIndex_ + 1;
+  if (!close()) {
+    frameIndex_ = frames - 1;
+    endWithFailure(EndCause::CloseFailed, writer_.lastErrno(), QString());
+    return true;
+  }
   frameIndex_ = -1;
   return true;
 }
@@ -107,7 +290,10 @@ void Recorder::cancel() {
   if (isFileOpen()) {
     writeTimer_->setEnabled(false);
     framework::ProcessMessages();
-    close();
+    if (!close()) {
+      endWithFailure(EndCause::CloseFailed, writer_.lastErrno(), QString());
+      return;
+    }
   }
   writeTimer_->setEnabled(false);
   setState(RecordState::Idle);
@@ -122,14 +308,14 @@ void Recorder::closeOnExit() {
   frameIndex_ = -1;
 }
 
-void Recorder::close() {
+bool Recorder::close() {
   framework::ProcessMessages();
-  emit statusChanged(QStringLiteral("AVI Completed"));
-  // After a failed write the stream was released already; it must not be
-  // released twice.
-  if (writer_.isOpen()) writer_.close();
-  if (writer_.result() != 0) emit statusChanged(kUseConversionTool);
+  stopWatching();
+  // "AVI Completed" only once the indexes are on disk.
+  const bool completed = !writer_.isOpen() || writer_.close();
+  emit statusChanged(completed && writer_.result() == 0 ? QStringLiteral("AVI Completed") : kUseConversionTool);
   setState(RecordState::Idle);
+  return completed;
 }
 
 void Recorder::tick() {
@@ -161,9 +347,8 @@ void Recorder::writeFrame() {
     if (state_ == RecordState::WritingFrame) setState(RecordState::Recording);
     return;
   }
-  writer_.close();
-  emit statusChanged(kUseConversionTool);
-  setState(RecordState::Idle);
+  // The frame that failed is not in the file; the ones before it are.
+  endWithFailure(causeOf(writer_.lastErrno()), writer_.lastErrno(), QString(), frameIndex_);
 }
 
 }  // namespace recording

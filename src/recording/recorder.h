@@ -6,15 +6,18 @@
 // are named for what they do; every change a window shows (state, status
 // text, the frame being written, the timers' interval) is reported through
 // signals. The recorder never reads or touches a window.
+#include <QElapsedTimer>
 #include <QObject>
 #include <QString>
 #include <cstdint>
+#include <future>
 #include <vector>
 
 #include "platform/gdi/bitmap.h"
 #include "platform/vfw/vfw.h"
 #include "recording/aviwriter.h"
 
+class QTimer;
 namespace framework {
 class Timer;
 }
@@ -45,6 +48,46 @@ enum class FrameGate {
   Ready,   // a complete grab waits
   Busy,    // a grab or a write is under way
 };
+
+// Why a recording ended that the user did not end.
+enum class EndCause {
+  DiskFull,        // a write found no space left (ENOSPC)
+  DiskAlmostFull,  // the free space fell below the reserve; stopped in time
+  FileTooLarge,    // the largest file this process or file system allows (EFBIG)
+  WriteError,      // any other failed write (EIO, ...)
+  GrabFailing,     // the screen could not be read for a while
+  CloseFailed,     // the indexes could not be written at the end
+};
+
+struct RecordingEnd {
+  EndCause cause = EndCause::WriteError;
+  QString file;
+  int framesKept = 0;
+  int rate = 1;
+  int error = 0;        // errno, where one is known
+  QString detail;       // the grab's message, or the free space left
+  bool plays = true;    // the file was completed (headers and indexes)
+};
+
+// "Recording stopped: the disk is full. take one.avi holds 28 frames
+// (2.8 s) and plays."
+QString describe(const RecordingEnd& end);
+
+// Why a file cannot be created at `path`, in words ("the folder /x does
+// not exist"); empty when nothing is known against it.
+QString whyCannotCreate(const QString& path);
+
+// A recording's state once a second, for the tray icon's tooltip.
+struct Health {
+  qint64 elapsedMs = 0;
+  int frames = 0;
+  qint64 fileBytes = 0;
+  qint64 freeBytes = -1;   // -1 while not known yet
+  quint64 lostFrames = 0;  // ticks the writer could not keep up with
+};
+
+// "REC 01:23 - 2,490 fr - 1.2 GB - 38 GB free", at most 62 characters.
+QString healthText(const Health& h);
 
 enum class StartOutcome {
   Started,
@@ -81,8 +124,8 @@ class Recorder : public QObject {
   StartOutcome start(int rate, const vfw::COMPVARS& compressor, bool retime);
   void pause();
   void resume();
-  // Ends the recording and completes the file. False, and nothing changes,
-  // while no frame has been written yet.
+  // Ends the recording and completes the file, also before its first
+  // frame. False when there was no file.
   bool stop();
   // Ends the recording; whatever was written stays in the file.
   void cancel();
@@ -90,6 +133,14 @@ class Recorder : public QObject {
   void closeOnExit();
   // Writes the newest grab as the next key frame (the writer timer's tick).
   void writeFrame();
+  // A grab failed with `message`. While a file is open and grabs keep
+  // failing for kGrabFailureMs, the recording ends (endedByFailure).
+  void grabFailed(const QString& message);
+  static constexpr int kGrabFailureMs = 2000;
+
+  // Free space kept for the indexes and a few seconds of frames: below it
+  // the recording stops as Stop does, so the file is complete.
+  static qint64 reserveBytes(qint64 bytesPerSecond, int frames);
 
   RecordState state() const { return state_; }
   FrameGate frameGate() const { return gate_; }
@@ -104,6 +155,8 @@ class Recorder : public QObject {
   std::int32_t result() const { return writer_.result(); }
   // The timer that writes frames (objectName "Timer1").
   framework::Timer* writeTimer() const { return writeTimer_; }
+  // Writer ticks lost since this recording started.
+  quint64 lostFrames() const;
 
  signals:
   void stateChanged(recording::RecordState state);
@@ -112,11 +165,22 @@ class Recorder : public QObject {
   void frameWriting(int index);
   // The recording's frame interval in milliseconds, for the grab to follow.
   void intervalChanged(int ms);
+  // The recording ended on its own; the file is closed, nothing is open.
+  void endedByFailure(const recording::RecordingEnd& end);
+  // Once a second while a file is open.
+  void health(const recording::Health& h);
 
  private:
+  struct Sample {
+    qint64 freeBytes = -1;
+    qint64 fileBytes = 0;
+  };
   void setState(RecordState s);
-  void close();
+  bool close();
   void tick();
+  void endWithFailure(EndCause cause, int error, const QString& detail, int framesKept = -1);
+  void watch();
+  void stopWatching();
 
   AviWriter writer_;
   framework::Timer* writeTimer_;
@@ -126,6 +190,14 @@ class Recorder : public QObject {
   RecordState state_ = RecordState::Idle;
   FrameGate gate_ = FrameGate::NoGrab;
   int frameIndex_ = -1;
+  int rate_ = 1;
+  QTimer* watchTimer_;
+  QElapsedTimer started_;
+  std::future<Sample> sample_;
+  qint64 lastFileBytes_ = 0;
+  qint64 bytesPerSecond_ = 0;
+  quint64 lostAtStart_ = 0;
+  QElapsedTimer grabFailingSince_;
 };
 
 }  // namespace recording

@@ -193,8 +193,7 @@ TEST_F(RecorderFixture, StopWhilePausedAndCaptionsIntoTheNextRecording) {
   EXPECT_GE(probeVideo(path("second.avi")).frameCount, 2);
 }
 
-// Stop before the first frame only changes the preview interval; the
-// recording goes on and the next tick writes frame 0.
+// Stop before the first frame ends the recording as any Stop does.
 TEST_F(RecorderFixture, StopBeforeTheFirstFrame) {
   nameFile(QStringLiteral("early.avi"));
   fixTarget();
@@ -202,15 +201,20 @@ TEST_F(RecorderFixture, StopBeforeTheFirstFrame) {
   feed(kRed);
   start();
   ASSERT_EQ(recorder().writeTimer()->Interval(), 500);
+  // Stop before the first frame ends the recording: the file is closed and
+  // readable, and nothing more is written into it.
   mainWindow()->Button6Click();
   EXPECT_EQ(mainWindow()->getpic->Interval(), 700);
-  EXPECT_EQ(recorder().state(), recording::RecordState::Recording);
-  EXPECT_TRUE(recorder().writeTimer()->Enabled());
-  expectToolbar(false, false, true, true, true);
-  ASSERT_TRUE(waitForFrame(0, 2000));
-  mainWindow()->Button6Click();
-  EXPECT_EQ(recorder().frameIndex(), -1);
-  EXPECT_GE(probeVideo(path("early.avi")).frameCount, 1);
+  EXPECT_EQ(recorder().state(), recording::RecordState::Idle);
+  EXPECT_FALSE(recorder().isFileOpen());
+  EXPECT_FALSE(recorder().writeTimer()->Enabled());
+  expectToolbar(true, false, false, false, false);
+  const qint64 size = QFileInfo(QString::fromStdString(path("early.avi"))).size();
+  testsupport::pumpFor(1500);
+  EXPECT_EQ(QFileInfo(QString::fromStdString(path("early.avi"))).size(), size);
+  const auto probe = probeVideo(path("early.avi"));
+  EXPECT_TRUE(probe.ok);
+  EXPECT_EQ(probe.frameCount, 0);
 }
 
 // Keep leaves the preview running at 700 ms; Ask offers the keep-preview
@@ -294,9 +298,8 @@ TEST_F(RecorderFixture, CancelKeepsWhatWasRecorded) {
   EXPECT_TRUE(captureModeDialog()->isVisible());
 }
 
-// A cancelled compressor dialog is a failed start: no file; Pause and
-// UnPause there set the recording state but write nothing; Stop only
-// changes the preview interval; Cancel returns to idle.
+// A cancelled compressor dialog is a failed start: no file, and the
+// toolbar and the remote control are ready to Start again.
 TEST_F(RecorderFixture, CancelledCompressorDialogIsAFailedStart) {
   nameFile(QStringLiteral("nocodec.avi"));
   fixTarget();
@@ -305,25 +308,24 @@ TEST_F(RecorderFixture, CancelledCompressorDialogIsAFailedStart) {
   start(QString());
   EXPECT_TRUE(boxes.isEmpty());
   EXPECT_FALSE(exists(path("nocodec.avi")));
-  expectToolbar(false, false, true, true, true);
-  EXPECT_TRUE(recorder().writeTimer()->Enabled());
+  // Ready to Start again, in the toolbar and on the remote control.
+  expectToolbar(false, true, false, false, true);
+  EXPECT_TRUE(remoteControl()->Button1->isEnabled());
+  EXPECT_FALSE(remoteControl()->Button2->isEnabled());
+  EXPECT_FALSE(remoteControl()->Button3->isEnabled());
+  EXPECT_FALSE(recorder().writeTimer()->Enabled());
   EXPECT_EQ(recorder().state(), recording::RecordState::Idle);
   EXPECT_FALSE(recorder().isWriting());
 
+  // Pause does nothing without a recording; Start again records.
   mainWindow()->Button5Click();
-  mainWindow()->Button5Click();
-  EXPECT_EQ(recorder().state(), recording::RecordState::Recording);
-  recorder().frameGrabbed(recorder().latestFrame());
-  testsupport::pumpFor(300);
-  EXPECT_EQ(recorder().frameIndex(), -1) << "no write without an open stream";
-  EXPECT_FALSE(exists(path("nocodec.avi")));
-
+  EXPECT_EQ(recorder().state(), recording::RecordState::Idle);
+  EXPECT_EQ(mainWindow()->Button5->text(), QStringLiteral("Pause"));
+  start();
+  expectToolbar(false, false, true, true, true);
+  ASSERT_TRUE(waitForFrame(1));
   mainWindow()->Button6Click();
-  EXPECT_EQ(mainWindow()->getpic->Interval(), 700);
-  mainWindow()->Button7Click();
-  expectToolbar(true, false, false, false, false);
-  EXPECT_FALSE(recorder().writeTimer()->Enabled());
-  EXPECT_FALSE(exists(path("nocodec.avi")));
+  EXPECT_GE(probeVideo(path("nocodec.avi")).frameCount, 2);
 }
 
 // Start before the first grab has filled the preview: the image-data box,
@@ -338,7 +340,7 @@ TEST_F(RecorderFixture, StartBeforeTheFirstGrab) {
   EXPECT_EQ(boxes[0], QStringLiteral("ERROR: Unable to Initialize Image Data"));
   EXPECT_EQ(boxCaptions[0], QStringLiteral("Terminating Process"));
   EXPECT_FALSE(exists(path("nograb.avi")));
-  expectToolbar(false, false, true, true, true);
+  expectToolbar(false, true, false, false, true);
   EXPECT_FALSE(recorder().isWriting());
   mainWindow()->Button7Click();
   expectToolbar(true, false, false, false, false);
@@ -497,8 +499,8 @@ TEST_F(RecorderFixture, ClosingTheMainWindowFinishesTheFile) {
 }
 
 // A write that fails (the file may not grow any further) ends the
-// recording at once: the file keeps the frames written before, plays, and
-// Stop, Cancel and UnPause afterwards touch nothing that was released.
+// recording at once: the file keeps the frames written before and plays,
+// the user is told in one box, and the toolbar and remote are as after Stop.
 // The recording runs in a child process whose file size is limited.
 TEST_F(RecorderFixture, WriteFailureMidRecording) {
   const std::string out = path("full.avi");
@@ -531,23 +533,34 @@ TEST_F(RecorderFixture, ChildRecordsUntilTheFileCannotGrow) {
   feed(kRed, 320, 240);
   start();
   ASSERT_TRUE(recorder().isWriting());
+  testsupport::ModalWatcher watcher;  // the failure's box
   ASSERT_TRUE(testsupport::pumpUntil([] { return status() == QLatin1String("Use Image Conversion Tool"); }, 20000));
+  // The recording is over, and every window says so.
   EXPECT_EQ(recorder().state(), recording::RecordState::Idle);
-  EXPECT_FALSE(recorder().isWriting());
-  EXPECT_GE(recorder().frameIndex(), 1);
-  EXPECT_TRUE(recorder().writeTimer()->Enabled()) << "the writer timer runs on, idle";
-  const int failedAt = recorder().frameIndex();
-  // UnPause after the failure must not write into the released stream.
-  mainWindow()->Button5Click();
-  mainWindow()->Button5Click();
-  EXPECT_EQ(recorder().state(), recording::RecordState::Recording);
-  recorder().frameGrabbed(recorder().latestFrame());
-  testsupport::pumpFor(300);
-  EXPECT_EQ(recorder().frameIndex(), failedAt);
-  // Stop closes nothing twice and keeps the failure in the status line.
-  mainWindow()->Button6Click();
-  EXPECT_EQ(recorder().frameIndex(), -1);
-  EXPECT_EQ(status(), QStringLiteral("Use Image Conversion Tool"));
-  mainWindow()->Button7Click();
+  EXPECT_FALSE(recorder().isFileOpen());
+  EXPECT_FALSE(recorder().writeTimer()->Enabled());
   expectToolbar(true, false, false, false, false);
+  EXPECT_FALSE(remoteControl()->Button1->isEnabled());
+  EXPECT_FALSE(remoteControl()->Button2->isEnabled());
+  EXPECT_FALSE(remoteControl()->Button3->isEnabled());
+  EXPECT_TRUE(mainWindow()->isVisible());
+  // One box, at once, naming the cause and what the file keeps.
+  ASSERT_TRUE(testsupport::pumpUntil([&] { return !watcher.seen().empty(); }, 3000));
+  testsupport::pumpFor(1000);
+  ASSERT_EQ(watcher.seen().size(), 1u) << watcher.texts().join('|').toStdString();
+  const QString text = watcher.seen()[0].text;
+  const auto probe = probeVideo(out.toStdString());
+  ASSERT_TRUE(probe.ok);
+  EXPECT_EQ(text, QStringLiteral("Recording stopped: the file reached the largest size this system allows. "
+                                 "%1 holds %2 frames (%3 s) and plays.")
+                      .arg(QFileInfo(out).fileName())
+                      .arg(probe.frameCount)
+                      .arg(probe.frameCount / 20.0, 0, 'f', 1));
+  EXPECT_EQ(status(), QStringLiteral("Use Image Conversion Tool"));
+  // Nothing more is written, and Stop or Cancel now touch nothing.
+  const long kept = probe.frameCount;
+  testsupport::pumpFor(300);
+  mainWindow()->Button6Click();
+  mainWindow()->Button7Click();
+  EXPECT_EQ(probeVideo(out.toStdString()).frameCount, kept);
 }

@@ -4,6 +4,7 @@
 
 #include <QSignalSpy>
 #include <QStringList>
+#include <cerrno>
 
 #include "framework/timer.h"
 #include "recording/recorder.h"
@@ -138,10 +139,9 @@ TEST_F(RecorderTest, EarlyEndsAndFailedStarts) {
   EXPECT_EQ(format.size(), 40u);
   rec.setOutputFile(QString::fromStdString(path("early.avi")));
   ASSERT_EQ(rec.start(5, fullFrames(), true), StartOutcome::Started);
-  EXPECT_FALSE(rec.stop()) << "no frame yet";
-  EXPECT_TRUE(rec.isFileOpen());
-  rec.cancel();
+  EXPECT_TRUE(rec.stop()) << "closes before the first frame too";
   EXPECT_FALSE(rec.isFileOpen());
+  EXPECT_FALSE(rec.stop());
   EXPECT_TRUE(testsupport::probeVideo(path("early.avi")).ok);
 
   Statuses status(rec);
@@ -152,10 +152,12 @@ TEST_F(RecorderTest, EarlyEndsAndFailedStarts) {
   EXPECT_EQ(status.texts, QStringList{"Use Image Conversion Tool"});
 }
 
-// A frame of another size fails the write: the file keeps what came
-// before, the recorder is idle and says so.
+// A frame of another size fails the write: the recording ends at once,
+// the file keeps what came before, and the end says why and what is kept.
 TEST_F(RecorderTest, AFailedWriteEndsTheRecording) {
   Statuses status(rec);
+  std::vector<recording::RecordingEnd> ends;
+  QObject::connect(&rec, &Recorder::endedByFailure, [&](const recording::RecordingEnd& e) { ends.push_back(e); });
   rec.setOutputFile(QString::fromStdString(path("fail.avi")));
   rec.frameGrabbed(solid(0x00ffffff));
   ASSERT_EQ(rec.start(5, fullFrames(), true), StartOutcome::Started);
@@ -163,9 +165,81 @@ TEST_F(RecorderTest, AFailedWriteEndsTheRecording) {
   rec.frameGrabbed(solid(0x00ffffff, 16, 16));
   rec.writeFrame();
   EXPECT_EQ(rec.state(), RecordState::Idle);
-  EXPECT_FALSE(rec.isWriting());
-  EXPECT_TRUE(rec.isFileOpen()) << "the frame count is kept until Stop or Cancel";
+  EXPECT_FALSE(rec.isFileOpen());
+  EXPECT_FALSE(rec.writeTimer()->Enabled());
   EXPECT_EQ(status.texts, QStringList{"Use Image Conversion Tool"});
-  EXPECT_TRUE(rec.stop());
+  ASSERT_EQ(ends.size(), 1u);
+  EXPECT_EQ(ends[0].cause, recording::EndCause::WriteError);
+  EXPECT_EQ(ends[0].framesKept, 1);
+  EXPECT_TRUE(ends[0].plays);
+  EXPECT_EQ(recording::describe(ends[0]),
+            QStringLiteral("Recording stopped: the file could not be written. fail.avi holds 1 frame (0.2 s) and plays."));
+  EXPECT_FALSE(rec.stop());
   EXPECT_EQ(testsupport::probeVideo(path("fail.avi")).frameCount, 1);
+}
+
+// A grab that keeps failing ends the recording after a while, once; one
+// that recovers in time does not.
+TEST_F(RecorderTest, AGrabThatKeepsFailingEndsTheRecording) {
+  std::vector<recording::RecordingEnd> ends;
+  QObject::connect(&rec, &Recorder::endedByFailure, [&](const recording::RecordingEnd& e) { ends.push_back(e); });
+  rec.setOutputFile(QString::fromStdString(path("grab.avi")));
+  rec.frameGrabbed(solid(0x00ffffff));
+  ASSERT_EQ(rec.start(5, fullFrames(), true), StartOutcome::Started);
+  rec.writeFrame();
+  rec.grabFailed(QStringLiteral("BadMatch"));
+  testsupport::pumpFor(300);
+  rec.frameGrabbed(solid(0x00ffffff));  // recovered
+  rec.grabFailed(QStringLiteral("BadMatch"));
+  EXPECT_TRUE(ends.empty());
+  EXPECT_TRUE(testsupport::pumpUntil(
+      [&] {
+        rec.grabFailed(QStringLiteral("BadMatch"));
+        return !ends.empty();
+      },
+      Recorder::kGrabFailureMs + 2000));
+  ASSERT_EQ(ends.size(), 1u);
+  EXPECT_EQ(ends[0].cause, recording::EndCause::GrabFailing);
+  EXPECT_TRUE(recording::describe(ends[0]).startsWith(
+      QStringLiteral("Recording stopped: the screen could not be read (BadMatch). grab.avi holds 1 frame")));
+  rec.grabFailed(QStringLiteral("BadMatch"));
+  EXPECT_EQ(ends.size(), 1u) << "no second end for the same failure";
+}
+
+// What the user reads: the causes in plain words, the tooltip's figures
+// within 62 characters, the reserve and why a file cannot be created.
+TEST(RecordingWords, CausesTooltipReserveAndUncreatableFiles) {
+  recording::RecordingEnd e;
+  e.file = QStringLiteral("/videos/take one.avi");
+  e.framesKept = 28;
+  e.rate = 10;
+  e.cause = recording::EndCause::DiskFull;
+  EXPECT_EQ(recording::describe(e),
+            QStringLiteral("Recording stopped: the disk is full. take one.avi holds 28 frames (2.8 s) and plays."));
+  e.cause = recording::EndCause::CloseFailed;
+  e.error = EIO;
+  e.plays = false;
+  EXPECT_TRUE(recording::describe(e).contains(QStringLiteral("index could not be written")));
+  EXPECT_TRUE(recording::describe(e).endsWith(QStringLiteral("but players may not open it.")));
+
+  recording::Health h;
+  h.elapsedMs = 83'000;
+  h.frames = 2490;
+  h.fileBytes = 1'200'000'000;
+  h.freeBytes = 38'000'000'000;
+  EXPECT_EQ(recording::healthText(h), QStringLiteral("REC 01:23 - 2,490 fr - 1.2 GB - 38 GB free"));
+  h.elapsedMs = 100LL * 3600 * 1000;
+  h.frames = 999'999'999;
+  h.fileBytes = h.freeBytes = 999'999'999'999'999;
+  h.lostFrames = 123'456;
+  EXPECT_LE(recording::healthText(h).size(), 62);
+
+  EXPECT_EQ(Recorder::reserveBytes(0, 0), qint64(64) << 20);
+  EXPECT_GT(Recorder::reserveBytes(100'000'000, 0), 5 * 100'000'000LL);
+
+  testsupport::TempDir dir;
+  EXPECT_TRUE(recording::whyCannotCreate(dir.path() + "/no/such/x.avi").contains("does not exist"));
+  EXPECT_TRUE(recording::whyCannotCreate(dir.path()).contains("is a folder"));
+  EXPECT_TRUE(recording::whyCannotCreate("/dev/null").contains("not an ordinary file"));
+  EXPECT_TRUE(recording::whyCannotCreate(dir.path() + "/fine.avi").isEmpty());
 }

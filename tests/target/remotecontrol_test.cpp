@@ -216,6 +216,15 @@ TEST_F(Remote, Buttons) {
   EXPECT_TRUE(mainWindow()->isVisible());
   EXPECT_TRUE(remoteControl()->isVisible());
 
+  // Pause acts on a recording: one is open, no frame written yet.
+  testsupport::TempDir files;
+  recorder().setOutputFile(files.path() + QStringLiteral("/remote.avi"));
+  recorder().frameGrabbed(gdi::Bitmap::device(32, 24, gdi::PixelFormat::Rgb32));
+  vfw::COMPVARS fullFrames{};
+  fullFrames.fccType = vfw::streamtypeVIDEO;
+  fullFrames.fccHandler = vfw::comptypeDIB;
+  ASSERT_EQ(recorder().start(5, fullFrames, false), recording::StartOutcome::Started);
+
   remoteControl()->Button2->setText(QStringLiteral("Other"));
   remoteControl()->Button2Click();
   EXPECT_EQ(remoteControl()->Button2->text(), QStringLiteral("Other"));
@@ -236,6 +245,7 @@ TEST_F(Remote, Buttons) {
   EXPECT_FALSE(remoteControl()->Button3->isEnabled());
   EXPECT_TRUE(remoteControl()->Button4->isEnabled());
   EXPECT_EQ(mainWindow()->getpic->Interval(), 700) << "the main window's Stop ran";
+  EXPECT_FALSE(recorder().isFileOpen()) << "Stop closed the recording";
 
   mainWindow()->hide();
   mainWindow()->getpic->setEnabled(true);
