@@ -155,6 +155,35 @@ TEST_F(Profile, BareNamesLiveInTheConfigDirectory) {
   EXPECT_EQ(profile::ConfigDirectory(), fs::path(std::getenv("HOME")) / ".config" / "kestrel");
 }
 
+TEST_F(Profile, WithoutAUsableHomeBareNamesPointNowhere) {
+  EnvVar noXdg("XDG_CONFIG_HOME", nullptr);
+  const fs::path oldCwd = fs::current_path();
+  fs::current_path(tmp.path().toStdString());
+  spit("kestrel.ini", "[s]\nk=here\n");
+  for (const char* value : {static_cast<const char*>(nullptr), "", "relative", "/proc/self/status"}) {
+    SCOPED_TRACE(value ? value : "(unset)");
+    EnvVar h("HOME", value);
+    EXPECT_FALSE(profile::ConfigDirectoryProblem().empty());
+    EXPECT_TRUE(profile::ConfigDirectory().empty());
+    EXPECT_FALSE(profile::EnsureConfigDirectory());
+    EXPECT_EQ(get("s", "k", "d", "kestrel.ini"), "d") << "the current folder stands in for nothing";
+    EXPECT_FALSE(put("s", "k", "v", "kestrel.ini"));
+  }
+  EXPECT_EQ(slurp("kestrel.ini"), "[s]\nk=here\n");
+  {
+    // A HOME that is a folder, or an absolute XDG_CONFIG_HOME alone, is enough.
+    EnvVar h("HOME", tmp.path().toLocal8Bit().constData());
+    EXPECT_EQ(profile::ConfigDirectoryProblem(), "");
+    EXPECT_EQ(profile::ConfigDirectory(), fs::path(tmp.path().toStdString()) / ".config" / "kestrel");
+  }
+  {
+    EnvVar h("HOME", nullptr);
+    EnvVar x("XDG_CONFIG_HOME", home.root().c_str());
+    EXPECT_EQ(profile::ConfigDirectory(), home.dir());
+  }
+  fs::current_path(oldCwd);
+}
+
 TEST_F(Profile, RefusesWhatWouldBreakTheFileStructure) {
   spit(file, "[s]\nk=v\n");
   EXPECT_FALSE(put("s", "k", "two\nlines", file));
