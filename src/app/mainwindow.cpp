@@ -308,7 +308,12 @@ void MainWindow::TrayIcon1Click() {
 }
 
 void MainWindow::OpenFile1Click() {
-  if (OpenDialog2.Execute(this)) components::LaunchFile(OpenDialog2.FileName, QString(), QString(), 1);
+  if (!OpenDialog2.Execute(this)) return;
+  const int rc = components::LaunchFile(OpenDialog2.FileName, QString(), QString(), 1);
+  // Nothing playing and nothing said would look like a click that was lost.
+  if (rc <= 32)
+    framework::ShowMessage(
+        components::launchFailureMessage(QStringLiteral("the recording"), OpenDialog2.FileName, rc));
 }
 
 void MainWindow::Help5Click() {
@@ -340,7 +345,9 @@ void MainWindow::Help4Click() {
 
 // The "Online Help" items open Kestrel's own pages in the browser.
 void MainWindow::showHelpPage(const char* page) {
-  components::LaunchFile(QStringLiteral("iexplore"), components::helpPageUrl(QLatin1String(page)), {}, 1);
+  const QString url = components::helpPageUrl(QLatin1String(page));
+  const int rc = components::LaunchFile(QStringLiteral("iexplore"), url, {}, 1);
+  if (rc <= 32) framework::ShowMessage(components::launchFailureMessage(QStringLiteral("the help page"), url, rc));
 }
 
 }  // namespace app

@@ -17,6 +17,11 @@ int LaunchFile(const QString& file, const QString& params, const QString& dir, i
 // tree's docs/help for a run from the build tree.
 QStringList helpDirs();
 
+// Why a launch of target (a file or an address) failed, as a plain message
+// for the user naming it; code is what LaunchFile returned (32 or less).
+// what says what was to be opened ("the recording", "the help page").
+QString launchFailureMessage(const QString& what, const QString& target, int code);
+
 // The file:// address of one of Kestrel's own help pages
 // ("recording.html", ...).
 QString helpPageUrl(const QString& page);

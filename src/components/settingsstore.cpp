@@ -23,15 +23,37 @@ class IniFileStore {
   }
 
   void WriteString(const QString& section, const QString& key, const QString& value) const {
-    if (!profile::WritePrivateProfileString(section.toUtf8().constData(), key.toUtf8().constData(),
-                                            value.toUtf8().constData(), file_.constData()))
-      throw framework::Exception(QStringLiteral("Unable to write to %1").arg(fileName_));
+    if (profile::WritePrivateProfileString(section.toUtf8().constData(), key.toUtf8().constData(),
+                                           value.toUtf8().constData(), file_.constData()))
+      return;
+    if (const QString why = SettingsFolderProblem(fileName_); !why.isEmpty()) throw framework::EInOutError(why);
+    throw framework::Exception(QStringLiteral("Unable to write to %1").arg(fileName_));
   }
 
  private:
   QString fileName_;
   QByteArray file_;
 };
+
+namespace {
+
+QString noFolderMessage(const QString& what) {
+  const std::string why = profile::ConfigDirectoryProblem();
+  if (why.empty()) return {};
+  return QStringLiteral(
+             "Kestrel cannot keep its settings: %1, and XDG_CONFIG_HOME does not name a folder either. "
+             "Preferences (%2) are neither read nor saved; Kestrel starts with its defaults. "
+             "Set HOME to your home folder and start Kestrel again to keep them.")
+      .arg(QString::fromStdString(why), what);
+}
+
+}  // namespace
+
+QString SettingsFolderProblem(const QString& iniFile) {
+  // A name with a folder part does not need the settings folder.
+  if (iniFile.contains(QLatin1Char('/'))) return {};
+  return noFolderMessage(iniFile);
+}
 
 namespace {
 
@@ -65,11 +87,22 @@ registry::HKEY SettingsStore::RootKeyHandle() const {
 void SettingsStore::OpenStore() {
   if (FSaveToINI) {
     if (trimControls(FINIFile).isEmpty()) throw framework::EInOutError(QStringLiteral("INI file does not exist !!"));
+    // Said once per store: the caller may open it again right away (a
+    // start-up timer retrying), and the same box must not come back each
+    // time. Later opens read the defaults; every write still says why it
+    // cannot be kept.
+    if (const QString why = SettingsFolderProblem(FINIFile); !why.isEmpty() && !toldNoSettingsFolder_) {
+      toldNoSettingsFolder_ = true;
+      throw framework::EInOutError(why);
+    }
     // The name goes on unchanged; opening touches no file.
     IniAccess = std::make_unique<IniFileStore>(FINIFile);
   } else {
     if (trimControls(FRegPath).isEmpty())
       throw framework::EInOutError(QStringLiteral("You must insert a registry string !!"));
+    // The registry's files live in the settings folder too; without it
+    // they would be looked for in whatever the current folder is.
+    if (const QString why = noFolderMessage(FRegPath); !why.isEmpty()) throw framework::EInOutError(why);
     RegAccess = std::make_unique<registry::Registry>();
     RegAccess->RootKey = RootKeyHandle();
     if (!FRegPath.endsWith(QLatin1Char('\\'))) FRegPath += QLatin1Char('\\');

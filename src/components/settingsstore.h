@@ -17,6 +17,11 @@ enum HKeys : std::uint8_t { kHKEY_CLASSES_ROOT, kHKEY_CURRENT_USER, kHKEY_LOCAL_
 
 class IniFileStore;
 
+// Why a settings file of that name cannot be kept, as a message for the
+// user: a bare name needs the settings folder, and without a usable HOME
+// (and no XDG_CONFIG_HOME) there is none. Empty when nothing stands in the way.
+QString SettingsFolderProblem(const QString& iniFile);
+
 class SettingsStore : public QObject {
   Q_OBJECT
   Q_PROPERTY(bool SaveToINI READ SaveToINI WRITE setSaveToINI)
@@ -51,7 +56,8 @@ class SettingsStore : public QObject {
   registry::HKEY RootKeyHandle() const;
 
   // Raises framework::EInOutError "INI file does not exist !!" or "You must
-  // insert a registry string !!" when the name or path is blank.
+  // insert a registry string !!" when the name or path is blank, and, the
+  // first time only, SettingsFolderProblem() when there is no settings folder.
   void OpenStore();
   // Frees the accessor chosen at the last OpenStore; never raises.
   void CloseStore();
@@ -59,7 +65,7 @@ class SettingsStore : public QObject {
   bool isOpen() const;
 
   // INI mode raises framework::Exception "Unable to write to <file>" when the
-  // file cannot be written; registry mode the registry's error.
+  // file cannot be written (SettingsFolderProblem() when there is no folder); registry mode the registry's error.
   void WriteString(const QString& section, const QString& key, const QString& value);
   void WriteInteger(const QString& section, const QString& key, std::int32_t value);
   void WriteBool(const QString& section, const QString& key, bool value);
@@ -77,6 +83,7 @@ class SettingsStore : public QObject {
   std::unique_ptr<IniFileStore> IniAccess;
   std::unique_ptr<registry::Registry> RegAccess;
   bool FCanCreate = false;
+  bool toldNoSettingsFolder_ = false;
   bool OpenedAsINI = false;
   bool FSaveToINI = false;
   QString FeMail;

@@ -200,3 +200,36 @@ TEST_F(MainWindowTest, PlayAviLaunchesTheChosenFileWholeAndCancelLaunchesNothing
   testsupport::pumpFor(300);
   EXPECT_EQ(opener.calls().size(), 2u);
 }
+
+TEST_F(MainWindowTest, PlayAviAndHelpLinksSayWhyNothingOpened) {
+  {
+    // xdg-open finds no program for the recording.
+    RecordingOpener opener(3);
+    const QString clip = makeFile(opener.folder(), QStringLiteral("clip.avi"));
+    const PickFile pick{opener.folder(), QStringLiteral("clip.avi")};
+    ModalWatcher watcher([&](QWidget* w) {
+      if (qobject_cast<QFileDialog*>(w))
+        pick(w);
+      else
+        ModalWatcher::acceptDefault(w);
+    });
+    item("OpenFile1")->trigger();
+    ASSERT_EQ(watcher.seen().size(), 2u);
+    EXPECT_EQ(watcher.seen()[1].className, QStringLiteral("QMessageBox"));
+    EXPECT_EQ(watcher.seen()[1].text,
+              "Cannot open the recording " + clip + ": no program is set up to open this kind of file.");
+  }
+  {
+    // No xdg-open at all: the help page is named by its path.
+    const std::string savedPath = std::getenv("PATH");
+    testsupport::TempDir empty;
+    setenv("PATH", empty.path().toStdString().c_str(), 1);
+    ModalWatcher watcher;
+    item("OnlineHelp3")->trigger();
+    setenv("PATH", savedPath.c_str(), 1);
+    ASSERT_EQ(watcher.seen().size(), 1u);
+    EXPECT_EQ(watcher.seen()[0].text,
+              "Cannot open the help page " + QUrl(helpPageUrl(QStringLiteral("index.html"))).toLocalFile() +
+                  ": xdg-open, which opens files with the desktop's programs, is not installed or not on the PATH.");
+  }
+}

@@ -147,6 +147,66 @@ TEST_F(Store, IniWriteFailureNamesTheFile) {
   EXPECT_EQ(slurp(ini()), before);
 }
 
+TEST_F(Store, WithoutAUsableHomeTheStoreSaysSoAndKeepsNothing) {
+  testsupport::TempDir tmp;
+  const fs::path cwd = tmp.path().toStdString();
+  const fs::path plainFile = cwd / "not-a-folder";
+  spit(plainFile, "x");
+  const fs::path oldCwd = fs::current_path();
+  fs::current_path(cwd);
+  EnvVar noXdg("XDG_CONFIG_HOME", nullptr);
+  // Where settings used to end up without a home.
+  const fs::path sharedIni = "/tmp/.config/kestrel/kestrel.ini";
+  const bool sharedBefore = fs::exists(sharedIni);
+  const std::string fileHome = plainFile.string();
+  const struct {
+    const char* home;
+    QString why;
+  } cases[] = {{nullptr, QStringLiteral("HOME is not set")},
+               {"", QStringLiteral("HOME is empty")},
+               {"relative/home", QStringLiteral("HOME (relative/home) is not an absolute path")},
+               {fileHome.c_str(), QStringLiteral("HOME (%1) is not a folder").arg(QString::fromStdString(fileHome))}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.why.toStdString());
+    EnvVar home("HOME", c.home);
+    const QString message = QStringLiteral(
+                                "Kestrel cannot keep its settings: %1, and XDG_CONFIG_HOME does not name a folder "
+                                "either. Preferences (kestrel.ini) are neither read nor saved; Kestrel starts with "
+                                "its defaults. Set HOME to your home folder and start Kestrel again to keep them.")
+                                .arg(c.why);
+    components::SettingsStore s(nullptr);
+    s.setSaveToINI(true);
+    s.setINIFile(QStringLiteral("kestrel.ini"));
+    EXPECT_EQ(messageOf<platform::EInOutError>([&] { s.OpenStore(); }), message);
+    EXPECT_FALSE(s.isOpen());
+    // Opened again (the start-up code retries), the store gives the defaults
+    // without a second message, and every write still says why.
+    ASSERT_NO_THROW(s.OpenStore());
+    spit(cwd / "kestrel.ini", "[setup]\nframerate=9\n");
+    EXPECT_EQ(s.ReadString("setup", "framerate", "2"), QStringLiteral("2")) << "the current folder is not read";
+    EXPECT_EQ(messageOf<platform::EInOutError>([&] { s.WriteString("setup", "framerate", "5"); }), message);
+    EXPECT_EQ(messageOf<platform::EInOutError>([&] { s.WriteBool("setup", "ask1", true); }), message);
+    s.CloseStore();
+    EXPECT_EQ(slurp(cwd / "kestrel.ini"), "[setup]\nframerate=9\n");
+    EXPECT_EQ(fs::exists(sharedIni), sharedBefore) << "no shared folder stands in";
+
+    // The registry's files would live in the same folder.
+    s.setSaveToINI(false);
+    s.setRegPath(QStringLiteral("Software\\Kestrel"));
+    EXPECT_THROW(s.OpenStore(), platform::EInOutError);
+
+    // A file named with its folder needs no settings folder.
+    s.setSaveToINI(true);
+    s.setINIFile(QString::fromStdString((cwd / "own.ini").string()));
+    ASSERT_NO_THROW(s.OpenStore());
+    s.WriteString("setup", "framerate", "7");
+    EXPECT_EQ(s.ReadString("setup", "framerate", "2"), QStringLiteral("7"));
+    s.CloseStore();
+  }
+  fs::current_path(oldCwd);
+  EXPECT_FALSE(fs::exists(home.dir())) << "the test's own settings folder was never created";
+}
+
 TEST_F(Store, RegistryModeValues) {
   openRegistry(false);
   // Without CanCreate the key is missing: reads give defaults, writes raise.

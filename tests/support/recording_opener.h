@@ -22,7 +22,9 @@ class RecordingOpener {
     QStringList args;
   };
 
-  RecordingOpener() {
+  // exitStatus: what the stand-in exits with after writing the call down,
+  // as xdg-open does (3: no program for the file, 2: no such file).
+  explicit RecordingOpener(int exitStatus = 0) {
     const QString bin = dir_.path() + QStringLiteral("/bin");
     log_ = dir_.path() + QStringLiteral("/log");
     QDir().mkpath(bin);
@@ -32,7 +34,9 @@ class RecordingOpener {
     script.write(
         "#!/bin/sh\n"
         "out=\"$KESTREL_OPENER_LOG/call.$$\"\n"
-        "printf '%s\\0' \"$PWD\" \"$@\" > \"$out.tmp\" && mv \"$out.tmp\" \"$out\"\n");
+        "printf '%s\\0' \"$PWD\" \"$@\" > \"$out.tmp\" && mv \"$out.tmp\" \"$out\"\n"
+        "exit " +
+        QByteArray::number(exitStatus) + "\n");
     script.close();
     script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     const char* old = std::getenv("PATH");

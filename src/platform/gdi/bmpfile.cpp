@@ -1,9 +1,14 @@
 #include "platform/gdi/bmpfile.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <QFile>
 #include <QSaveFile>
 #include <algorithm>
 #include <bit>
+#include <cerrno>
 #include <cstring>
 #include <limits>
 #include <stdexcept>
@@ -272,20 +277,61 @@ Bitmap decodeBmp(std::span<const std::uint8_t> file) {
                             masks, std::move(bits));
 }
 
+namespace {
+
+// What a file that is not a plain file is, for the message; empty for a
+// plain file.
+QString notAFile(mode_t mode) {
+  if (S_ISREG(mode)) return {};
+  if (S_ISDIR(mode)) return QStringLiteral("a folder");
+  if (S_ISFIFO(mode)) return QStringLiteral("a named pipe");
+  if (S_ISCHR(mode) || S_ISBLK(mode)) return QStringLiteral("a device");
+  if (S_ISSOCK(mode)) return QStringLiteral("a socket");
+  return QStringLiteral("not a regular file");
+}
+
+class Fd {
+ public:
+  explicit Fd(int fd) : fd_(fd) {}
+  ~Fd() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  Fd(const Fd&) = delete;
+  Fd& operator=(const Fd&) = delete;
+  int get() const { return fd_; }
+
+ private:
+  int fd_;
+};
+
+}  // namespace
+
 Bitmap loadBmp(const QString& path) {
-  QFile f(path);
-  if (!f.open(QIODevice::ReadOnly)) throw platform::EFOpenError(QStringLiteral("Cannot open file %1").arg(path));
-  const qint64 size = f.size();
+  const auto fail = [&path](const QString& why) {
+    return platform::EFOpenError(why.isEmpty() ? QStringLiteral("Cannot open file %1").arg(path)
+                                               : QStringLiteral("Cannot open file %1: it is %2, not a bitmap file")
+                                                     .arg(path, why));
+  };
+  // O_NONBLOCK: opening a named pipe must not wait for a writer. The type is
+  // checked on the open descriptor, so nothing can swap the file in between.
+  const QByteArray name = QFile::encodeName(path);
+  Fd fd(::open(name.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+  if (fd.get() < 0) throw fail({});
+  struct stat st {};
+  if (::fstat(fd.get(), &st) != 0) throw fail({});
+  if (const QString what = notAFile(st.st_mode); !what.isEmpty()) throw fail(what);
+  const qint64 size = st.st_size;
   if (size > kMaxBmpFileBytes) throw InvalidBitmap("file too large");
   std::vector<std::uint8_t> data(std::size_t(std::max<qint64>(size, 0)));
-  qint64 got = 0;
-  while (got < size) {
-    const qint64 r = f.read(reinterpret_cast<char*>(data.data()) + got, size - got);
-    if (r < 0) throw platform::EFOpenError(QStringLiteral("Cannot open file %1").arg(path));
+  std::size_t got = 0;
+  while (got < data.size()) {
+    const ssize_t r = ::read(fd.get(), data.data() + got, data.size() - got);
+    if (r < 0 && errno == EINTR) continue;
+    if (r < 0) throw fail({});
     if (r == 0) break;  // the file shrank under us; judge what we have
-    got += r;
+    got += std::size_t(r);
   }
-  data.resize(std::size_t(got));
+  data.resize(got);
   return decodeBmp(data);
 }
 
@@ -353,6 +399,15 @@ void saveBmp(const Bitmap& bmp, const QString& path) {
     data = encodeBmp(bmp);
   } catch (const std::exception&) {
     throw fail();
+  }
+  // Only a plain file is replaced. The temporary file renamed over a named
+  // pipe or a device would put a plain file where that node was (under
+  // /dev, for one run as root), and writing into one directly could block.
+  struct stat st {};
+  if (::stat(QFile::encodeName(path).constData(), &st) == 0) {
+    if (const QString what = notAFile(st.st_mode); !what.isEmpty())
+      throw platform::EFCreateError(
+          QStringLiteral("Cannot create file %1: it is %2, not a file a bitmap can be saved in").arg(path, what));
   }
   QSaveFile f(path);
   f.setDirectWriteFallback(false);

@@ -53,7 +53,9 @@ class InvalidBitmap : public platform::EInvalidGraphic {
 Bitmap decodeBmp(std::span<const std::uint8_t> file);
 
 // Reads a BMP file: platform::EFOpenError "Cannot open file %s" when it cannot
-// be opened or read, InvalidBitmap when its contents are not a valid bitmap.
+// be opened or read, "Cannot open file %s: it is a named pipe, not a bitmap
+// file" (a folder, a device, a socket) without waiting or reading when it is
+// not a regular file, InvalidBitmap when its contents are not a valid bitmap.
 Bitmap loadBmp(const QString& path);
 
 // The file bytes of a bitmap, bottom-up, at its own size and depth: 32-bit
@@ -65,7 +67,10 @@ std::vector<std::uint8_t> encodeBmp(const Bitmap& bmp);
 // Writes encodeBmp(bmp) to path, replacing an existing file. The bytes go to
 // a temporary file beside it that is renamed over the target only when all
 // were written, so a failure leaves no half file and the old file intact.
-// Throws platform::EFCreateError "Cannot create file %s" with the name given.
+// Throws platform::EFCreateError "Cannot create file %s" with the name given;
+// a name that is a named pipe, a device, a folder or a socket is left alone
+// and refused with "Cannot create file %s: it is a device, not a file a
+// bitmap can be saved in" (and the like).
 void saveBmp(const Bitmap& bmp, const QString& path);
 
 }  // namespace gdi

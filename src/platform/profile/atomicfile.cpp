@@ -50,12 +50,20 @@ bool writeAll(int fd, const std::string& bytes) {
   return true;
 }
 
-// The file a path stands for: a symbolic link is followed to its target.
+// The file a path stands for: symbolic links are followed to their final
+// target, even when that target does not exist yet, so that saving through
+// a dangling link creates the file it points at instead of replacing the
+// link with a plain file. A chain that is too long or loops is left alone
+// and the path itself is used.
 fs::path targetOf(const fs::path& path) {
+  fs::path p = path;
   std::error_code ec;
-  if (fs::is_symlink(fs::symlink_status(path, ec))) {
-    fs::path t = fs::weakly_canonical(path, ec);
-    if (!ec) return t;
+  // The kernel's own limit on links followed in one lookup.
+  for (int hops = 0; hops < 40; ++hops) {
+    if (!fs::is_symlink(fs::symlink_status(p, ec))) return p;
+    const fs::path link = fs::read_symlink(p, ec);
+    if (ec) return path;
+    p = link.is_absolute() ? link : p.parent_path() / link;
   }
   return path;
 }

@@ -33,7 +33,8 @@ bool MayReplace(const std::filesystem::path& path);
 // directory is written, flushed to disk and renamed over the old one, which
 // keeps its permissions. On any failure the temporary file is removed, the
 // old file is untouched and false is returned. A symbolic link is followed,
-// so a linked settings file stays linked.
+// so a linked settings file stays linked; a dangling link gets its target
+// created when the target's folder exists.
 bool ReplaceFile(const std::filesystem::path& path, const std::string& bytes);
 
 }  // namespace profile

@@ -1,8 +1,5 @@
 #include "platform/profile/profile.h"
 
-#include <pwd.h>
-#include <unistd.h>
-
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -39,26 +36,40 @@ DWORD copyOut(std::string_view value, char* buffer, DWORD size) {
 
 }  // namespace
 
-fs::path ConfigDirectory() {
+std::string ConfigDirectoryProblem() {
   const char* xdg = std::getenv("XDG_CONFIG_HOME");
   // The XDG base directory rules ignore a relative value.
-  if (xdg && xdg[0] == '/') return fs::path(xdg) / "kestrel";
+  if (xdg && xdg[0] == '/') return {};
   const char* home = std::getenv("HOME");
-  std::string base = home && home[0] ? home : "";
-  if (base.empty()) {
-    if (const passwd* pw = ::getpwuid(::getuid()); pw && pw->pw_dir) base = pw->pw_dir;
-  }
-  if (base.empty()) base = "/tmp";
-  return fs::path(base) / ".config" / "kestrel";
+  // Without a home of its own the only place left would be a shared folder
+  // such as /tmp, where anyone could read the settings or plant their own.
+  if (!home) return "HOME is not set";
+  if (!home[0]) return "HOME is empty";
+  if (home[0] != '/') return "HOME (" + std::string(home) + ") is not an absolute path";
+  std::error_code ec;
+  if (!fs::is_directory(home, ec)) return "HOME (" + std::string(home) + ") is not a folder";
+  return {};
+}
+
+fs::path ConfigDirectory() {
+  if (!ConfigDirectoryProblem().empty()) return {};
+  const char* xdg = std::getenv("XDG_CONFIG_HOME");
+  if (xdg && xdg[0] == '/') return fs::path(xdg) / "kestrel";
+  return fs::path(std::getenv("HOME")) / ".config" / "kestrel";
 }
 
 fs::path ResolveFileName(std::string_view name) {
-  if (name.find('/') == std::string_view::npos) return ConfigDirectory() / fs::path(name);
+  if (name.find('/') == std::string_view::npos) {
+    const fs::path dir = ConfigDirectory();
+    // No settings folder: the name points nowhere, never at the current folder.
+    return dir.empty() ? fs::path() : dir / fs::path(name);
+  }
   return fs::path(name);
 }
 
 bool EnsureConfigDirectory() {
   const fs::path dir = ConfigDirectory();
+  if (dir.empty()) return false;
   std::error_code ec;
   if (fs::is_directory(dir, ec)) return true;
   fs::create_directories(dir, ec);

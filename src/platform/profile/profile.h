@@ -3,11 +3,13 @@
 //
 // A bare file name such as "kestrel.ini" lives in the per-user settings
 // directory, $XDG_CONFIG_HOME/kestrel (by default ~/.config/kestrel), which
-// the first write creates; a name with a directory part is used as given.
+// the first write creates (without a usable HOME there is none: bare names
+// read as missing and writes fail); a name with a directory part is used as given.
 // Strings are UTF-8. Section and key names match without regard to ASCII
 // case; blanks around names and values are ignored.
 #include <cstdint>
 #include <filesystem>
+#include <string>
 #include <string_view>
 
 namespace profile {
@@ -33,11 +35,19 @@ DWORD GetPrivateProfileString(const char* section, const char* key, const char* 
 // not supported and returns 0.
 BOOL WritePrivateProfileString(const char* section, const char* key, const char* value, const char* file);
 
-// $XDG_CONFIG_HOME/kestrel, or ~/.config/kestrel.
+// Why there is no settings directory, for the user ("HOME is not set",
+// "HOME (/x) is not a folder"); empty when there is one. An absolute
+// XDG_CONFIG_HOME is enough; otherwise HOME must name an existing folder.
+std::string ConfigDirectoryProblem();
+
+// $XDG_CONFIG_HOME/kestrel, or $HOME/.config/kestrel; empty when
+// ConfigDirectoryProblem() says there is none. No shared folder such as
+// /tmp is ever used instead.
 std::filesystem::path ConfigDirectory();
 
-// Where a settings file name points: a bare name into ConfigDirectory(),
-// anything else as given.
+// Where a settings file name points: a bare name into ConfigDirectory()
+// (empty when there is none, so nothing is read or written), anything else
+// as given.
 std::filesystem::path ResolveFileName(std::string_view name);
 
 // Creates ConfigDirectory() (and its parents) when missing; true when it

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <string>
 #include <thread>
@@ -17,6 +18,10 @@ extern char** environ;
 namespace shell {
 
 namespace {
+
+// How long a launch waits for xdg-open's verdict before taking it as
+// started: long enough for its own checks, short enough not to be felt.
+constexpr int kOpenerVerdictMs = 1500;
 
 bool isBrowserName(const std::string& file) {
   std::string f;
@@ -64,6 +69,25 @@ std::intptr_t spawnOpener(const std::string& target, const std::string& dir) {
   const int rc = posix_spawnp(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
   if (rc != 0) return rc == ENOENT || rc == EACCES ? SE_ERR_FNF : SE_ERR_NOASSOC;
+  // xdg-open finds out at once when nothing on the desktop opens the file
+  // and says so in its exit status; a short wait lets that reach the user
+  // instead of vanishing. An opener still running after it has handed the
+  // file on (some wait for the program they started) counts as launched.
+  for (int waited = 0; waited < kOpenerVerdictMs; waited += 10) {
+    int status = 0;
+    const pid_t r = ::waitpid(pid, &status, WNOHANG);
+    if (r < 0 && errno == EINTR) continue;
+    if (r == pid) {
+      if (!WIFEXITED(status)) return SE_ERR_NOASSOC;
+      switch (WEXITSTATUS(status)) {
+        case 0: return kLaunched;
+        case 2: return SE_ERR_FNF;      // the file does not exist
+        default: return SE_ERR_NOASSOC;  // 3: no program for it, 4: it failed
+      }
+    }
+    if (r < 0) return kLaunched;  // reaped elsewhere; nothing more to learn
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
   std::thread([pid] {
     int status = 0;
     while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {

@@ -162,8 +162,10 @@ constexpr std::intptr_t kLaunched = 42;
 // started directly (no shell command line), so any character in a name
 // reaches xdg-open as part of one argument. The file "iexplore" with an
 // address in params opens that address in the default web browser.
-// Returns a value above 32 when xdg-open was started, SE_ERR_FNF when the
-// file does not exist or xdg-open cannot be found, SE_ERR_PNF when dir is
+// Returns a value above 32 when xdg-open was started and did not report a
+// failure within a moment (it is given up to 1.5 seconds), SE_ERR_FNF when
+// the file does not exist (or xdg-open says so) or xdg-open cannot be found,
+// SE_ERR_NOASSOC when xdg-open reports that no program opens the file, SE_ERR_PNF when dir is
 // not a folder, SE_ERR_NOASSOC for a program with parameters (not
 // supported: there is no portable way to hand parameters through).
 // operation and owner are accepted for the caller's sake; only the

@@ -34,6 +34,8 @@ Display::Display(const char* name) : atoms_(std::make_shared<AtomCache>()) {
   for (int i = 0; i < screenNo && it.rem; ++i) xcb_screen_next(&it);
   if (!it.rem) throw Error("The X display has no screen " + std::to_string(screenNo));
   screen_ = it.data;
+  width_ = screen_->width_in_pixels;
+  height_ = screen_->height_in_pixels;
   msbFirst_ = setup->image_byte_order == XCB_IMAGE_ORDER_MSB_FIRST;
 
   bool found = false;
@@ -85,6 +87,14 @@ xcb_atom_t Display::atom(const char* name) {
   const xcb_atom_t a = r ? r->atom : xcb_atom_t(XCB_ATOM_NONE);
   if (a != XCB_ATOM_NONE) atoms_->atoms.emplace(name, a);
   return a;
+}
+
+bool Display::refreshSize() {
+  XcbPtr<xcb_get_geometry_reply_t> g(xcb_get_geometry_reply(conn(), xcb_get_geometry(conn(), root()), nullptr));
+  if (!g) return false;
+  width_ = g->width;
+  height_ = g->height;
+  return true;
 }
 
 void Display::drainEvents() {

@@ -31,8 +31,13 @@ class Display {
 
   xcb_connection_t* conn() const { return conn_.get(); }
   xcb_window_t root() const { return screen_->root; }
-  int width() const { return screen_->width_in_pixels; }
-  int height() const { return screen_->height_in_pixels; }
+  // The screen's size as last seen: the connection's setup at first, then
+  // whatever refreshSize() found (xrandr may resize the screen at any time).
+  int width() const { return width_; }
+  int height() const { return height_; }
+  // Asks the server for the root window's current size; false when it did
+  // not answer (the old size is kept).
+  bool refreshSize();
   int depth() const { return screen_->root_depth; }
 
   // The pixel format of a device bitmap of this display.
@@ -54,6 +59,8 @@ class Display {
  private:
   ConnectionPtr conn_;
   xcb_screen_t* screen_ = nullptr;
+  int width_ = 0;
+  int height_ = 0;
   gdi::PixelFormat format_ = gdi::PixelFormat::Rgb32;
   int bpp_ = 32;
   int pad_ = 32;

@@ -5,6 +5,7 @@
 #include <xcb/shm.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <string>
 
@@ -42,6 +43,8 @@ std::string errorText(const xcb_generic_error_t* e) {
     default: return "X error " + std::to_string(e->error_code);
   }
 }
+
+bool isMatchError(const xcb_generic_error_t* e) { return e && e->error_code == XCB_MATCH; }
 
 [[noreturn]] void refused(const xcb_generic_error_t* e) {
   throw Error(std::string("The X server refused to copy the screen (") + (e ? errorText(e) : "connection lost") +
@@ -109,7 +112,10 @@ void ScreenGrabber::grabPlain(gdi::Bitmap& bmp, int x, int y, int w, int h, int 
                        ~0u),
       &raw));
   XcbPtr<xcb_generic_error_t> err(raw);
-  if (!img) refused(err.get());
+  if (!img) {
+    lastRefusalWasMatch_ = isMatchError(err.get());
+    refused(err.get());
+  }
   const std::size_t len = xcb_get_image_data_length(img.get());
   const std::size_t stride = len / static_cast<std::size_t>(h);
   if (stride * 8 < static_cast<std::size_t>(w) * bmp.bitsPerPixel()) refused(nullptr);
@@ -117,6 +123,26 @@ void ScreenGrabber::grabPlain(gdi::Bitmap& bmp, int x, int y, int w, int h, int 
 }
 
 gdi::Bitmap ScreenGrabber::grab(const RECT& r) {
+  // The screen may change size under a recording (xrandr). Its size is
+  // asked for again at most once a second, and at once when the server
+  // refuses a copy with BadMatch, the sign of a rectangle that no longer
+  // fits; then the grab is tried once more with the new size.
+  const auto now = std::chrono::steady_clock::now();
+  if (now - sizeCheckedAt_ >= std::chrono::seconds(1)) {
+    display_.refreshSize();
+    sizeCheckedAt_ = now;
+  }
+  try {
+    return grabClipped(r);
+  } catch (const Error&) {
+    if (!lastRefusalWasMatch_ || !display_.refreshSize()) throw;
+    sizeCheckedAt_ = now;
+  }
+  return grabClipped(r);
+}
+
+gdi::Bitmap ScreenGrabber::grabClipped(const RECT& r) {
+  lastRefusalWasMatch_ = false;
   const std::int64_t w = std::int64_t(r.right) - r.left, h = std::int64_t(r.bottom) - r.top;
   if (w < 1 || h < 1 || w > 65535 || h > 65535)
     throw Error("The capture rectangle " + std::to_string(w) + " x " + std::to_string(h) +
@@ -152,7 +178,10 @@ gdi::Bitmap ScreenGrabber::grab(const RECT& r) {
   xcb_generic_error_t* raw = nullptr;
   XcbPtr<xcb_shm_get_image_reply_t> reply(xcb_shm_get_image_reply(c, cookie, &raw));
   XcbPtr<xcb_generic_error_t> err(raw);
-  if (!reply) refused(err.get());
+  if (!reply) {
+    lastRefusalWasMatch_ = isMatchError(err.get());
+    refused(err.get());
+  }
   copyRows(bmp, static_cast<const std::uint8_t*>(segment_->addr), srcStride, dx, dy, cw, ch);
   return bmp;
 }

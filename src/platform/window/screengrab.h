@@ -1,5 +1,6 @@
 #pragma once
 // Copies of the screen into device bitmaps.
+#include <chrono>
 #include <cstdint>
 #include <memory>
 
@@ -14,7 +15,8 @@ class Display;
 // display's pixel format, one screen pixel per bitmap pixel. The part of
 // the rectangle outside the screen is black; the X server is only ever
 // asked for the part inside it (GetImage of anything beyond the root's
-// edge fails with BadMatch).
+// edge fails with BadMatch). The screen's size is followed when it
+// changes during a recording.
 //
 // Pixels come through a MIT-SHM segment where the server offers it and
 // accepts ours, else in the GetImage reply itself. The segment is kept
@@ -41,10 +43,13 @@ class ScreenGrabber {
   void ensureSegment(std::size_t bytes);
   void copyRows(gdi::Bitmap& bmp, const std::uint8_t* src, std::size_t srcStride, int dx, int dy, int w, int h) const;
   void grabPlain(gdi::Bitmap& bmp, int x, int y, int w, int h, int dx, int dy);
+  gdi::Bitmap grabClipped(const RECT& r);
 
   Display& display_;
   bool shmUsable_;
   std::unique_ptr<Segment> segment_;
+  std::chrono::steady_clock::time_point sizeCheckedAt_{};
+  bool lastRefusalWasMatch_ = false;
 };
 
 // The program's screen copy, on the program's display.

@@ -2,6 +2,10 @@
 // the pixels that an independent reader (ImageMagick or ffmpeg) sees, and
 // damaged files refused with the program's messages.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <chrono>
+#include <future>
 
 #include <QFile>
 #include <QImage>
@@ -401,6 +405,41 @@ TEST(BmpFiles, OpenFailuresNameTheFile) {
     ADD_FAILURE();
   } catch (const platform::EInvalidGraphic& e) {
     EXPECT_EQ(e.message(), QStringLiteral("Bitmap image is not valid"));
+  }
+}
+
+// A name that is a named pipe or a device is refused at once: no wait for a
+// writer that never comes, no endless read. Each load runs on a thread of
+// its own with a deadline, so a regression fails instead of hanging.
+TEST(BmpFiles, PipesAndDevicesAreRefusedWithoutBlocking) {
+  testsupport::TempDir dir;
+  const QString fifo = dir.path() + "/pipe.bmp";
+  ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+  const struct {
+    QString path;
+    QString message;
+  } cases[] = {
+      {fifo, "Cannot open file " + fifo + ": it is a named pipe, not a bitmap file"},
+      {QStringLiteral("/dev/zero"), QStringLiteral("Cannot open file /dev/zero: it is a device, not a bitmap file")},
+      {dir.path(), "Cannot open file " + dir.path() + ": it is a folder, not a bitmap file"},
+  };
+  for (const auto& c : cases) {
+    auto result = std::async(std::launch::async, [path = c.path]() -> QString {
+      try {
+        gdi::loadBmp(path);
+        return QStringLiteral("loaded");
+      } catch (const platform::EFOpenError& e) {
+        return e.message();
+      }
+    });
+    if (result.wait_for(std::chrono::seconds(5)) != std::future_status::ready) {
+      // Unblock the reader so the test can end, then fail.
+      QFile writer(fifo);
+      (void)writer.open(QIODevice::WriteOnly);
+      writer.close();
+      FAIL() << "loading " << c.path.toStdString() << " blocked";
+    }
+    EXPECT_EQ(result.get(), c.message);
   }
 }
 

@@ -2,6 +2,10 @@
 // 5-5-5) and 8 bits, read back by ImageMagick, ffmpeg and Qt with the same
 // pixels; failures leave no half file and name the file.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <chrono>
+#include <future>
 
 #include <QDir>
 #include <QFile>
@@ -193,6 +197,44 @@ TEST(BmpWriteFailures, NoHalfFileAndTheFullName) {
   EXPECT_EQ(QDir(ro).entryList(QDir::Files | QDir::Hidden).size(), 1);
   QFile::setPermissions(ro, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
 
+}
+
+// Saving onto a named pipe or a device neither blocks nor replaces the node
+// with a plain file.
+TEST(BmpWriteFailures, PipesAndDevicesAreLeftAlone) {
+  testsupport::TempDir dir;
+  gdi::Bitmap b = make(gdi::PixelFormat::Rgb32);
+  fill(b);
+  const QString fifo = dir.path() + "/pipe.bmp";
+  ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+  const struct {
+    QString path;
+    QString message;
+  } cases[] = {
+      {fifo, "Cannot create file " + fifo + ": it is a named pipe, not a file a bitmap can be saved in"},
+      {QStringLiteral("/dev/null"),
+       QStringLiteral("Cannot create file /dev/null: it is a device, not a file a bitmap can be saved in")},
+  };
+  for (const auto& c : cases) {
+    auto result = std::async(std::launch::async, [&b, path = c.path]() -> QString {
+      try {
+        gdi::saveBmp(b, path);
+        return QStringLiteral("saved");
+      } catch (const platform::EFCreateError& e) {
+        return e.message();
+      }
+    });
+    if (result.wait_for(std::chrono::seconds(5)) != std::future_status::ready) {
+      QFile reader(fifo);
+      (void)reader.open(QIODevice::ReadOnly);
+      FAIL() << "saving to " << c.path.toStdString() << " blocked";
+    }
+    EXPECT_EQ(result.get(), c.message);
+    struct stat st {};
+    ASSERT_EQ(::stat(QFile::encodeName(c.path).constData(), &st), 0);
+    EXPECT_FALSE(S_ISREG(st.st_mode)) << c.path.toStdString() << " was replaced by a plain file";
+  }
+  EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden | QDir::System).size(), 1) << "nothing left behind";
 }
 
 }  // namespace

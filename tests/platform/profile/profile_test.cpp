@@ -155,6 +155,35 @@ TEST_F(Profile, BareNamesLiveInTheConfigDirectory) {
   EXPECT_EQ(profile::ConfigDirectory(), fs::path(std::getenv("HOME")) / ".config" / "kestrel");
 }
 
+TEST_F(Profile, WithoutAUsableHomeBareNamesPointNowhere) {
+  EnvVar noXdg("XDG_CONFIG_HOME", nullptr);
+  const fs::path oldCwd = fs::current_path();
+  fs::current_path(tmp.path().toStdString());
+  spit("kestrel.ini", "[s]\nk=here\n");
+  for (const char* value : {static_cast<const char*>(nullptr), "", "relative", "/proc/self/status"}) {
+    SCOPED_TRACE(value ? value : "(unset)");
+    EnvVar h("HOME", value);
+    EXPECT_FALSE(profile::ConfigDirectoryProblem().empty());
+    EXPECT_TRUE(profile::ConfigDirectory().empty());
+    EXPECT_FALSE(profile::EnsureConfigDirectory());
+    EXPECT_EQ(get("s", "k", "d", "kestrel.ini"), "d") << "the current folder stands in for nothing";
+    EXPECT_FALSE(put("s", "k", "v", "kestrel.ini"));
+  }
+  EXPECT_EQ(slurp("kestrel.ini"), "[s]\nk=here\n");
+  {
+    // A HOME that is a folder, or an absolute XDG_CONFIG_HOME alone, is enough.
+    EnvVar h("HOME", tmp.path().toLocal8Bit().constData());
+    EXPECT_EQ(profile::ConfigDirectoryProblem(), "");
+    EXPECT_EQ(profile::ConfigDirectory(), fs::path(tmp.path().toStdString()) / ".config" / "kestrel");
+  }
+  {
+    EnvVar h("HOME", nullptr);
+    EnvVar x("XDG_CONFIG_HOME", home.root().c_str());
+    EXPECT_EQ(profile::ConfigDirectory(), home.dir());
+  }
+  fs::current_path(oldCwd);
+}
+
 TEST_F(Profile, RefusesWhatWouldBreakTheFileStructure) {
   spit(file, "[s]\nk=v\n");
   EXPECT_FALSE(put("s", "k", "two\nlines", file));
@@ -188,6 +217,47 @@ TEST_F(Profile, ReplacesAtomicallyKeepingModeAndLinks) {
   ASSERT_TRUE(put("s", "k", "2", link));
   EXPECT_TRUE(fs::is_symlink(link));
   EXPECT_EQ(slurp(target), "[s]\nk=2\n");
+}
+
+TEST_F(Profile, DanglingLinksGetTheirTargetCreatedAndStayLinks) {
+  const fs::path dir = file.parent_path();
+  // Relative and absolute targets, through a chain of two links.
+  fs::create_symlink("real.ini", dir / "relative.ini");
+  ASSERT_TRUE(put("s", "k", "1", dir / "relative.ini"));
+  EXPECT_TRUE(fs::is_symlink(dir / "relative.ini"));
+  EXPECT_EQ(fs::read_symlink(dir / "relative.ini"), fs::path("real.ini"));
+  EXPECT_EQ(slurp(dir / "real.ini"), "[s]\nk=1\n");
+
+  fs::create_directory(dir / "sub");
+  fs::create_symlink(dir / "sub" / "deep.ini", dir / "second.ini");
+  fs::create_symlink(dir / "second.ini", dir / "first.ini");
+  ASSERT_TRUE(put("s", "k", "2", dir / "first.ini"));
+  EXPECT_TRUE(fs::is_symlink(dir / "first.ini"));
+  EXPECT_TRUE(fs::is_symlink(dir / "second.ini"));
+  EXPECT_EQ(slurp(dir / "sub" / "deep.ini"), "[s]\nk=2\n");
+  EXPECT_EQ(listDir(dir / "sub"), std::vector<std::string>{"deep.ini"}) << "no temporary file left";
+
+  // The settings file in the config directory, linked to a file that is not
+  // there yet: the link survives the save.
+  fs::create_directories(home.dir());
+  fs::create_symlink(dir / "kept.ini", home.dir() / "kestrel.ini");
+  ASSERT_TRUE(put("setup", "framerate", "5", "kestrel.ini"));
+  EXPECT_TRUE(fs::is_symlink(home.dir() / "kestrel.ini"));
+  EXPECT_EQ(slurp(dir / "kept.ini"), "[setup]\nframerate=5\n");
+  EXPECT_EQ(get("setup", "framerate", "2", "kestrel.ini"), "5");
+
+  // A target whose folder is missing is not made up: the write fails and
+  // the link is left as it was.
+  fs::create_symlink(dir / "nowhere" / "x.ini", dir / "lost.ini");
+  EXPECT_FALSE(put("s", "k", "3", dir / "lost.ini"));
+  EXPECT_TRUE(fs::is_symlink(dir / "lost.ini"));
+  EXPECT_FALSE(fs::exists(dir / "nowhere"));
+
+  // A loop of links is refused rather than followed forever.
+  fs::create_symlink(dir / "loop-b.ini", dir / "loop-a.ini");
+  fs::create_symlink(dir / "loop-a.ini", dir / "loop-b.ini");
+  EXPECT_FALSE(put("s", "k", "4", dir / "loop-a.ini"));
+  EXPECT_TRUE(fs::is_symlink(dir / "loop-a.ini"));
 }
 
 // The ways a write can fail. Tests run as root, who ignores permission

@@ -107,6 +107,22 @@ TEST(ShellExecute, MissingOpenerIsFileNotFound) {
   EXPECT_EQ(rc, SE_ERR_FNF);
 }
 
+TEST(ShellExecute, TheOpenersOwnFailureIsReported) {
+  {
+    // xdg-open's status 3: nothing on the desktop opens this kind of file.
+    RecordingOpener opener(3);
+    const QString clip = makeFile(opener.folder() + QStringLiteral("/clip.avi"));
+    EXPECT_EQ(open(clip), SE_ERR_NOASSOC);
+    EXPECT_EQ(open(QStringLiteral("iexplore"), QStringLiteral("https://example.org/")), SE_ERR_NOASSOC);
+    EXPECT_EQ(opener.calls().size(), 2u) << "each was tried once";
+  }
+  {
+    // Status 2: the opener found no such file (an address to a lost page).
+    RecordingOpener opener(2);
+    EXPECT_EQ(open(QStringLiteral("iexplore"), QStringLiteral("file:///nowhere/index.html")), SE_ERR_FNF);
+  }
+}
+
 TEST(ShellExecute, EveryChildIsReaped) {
   RecordingOpener opener;
   for (int i = 0; i < 5; ++i) EXPECT_GT(open(QStringLiteral("iexplore"), QStringLiteral("about:%1").arg(i)), 32);

@@ -145,6 +145,40 @@ TEST(ScreenGrab, RefusalsAreErrorsNotCrashes) {
 }
 
 // The shared segment is made once and kept while grabs fit in it.
+// xrandr shrinks the screen in the middle of a recording: a rectangle that
+// was on the screen and now lies partly off it comes out black outside and
+// right inside, the very next grab, without an error.
+TEST(ScreenGrab, FollowsAScreenThatChangesSize) {
+  for (bool shm : {true, false}) {
+    SCOPED_TRACE(shm ? "shared memory" : "plain GetImage");
+    xtest::XServer x(QStringLiteral("1280x1024x24"), false, shm);
+    ASSERT_TRUE(x.ok());
+    wnd::Display d(x.name().c_str());
+    xtest::PatternWindow pattern(d, 0, 0, 1280, 1024);
+    xtest::sync(d);
+    wnd::ScreenGrabber g(d);
+    const wnd::RECT r{700, 500, 900, 700};
+    ASSERT_NO_THROW(g.grab(r));
+    ASSERT_TRUE(xtest::resizeScreen(x.name(), 800, 600)) << "the server has no RandR to resize with";
+    gdi::Bitmap b;
+    ASSERT_NO_THROW(b = g.grab(r));
+    ASSERT_EQ(b.width(), 200);
+    ASSERT_EQ(b.height(), 200);
+    EXPECT_EQ(d.width(), 800);
+    EXPECT_EQ(d.height(), 600);
+    long wrong = 0;
+    for (int y = 0; y < 200; ++y)
+      for (int px = 0; px < 200; ++px) {
+        const int sx = 700 + px, sy = 500 + y;
+        const bool on = sx < 800 && sy < 600;
+        std::uint32_t got = bitmapPixel(b, px, y) & 0xffffff;
+        if (got != (on ? xtest::devicePixel(d, xtest::patternColour(sx, sy)) & 0xffffff : 0u)) ++wrong;
+      }
+    EXPECT_EQ(wrong, 0);
+    EXPECT_FALSE(xcb_connection_has_error(d.conn()));
+  }
+}
+
 TEST(ScreenGrab, SegmentIsReused) {
   wnd::Display& d = wnd::Display::instance();
   wnd::ScreenGrabber g(d);

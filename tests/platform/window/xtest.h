@@ -66,6 +66,11 @@ struct Shot {
 };
 Shot xwdRoot(const std::string& display);
 
+// Changes the size of the screen (the framebuffer) of `display` through
+// RandR, as `xrandr --fb WxH` does; false when the server has no RandR or
+// refuses. Needs no RandR library: two requests are sent by hand.
+bool resizeScreen(const std::string& display, int width, int height);
+
 // Waits until the server has handled everything sent so far on d.
 void sync(wnd::Display& d);
 

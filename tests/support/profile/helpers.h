@@ -57,6 +57,29 @@ class ConfigHome {
   bool had_ = false;
 };
 
+// Sets (or, for nullptr, removes) one environment variable for a scope.
+class EnvVar {
+ public:
+  EnvVar(const char* name, const char* value) : name_(name) {
+    const char* old = std::getenv(name);
+    had_ = old != nullptr;
+    if (had_) old_ = old;
+    if (value) ::setenv(name, value, 1);
+    else ::unsetenv(name);
+  }
+  ~EnvVar() {
+    if (had_) ::setenv(name_.c_str(), old_.c_str(), 1);
+    else ::unsetenv(name_.c_str());
+  }
+  EnvVar(const EnvVar&) = delete;
+  EnvVar& operator=(const EnvVar&) = delete;
+
+ private:
+  std::string name_;
+  std::string old_;
+  bool had_ = false;
+};
+
 // The immutable attribute stops root as well as anyone else. Removed again
 // by the destructor so the temporary folder can be cleaned up.
 class Immutable {
