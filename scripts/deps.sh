@@ -10,7 +10,7 @@ PACKAGES=(
   libxcb1-dev libxcb-shm0-dev libx11-dev
   libgtest-dev libgmock-dev
   clang libclang-rt-14-dev
-  xvfb openbox xdotool x11-utils x11-apps xterm trayer wmctrl
+  xvfb xserver-xephyr x11-xserver-utils openbox xdotool x11-utils x11-apps xterm trayer wmctrl
   ffmpeg imagemagick
   dbus dbus-x11 at-spi2-core python3 python3-pyatspi python3-gi gir1.2-atspi-2.0
   fonts-dejavu-core xdg-utils

@@ -151,7 +151,7 @@ TEST(ScreenGrab, RefusalsAreErrorsNotCrashes) {
 TEST(ScreenGrab, FollowsAScreenThatChangesSize) {
   for (bool shm : {true, false}) {
     SCOPED_TRACE(shm ? "shared memory" : "plain GetImage");
-    xtest::XServer x(QStringLiteral("1280x1024x24"), false, shm);
+    xtest::XServer x(QStringLiteral("1280x1024x24"), false, shm, /*resizable=*/true);
     ASSERT_TRUE(x.ok());
     wnd::Display d(x.name().c_str());
     xtest::PatternWindow pattern(d, 0, 0, 1280, 1024);

@@ -16,7 +16,9 @@ namespace xtest {
 // openbox when asked; stopped at the end of the test.
 class XServer {
  public:
-  XServer(const QString& screen, bool withWm, bool withShm = true);
+  // Xvfb, or with `resizable` Xephyr inside the session's X server: the
+  // Xvfb of Debian 12 refuses every RandR size change, Xephyr takes them.
+  XServer(const QString& screen, bool withWm, bool withShm = true, bool resizable = false);
   ~XServer();
   XServer(const XServer&) = delete;
   XServer& operator=(const XServer&) = delete;
