@@ -17,8 +17,8 @@ import sys
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
-from kestrel_e2e import (CAPTION, act, center, find, find_app, load_pyatspi, make_workdir, mouse_to,  # noqa: E402
-                         output, start_kestrel, visible_windows, wait_for)
+from kestrel_e2e import (act, begin_recording, find, find_app, load_pyatspi, make_workdir, output,  # noqa: E402
+                         outer_bounds, start_kestrel, start_with, visible_windows, wait_for)
 
 os.environ["QT_LINUX_ACCESSIBILITY_ALWAYS_ON"] = "1"
 os.environ.setdefault("NO_AT_BRIDGE", "0")
@@ -34,33 +34,6 @@ FRAME_AT = (380, 260)  # where the capture frame is dragged, inside the screen
 
 def log(*a):
     print(*a, flush=True)
-
-
-def frame(app, title):
-    # A plain top-level widget shows up as a "filler", a dialog as a
-    # "dialog", a main window as a "frame".
-    for role in ("frame", "dialog", "filler"):
-        w = find(app, role, title)
-        if w is not None:
-            return w
-    return None
-
-
-def outer_bounds(wid):
-    """Left, top, width, height of a window with the window manager's frame."""
-    info = output("xwininfo", "-id", wid)
-    vals = {}
-    for line in info.splitlines():
-        if ":" in line:
-            k, v = line.strip().split(":", 1)
-            vals[k.strip()] = v.strip()
-    x, y = int(vals["Absolute upper-left X"]), int(vals["Absolute upper-left Y"])
-    w, h = int(vals["Width"]), int(vals["Height"])
-    ext = output("xprop", "-id", wid, "_NET_FRAME_EXTENTS")
-    left = right = top = bottom = 0
-    if "=" in ext:
-        left, right, top, bottom = (int(v) for v in ext.split("=")[1].split(","))
-    return x - left, y - top, w + left + right, h + top + bottom
 
 
 def show_backdrop(path):
@@ -126,60 +99,12 @@ def main():
 
 def record(proc, out_file):
     app = wait_for(lambda: find_app(proc.pid), 30, what="Kestrel on the accessibility bus")
-    main_win = wait_for(lambda: find(app, "frame", CAPTION), what="the main window")
-    log("main window:", main_win.name)
-    # The preferences are read 100 ms after start; the rate comes from them.
-    time.sleep(0.5)
-
-    act(wait_for(lambda: find(app, "push button", "Record"), what="Record"))
-
-    # The save dialog: the file name field holds the proposed "make.avi".
-    dlg = wait_for(lambda: find(app, "dialog"), what="the save dialog")
-    name_field = wait_for(lambda: find(
-        dlg, "text", pred=lambda a: a.getState().contains(pyatspi.STATE_EDITABLE)
-        and a.queryText().getText(0, -1).endswith("make.avi")), what="the file name field")
-    name_field.queryEditableText().setTextContents(out_file)
-    act(wait_for(lambda: find(dlg, "push button", "Save"), what="Save"))
-
-    # The window-or-area dialog: Area, then OK.
-    try:
-        form2 = wait_for(lambda: frame(app, "Type recording ?"), what="the window-or-area dialog")
-    except AssertionError:
-        for i in range(app.childCount):
-            c = app.getChildAtIndex(i)
-            log("window:", c.getRoleName(), repr(c.name), c.getState().contains(pyatspi.STATE_SHOWING))
-        raise
-    area = wait_for(lambda: find(form2, "radio button", pred=lambda a: a.name.startswith("Area")), what="Area")
-    act(area)
-    act(wait_for(lambda: find(form2, "push button", "OK"), what="OK"))
-
-    # The capture frame: dragged onto a known spot, then its X clicked.
-    wid = wait_for(lambda: (visible_windows("^Click on the X$") or [None])[0], what="the capture frame")
-    output("xdotool", "windowmove", "--sync", wid, str(FRAME_AT[0]), str(FRAME_AT[1]))
-    time.sleep(0.5)
-    rect = outer_bounds(wid)
+    remote, rect = begin_recording(app, out_file, FRAME_AT)
     log("capture rectangle:", rect)
-    form4 = wait_for(lambda: frame(app, "Click on the X"), what="the capture frame on the bus")
-    x_label = wait_for(lambda: find(form4, "label", "X"), what="the X")
-    mouse_to(*center(x_label), click=True, sync=True)
-
-    # The remote control appears below the rectangle.
-    remote = wait_for(lambda: frame(app, "Remote Control"), what="the remote control")
     rwid = wait_for(lambda: (visible_windows("^Remote Control$") or [None])[0], what="its window")
     rb = outer_bounds(rwid)
     assert (rb[0], rb[1]) == (rect[0], rect[1] + rect[3]), f"remote at {rb}, rectangle {rect}"
-    start = wait_for(lambda: (lambda b: b if b and b.getState().contains(
-        pyatspi.STATE_ENABLED) else None)(find(remote, "push button", "Start")), what="Start enabled")
-    act(start)
-
-    # The compressor dialog: the lossless full frames, then OK.
-    comp = wait_for(lambda: frame(app, "Choose Cinepake Codec for default compression"),
-                    what="the compressor dialog")
-    item = wait_for(lambda: find(comp, "table cell", COMPRESSOR) or find(comp, "list item", COMPRESSOR)
-                    or find(comp, "tree item", COMPRESSOR), what=COMPRESSOR)
-    mouse_to(*center(item), click=True, sync=True)
-    time.sleep(0.3)
-    act(wait_for(lambda: find(comp, "push button", "OK"), what="OK"))
+    start_with(app, remote, COMPRESSOR)
     wait_for(lambda: os.path.exists(out_file), what="the file")
 
     time.sleep(3)

@@ -148,3 +148,76 @@ def mouse_to(x, y, click=False, sync=False):
 def visible_windows(name_regex):
     """Ids of the mapped windows whose title matches."""
     return run("xdotool", "search", "--onlyvisible", "--name", name_regex).stdout.split()
+def frame(app, title):
+    # A plain top-level widget shows up as a "filler", a dialog as a
+    # "dialog", a main window as a "frame".
+    for role in ("frame", "dialog", "filler"):
+        w = find(app, role, title)
+        if w is not None:
+            return w
+    return None
+
+
+def outer_bounds(wid):
+    """Left, top, width, height of a window with the window manager's frame."""
+    info = output("xwininfo", "-id", wid)
+    vals = {}
+    for line in info.splitlines():
+        if ":" in line:
+            k, v = line.strip().split(":", 1)
+            vals[k.strip()] = v.strip()
+    x, y = int(vals["Absolute upper-left X"]), int(vals["Absolute upper-left Y"])
+    w, h = int(vals["Width"]), int(vals["Height"])
+    ext = output("xprop", "-id", wid, "_NET_FRAME_EXTENTS")
+    left = right = top = bottom = 0
+    if "=" in ext:
+        left, right, top, bottom = (int(v) for v in ext.split("=")[1].split(","))
+    return x - left, y - top, w + left + right, h + top + bottom
+
+
+
+def enabled(node):
+    return node is not None and node.getState().contains(pyatspi.STATE_ENABLED)
+
+
+def begin_recording(app, out_file, frame_at=(380, 260)):
+    """Record, the save dialog answered with out_file, Area, OK, the capture
+    frame moved to frame_at and its X clicked: what a person does before
+    Start. Returns the remote control and the capture rectangle."""
+    wait_for(lambda: find(app, "frame", CAPTION), what="the main window")
+    # The preferences are read 100 ms after start; the rate comes from them.
+    time.sleep(0.5)
+    act(wait_for(lambda: find(app, "push button", "Record"), what="Record"))
+    dlg = wait_for(lambda: find(app, "dialog"), what="the save dialog")
+    name_field = wait_for(lambda: find(
+        dlg, "text", pred=lambda a: a.getState().contains(pyatspi.STATE_EDITABLE)
+        and a.queryText().getText(0, -1).endswith("make.avi")), what="the file name field")
+    name_field.queryEditableText().setTextContents(out_file)
+    act(wait_for(lambda: find(dlg, "push button", "Save"), what="Save"))
+    mode = wait_for(lambda: frame(app, "Type recording ?"), what="the window-or-area dialog")
+    act(wait_for(lambda: find(mode, "radio button", pred=lambda a: a.name.startswith("Area")), what="Area"))
+    act(wait_for(lambda: find(mode, "push button", "OK"), what="OK"))
+    wid = wait_for(lambda: (visible_windows("^Click on the X$") or [None])[0], what="the capture frame")
+    output("xdotool", "windowmove", "--sync", wid, str(frame_at[0]), str(frame_at[1]))
+    time.sleep(0.5)
+    rect = outer_bounds(wid)
+    capture = wait_for(lambda: frame(app, "Click on the X"), what="the capture frame on the bus")
+    mouse_to(*center(wait_for(lambda: find(capture, "label", "X"), what="the X")), click=True, sync=True)
+    remote = wait_for(lambda: frame(app, "Remote Control"), what="the remote control")
+    return remote, rect
+
+
+def start_with(app, remote, compressor):
+    """The remote's Start, then the compressor dialog answered with the
+    named compressor, or cancelled when compressor is None."""
+    act(wait_for(lambda: (lambda b: b if enabled(b) else None)(find(remote, "push button", "Start")),
+                 what="Start enabled"))
+    comp = wait_for(lambda: frame(app, "Choose Cinepake Codec for default compression"), what="the compressor dialog")
+    if compressor is None:
+        act(wait_for(lambda: find(comp, "push button", "Cancel"), what="Cancel"))
+        return
+    item = wait_for(lambda: find(comp, "table cell", compressor) or find(comp, "list item", compressor)
+                    or find(comp, "tree item", compressor), what=compressor)
+    mouse_to(*center(item), click=True, sync=True)
+    time.sleep(0.3)
+    act(wait_for(lambda: find(comp, "push button", "OK"), what="OK"))
