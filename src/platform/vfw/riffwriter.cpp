@@ -31,20 +31,6 @@ void putU32(std::uint8_t* p, std::uint32_t v) {
   for (int i = 0; i < 4; ++i) p[i] = std::uint8_t(v >> (8 * i));
 }
 
-// A write past RLIMIT_FSIZE must come back as EFBIG, not kill the process.
-void ignoreFileSizeSignal() {
-  static std::once_flag once;
-  std::call_once(once, [] {
-    struct sigaction old {};
-    if (sigaction(SIGXFSZ, nullptr, &old) == 0 && old.sa_handler == SIG_DFL) {
-      struct sigaction sa {};
-      sa.sa_handler = SIG_IGN;
-      sigemptyset(&sa.sa_mask);
-      sigaction(SIGXFSZ, &sa, nullptr);
-    }
-  });
-}
-
 // 0, or the errno of the write that failed.
 int writeAllAt(int fd, std::uint64_t pos, std::span<const std::span<const std::uint8_t>> parts) {
   for (auto part : parts) {
@@ -134,6 +120,19 @@ class Syncer : public std::enable_shared_from_this<Syncer> {
   bool stop_ = false;
   std::atomic<int> failure_{0};
 };
+
+void ignoreFileSizeSignal() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    struct sigaction old {};
+    if (sigaction(SIGXFSZ, nullptr, &old) == 0 && old.sa_handler == SIG_DFL) {
+      struct sigaction sa {};
+      sa.sa_handler = SIG_IGN;
+      sigemptyset(&sa.sa_mask);
+      sigaction(SIGXFSZ, &sa, nullptr);
+    }
+  });
+}
 
 int createFile(const char* path) {
   ignoreFileSizeSignal();

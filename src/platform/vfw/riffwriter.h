@@ -15,6 +15,10 @@
 
 namespace vfw::detail {
 
+// A write past RLIMIT_FSIZE must come back as EFBIG, not kill the process
+// with SIGXFSZ: every file the library writes calls this first.
+void ignoreFileSizeSignal();
+
 // Opens `path` as a new, empty regular file for the writer; -1 if that
 // cannot be had.
 int createFile(const char* path);
