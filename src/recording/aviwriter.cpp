@@ -122,7 +122,7 @@ bool chooseCompressor(const std::vector<std::uint8_t>& format, const QString& ti
 
 // What an open had created is given back, and the open reports the failure.
 OpenOutcome AviWriter::fail() {
-  close();
+  (void)close();
   return OpenOutcome::LibraryFailure;
 }
 
@@ -157,6 +157,7 @@ OpenOutcome AviWriter::open(const gdi::Bitmap& first, const vfw::COMPVARS& compr
   AVIFileInit();
   compressorVars_ = std::make_unique<COMPVARS>(compressor);
   opened_ = true;
+  lastErrno_ = 0;
 
   try {
     // The file.
@@ -244,11 +245,16 @@ bool AviWriter::close() {
   using namespace vfw;
   if (!opened_) return true;  // closed already: nothing may be released twice
   opened_ = false;
+  // The streams go first: a compressing stream writes the frame it still
+  // holds at its release, and that frame belongs in the completed file.
   AVIStreamRelease(rawStream_);
   rawStream_ = nullptr;
   AVIStreamRelease(compressedStream_);
   compressedStream_ = nullptr;
+  bool completed = false;
   if (aviFile_) {
+    completed = AVIFileComplete(aviFile_) == AVIERR_OK;
+    lastErrno_ = AVIFileLastErrno(aviFile_);
     AVIFileRelease(aviFile_);
     aviFile_ = nullptr;
   }
@@ -261,7 +267,7 @@ bool AviWriter::close() {
   AVIFileExit();
   freeBuffers();
   streamInfo_.reset();
-  return true;
+  return completed;
 }
 
 }  // namespace recording

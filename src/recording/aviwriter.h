@@ -59,11 +59,14 @@ class AviWriter {
   // With overlap: writes the frame still being compressed. The result is
   // that frame's (0 when there is none or the writer is closed).
   std::int32_t finish();
-  // Releases the file: headers and indexes are completed. A closed writer
-  // is never closed or written again.
+  // Completes the file's headers and indexes and releases it. False when
+  // they could not all be written (lastErrno says why); a writer closed
+  // already returns true and does nothing. A closed writer is never closed
+  // or written again.
   bool close();
-  // The errno of the write that failed (ENOSPC, EFBIG, EIO...), 0 if none.
-  int lastErrno() const { return 0; }
+  // The errno of the file's first failed write, sync or completion (ENOSPC,
+  // EFBIG, EIO, ...), 0 when none failed. Kept after the close.
+  int lastErrno() const { return lastErrno_; }
 
   // True from a successful open (or an open that created library objects)
   // until the close.
@@ -90,6 +93,7 @@ class AviWriter {
   std::vector<std::uint8_t> frameBits_;  // allocated once per file
   std::uint32_t imageSize_ = 0;
   std::int32_t aviResult_ = 0;
+  int lastErrno_ = 0;
   bool opened_ = false;
   bool overlapFrames_ = false;
 };

@@ -6,11 +6,14 @@
 #include <QDialog>
 #include <QFileInfo>
 #include <QMessageBox>
+#include <QThread>
+#include <cerrno>
 #include <cstring>
 #include <functional>
 
 #include "framework/errors.h"
 #include "platform/gdi/bmpfile.h"
+#include "platform/vfw/avitesting.h"
 #include "platform/vfw/compressordialog.h"
 #include "recording/aviwriter.h"
 #include "support/media.h"
@@ -153,9 +156,10 @@ TEST_F(AviWriterTest, RecordsEveryDepthAndClosesCompletely) {
     ASSERT_TRUE(st.isOpen());
     EXPECT_EQ(chosen.cbSize, 64);
     for (int i = 0; i < n; ++i) EXPECT_EQ(st.write(frames[std::size_t(i)], i), 0) << i;
-    st.close();
+    EXPECT_TRUE(st.close());
+    EXPECT_EQ(st.lastErrno(), 0);
     expectClosed(st);
-    st.close();  // a second release does nothing
+    EXPECT_TRUE(st.close());  // a second release does nothing
     EXPECT_NE(st.write(frames[0], n), 0);  // nor does a write after it
     EXPECT_EQ(AVIFileInitCount(), initCount);
 
@@ -195,8 +199,43 @@ TEST_F(AviWriterTest, RecordsEveryDepthAndClosesCompletely) {
       ASSERT_EQ(decoded.size(), std::size_t(n));
       for (int i = 0; i < n; ++i)
         EXPECT_TRUE(sameColours(decoded[std::size_t(i)], expectedBgra(frames[std::size_t(i)]))) << "frame " << i;
+      // The picture's spare byte was 0; the file's frames are opaque.
+      if (f == PixelFormat::Rgb32) {
+        for (const auto& fr : decoded)
+          for (std::size_t a = 3; a < fr.size(); a += 4) ASSERT_EQ(fr[a], 0xFF) << "byte " << a;
+      }
     }
   }
+}
+
+// A file whose sync to the disk fails (as on a disk returning EIO): the
+// next write fails, the close says the file was not completed, and the
+// errno stays with the writer after it.
+TEST_F(AviWriterTest, AFailedSyncFailsTheNextWriteAndTheClose) {
+  vfw::testing::setCheckpointInterval(20);
+  vfw::testing::setSyncFailure(EIO);
+  const std::string path = dir.file("eio.avi");
+  const Bitmap frame = picture(32, 16, PixelFormat::Rgb32, 1);
+  recording::AviWriter st;
+  {
+    testsupport::ModalWatcher watcher(acceptDialog);
+    ASSERT_EQ(openWith(st, frame, "Choose Compression", QString::fromStdString(path), rate4, nullptr), Outcome::Opened);
+  }
+  vfw::testing::setSyncFailure(0);
+  vfw::testing::setCheckpointInterval(0);
+  int written = 0;
+  for (; written < 200 && st.write(frame, written) == 0; ++written) QThread::msleep(5);
+  EXPECT_LT(written, 200);
+  EXPECT_EQ(st.result(), AVIERR_FILEWRITE);
+  EXPECT_EQ(st.lastErrno(), 0);  // known to the file until the close
+  EXPECT_FALSE(st.close());
+  EXPECT_EQ(st.lastErrno(), EIO);
+  EXPECT_TRUE(st.close());
+  EXPECT_EQ(st.lastErrno(), EIO);
+  // What was written before is still a whole file.
+  const auto p = testsupport::probeVideo(path);
+  ASSERT_TRUE(p.ok);
+  EXPECT_EQ(p.frameCount, written);
 }
 
 // A frame of another size or depth is refused before it touches the

@@ -12,6 +12,10 @@
 //     idx1
 //   RIFF 'AVIX' (LIST 'movi' chunks ix00) ...  past about 1 GiB each
 //
+// The header's 'indx' has room for 256 RIFFs. A longer file continues it in
+// 'indx' chunks of the same size in the movi lists, each pointed at by the
+// last entry of the one before (aviindex.h).
+//
 // The header is written whole when the stream's format is set, before the
 // first frame, so the file is a recognisable AVI from then on. While frames
 // are appended, the RIFF and movi sizes and the frame counts in avih, strh
@@ -27,7 +31,10 @@
 // A failed write (disk full, EFBIG past the process's file size limit, an
 // I/O error) makes every later write fail; at the release the file is cut
 // back to the last whole chunk and closed with its index, or, when even the
-// index no longer fits, with sizes that cover the frames.
+// index no longer fits, with sizes that cover the frames. The errno of that
+// first failure is kept for AVIFileLastErrno. The file is also synced to the
+// disk about once a second on a thread of its own (riffwriter.cpp); a sync
+// that failed fails the next write the same way.
 #include <algorithm>
 #include <atomic>
 #include <limits>
@@ -85,11 +92,22 @@ class AviFile {
   unsigned long release() {
     const unsigned long left = --refs_;
     if (left == 0) {
-      finish();
+      complete();
       delete this;
     }
     return left;
   }
+
+  // Runs the last update once; the release after it writes nothing.
+  HRESULT complete() {
+    if (!completed_) {
+      completed_ = true;
+      completeResult_ = finish() ? AVIERR_OK : AVIERR_FILEWRITE;
+    }
+    return completeResult_;
+  }
+
+  int lastErrno() const { return riff_.lastErrno(); }
 
   bool hasStream() const { return haveStream_; }
   const AVISTREAMINFOA& info() const { return info_; }
@@ -105,6 +123,7 @@ class AviFile {
 
   HRESULT setFormat(std::span<const std::uint8_t> fmt) {
     if (!haveStream_) return AVIERR_BADHANDLE;
+    if (completed_) return AVIERR_UNSUPPORTED;
     if (const HRESULT hr = checkVideoFormat(fmt); hr != AVIERR_OK) return hr;
     if (riff_.started()) {
       // The header's place on disk is fixed; only the same format again.
@@ -113,12 +132,15 @@ class AviFile {
     }
     if (riff_.failed()) return AVIERR_FILEWRITE;
     format_.assign(fmt.begin(), fmt.end());
-    const DWORD compression = readInfoHeader(fmt).biCompression;
+    const BITMAPINFOHEADER h = readInfoHeader(fmt);
+    const DWORD compression = h.biCompression;
     chunkId_ = (compression == gdi::BI_RGB || compression == gdi::BI_BITFIELDS) ? tag("00db") : tag("00dc");
+    opaque_ = compression == gdi::BI_RGB && h.biBitCount == 32;
     return writeHeader() ? AVIERR_OK : AVIERR_FILEWRITE;
   }
 
   HRESULT write(LONG start, std::span<const std::uint8_t> data, bool key) {
+    if (completed_) return AVIERR_UNSUPPORTED;
     if (!riff_.started()) return AVIERR_BADFORMAT;  // no format yet
     if (riff_.failed()) return AVIERR_FILEWRITE;
     if (data.size() > 0x7fffffffu) return AVIERR_BADSIZE;
@@ -129,7 +151,7 @@ class AviFile {
     if (std::uint64_t(start) - frames_ > 1000000) return AVIERR_BADPARAM;
     while (frames_ < std::uint64_t(start))
       if (const HRESULT hr = appendChunk(tag("00dc"), {}, false); hr != AVIERR_OK) return hr;
-    return appendChunk(chunkId_, data, key);
+    return appendChunk(chunkId_, opaque_ ? opaque(data) : data, key);
   }
 
  private:
@@ -153,6 +175,15 @@ class AviFile {
     o.u32(std::uint32_t(h.biHeight < 0 ? -std::int64_t(h.biHeight) : h.biHeight));
     o.zeros(16);
     return o;
+  }
+
+  // The spare byte of a 32-bit pixel is alpha to readers (FFmpeg takes such
+  // frames for BGRA): 0 there would make every picture taken from the file
+  // fully transparent. The frame goes out with 0xFF in it instead.
+  std::span<const std::uint8_t> opaque(std::span<const std::uint8_t> data) {
+    opaqueFrame_.assign(data.begin(), data.end());
+    for (std::size_t i = 3; i < opaqueFrame_.size(); i += 4) opaqueFrame_[i] = 0xFF;
+    return opaqueFrame_;
   }
 
   // The caller's buffer size, unless a chunk turned out larger.
@@ -250,14 +281,14 @@ class AviFile {
     if (!index_.inFirstRiff()) {
       fields.push_back({indxPos_, index_.indx(chunkId_).b});
       fields.push_back({odmlPos_, odml().b});
+      for (auto& c : index_.chainedIndexes(chunkId_)) fields.push_back({c.pos, std::move(c.chunk.b)});
     }
     return fields;
   }
 
-  // A failure of the writer's (it remembers it) or a full super index.
+  // A failure of the writer's (it remembers it).
   HRESULT appendChunk(FOURCC id, std::span<const std::uint8_t> data, bool key) {
     if (riff_.riffFull() && index_.hasSegment()) {
-      if (index_.full()) return AVIERR_FILEWRITE;
       if (!closeRiff() || !riff_.openAvix()) return AVIERR_FILEWRITE;
     }
     const std::optional<std::uint64_t> at = riff_.appendChunk(id, data);
@@ -276,11 +307,18 @@ class AviFile {
     return at.has_value();
   }
 
-  // Ends the current RIFF: its standard index, the movi size, the idx1 of
-  // the first RIFF, the RIFF size and the super index in the header.
+  // Ends the current RIFF: its standard index (and a chained 'indx' when
+  // the last one is full), the movi size, the idx1 of the first RIFF, the
+  // RIFF size and the super index in the header.
   bool closeRiff() {
     const bool first = index_.inFirstRiff();
-    if (!appendStdIndex() || !riff_.closeMovi()) return false;
+    if (!appendStdIndex()) return false;
+    if (index_.needsChainedIndx()) {
+      const std::optional<std::uint64_t> at = riff_.append(index_.chainedIndx(chunkId_).b);
+      if (!at) return false;
+      index_.chainedIndxWritten(*at);
+    }
+    if (!riff_.closeMovi()) return false;
     if (first) {
       firstRiffFrames_ = std::uint32_t(frames_);
       if (!riff_.append(index_.idx1().b)) return false;
@@ -289,22 +327,29 @@ class AviFile {
     return riff_.closeRiff(headerFields());
   }
 
-  // Runs once, at the last release.
-  void finish() {
-    if (!riff_.started() && !writeHeader()) return;
+  // Runs once, at AVIFileComplete or the last release. False when the file
+  // could not be completed: its index or headers are not all on disk.
+  bool finish() {
+    if (!riff_.started() && !writeHeader()) return false;
     riff_.dropPartialChunk();
     const std::uint64_t moviEnd = riff_.pos();
     // A failed index write leaves the position and the indexes as they
     // were.
+    bool indexed = true;
     if (index_.inFirstRiff())
-      riff_.append(index_.idx1().b);
+      indexed = riff_.append(index_.idx1().b).has_value();
     else if (index_.hasSegment())
-      appendStdIndex();
+      indexed = appendStdIndex();
     // In the first RIFF the movi list ends before idx1, which follows it.
-    riff_.finish(index_.inFirstRiff() ? moviEnd : riff_.pos(), headerFields());
+    const bool updated = riff_.finish(index_.inFirstRiff() ? moviEnd : riff_.pos(), headerFields());
+    return indexed && updated;
   }
 
   unsigned long refs_ = 1;
+  bool completed_ = false;
+  HRESULT completeResult_ = AVIERR_OK;
+  bool opaque_ = false;  // 32-bit BI_RGB frames
+  std::vector<std::uint8_t> opaqueFrame_;
 
   bool haveStream_ = false;
   AVISTREAMINFOA info_{};
@@ -424,6 +469,10 @@ HRESULT AVIStreamFlush(PAVISTREAM pavi) {
 unsigned long AVIStreamRelease(PAVISTREAM pavi) { return pavi ? pavi->release() : 0; }
 
 unsigned long AVIFileRelease(PAVIFILE pfile) { return pfile ? pfile->release() : 0; }
+
+HRESULT AVIFileComplete(PAVIFILE pfile) { return pfile ? pfile->complete() : AVIERR_BADHANDLE; }
+
+int AVIFileLastErrno(PAVIFILE pfile) { return pfile ? pfile->lastErrno() : 0; }
 
 HRESULT AVISaveOptionsFree(int nStreams, LPAVICOMPRESSOPTIONS* plpOptions) {
   if (nStreams < 0 || (nStreams > 0 && !plpOptions)) return AVIERR_BADPARAM;

@@ -13,17 +13,19 @@ namespace vfw::detail {
 
 class AviIndex {
  public:
-  // One super-index entry per RIFF: 256 RIFFs of 1 GiB are far beyond any
-  // recording, and the reservation costs 4 KiB of header.
+  // Entries of one 'indx' chunk: the header's, reserved from the start
+  // (4 KiB), and each chained one. A file of up to 256 RIFFs has all its
+  // entries in the header. Past that, the header's last entry points at an
+  // 'indx' chunk of its own in the movi list, which holds the next RIFFs'
+  // entries, and whose last entry points at the next such chunk once it is
+  // full, and so on: no count of RIFFs is too many.
   static constexpr std::uint32_t kSuperIndexEntries = 256;
-  // Bytes of the 'indx' chunk's data, reserved in the header from the start.
+  // Bytes of an 'indx' chunk's data.
   static constexpr std::uint32_t kIndxData = 24 + 16 * kSuperIndexEntries;
 
   // Until the first RIFF is closed there is no super index, and only the
   // frames of the first RIFF go into idx1.
   bool inFirstRiff() const { return superIndex_.empty(); }
-  // The super index cannot take the RIFF after the open one.
-  bool full() const { return superIndex_.size() + 1 >= kSuperIndexEntries; }
   // Frames of the open RIFF not yet in a standard index.
   bool hasSegment() const { return !segment_.empty(); }
 
@@ -42,9 +44,24 @@ class AviIndex {
   // and the next RIFF's frames start a new segment.
   void stdIndexWritten(std::uint64_t pos, std::uint32_t bytes);
 
+  // With RIFFs still to come: the last 'indx' chunk has no room for the
+  // next RIFF's entry, so a chained one must follow the standard index just
+  // written.
+  bool needsChainedIndx() const;
+  // The chained 'indx' chunk that takes the last entry on, to be appended.
+  Bytes chainedIndx(FOURCC chunkId) const { return indxChunk(chunkId, chained_.size() + 1, true); }
+  // That chunk went to `pos`.
+  void chainedIndxWritten(std::uint64_t pos) { chained_.push_back(pos); }
+
   // The header's 'indx' chunk once the file has several RIFFs, a JUNK
   // reservation of the same size before.
   Bytes indx(FOURCC chunkId) const;
+  // Where each chained 'indx' chunk is, and what it holds now.
+  struct Chained {
+    std::uint64_t pos;
+    Bytes chunk;
+  };
+  std::vector<Chained> chainedIndexes(FOURCC chunkId) const;
 
  private:
   struct Idx1Entry {
@@ -60,9 +77,13 @@ class AviIndex {
     std::uint32_t size, duration;
   };
 
+  // 'indx' chunk `table` (0 the header's) of `tables`.
+  Bytes indxChunk(FOURCC chunkId, std::size_t table, bool adding) const;
+
   std::vector<Idx1Entry> idx1_;
   std::vector<StdEntry> segment_;
-  std::vector<SuperEntry> superIndex_;
+  std::vector<SuperEntry> superIndex_;  // one per standard index, in order
+  std::vector<std::uint64_t> chained_;  // the chained 'indx' chunks' places
 };
 
 }  // namespace vfw::detail

@@ -12,7 +12,12 @@ void setRiffSizeLimit(std::uint64_t bytes);
 std::uint64_t riffSizeLimit();
 
 // Milliseconds between two updates of the headers on disk while a file
-// grows. 0 restores the default (1000 ms).
+// grows, and between two syncs of the file to the disk. 0 restores the
+// default (1000 ms).
 void setCheckpointInterval(int milliseconds);
+
+// Files opened afterwards have every sync fail with this errno, as a disk
+// that returns EIO would make them. 0 restores real syncs.
+void setSyncFailure(int errnoValue);
 
 }  // namespace vfw::testing

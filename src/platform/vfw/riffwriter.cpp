@@ -7,8 +7,11 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <condition_variable>
 #include <csignal>
 #include <mutex>
+#include <system_error>
+#include <thread>
 
 #include "platform/vfw/avitesting.h"
 
@@ -22,12 +25,102 @@ constexpr std::uint64_t kMoviAlign = 2048;
 
 std::atomic<std::uint64_t> g_riffLimit{kDefaultRiffLimit};
 std::atomic<int> g_checkpointMs{kDefaultCheckpointMs};
+std::atomic<int> g_syncFailure{0};
 
 void putU32(std::uint8_t* p, std::uint32_t v) {
   for (int i = 0; i < 4; ++i) p[i] = std::uint8_t(v >> (8 * i));
 }
 
-// A write past RLIMIT_FSIZE must come back as EFBIG, not kill the process.
+// 0, or the errno of the write that failed.
+int writeAllAt(int fd, std::uint64_t pos, std::span<const std::span<const std::uint8_t>> parts) {
+  for (auto part : parts) {
+    const std::uint8_t* p = part.data();
+    std::size_t left = part.size();
+    while (left > 0) {
+      const ssize_t n = ::pwrite(fd, p, std::min<std::size_t>(left, 1u << 30), static_cast<off_t>(pos));
+      if (n < 0) {
+        if (errno == EINTR) continue;
+        return errno ? errno : EIO;
+      }
+      if (n == 0) return ENOSPC;  // nothing written and no reason given: no room
+      p += n;
+      pos += std::uint64_t(n);
+      left -= std::size_t(n);
+    }
+  }
+  return 0;
+}
+
+}  // namespace
+
+namespace testing {
+void setRiffSizeLimit(std::uint64_t bytes) { g_riffLimit = bytes ? bytes : kDefaultRiffLimit; }
+std::uint64_t riffSizeLimit() { return g_riffLimit; }
+void setCheckpointInterval(int milliseconds) {
+  g_checkpointMs = milliseconds > 0 ? milliseconds : kDefaultCheckpointMs;
+}
+void setSyncFailure(int errnoValue) { g_syncFailure = errnoValue; }
+}  // namespace testing
+
+namespace detail {
+
+// The thread has a duplicate of the writer's descriptor, so the writer can
+// close its own at the release without waiting: the last sync and the close
+// of the duplicate happen here afterwards. A sync failure is kept for the
+// writer to report at its next write.
+class Syncer : public std::enable_shared_from_this<Syncer> {
+ public:
+  Syncer(int fd, std::chrono::milliseconds every) : fd_(fd), every_(every), simulatedFailure_(g_syncFailure) {}
+
+  // nullptr when no thread (or descriptor) can be had: the file is then
+  // only as durable as the kernel makes it.
+  static std::shared_ptr<Syncer> start(int fd, std::chrono::milliseconds every) {
+    const int dup = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+    if (dup < 0) return nullptr;
+    auto s = std::make_shared<Syncer>(dup, every);
+    try {
+      std::thread([s] { s->run(); }).detach();
+    } catch (const std::system_error&) {
+      ::close(dup);
+      return nullptr;
+    }
+    return s;
+  }
+
+  int failure() const { return failure_; }
+
+  void stop() {
+    {
+      const std::lock_guard lock(mutex_);
+      stop_ = true;
+    }
+    wake_.notify_one();
+  }
+
+ private:
+  void run() {
+    std::unique_lock lock(mutex_);
+    for (;;) {
+      const bool stopping = wake_.wait_for(lock, every_, [this] { return stop_; });
+      lock.unlock();
+      const int err = simulatedFailure_ ? simulatedFailure_ : (::fdatasync(fd_) == 0 ? 0 : errno);
+      int none = 0;
+      if (err) failure_.compare_exchange_strong(none, err);
+      lock.lock();
+      if (stopping) break;
+    }
+    ::close(fd_);
+  }
+
+  const int fd_;
+  const std::chrono::milliseconds every_;
+  const int simulatedFailure_;
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  bool stop_ = false;
+  std::atomic<int> failure_{0};
+};
+
 void ignoreFileSizeSignal() {
   static std::once_flag once;
   std::call_once(once, [] {
@@ -40,37 +133,6 @@ void ignoreFileSizeSignal() {
     }
   });
 }
-
-bool writeAllAt(int fd, std::uint64_t pos, std::span<const std::span<const std::uint8_t>> parts) {
-  for (auto part : parts) {
-    const std::uint8_t* p = part.data();
-    std::size_t left = part.size();
-    while (left > 0) {
-      const ssize_t n = ::pwrite(fd, p, std::min<std::size_t>(left, 1u << 30), static_cast<off_t>(pos));
-      if (n < 0) {
-        if (errno == EINTR) continue;
-        return false;
-      }
-      if (n == 0) return false;
-      p += n;
-      pos += std::uint64_t(n);
-      left -= std::size_t(n);
-    }
-  }
-  return true;
-}
-
-}  // namespace
-
-namespace testing {
-void setRiffSizeLimit(std::uint64_t bytes) { g_riffLimit = bytes ? bytes : kDefaultRiffLimit; }
-std::uint64_t riffSizeLimit() { return g_riffLimit; }
-void setCheckpointInterval(int milliseconds) {
-  g_checkpointMs = milliseconds > 0 ? milliseconds : kDefaultCheckpointMs;
-}
-}  // namespace testing
-
-namespace detail {
 
 int createFile(const char* path) {
   ignoreFileSizeSignal();
@@ -88,9 +150,27 @@ int createFile(const char* path) {
 }
 
 RiffWriter::RiffWriter(int fd)
-    : fd_(fd), riffLimit_(g_riffLimit), checkpointEvery_(std::chrono::milliseconds(int(g_checkpointMs))) {}
+    : fd_(fd), riffLimit_(g_riffLimit), checkpointEvery_(std::chrono::milliseconds(int(g_checkpointMs))) {
+  // Synced as often as the header is brought up to date: a power cut then
+  // loses about what a killed recorder does.
+  syncer_ = Syncer::start(fd_, std::chrono::milliseconds(int(g_checkpointMs)));
+}
 
-RiffWriter::~RiffWriter() { ::close(fd_); }
+RiffWriter::~RiffWriter() {
+  if (syncer_) syncer_->stop();
+  ::close(fd_);
+}
+
+void RiffWriter::fail(int err) {
+  failed_ = true;
+  if (errno_ == 0) errno_ = err ? err : EIO;
+}
+
+bool RiffWriter::syncFailed() {
+  if (!syncer_ || syncer_->failure() == 0) return false;
+  fail(syncer_->failure());
+  return true;
+}
 
 bool RiffWriter::start(std::span<const std::uint8_t> lists) {
   const std::uint64_t listsEnd = kListsPos + lists.size();
@@ -121,8 +201,9 @@ std::optional<std::uint64_t> RiffWriter::appendChunk(FOURCC id, std::span<const 
   putU32(head + 4, std::uint32_t(data.size()));
   static const std::uint8_t pad[1] = {0};
   const std::span<const std::uint8_t> parts[] = {head, data, std::span(pad, data.size() & 1)};
-  if (!writeAllAt(fd_, pos_, parts)) {
-    failed_ = true;
+  if (syncFailed()) return std::nullopt;
+  if (const int err = writeAllAt(fd_, pos_, parts); err != 0) {
+    fail(err);
     return std::nullopt;
   }
   const std::uint64_t at = pos_;
@@ -175,25 +256,31 @@ bool RiffWriter::openAvix() {
 void RiffWriter::dropPartialChunk() {
   if (failed_ && ::ftruncate(fd_, static_cast<off_t>(pos_)) != 0) {
     // The sizes written later still cover the whole chunks only.
+    fail(errno);
   }
 }
 
-void RiffWriter::finish(std::uint64_t moviEnd, std::span<const Field> fields) {
+bool RiffWriter::finish(std::uint64_t moviEnd, std::span<const Field> fields) {
+  bool ok = true;
   // A RIFF closed already (a failed start of the next) keeps its sizes.
   if (riffOpen_) {
-    putSize(moviPos_, moviEnd);
-    putSize(riffPos_, pos_);
+    ok = putSize(moviPos_, moviEnd) && ok;
+    ok = putSize(riffPos_, pos_) && ok;
   }
-  for (const Field& f : fields) put(f.pos, f.bytes);
+  for (const Field& f : fields) ok = put(f.pos, f.bytes) && ok;
   if (::ftruncate(fd_, static_cast<off_t>(pos_)) != 0) {
     // A tail the sizes do not cover stays; readers skip it.
+    fail(errno);
+    ok = false;
   }
+  return !syncFailed() && ok;
 }
 
 bool RiffWriter::put(std::uint64_t pos, std::span<const std::uint8_t> data) {
   const std::span<const std::uint8_t> parts[] = {data};
-  if (writeAllAt(fd_, pos, parts)) return true;
-  failed_ = true;
+  const int err = writeAllAt(fd_, pos, parts);
+  if (err == 0) return true;
+  fail(err);
   return false;
 }
 

@@ -6,6 +6,7 @@
 // and which indexes go where is the caller's.
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <span>
 #include <vector>
@@ -14,9 +15,17 @@
 
 namespace vfw::detail {
 
+// A write past RLIMIT_FSIZE must come back as EFBIG, not kill the process
+// with SIGXFSZ: every file the library writes calls this first.
+void ignoreFileSizeSignal();
+
 // Opens `path` as a new, empty regular file for the writer; -1 if that
 // cannot be had.
 int createFile(const char* path);
+
+// Puts what has been written on the disk about once a second, on a thread
+// of its own so that no write waits for the disk (riffwriter.cpp).
+class Syncer;
 
 class RiffWriter {
  public:
@@ -39,6 +48,8 @@ class RiffWriter {
   bool started() const { return started_; }
   // A write failed: nothing past the last whole chunk can be trusted.
   bool failed() const { return failed_; }
+  // Why the first write, truncation or sync that failed did (0: none did).
+  int lastErrno() const { return errno_; }
   std::uint64_t pos() const { return pos_; }  // end of the last whole chunk
   std::uint64_t moviFourcc() const { return moviPos_ + 8; }
   bool riffFull() const { return pos_ - riffPos_ > riffLimit_; }
@@ -71,16 +82,21 @@ class RiffWriter {
   void dropPartialChunk();
   // The last update, whatever fails: the open RIFF ends at the current end
   // and its movi list at `moviEnd`, `fields` are rewritten and the file is
-  // cut after the last chunk.
-  void finish(std::uint64_t moviEnd, std::span<const Field> fields);
+  // cut after the last chunk. False when any of that (or a sync) failed.
+  bool finish(std::uint64_t moviEnd, std::span<const Field> fields);
 
  private:
   bool put(std::uint64_t pos, std::span<const std::uint8_t> data);
   // The size field of the RIFF or LIST header at `header`, up to `end`.
   bool putSize(std::uint64_t header, std::uint64_t end);
   bool putFields(std::span<const Field> fields);
+  // A sync that failed since the last write fails the writer now.
+  bool syncFailed();
+  void fail(int err);
 
   int fd_;
+  std::shared_ptr<Syncer> syncer_;
+  int errno_ = 0;
   const std::uint64_t riffLimit_;
   const std::chrono::steady_clock::duration checkpointEvery_;
   std::chrono::steady_clock::time_point lastCheckpoint_{};

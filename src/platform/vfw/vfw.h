@@ -155,6 +155,17 @@ HRESULT AVIStreamSetOverlap(PAVISTREAM pavi, BOOL on);
 HRESULT AVIStreamFlush(PAVISTREAM pavi);
 unsigned long AVIStreamRelease(PAVISTREAM pavi);
 unsigned long AVIFileRelease(PAVIFILE pfile);
+// Kestrel's own. AVIFileComplete writes the file's last indexes and headers
+// now, which the last release would otherwise do, so that a caller learns
+// whether the file was completed: AVIERR_OK, or AVIERR_FILEWRITE when any
+// of that (or a sync of the file to the disk) failed. The file takes no
+// frames afterwards and the release writes nothing more; a second call
+// returns the first one's result. Frames lost to an earlier failed write
+// were reported by that write.
+HRESULT AVIFileComplete(PAVIFILE pfile);
+// The errno of the first write, sync or truncation of the file that failed
+// (ENOSPC, EFBIG, EIO, ...); 0 while none has.
+int AVIFileLastErrno(PAVIFILE pfile);
 HRESULT AVISaveOptionsFree(int nStreams, LPAVICOMPRESSOPTIONS* plpOptions);
 
 // The compressor-choice dialog: modal, with the caller's title.

@@ -2,10 +2,12 @@
 // tests that kill a writer or run it under a file size limit.
 //   avi_helper FILE FRAMES WIDTH HEIGHT SLEEP_MS [RIFF_LIMIT [FOURCC [overlap]]]
 // Prints "wrote N MS" after each frame (MS since start) and, when a write
-// fails, "failed N HR" before releasing, N being the frames the file keeps;
-// exits 0, or 3 after a failure. FOURCC picks a compressor (full frames
-// without); "overlap" writes with AVIStreamSetOverlap and ends with
-// AVIStreamFlush.
+// fails, "failed N HR ERRNO" before releasing, N being the frames the file
+// keeps; exits 0, or 3 after a failure. FOURCC picks a compressor (full
+// frames without); "overlap" writes with AVIStreamSetOverlap and ends with
+// AVIStreamFlush. With AVI_HELPER_COMPLETE set, the file is completed with
+// AVIFileComplete before the release and "completed HR ERRNO" printed last;
+// AVI_HELPER_CHECKPOINT_MS sets the interval between header updates.
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -26,6 +28,8 @@ int main(int argc, char** argv) {
   FOURCC handler = comptypeDIB;
   if (argc > 7 && std::strlen(argv[7]) == 4) handler = mmioFOURCC(argv[7][0], argv[7][1], argv[7][2], argv[7][3]);
   const bool overlap = argc > 8 && std::strcmp(argv[8], "overlap") == 0;
+  if (const char* ms = std::getenv("AVI_HELPER_CHECKPOINT_MS")) testing::setCheckpointInterval(std::atoi(ms));
+  const bool complete = std::getenv("AVI_HELPER_COMPLETE") != nullptr;
   const auto t0 = std::chrono::steady_clock::now();
 
   AVIFileInit();
@@ -62,7 +66,7 @@ int main(int argc, char** argv) {
     const long ms = long(std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0).count());
     if (hr != AVIERR_OK) {
       // Overlapped, a write reports the frame before it.
-      std::printf("failed %d %d\n", overlap ? i - 1 : i, int(hr));
+      std::printf("failed %d %d %d\n", overlap ? i - 1 : i, int(hr), AVIFileLastErrno(f));
       std::fflush(stdout);
       rc = 3;
       break;
@@ -73,12 +77,16 @@ int main(int argc, char** argv) {
   }
   if (overlap && rc == 0) {
     if (const HRESULT hr = AVIStreamFlush(comp); hr != AVIERR_OK) {
-      std::printf("failed %d %d\n", frames - 1, int(hr));
+      std::printf("failed %d %d %d\n", frames - 1, int(hr), AVIFileLastErrno(f));
       rc = 3;
     }
   }
   AVIStreamRelease(raw);
   AVIStreamRelease(comp);
+  if (complete) {
+    const HRESULT hr = AVIFileComplete(f);
+    std::printf("completed %d %d\n", int(hr), AVIFileLastErrno(f));
+  }
   AVIFileRelease(f);
   AVIFileExit();
   return rc;

@@ -3,11 +3,16 @@
 #include <gtest/gtest.h>
 
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QProcess>
 #include <string>
 #include <vector>
 
+#include <cerrno>
+
+#include "platform/vfw/vfw.h"
 #include "support/media.h"
+#include "support/riffread.h"
 #include "support/tempdir.h"
 #include "platform/vfw/pattern.h"
 
@@ -108,6 +113,57 @@ TEST(FileSizeLimit, OverlappedWriteFailureIsReportedAndEarlierFramesPlay) {
     EXPECT_EQ(probe.frameCount, kept);
     expectPatternFrames(path, w, h, kept, kept);
   }
+}
+
+// The last frame does not fit under the limit, found only at the final
+// flush, and the headers were last updated on disk mid-file (an update after
+// every frame here; about once a second normally, which a slow build hits
+// at any frame). Whether the index still fits after the frames or not, the
+// completed file plays every frame before the failed one; AVIFileComplete
+// reports the index that did not fit, and the errno is the limit's.
+TEST(FileSizeLimit, AFailedCloseKeepsEveryFrameBeforeTheFailure) {
+  testsupport::TempDir dir;
+  const int w = 64, h = 48;
+  const std::string free3 = dir.file("free3.avi");
+  ASSERT_EQ(testsupport::runCommand({AVI_HELPER, free3, "3", std::to_string(w), std::to_string(h), "0", "0", "ULRG",
+                                     "overlap"}),
+            0);
+  const qint64 whole = QFileInfo(QString::fromStdString(free3)).size();
+  const qint64 frames3 = whole - (8 + 3 * 16);  // without the idx1
+  qputenv("AVI_HELPER_CHECKPOINT_MS", "1");
+  qputenv("AVI_HELPER_COMPLETE", "1");
+  struct Case {
+    qint64 limit;
+    bool indexFits;
+  };
+  for (const Case c : {Case{frames3 + 20, false}, Case{whole + 100, true}}) {
+    SCOPED_TRACE(c.indexFits ? "index fits" : "index does not fit");
+    const std::string path = dir.file(QStringLiteral("limit%1.avi").arg(c.limit));
+    std::string out;
+    const int rc = testsupport::runCommand({"prlimit", "--fsize=" + std::to_string(c.limit), AVI_HELPER, path, "4",
+                                            std::to_string(w), std::to_string(h), "5", "0", "ULRG", "overlap"},
+                                           &out);
+    ASSERT_EQ(rc, 3) << out;
+    // "failed 3 HR ERRNO": the flush of the fourth frame; then the completion.
+    EXPECT_NE(out.find("failed 3 " + std::to_string(int(vfw::AVIERR_FILEWRITE)) + " " + std::to_string(EFBIG) + "\n"), std::string::npos) << out;
+    const std::string completed =
+        "completed " + std::to_string(c.indexFits ? 0 : int(vfw::AVIERR_FILEWRITE)) + " " + std::to_string(EFBIG);
+    EXPECT_NE(out.find(completed), std::string::npos) << out;
+    const auto probe = testsupport::probeVideo(path);
+    ASSERT_TRUE(probe.ok);
+    EXPECT_EQ(probe.frameCount, 3);
+    EXPECT_EQ(probe.keyPackets, 3);
+    expectPatternFrames(path, w, h, 3, 3);
+    const auto b = avitest::readFile(path);
+    const auto cs = avitest::chunks(b);
+    EXPECT_EQ(avitest::u32(b, 4), b.size() - 8);  // the RIFF covers the frames, not a mid-file update
+    const avitest::Chunk* avih = avitest::find(cs, "avih");
+    ASSERT_TRUE(avih);
+    EXPECT_EQ(avitest::u32(b, avih->pos + 8 + 16), 3u);
+    EXPECT_EQ(avitest::find(cs, "idx1") != nullptr, c.indexFits);
+  }
+  qunsetenv("AVI_HELPER_CHECKPOINT_MS");
+  qunsetenv("AVI_HELPER_COMPLETE");
 }
 
 INSTANTIATE_TEST_SUITE_P(FirstRiffAndOpenDml, KilledWriter, ::testing::Values("", "4194304"));

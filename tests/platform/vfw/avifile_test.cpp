@@ -438,3 +438,110 @@ TEST_F(AviFileTest, FileReleasedBeforeAnyFrameIsWellFormed) {
   EXPECT_EQ(testsupport::runCommand({"ffprobe", "-v", "error", "-show_format", bare}, &out), 0);
   EXPECT_NE(out.find("format_name=avi"), std::string::npos);
 }
+
+// More RIFFs than the header's super index has entries for (one frame a
+// RIFF): up to 256 RIFFs the header holds every entry, past that its last
+// entry points at an 'indx' chunk in a movi list, which points on at the
+// next once it is full. ffprobe/ffmpeg read every frame, all key frames.
+TEST_F(AviFileTest, FileOfMoreRiffsThanTheHeaderIndexHoldsReadsInFull) {
+  avilimits::setRiffSizeLimit(1);
+  const int w = 16, h = 8;
+  for (const int n : {256, 257, 600}) {
+    SCOPED_TRACE(n);
+    const std::string path = dir.file(QStringLiteral("riffs%1.avi").arg(n));
+    {
+      OpenFile f(path, streamInfo(w, h, 30));
+      const BITMAPINFOHEADER bi = infoHeader(w, h, 32);
+      ASSERT_EQ(AVIStreamSetFormat(f.comp, 0, &bi, 40), AVIERR_OK);
+      for (int i = 0; i < n; ++i) ASSERT_EQ(writeFrame(f.comp, i, patternFrame32(w, h, i)), AVIERR_OK) << i;
+    }
+    const auto b = readFile(path);
+    const auto cs = chunks(b);
+    ASSERT_EQ(count(cs, "RIFF:AVIX"), n - 1);
+    ASSERT_EQ(count(cs, "ix00"), n);
+    // The header's table and those chained after it: 256 entries each, the
+    // last of a full one a link.
+    std::vector<const Chunk*> tables;
+    for (const auto& c : cs)
+      if (c.id == "indx") tables.push_back(&c);
+    ASSERT_EQ(tables.size(), n <= 256 ? 1u : n <= 510 ? 2u : 3u);
+    EXPECT_EQ(tables[0]->path, "/RIFF:AVI /LIST:hdrl/LIST:strl/indx");
+    std::uint32_t indexed = 0;
+    for (std::size_t t = 0; t < tables.size(); ++t) {
+      const Chunk& c = *tables[t];
+      EXPECT_EQ(c.size, 24u + 16u * 256u);
+      EXPECT_EQ(u16(b, c.pos + 8), 4);  // longs per entry
+      EXPECT_EQ(b[c.pos + 11], 0);      // an index of indexes
+      const std::uint32_t entries = u32(b, c.pos + 8 + 4);
+      const bool linked = t + 1 < tables.size();
+      if (linked) {
+        EXPECT_EQ(entries, 256u);
+      }
+      std::uint32_t below = 0;
+      for (std::uint32_t e = 0; e < entries; ++e) {
+        const std::uint64_t at = c.pos + 8 + 24 + 16u * e;
+        const std::uint64_t target = u64(b, at);
+        const std::string id(reinterpret_cast<const char*>(b.data() + target), 4);
+        if (linked && e + 1 == entries) {
+          EXPECT_EQ(target, tables[t + 1]->pos);
+          EXPECT_EQ(u32(b, at + 8), 8u + 24u + 16u * 256u);
+          below = u32(b, at + 12);
+        } else {
+          EXPECT_EQ(id, "ix00") << "table " << t << " entry " << e;
+          EXPECT_EQ(u32(b, at + 12), 1u);
+          ++indexed;
+        }
+      }
+      // A link counts the frames of every table after it.
+      if (linked) {
+        EXPECT_EQ(below, std::uint32_t(n) - indexed);
+      }
+    }
+    EXPECT_EQ(indexed, std::uint32_t(n));
+
+    const auto p = testsupport::probeVideo(path);
+    ASSERT_TRUE(p.ok);
+    EXPECT_EQ(p.frameCount, n);
+    EXPECT_EQ(p.keyPackets, n);
+    const auto frames = testsupport::decodeFrames(path, w, h);
+    ASSERT_EQ(frames.size(), std::size_t(n));
+    for (int i = 0; i < n; ++i) ASSERT_TRUE(isPatternFrame(frames[std::size_t(i)], w, h, i)) << "frame " << i;
+  }
+}
+
+// The spare byte of 32-bit frames is alpha to FFmpeg (BGRA): full frames
+// bottom-up, top-down, and frames written straight to the file's own stream
+// all decode opaque.
+TEST_F(AviFileTest, ThirtyTwoBitFramesDecodeOpaque) {
+  const int w = 24, h = 10, n = 3;
+  for (const int height : {h, -h}) {
+    for (const bool direct : {false, true}) {
+      if (direct && height < 0) continue;  // the file's own stream takes bottom-up rows only
+      SCOPED_TRACE(::testing::Message() << "height " << height << (direct ? " direct" : " compressing"));
+      const std::string path = dir.file(QStringLiteral("opaque%1%2.avi").arg(height).arg(direct));
+      {
+        OpenFile f(path, streamInfo(w, h, 10));
+        const BITMAPINFOHEADER bi = infoHeader(w, height, 32);
+        PAVISTREAM s = direct ? f.raw : f.comp;
+        ASSERT_EQ(AVIStreamSetFormat(s, 0, &bi, 40), AVIERR_OK);
+        for (int i = 0; i < n; ++i) {
+          auto bits = patternFrame32(w, h, i);
+          if (height < 0)  // the same picture, rows top first
+            for (int y = 0; y < h / 2; ++y)
+              std::swap_ranges(bits.begin() + y * w * 4, bits.begin() + (y + 1) * w * 4,
+                               bits.begin() + (h - 1 - y) * w * 4);
+          ASSERT_EQ(writeFrame(s, i, bits), AVIERR_OK);
+        }
+      }
+      const auto frames = testsupport::decodeFrames(path, w, h, "bgra");
+      ASSERT_EQ(frames.size(), std::size_t(n));
+      for (int i = 0; i < n; ++i) {
+        const auto& f = frames[std::size_t(i)];
+        EXPECT_TRUE(isPatternFrame(f, w, h, i)) << "frame " << i;
+        int transparent = 0;
+        for (std::size_t p = 3; p < f.size(); p += 4) transparent += f[p] != 0xFF;
+        EXPECT_EQ(transparent, 0) << "frame " << i;
+      }
+    }
+  }
+}

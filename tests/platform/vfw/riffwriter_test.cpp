@@ -2,6 +2,8 @@
 // after each step, and what a failed write leaves.
 #include <gtest/gtest.h>
 
+#include <cerrno>
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -96,6 +98,7 @@ TEST(RiffWriter, AFailedWriteIsRememberedAndMovesNothing) {
   RiffWriter w(::open(path.c_str(), O_RDONLY | O_CLOEXEC));  // every write fails
   EXPECT_FALSE(w.start(std::vector<std::uint8_t>(20, 0)));
   EXPECT_TRUE(w.failed());
+  EXPECT_EQ(w.lastErrno(), EBADF);  // the first failure's reason, kept
   EXPECT_FALSE(w.started());
   EXPECT_FALSE(w.appendChunk(tag("00db"), filled(4, 1)));
   EXPECT_FALSE(w.append(filled(4, 1)));
