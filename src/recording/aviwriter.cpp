@@ -241,6 +241,10 @@ std::int32_t AviWriter::finish() {
   return aviResult_ = vfw::AVIStreamFlush(compressedStream_);
 }
 
+// While the file is open its own record is asked: a failed write's cause
+// is known before the close that reports it.
+int AviWriter::lastErrno() const { return aviFile_ ? vfw::AVIFileLastErrno(aviFile_) : lastErrno_; }
+
 bool AviWriter::close() {
   using namespace vfw;
   if (!opened_) return true;  // closed already: nothing may be released twice

@@ -66,7 +66,7 @@ class AviWriter {
   bool close();
   // The errno of the file's first failed write, sync or completion (ENOSPC,
   // EFBIG, EIO, ...), 0 when none failed. Kept after the close.
-  int lastErrno() const { return lastErrno_; }
+  int lastErrno() const;
 
   // True from a successful open (or an open that created library objects)
   // until the close.
