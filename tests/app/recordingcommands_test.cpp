@@ -8,11 +8,15 @@
 #include <QLineEdit>
 #include <QMetaObject>
 #include <QPushButton>
+#include <QRegularExpression>
+#include <QTimer>
 #include <QProcessEnvironment>
 #include <csignal>
 #include <gtest/gtest.h>
 
 #include "builder/builderpanel.h"
+#include "components/trayicon.h"
+#include "framework/dialogs.h"
 #include "support/programwindows.h"
 #include "app/frameratedialog.h"
 #include "app/mainwindow.h"
@@ -478,6 +482,50 @@ TEST_F(RecorderFixture, StopInsideAWrite) {
   EXPECT_FALSE(recorder().isWriting());
   EXPECT_EQ(status(), QStringLiteral("AVI Completed"));
   EXPECT_EQ(probeVideo(path("inside.avi")).frameCount, 1);
+}
+
+// While recording, the tray icon's tooltip shows the recording's health
+// once a second; afterwards it goes back to what it was.
+TEST_F(RecorderFixture, TheTrayTooltipShowsTheRecordingsHealth) {
+  mainWindow()->TrayIcon1->setToolTip(QStringLiteral("before"));
+  nameFile(QStringLiteral("health.avi"));
+  fixTarget();
+  frameRateDialog()->Edit1->setText(QStringLiteral("10"));
+  feed(kRed);
+  start();
+  ASSERT_TRUE(testsupport::pumpUntil(
+      [] { return mainWindow()->TrayIcon1->ToolTip().contains(QLatin1String(" free")); }, 4000));
+  const QString tip = mainWindow()->TrayIcon1->ToolTip();
+  EXPECT_TRUE(QRegularExpression(QStringLiteral("^REC 00:0\\d - \\d+ fr - [\\d.]+ [kMG]B - [\\d.]+ [kMG]B free$"))
+                  .match(tip)
+                  .hasMatch())
+      << tip.toStdString();
+  EXPECT_LE(tip.size(), components::TrayIcon::kMaxToolTip);
+  mainWindow()->Button6Click();
+  EXPECT_EQ(mainWindow()->TrayIcon1->ToolTip(), QStringLiteral("before"));
+}
+
+// A box of Kestrel's own during a recording does not thin it out: the
+// timers keep ticking in the box's event loop.
+TEST_F(RecorderFixture, AnErrorBoxDoesNotStopTheFrames) {
+  nameFile(QStringLiteral("boxed.avi"));
+  fixTarget();
+  frameRateDialog()->Edit1->setText(QStringLiteral("20"));
+  feed(kRed);
+  start();
+  ASSERT_TRUE(waitForFrame(2));
+  int before = 0, after = 0;
+  testsupport::ModalWatcher watcher([&](QWidget* w) {
+    before = recorder().frameIndex();
+    QTimer::singleShot(1000, w, [w, &after] {
+      after = recorder().frameIndex();
+      testsupport::ModalWatcher::acceptDefault(w);
+    });
+  });
+  framework::ShowMessage(QStringLiteral("An error box"));
+  EXPECT_GE(after - before, 14) << "frames written while the box was open";
+  mainWindow()->Button6Click();
+  EXPECT_EQ(mainWindow()->StatusBar1->SimpleText(), QStringLiteral("AVI Completed"));
 }
 
 // Closing the main window while recording finishes the file first.

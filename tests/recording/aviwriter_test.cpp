@@ -227,7 +227,7 @@ TEST_F(AviWriterTest, AFailedSyncFailsTheNextWriteAndTheClose) {
   for (; written < 200 && st.write(frame, written) == 0; ++written) QThread::msleep(5);
   EXPECT_LT(written, 200);
   EXPECT_EQ(st.result(), AVIERR_FILEWRITE);
-  EXPECT_EQ(st.lastErrno(), 0);  // known to the file until the close
+  EXPECT_EQ(st.lastErrno(), EIO);  // known as soon as the write failed
   EXPECT_FALSE(st.close());
   EXPECT_EQ(st.lastErrno(), EIO);
   EXPECT_TRUE(st.close());
