@@ -13,6 +13,8 @@
 #include <limits>
 #include <stdexcept>
 
+#include "platform/fd.h"
+
 namespace gdi {
 
 namespace {
@@ -290,19 +292,7 @@ QString notAFile(mode_t mode) {
   return QStringLiteral("not a regular file");
 }
 
-class Fd {
- public:
-  explicit Fd(int fd) : fd_(fd) {}
-  ~Fd() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
+using platform::Fd;
 
 }  // namespace
 
