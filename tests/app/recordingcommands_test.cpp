@@ -7,10 +7,13 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMetaObject>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QTimer>
 #include <QProcessEnvironment>
+#include <sys/stat.h>
+
 #include <csignal>
 #include <gtest/gtest.h>
 
@@ -330,6 +333,48 @@ TEST_F(RecorderFixture, CancelledCompressorDialogIsAFailedStart) {
   ASSERT_TRUE(waitForFrame(1));
   mainWindow()->Button6Click();
   EXPECT_GE(probeVideo(path("nocodec.avi")).frameCount, 2);
+}
+
+// A file that cannot be created at Start: a named pipe in its place, or a
+// missing folder. One box names the file and the reason; Start is offered
+// again and nothing is recording.
+TEST_F(RecorderFixture, AFileThatCannotBeCreatedIsNamedWithTheReason) {
+  const QString pipe = dir->path() + QStringLiteral("/pipe.avi");
+  ASSERT_EQ(::mkfifo(QFile::encodeName(pipe).constData(), 0600), 0);
+  const QString missing = dir->path() + QStringLiteral("/gone/x.avi");
+  for (const QString& name : {pipe, missing}) {
+    SCOPED_TRACE(name.toStdString());
+    nameFile(QStringLiteral("named.avi"));
+    // What the save dialog would not let a person pick easily, put in its
+    // place: the file the recording is to be written to.
+    recorder().setOutputFile(name);
+    fixTarget();
+    frameRateDialog()->Edit1->setText(QStringLiteral("10"));
+    feed(kRed);
+    // The compressor dialog is start()'s to answer; this one takes the box.
+    testsupport::ModalWatcher watcher([](QWidget* w) {
+      if (qobject_cast<QMessageBox*>(w)) testsupport::ModalWatcher::acceptDefault(w);
+    });
+    start();
+    // The compressor dialog comes first; then the box.
+    auto box = [&] {
+      for (const auto& s : watcher.seen())
+        if (s.className == QLatin1String("QMessageBox")) return s.text;
+      return QString();
+    };
+    ASSERT_TRUE(testsupport::pumpUntil([&] { return !box().isEmpty(); }, 3000));
+    const QString text = box();
+    EXPECT_TRUE(text.startsWith(QStringLiteral("Recording could not start: %1 cannot be created: ")
+                                    .arg(QFileInfo(name).fileName())))
+        << text.toStdString();
+    EXPECT_TRUE(text.contains(name == missing ? QStringLiteral("does not exist") : QStringLiteral("not an ordinary file")))
+        << text.toStdString();
+    expectToolbar(false, true, false, false, true);
+    EXPECT_TRUE(remoteControl()->Button1->isEnabled());
+    EXPECT_FALSE(recorder().isFileOpen());
+    EXPECT_FALSE(recorder().writeTimer()->Enabled());
+    mainWindow()->Button7Click();
+  }
 }
 
 // Start before the first grab has filled the preview: the image-data box,

@@ -89,6 +89,7 @@ class Failures(unittest.TestCase):
         remote, _ = begin_recording(self.app, out)
         start_with(self.app, remote, FULL_FRAMES)
         text = self.box_text("Recording stopped: ")
+        print("the box says:", text, flush=True)
         reason = "the disk is almost full" if tmpfs else "the file reached the largest size this system allows"
         self.assertIn(reason, text)
         m = re.search(r"take one\.avi holds (\d+) frames? \(([\d.]+) s\) and plays\.$", text)
