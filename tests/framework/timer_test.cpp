@@ -2,6 +2,8 @@
 // (or a sanitizer build) cannot turn a late tick into a false failure.
 #include <gtest/gtest.h>
 
+#include <QThread>
+
 #include "framework/timer.h"
 #include "support/modal.h"
 
@@ -75,4 +77,30 @@ TEST(Timer, DisableInsideItsOwnTickStopsIt) {
   };
   pumpFor(200);
   EXPECT_EQ(c.ticks, 1);
+}
+
+// A hold-up within the catch-up window loses no tick; one beyond it starts
+// the schedule afresh, and the ticks given up are counted.
+TEST(Timer, TicksGivenUpBeyondTheCatchUpWindowAreCounted) {
+  QObject owner;
+  framework::Timer t(&owner, QStringLiteral("t"), 50, false);
+  int ticks = 0;
+  int holdMs = 0;
+  t.OnTimer = [&] {
+    ++ticks;
+    if (holdMs > 0) {
+      QThread::msleep(static_cast<unsigned long>(holdMs));
+      holdMs = 0;
+    }
+  };
+  holdMs = 400;  // within the window: made up at once
+  t.setEnabled(true);
+  pumpFor(1000);
+  EXPECT_EQ(t.lostTicks(), 0u);
+  holdMs = 1600;  // beyond it: about 30 ticks given up
+  pumpFor(2000);
+  EXPECT_GE(t.lostTicks(), 25u);
+  EXPECT_LE(t.lostTicks(), 40u);
+  t.setEnabled(false);
+  EXPECT_GT(ticks, 20);
 }
