@@ -212,21 +212,23 @@ OpenOutcome AviWriter::open(const gdi::Bitmap& first, const vfw::COMPVARS& compr
   return OpenOutcome::Opened;
 }
 
+// The buffers were sized by the first frame; another size or depth would
+// not fit them and is refused before anything is converted.
+bool AviWriter::accepts(const gdi::Bitmap& bmp) const {
+  if (!opened_) return false;
+  const gdi::BITMAPINFOHEADER firstHeader = headerOf(frameHeader_);
+  const std::int64_t firstRows = firstHeader.biHeight < 0 ? -std::int64_t(firstHeader.biHeight) : firstHeader.biHeight;
+  std::uint32_t hs = 0, is = 0;
+  return DIBFrameSizes(bmp, hs, is) && hs == frameHeader_.size() && is == imageSize_ &&
+         bmp.width() == firstHeader.biWidth && bmp.height() == firstRows &&
+         bmp.bitsPerPixel() * bmp.planes() == firstHeader.biBitCount;
+}
+
 std::int32_t AviWriter::write(const gdi::Bitmap& bmp, std::int32_t index) {
   using namespace vfw;
   if (!opened_ || !compressedStream_) return aviResult_ = AVIERR_BADHANDLE;
 
-  // The buffers were sized by the first frame; another size or depth would
-  // not fit them and is refused before anything is converted.
-  const gdi::BITMAPINFOHEADER firstHeader = headerOf(frameHeader_);
-  const std::int64_t firstRows = firstHeader.biHeight < 0 ? -std::int64_t(firstHeader.biHeight) : firstHeader.biHeight;
-  std::uint32_t hs = 0, is = 0;
-  if (!DIBFrameSizes(bmp, hs, is) || hs != frameHeader_.size() || is != imageSize_ ||
-      bmp.width() != firstHeader.biWidth || bmp.height() != firstRows ||
-      bmp.bitsPerPixel() * bmp.planes() != firstHeader.biBitCount)
-    return aviResult_ = AVIERR_BADFORMAT;
-  headerSize_ = hs;
-  imageSize_ = is;
+  if (!accepts(bmp)) return aviResult_ = AVIERR_BADFORMAT;
   const bool inPlace = rowsInPlace(bmp, frameHeader_);
   if (!inPlace) {
     if (frameBits_.size() != imageSize_) frameBits_.assign(imageSize_, 0);
