@@ -81,7 +81,23 @@ struct Codec {
 // The same encoder settings as the compressor table at the dialog's default
 // quality, every frame a key frame, and the threads Kestrel gives each
 // encoder (libavcodec's automatic count for H.264, one thread otherwise).
+// --only TAG: the one compressor whose tag starts with TAG ("DIB", "H264").
+std::string g_only;
+
+const std::vector<Codec>& allCodecs();
+
+// Chosen once, on first use (after the arguments are read).
 const std::vector<Codec>& codecs() {
+  static const std::vector<Codec> chosen = [] {
+    std::vector<Codec> v;
+    for (const Codec& c : allCodecs())
+      if (g_only.empty() || std::string(c.tag).rfind(g_only, 0) == 0) v.push_back(c);
+    return v;
+  }();
+  return chosen;
+}
+
+const std::vector<Codec>& allCodecs() {
   using vfw::mmioFOURCC;
   static const std::vector<Codec> list = {
       {"Motion JPEG (q 4)", "MJPG", mmioFOURCC('M', 'J', 'P', 'G'),
@@ -445,6 +461,7 @@ int main(int argc, char** argv) {
     else if (a == "--rounds" && i + 1 < argc) rounds = std::atoi(argv[++i]);
     else if (a == "--dir" && i + 1 < argc) dir = argv[++i];
     else if (a == "--keep") keep = true;
+    else if (a == "--only" && i + 1 < argc) g_only = argv[++i];
     else if (a == "--memory-only") memoryOnly = true;
     else if (a == "--files" && i + 1 < argc) g_files = std::max(1, std::atoi(argv[++i]));
     else if (a == "--build" && i + 2 < argc) {
