@@ -28,6 +28,9 @@
 // back. On the 2-core build machine only H.264's sliced threads pay (1080p:
 // 70 -> 88 frames/s; 640x480: 640 -> 1030); for the others threads gained
 // nothing or lost, so they run on one thread unless the caller asks.
+// H.264 takes two slices: libavcodec's own count (cores + 1) cost a live
+// 1080p recording about 15 % more CPU per frame than two for no frame more
+// (bench/RESULTS.md), and two keep up with 4K at 10 frames/s.
 // bench/RESULTS.md has the figures.
 #include "platform/vfw/codec.h"
 
@@ -52,6 +55,8 @@ namespace vfw {
 namespace {
 
 using detail::InputFormat;
+
+constexpr int kH264Threads = 2;
 
 enum class Family { Raw, Cinepak, MsVideo1, Mjpeg, Mpeg4, H264, Ffv1, Zmbv, UtVideo, HuffYuv };
 
@@ -381,7 +386,7 @@ class LavcEncoder final : public Encoder {
     c->framerate = AVRational{fps, 1};
     c->codec_tag = entry_.info.fccHandler;
     c->thread_type = FF_THREAD_SLICE;
-    c->thread_count = opt_.threads >= 0 ? opt_.threads : (entry_.family == Family::H264 ? 0 : 1);
+    c->thread_count = opt_.threads >= 0 ? opt_.threads : (entry_.family == Family::H264 ? kH264Threads : 1);
     gop_ = opt_.keyFrameEvery > 1 ? opt_.keyFrameEvery : 1;
     c->gop_size = gop_;
     // ZMBV and Video 1 take their key-frame interval from keyint_min.
