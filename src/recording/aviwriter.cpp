@@ -201,8 +201,10 @@ OpenOutcome AviWriter::open(const gdi::Bitmap& first, const vfw::COMPVARS& compr
     if (aviResult_ != AVIERR_OK) return fail();
 
     // The first frame's format, colour table included.
-    aviResult_ = AVIStreamSetFormat(compressedStream_, 0, frameHeader_.data(), LONG(DIBFormatSize(frameHeader_)));
-    if (aviResult_ == AVIERR_OK && overlapFrames_) aviResult_ = AVIStreamSetOverlap(compressedStream_, 1);
+    // Overlap first: the encoder, made at the format, may then hold frames.
+    if (overlapFrames_) aviResult_ = AVIStreamSetOverlap(compressedStream_, 1);
+    if (aviResult_ == AVIERR_OK)
+      aviResult_ = AVIStreamSetFormat(compressedStream_, 0, frameHeader_.data(), LONG(DIBFormatSize(frameHeader_)));
     if (aviResult_ != AVIERR_OK) return fail();
   } catch (...) {
     // A frame rate that is not a number: the file created so far is closed.
@@ -246,6 +248,10 @@ std::int32_t AviWriter::write(const gdi::Bitmap& bmp, std::int32_t index) {
                                 nullptr, nullptr);
   }
   return aviResult_;
+}
+
+std::int64_t AviWriter::framesInFile() const {
+  return opened_ && rawStream_ ? vfw::AVIStreamLength(rawStream_) : 0;
 }
 
 std::int32_t AviWriter::finish() {

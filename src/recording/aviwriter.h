@@ -42,10 +42,11 @@ class AviWriter {
   AviWriter(const AviWriter&) = delete;
   AviWriter& operator=(const AviWriter&) = delete;
 
-  // Set before open by a caller that writes frames as fast as it can and
-  // needs no frame in the file the moment its write returns (the builder):
-  // the writes then overlap, and finish writes the last frame and tells
-  // whether it got there.
+  // Set before open by a caller that needs no frame in the file the moment
+  // its write returns (the builder, the recorder's frame queue): the
+  // writes then overlap, the encoder may hold a few frames (frame
+  // threads), and finish writes the last ones and tells whether they got
+  // there.
   void setOverlap(bool on) { overlapFrames_ = on; }
 
   // Creates the file and its compressed stream for frames like `first`.
@@ -60,9 +61,11 @@ class AviWriter {
   // Another thread may write while this one only asks whether the writer
   // is open; nothing else of the writer may be used meanwhile.
   std::int32_t write(const gdi::Bitmap& bmp, std::int32_t index);
-  // With overlap: writes the frame still being compressed. The result is
-  // that frame's (0 when there is none or the writer is closed).
+  // With overlap: writes the frames still being compressed. The result is
+  // theirs (0 when there are none or the writer is closed).
   std::int32_t finish();
+  // Frames in the file so far (not those still being compressed).
+  std::int64_t framesInFile() const;
   // Completes the file's headers and indexes and releases it. False when
   // they could not all be written (lastErrno says why); a writer closed
   // already returns true and does nothing. A closed writer is never closed

@@ -1,5 +1,8 @@
 #include "recording/framequeue.h"
 
+#include <sys/resource.h>
+#include <unistd.h>
+
 #include <algorithm>
 
 #include "recording/aviwriter.h"
@@ -52,6 +55,10 @@ std::int64_t FrameQueue::written() const {
 }
 
 void FrameQueue::run() {
+  // The writer yields to the user-interface thread, whose grab must come
+  // on time; the encoder's own threads, started from here, inherit this.
+  // Behind, it has the queue to catch up with.
+  setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), kWriterNice);
   std::unique_lock lock(mutex_);
   for (;;) {
     wake_.wait(lock, [this] { return stop_ || !jobs_.empty(); });

@@ -194,9 +194,12 @@ void Recorder::grabFailed(const QString& message) {
 std::optional<FrameQueue::Failure> Recorder::settleQueue() {
   if (!queue_) return std::nullopt;
   queue_->drain();
-  const auto failed = queue_->failure();
-  framesWritten_ = queue_->written();
+  auto failed = queue_->failure();
   queue_.reset();
+  // The frames the encoder still holds go into the file now.
+  if (const std::int32_t r = writer_.finish(); r != 0 && !failed)
+    failed = FrameQueue::Failure{std::int32_t(writer_.framesInFile()), r};
+  framesWritten_ = writer_.framesInFile();
   return failed;
 }
 
@@ -206,10 +209,11 @@ void Recorder::writerFailed() {
   if (const auto failed = settleQueue()) endWithFailedWrite(*failed);
 }
 
-// The frame that failed is not in the file; the ones before it are.
-void Recorder::endWithFailedWrite(const FrameQueue::Failure& f) {
+// The frame that failed is not in the file; the ones before it are (the
+// file's own count: frames written late by the encoder included).
+void Recorder::endWithFailedWrite(const FrameQueue::Failure&) {
   const int error = writer_.lastErrno();
-  endWithFailure(causeOf(error), error, QString(), f.index);
+  endWithFailure(causeOf(error), error, QString(), int(framesWritten_));
 }
 
 // The recording ends as Stop ends it, whatever was under way: the file is
@@ -225,7 +229,7 @@ void Recorder::endWithFailure(EndCause cause, int error, const QString& detail, 
   end.detail = detail;
   // A frame announced but not yet handed over when the end came is not
   // kept; those handed over are, up to a write that failed.
-  if (framesKept < 0) framesKept = failed ? failed->index : queued ? int(framesWritten_) : frameIndex_ + 1;
+  if (framesKept < 0) framesKept = queued || failed ? int(framesWritten_) : frameIndex_ + 1;
   end.framesKept = framesKept;
   writeTimer_->setEnabled(false);
   stopWatching();
@@ -256,6 +260,9 @@ bool Recorder::frameFormat(std::vector<std::uint8_t>& format) const { return rec
 
 StartOutcome Recorder::start(int rate, const vfw::COMPVARS& compressor, bool retime) {
   if (isFileOpen()) return StartOutcome::AlreadyOpen;
+  // Frames are written on the queue's thread, so none needs to be in the
+  // file the moment its write returns.
+  writer_.setOverlap(true);
   const OpenOutcome outcome =
       writer_.open(latest_, compressor, outputFile_, [this, rate, retime](vfw::AVISTREAMINFO& info) {
         info.dwRate = static_cast<vfw::DWORD>(rate);

@@ -108,6 +108,7 @@ class AviFile {
   }
 
   int lastErrno() const { return riff_.lastErrno(); }
+  std::uint64_t frames() const { return frames_; }
 
   bool hasStream() const { return haveStream_; }
   const AVISTREAMINFOA& info() const { return info_; }
@@ -452,6 +453,7 @@ class RawStream final : public AviStream {
   HRESULT writeRows(LONG start, FrameRows rows, DWORD flags) override {
     return file_->writeRows(start, rows, (flags & AVIIF_KEYFRAME) != 0);
   }
+  LONG length() const override { return LONG(std::min<std::uint64_t>(file_->frames(), 0x7fffffff)); }
 
  private:
   AviFile* file_;
@@ -524,6 +526,8 @@ HRESULT AVIStreamWrite(PAVISTREAM pavi, LONG lStart, LONG lSamples, const void* 
                : std::span<const std::uint8_t>();
   return pavi->write(lStart, lSamples, data, dwFlags, plSampWritten, plBytesWritten);
 }
+
+LONG AVIStreamLength(PAVISTREAM pavi) { return pavi ? pavi->length() : -1; }
 
 HRESULT AVIStreamWriteRows(PAVISTREAM pavi, LONG lStart, const void* top, std::ptrdiff_t stride, DWORD dwFlags) {
   if (!pavi) return AVIERR_BADHANDLE;

@@ -36,6 +36,7 @@
 
 #include <QCoreApplication>
 #include <algorithm>
+#include <deque>
 #include <cctype>
 #include <cstring>
 #include <mutex>
@@ -331,6 +332,12 @@ class LavcEncoder final : public Encoder {
     }
     if (const HRESULT hr = openContext(); hr != AVIERR_OK) return hr;
     buildFormat();
+    // Frame threads are the encoder's own, made when it opens, and take the
+    // priority of the thread that opens it. The format is known now; the
+    // encoder opens again at the first frame, on the thread that
+    // compresses (a recorder's writer, which yields to the grab), with the
+    // same settings and so the same header.
+    if (delayAllowed_) ctx_.reset();
     return AVIERR_OK;
   }
 
@@ -346,8 +353,16 @@ class LavcEncoder final : public Encoder {
 
   HRESULT prepareRows(FrameRows rows) override {
     AVFrame* f = frames_[prepared_ % 2].get();
-    // The encoder may still hold a reference to this picture's buffer.
-    if (av_frame_make_writable(f) < 0) return AVIERR_MEMORY;
+    // The encoder may still hold this picture (frame threads hold several):
+    // it then keeps that buffer and this picture takes a new one. Nothing
+    // is copied over, the conversion writes every pixel.
+    if (!av_frame_is_writable(f)) {
+      av_frame_unref(f);
+      f->format = pixFmt_;
+      f->width = in_.width;
+      f->height = in_.height;
+      if (av_frame_get_buffer(f, 0) < 0) return AVIERR_MEMORY;
+    }
     if (!converter_->convert(rows, f)) return AVIERR_COMPRESSOR;
     ++prepared_;
     return AVIERR_OK;
@@ -357,19 +372,46 @@ class LavcEncoder final : public Encoder {
     frame_ = frames_[compressed_ % 2].get();
     packet_ = packets_[compressed_ % 2].get();
     ++compressed_;
-    if (forceKey && countsKeyFrames(entry_.family) && sinceOpen_ % gop_ != 0) {
+    packet = {};
+    if (!ctx_ || (forceKey && countsKeyFrames(entry_.family) && sinceOpen_ % gop_ != 0)) {
       if (const HRESULT hr = openContext(); hr != AVIERR_OK) return hr;
     }
-    HRESULT hr = encodeFrame(forceKey, isKey);
-    if (hr == AVIERR_OK && forceKey && !isKey) {
+    bool got = false;
+    HRESULT hr = encodeFrame(forceKey, isKey, got);
+    if (hr == AVIERR_OK && got && forceKey && !isKey) {
+      // A packet held back belongs to an earlier frame; that one cannot
+      // be compressed again.
+      if (delayAllowed_) return AVIERR_COMPRESSOR;
       // Our guess about the encoder's key-frame rhythm was wrong; a restarted
       // encoder always begins with a key frame.
       if (hr = openContext(); hr != AVIERR_OK) return hr;
-      hr = encodeFrame(true, isKey);
+      hr = encodeFrame(true, isKey, got);
       if (hr == AVIERR_OK && !isKey) return AVIERR_COMPRESSOR;
     }
     if (hr != AVIERR_OK) return hr;
-    packet = std::span<const std::uint8_t>(packet_->data, static_cast<std::size_t>(packet_->size));
+    if (got) packet = std::span<const std::uint8_t>(packet_->data, static_cast<std::size_t>(packet_->size));
+    return AVIERR_OK;
+  }
+
+  HRESULT drain(std::span<const std::uint8_t>& packet, bool& isKey) override {
+    packet = {};
+    isKey = false;
+    if (!ctx_) return AVIERR_OK;
+    packet_ = packets_[compressed_ % 2].get();
+    ++compressed_;
+    if (!draining_) {
+      draining_ = true;
+      if (avcodec_send_frame(ctx_.get(), nullptr) < 0) return AVIERR_COMPRESSOR;
+    }
+    bool got = false;
+    if (const HRESULT hr = takePacket(isKey, got, true); hr != AVIERR_OK) return hr;
+    if (got) {
+      packet = std::span<const std::uint8_t>(packet_->data, static_cast<std::size_t>(packet_->size));
+    } else {
+      // Drained: the next frame opens the encoder again.
+      ctx_.reset();
+      draining_ = false;
+    }
     return AVIERR_OK;
   }
 
@@ -385,9 +427,19 @@ class LavcEncoder final : public Encoder {
     c->time_base = AVRational{1, fps};
     c->framerate = AVRational{fps, 1};
     c->codec_tag = entry_.info.fccHandler;
-    c->thread_type = FF_THREAD_SLICE;
-    c->thread_count = opt_.threads >= 0 ? opt_.threads : (entry_.family == Family::H264 ? kH264Threads : 1);
     gop_ = opt_.keyFrameEvery > 1 ? opt_.keyFrameEvery : 1;
+    // Frame threads only where every frame is a key frame: a frame forced
+    // to be one off the encoder's rhythm restarts the encoder, which must
+    // not hold frames then.
+    delayAllowed_ = opt_.allowDelay && gop_ == 1 &&
+                    (entry_.family == Family::H264 || (codec_->capabilities & AV_CODEC_CAP_FRAME_THREADS));
+    if (delayAllowed_) {
+      c->thread_type = FF_THREAD_FRAME;
+      c->thread_count = opt_.threads >= 0 ? opt_.threads : 0;
+    } else {
+      c->thread_type = FF_THREAD_SLICE;
+      c->thread_count = opt_.threads >= 0 ? opt_.threads : (entry_.family == Family::H264 ? kH264Threads : 1);
+    }
     c->gop_size = gop_;
     // ZMBV and Video 1 take their key-frame interval from keyint_min.
     const bool keyintFromMin = entry_.family == Family::Zmbv || entry_.family == Family::MsVideo1;
@@ -409,7 +461,9 @@ class LavcEncoder final : public Encoder {
         break;
       case Family::H264: {
         av_opt_set(c->priv_data, "preset", "ultrafast", 0);
-        av_opt_set(c->priv_data, "tune", "zerolatency", 0);
+        // zerolatency means sliced threads; frame threads need it off
+        // (ultrafast has no B-frames or lookahead to hold back anyway).
+        if (!delayAllowed_) av_opt_set(c->priv_data, "tune", "zerolatency", 0);
         av_opt_set_int(c->priv_data, "forced-idr", 1, 0);
         if (bitRate > 0) {
           setRate(c, bitRate, fps);
@@ -443,18 +497,34 @@ class LavcEncoder final : public Encoder {
     return AVIERR_OK;
   }
 
-  HRESULT encodeFrame(bool forceKey, bool& isKey) {
+  HRESULT encodeFrame(bool forceKey, bool& isKey, bool& got) {
     frame_->pict_type = forceKey ? AV_PICTURE_TYPE_I : AV_PICTURE_TYPE_NONE;
     frame_->key_frame = forceKey ? 1 : 0;
     frame_->pts = pts_;
     // The MPEG-family encoders read a fixed quantiser from the frame.
     frame_->quality = ctx_->global_quality;
-    av_packet_unref(packet_);
     if (avcodec_send_frame(ctx_.get(), frame_) < 0) return AVIERR_COMPRESSOR;
-    const int r = avcodec_receive_packet(ctx_.get(), packet_);
-    if (r < 0) return AVIERR_COMPRESSOR;  // zero-delay encoders always give one packet
     ++pts_;
     ++sinceOpen_;
+    return takePacket(isKey, got, delayAllowed_);
+  }
+
+  // The oldest packet the encoder has ready, into packet_. Frame threads
+  // may have none yet, or finish two at once: those wait in ready_.
+  HRESULT takePacket(bool& isKey, bool& got, bool mayHaveNone) {
+    for (;;) {
+      std::unique_ptr<AVPacket, PacketFree> p(av_packet_alloc());
+      if (!p) return AVIERR_MEMORY;
+      const int r = avcodec_receive_packet(ctx_.get(), p.get());
+      if (r == AVERROR(EAGAIN) || r == AVERROR_EOF) break;
+      if (r < 0) return AVIERR_COMPRESSOR;
+      ready_.push_back(std::move(p));
+    }
+    av_packet_unref(packet_);
+    got = !ready_.empty();
+    if (!got) return mayHaveNone ? AVIERR_OK : AVIERR_COMPRESSOR;  // zero-delay encoders always give one
+    av_packet_move_ref(packet_, ready_.front().get());
+    ready_.pop_front();
     isKey = (packet_->flags & AV_PKT_FLAG_KEY) != 0;
     return AVIERR_OK;
   }
@@ -494,6 +564,9 @@ class LavcEncoder final : public Encoder {
   std::int64_t pts_ = 0;
   std::int64_t sinceOpen_ = 0;
   int gop_ = 1;
+  bool delayAllowed_ = false;
+  bool draining_ = false;
+  std::deque<std::unique_ptr<AVPacket, PacketFree>> ready_;
 };
 
 }  // namespace

@@ -41,6 +41,12 @@ struct EncoderOptions {
   LONG kilobytesPerSecond = 0;       // 0 = no data-rate target
   int framesPerSecond = 0;           // for rate control; 0 = unknown
   int threads = -1;  // -1: the compressor's own default (measured, see codec.cpp); 0: libavcodec's choice; n: n
+  // The caller takes packets later than their frames (a writer with a
+  // thread of its own, a build from files): where every frame is a key
+  // frame, encoders then run frame threads, which hold a few frames back
+  // and cost less per frame than slices. compress() may then give no
+  // packet; drain() gives the held ones at the end.
+  bool allowDelay = false;
 };
 
 class Encoder {
@@ -71,6 +77,14 @@ class Encoder {
   // prepare() of a frame given as rows where they lie (FrameRows).
   virtual HRESULT prepareRows(FrameRows rows) = 0;
   virtual HRESULT compress(bool forceKey, std::span<const std::uint8_t>& packet, bool& isKey) = 0;
+  // The next packet the encoder held back, in order; an empty packet once
+  // it holds none. After a drain the encoder starts afresh at the next
+  // frame. The packet stays valid as compress()'s does.
+  virtual HRESULT drain(std::span<const std::uint8_t>& packet, bool& isKey) {
+    packet = {};
+    isKey = false;
+    return AVIERR_OK;
+  }
   // Whether compress() does enough work to be worth running beside the next
   // prepare(); false when preparing the frame is all there is to it.
   virtual bool worthOverlapping() const { return true; }

@@ -137,23 +137,37 @@ class CompressingStream final : public AviStream {
       if (const HRESULT hr = flush(); hr != AVIERR_OK) return hr;
     }
     overlap_ = on;
+    // A caller that takes packets late lets the encoder hold frames too
+    // (frame threads); the encoder is made at the format, after this.
+    options_.allowDelay = on;
     return AVIERR_OK;
   }
 
-  // Writes the frame still compressing, if any; its result is that frame's
-  // (or the failure that already ended the overlapped writing).
+  // Writes the frame still compressing, if any, and those the encoder held
+  // back; the result is theirs (or the failure that already ended the
+  // overlapped writing).
   HRESULT flush() override {
-    if (!inFlight_.valid()) return overlapFailure_;
-    const InFlight f = inFlight_.get();
+    if (inFlight_.valid()) {
+      const InFlight f = inFlight_.get();
+      if (overlapFailure_ != AVIERR_OK) return overlapFailure_;
+      if (const HRESULT hr = writeOut(f); hr != AVIERR_OK) return hr;
+    }
     if (overlapFailure_ != AVIERR_OK) return overlapFailure_;
-    return writeOut(f);
+    while (encoder_ && !pending_.empty()) {
+      InFlight held;
+      if (const HRESULT hr = encoder_->drain(held.packet, held.isKey); hr != AVIERR_OK) return overlapFailure_ = hr;
+      if (held.packet.empty()) break;
+      if (const HRESULT hr = writeOut(held); hr != AVIERR_OK) return hr;
+    }
+    return AVIERR_OK;
   }
+
+  LONG length() const override { return source_->length(); }
 
  private:
   struct InFlight {
     HRESULT hr = AVIERR_OK;
-    LONG start = 0;
-    std::span<const std::uint8_t> packet;  // the encoder's: valid while the next frame compresses
+    std::span<const std::uint8_t> packet;  // the encoder's: valid while the next frame compresses; empty: held back
     bool isKey = false;
   };
 
@@ -185,9 +199,9 @@ class CompressingStream final : public AviStream {
     }
     try {
       if (!worker_) worker_ = std::make_unique<Worker>();
-      inFlight_ = worker_->submit([this, forceKey, start] {
+      pending_.push_back(start);
+      inFlight_ = worker_->submit([this, forceKey] {
         InFlight f;
-        f.start = start;
         try {
           f.hr = encoder_->compress(forceKey, f.packet, f.isKey);
         } catch (...) {
@@ -198,6 +212,7 @@ class CompressingStream final : public AviStream {
     } catch (const std::system_error&) {
       // No thread to be had: this frame is compressed here, after the one
       // before is written.
+      if (!pending_.empty() && pending_.back() == start) pending_.pop_back();
       if (before) {
         if (const HRESULT hr = writeOut(*before); hr != AVIERR_OK) return hr;
       }
@@ -210,21 +225,31 @@ class CompressingStream final : public AviStream {
     return AVIERR_OK;
   }
 
+  // A packet is the oldest pending frame's: the encoder keeps their order.
   HRESULT writeOut(const InFlight& f) {
     HRESULT hr = f.hr;
-    if (hr == AVIERR_OK) hr = source_->write(f.start, 1, f.packet, f.isKey ? AVIIF_KEYFRAME : 0, nullptr, nullptr);
+    if (hr == AVIERR_OK && !f.packet.empty()) {
+      hr = pending_.empty() ? AVIERR_INTERNAL
+                            : source_->write(pending_.front(), 1, f.packet, f.isKey ? AVIIF_KEYFRAME : 0, nullptr,
+                                             nullptr);
+      if (hr == AVIERR_OK) pending_.pop_front();
+    }
     if (hr != AVIERR_OK) overlapFailure_ = hr;
     return hr;
   }
 
   HRESULT compressAndWrite(LONG start, bool forceKey, LONG* samplesWritten, LONG* bytesWritten) {
-    std::span<const std::uint8_t> packet;
-    bool isKey = false;
-    if (const HRESULT hr = encoder_->compress(forceKey, packet, isKey); hr != AVIERR_OK) return hr;
-    const HRESULT hr = source_->write(start, 1, packet, isKey ? AVIIF_KEYFRAME : 0, nullptr, nullptr);
+    InFlight f;
+    pending_.push_back(start);
+    f.hr = encoder_->compress(forceKey, f.packet, f.isKey);
+    if (f.hr != AVIERR_OK) {
+      pending_.pop_back();  // this frame never made it to the encoder's output
+      return f.hr;
+    }
+    const HRESULT hr = writeOut(f);
     if (hr == AVIERR_OK) {
       if (samplesWritten) *samplesWritten = 1;
-      if (bytesWritten) *bytesWritten = LONG(packet.size());
+      if (bytesWritten) *bytesWritten = LONG(f.packet.size());
     }
     return hr;
   }
@@ -239,6 +264,9 @@ class CompressingStream final : public AviStream {
   bool overlap_ = false;
   HRESULT overlapFailure_ = AVIERR_OK;
   std::future<InFlight> inFlight_;
+  // Where the frames handed to the encoder and not yet written go, oldest
+  // first (more than one while the encoder holds frames back).
+  std::deque<LONG> pending_;
   std::unique_ptr<Worker> worker_;  // after inFlight_: joined before the future goes
 };
 

@@ -151,14 +151,20 @@ HRESULT AVIStreamWrite(PAVISTREAM pavi, LONG lStart, LONG lSamples, const void* 
 // the encoder, or the file, without being packed and turned over first.
 HRESULT AVIStreamWriteRows(PAVISTREAM pavi, LONG lStart, const void* top, std::ptrdiff_t stride, DWORD dwFlags);
 // Kestrel's own, for callers that need not find each frame in the file the
-// moment AVIStreamWrite returns (a build from files): with overlap on, a
-// compressing stream converts a frame's pixels while the frame before it
-// compresses on another core, and AVIStreamWrite writes that earlier frame
-// (its result is the earlier frame's, plBytesWritten stays 0).
+// moment AVIStreamWrite returns (a build from files, a recorder writing on
+// a thread of its own): with overlap on, a compressing stream converts a
+// frame's pixels while the frame before it compresses on another core, and
+// AVIStreamWrite writes that earlier frame (its result is the earlier
+// frame's, plBytesWritten stays 0). Set before the format, it also lets
+// the encoder hold a few frames (frame threads) where every frame is a key
+// frame.
 // AVIStreamFlush writes the frame still compressing and returns its
 // result; the release does the same without one. Other streams take both
 // calls and have nothing to do.
 HRESULT AVIStreamSetOverlap(PAVISTREAM pavi, BOOL on);
+// The stream's length in frames: those in the file so far (a compressing
+// stream's frames still held by the encoder are not). -1 without a stream.
+LONG AVIStreamLength(PAVISTREAM pavi);
 HRESULT AVIStreamFlush(PAVISTREAM pavi);
 unsigned long AVIStreamRelease(PAVISTREAM pavi);
 unsigned long AVIFileRelease(PAVIFILE pfile);

@@ -129,6 +129,8 @@ TEST_P(ImageMagickVariants, DecodeToTheSourcePixels) {
               gdi::toQImage(b).copy(inside).convertToFormat(QImage::Format_RGB32))
         << part.x() << "," << part.y() << " " << part.width() << "x" << part.height();
   }
+  // Drawn at once, every layout shows the same pixels as its copy.
+  EXPECT_EQ(gdi::viewOf(b).convertToFormat(QImage::Format_RGB32), gdi::toQImage(b).convertToFormat(QImage::Format_RGB32));
 
   // The kept header is a plain 40-byte one that sizes the frame from the rows.
   ASSERT_TRUE(b.isDibSection());
