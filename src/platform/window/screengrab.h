@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "platform/gdi/bitmap.h"
+#include "platform/window/grabsource.h"
 #include "platform/window/windows.h"
 
 namespace wnd {
@@ -21,17 +22,19 @@ class Display;
 // Pixels come through a MIT-SHM segment where the server offers it and
 // accepts ours, else in the GetImage reply itself. The segment is kept
 // from one grab to the next and only replaced by a larger one.
-class ScreenGrabber {
+class ScreenGrabber : public GrabSource {
  public:
   explicit ScreenGrabber(Display& display);
-  ~ScreenGrabber();
+  ~ScreenGrabber() override;
   ScreenGrabber(const ScreenGrabber&) = delete;
   ScreenGrabber& operator=(const ScreenGrabber&) = delete;
 
   // Throws wnd::Error when the server refuses the copy (the message says
   // why); the bitmap is then not produced. Width and height must be at
   // least 1 and at most 65535.
-  gdi::Bitmap grab(const RECT& r);
+  gdi::Bitmap grab(const RECT& r) override;
+  void prepare() override;
+  std::string name() const override { return "X11"; }
 
   // Whether grabs go through shared memory (false after a fallback).
   bool usingShm() const { return shmUsable_ && segment_ != nullptr; }
@@ -52,7 +55,7 @@ class ScreenGrabber {
   bool lastRefusalWasMatch_ = false;
 };
 
-// The program's screen copy, on the program's display.
+// The program's screen copy, through the chosen source (grabsource.h).
 gdi::Bitmap CopyScreenRect(const RECT& r);
 
 }  // namespace wnd
