@@ -31,6 +31,9 @@ struct PipeWireStream::Impl {
   pw_context* context = nullptr;
   pw_core* core = nullptr;
   pw_stream* stream = nullptr;
+  pw_registry* registry = nullptr;
+  std::uint32_t node = 0;
+  spa_hook registryListener{};
   spa_hook streamListener{};
   spa_hook coreListener{};
   spa_video_info_raw format{};
@@ -94,6 +97,20 @@ void onCoreError(void* data, std::uint32_t id, int, int res, const char* message
   d->end(std::string("The connection to PipeWire broke (") + (message ? message : strerror(-res)) + ")");
 }
 
+// The cast's node leaving PipeWire is how its end shows on our side when
+// the producer goes away (the stream itself just stops).
+void onGlobalRemove(void* data, std::uint32_t id) {
+  auto* d = static_cast<PipeWireStream::Impl*>(data);
+  if (id == d->node) d->end("The screen cast ended: the desktop stopped sharing the screen");
+}
+
+pw_registry_events registryEvents() {
+  pw_registry_events e{};
+  e.version = PW_VERSION_REGISTRY_EVENTS;
+  e.global_remove = onGlobalRemove;
+  return e;
+}
+
 pw_stream_events streamEvents() {
   pw_stream_events e{};
   e.version = PW_VERSION_STREAM_EVENTS;
@@ -112,6 +129,7 @@ pw_core_events coreEvents() {
 
 const pw_stream_events kStreamEvents = streamEvents();
 const pw_core_events kCoreEvents = coreEvents();
+const pw_registry_events kRegistryEvents = registryEvents();
 
 }  // namespace
 
@@ -234,6 +252,9 @@ PipeWireStream::PipeWireStream(int fd, std::uint32_t node) : d_(std::make_unique
     failure = std::string("Kestrel cannot reach PipeWire through the portal (") + strerror(errno) + ")";
   } else {
     pw_core_add_listener(d_->core, &d_->coreListener, &kCoreEvents, d_.get());
+    d_->node = node;
+    d_->registry = pw_core_get_registry(d_->core, PW_VERSION_REGISTRY, 0);
+    if (d_->registry) pw_registry_add_listener(d_->registry, &d_->registryListener, &kRegistryEvents, d_.get());
     d_->stream = pw_stream_new(d_->core, "Kestrel screen grab",
                                pw_properties_new(PW_KEY_MEDIA_TYPE, "Video", PW_KEY_MEDIA_CATEGORY, "Capture",
                                                  PW_KEY_MEDIA_ROLE, "Screen", nullptr));
@@ -273,7 +294,12 @@ void PipeWireStream::Impl::teardown() {
   if (!loop) return;
   pw_thread_loop_lock(loop);
   if (stream) pw_stream_destroy(stream);
+  if (registry) {
+    spa_hook_remove(&registryListener);
+    pw_proxy_destroy(reinterpret_cast<pw_proxy*>(registry));
+  }
   if (core) pw_core_disconnect(core);
+  registry = nullptr;
   stream = nullptr;
   core = nullptr;
   pw_thread_loop_unlock(loop);

@@ -1,6 +1,7 @@
 #include "platform/window/screencast.h"
 
 #include <unistd.h>
+#include <xcb/randr.h>
 
 #include <QDBusArgument>
 #include <QDBusConnection>
@@ -140,6 +141,29 @@ QDBusMessage portalCall(const QString& method, const QVariantList& args) {
   return m;
 }
 
+// XWayland's monitors in X screen coordinates, which are the desktop's
+// logical layout: where a shared monitor lies, and how large it is in the
+// capture rectangle's pixels whatever its scale. (Portals differ in what
+// their "size" counts: the wlroots one gives the frame's pixels.)
+std::vector<RECT> xMonitors() {
+  std::vector<RECT> out;
+  try {
+    Display& d = Display::instance();
+    xcb_connection_t* c = d.conn();
+    const xcb_query_extension_reply_t* ext = xcb_get_extension_data(c, &xcb_randr_id);
+    if (!ext || !ext->present) return out;
+    xcb_generic_error_t* err = nullptr;
+    XcbPtr<xcb_randr_get_monitors_reply_t> r(
+        xcb_randr_get_monitors_reply(c, xcb_randr_get_monitors(c, d.root(), 1), &err));
+    std::free(err);
+    if (!r) return out;
+    for (auto it = xcb_randr_get_monitors_monitors_iterator(r.get()); it.rem; xcb_randr_monitor_info_next(&it))
+      out.push_back({it.data->x, it.data->y, it.data->x + it.data->width, it.data->y + it.data->height});
+  } catch (const Error&) {
+  }
+  return out;
+}
+
 std::pair<int, int> intPair(const QVariant& v) {
   int a = 0, b = 0;
   if (v.canConvert<QDBusArgument>()) {
@@ -233,7 +257,7 @@ struct PortalGrabber::Session {
                   "share the screen", kAnswerTimeout);
       newToken = text(r.value(QStringLiteral("restore_token")).toString());
       const QVariant streams = r.value(QStringLiteral("streams"));
-      bool found = false;
+      bool found = false, hasPosition = false;
       if (streams.canConvert<QDBusArgument>()) {
         const QDBusArgument arg = streams.value<QDBusArgument>();
         arg.beginArray();
@@ -246,12 +270,22 @@ struct PortalGrabber::Session {
           if (found) continue;
           found = true;
           node = id;
+          hasPosition = props.contains(QStringLiteral("position"));
           std::tie(area.x, area.y) = intPair(props.value(QStringLiteral("position")));
           std::tie(area.width, area.height) = intPair(props.value(QStringLiteral("size")));
         }
         arg.endArray();
       }
       if (!found) throw Error("The desktop's screen-cast portal shared no monitor");
+      // The only X monitor, or the one at the portal's position, gives the
+      // logical area. (The wlroots portal says 0,0 for every monitor.)
+      const std::vector<RECT> monitors = xMonitors();
+      for (const RECT& m : monitors) {
+        if (monitors.size() == 1 || (hasPosition && m.left == area.x && m.top == area.y)) {
+          area = {m.left, m.top, m.width(), m.height()};
+          break;
+        }
+      }
     }
     QDBusMessage call = portalCall(QStringLiteral("OpenPipeWireRemote"),
                                    {QVariant::fromValue(QDBusObjectPath(handle)), QVariantMap{}});

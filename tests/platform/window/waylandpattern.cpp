@@ -1,6 +1,9 @@
 // A native Wayland client for the screen-cast tests: a full-screen window
 // painting the test pattern in device pixels, so that every pixel of the
 // monitor's frame is known. Prints "painted WxH" once it has drawn.
+// With "--blocks N" each N x N block of logical pixels has one colour,
+// pattern colour (x / N, y / N): the inside of a block stays exact when the
+// compositor scales the window.
 #include <QGuiApplication>
 #include <QImage>
 #include <QPainter>
@@ -15,8 +18,21 @@ namespace {
 class PatternWindow : public QRasterWindow {
   QSize told_;
 
+ public:
+  int blocks = 0;
+
  protected:
   void paintEvent(QPaintEvent*) override {
+    if (blocks > 0) {
+      QImage img(size(), QImage::Format_RGB32);
+      for (int y = 0; y < img.height(); ++y) {
+        auto* row = reinterpret_cast<QRgb*>(img.scanLine(y));
+        for (int x = 0; x < img.width(); ++x) row[x] = 0xff000000u | testpattern::colour(x / blocks, y / blocks);
+      }
+      QPainter(this).drawImage(0, 0, img);
+      tell(img.size());
+      return;
+    }
     const qreal dpr = devicePixelRatio();
     const QSize px = size() * dpr;
     QImage img(px, QImage::Format_RGB32);
@@ -26,11 +42,14 @@ class PatternWindow : public QRasterWindow {
     }
     img.setDevicePixelRatio(dpr);
     QPainter(this).drawImage(0, 0, img);
-    if (px != told_) {
-      std::printf("painted %dx%d\n", px.width(), px.height());
-      std::fflush(stdout);
-      told_ = px;
-    }
+    tell(px);
+  }
+
+  void tell(QSize px) {
+    if (px == told_) return;
+    std::printf("painted %dx%d\n", px.width(), px.height());
+    std::fflush(stdout);
+    told_ = px;
   }
 };
 
@@ -41,6 +60,8 @@ int main(int argc, char** argv) {
   QGuiApplication app(argc, argv);
   QGuiApplication::setDesktopFileName(QStringLiteral("kestrel-pattern"));
   PatternWindow w;
+  const QStringList args = app.arguments();
+  if (args.size() == 3 && args[1] == QLatin1String("--blocks")) w.blocks = args[2].toInt();
   w.setTitle(QStringLiteral("kestrel-pattern"));
   w.showFullScreen();
   // The same picture again ten times a second, as a window that plays
