@@ -54,6 +54,7 @@ xwayland force
 default_border none
 default_floating_border none
 focus_follows_mouse no
+for_window [shell="xwayland"] floating enable
 exec sh -c 'echo "\$DISPLAY" > "\$XDG_RUNTIME_DIR/xdisplay"'
 EOF
 cat >"$rt/config/xdg-desktop-portal-wlr/config" <<EOF

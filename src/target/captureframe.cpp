@@ -5,6 +5,7 @@
 #include <QGuiApplication>
 #include <QIcon>
 #include <QLabel>
+#include <QMessageBox>
 #include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QTimer>
@@ -14,6 +15,7 @@
 #include "framework/bounds.h"
 #include "framework/timer.h"
 #include "framework/widgets.h"
+#include "platform/window/grabsource.h"
 #include "platform/window/screengrab.h"
 #include "platform/window/windows.h"
 
@@ -203,6 +205,11 @@ void CaptureFrame::chooseWindow() {
 void CaptureFrame::followForegroundWindow() {
   showOnTop();
   const wnd::HWND target = wnd::GetForegroundWindow();
+  // XWayland publishes no active window while a native one has the focus.
+  if (!target && wnd::InWaylandSession() && !toldCannotFollow_) {
+    offerArea();
+    return;
+  }
   const auto r = wnd::GetWindowRect(target);
   if (!r) return;
   // Left, Top, Height and Width in one request: nothing runs between the
@@ -210,6 +217,22 @@ void CaptureFrame::followForegroundWindow() {
   // the toolkit's not-yet-confirmed geometry is never read back half-set).
   Resizing unlocked(this, r->right - r->left, r->bottom - r->top);
   framework::setOuterBounds(this, {r->left, r->top, r->right - r->left, r->bottom - r->top});
+}
+
+void CaptureFrame::offerArea() {
+  toldCannotFollow_ = true;
+  follow_->setEnabled(false);  // the timer ticks on inside the box
+  const auto answer = QMessageBox::question(
+      this, QStringLiteral("Window mode"),
+      QStringLiteral("Kestrel cannot follow the window in front: in a Wayland session it can follow only the windows "
+                     "of X11 programs (running through XWayland), not native Wayland windows.\n\n"
+                     "Record an area instead? You then place the frame over the window yourself."),
+      QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes);
+  if (answer == QMessageBox::Yes) {
+    chooseArea();
+    return;
+  }
+  follow_->setEnabled(true);
 }
 
 gdi::Bitmap CaptureFrame::grabUnder() const {

@@ -1,7 +1,8 @@
 // A native Wayland client for the screen-cast tests: a full-screen window
 // painting the test pattern in device pixels, so that every pixel of the
 // monitor's frame is known. Prints "painted WxH" once it has drawn.
-// With "--blocks N" each N x N block of logical pixels has one colour,
+// With "--tiled" it is an ordinary window (alone on the monitor, tiled over
+// all of it), below floating X windows. With "--blocks N" each N x N block of logical pixels has one colour,
 // pattern colour (x / N, y / N): the inside of a block stays exact when the
 // compositor scales the window.
 #include <QGuiApplication>
@@ -61,9 +62,15 @@ int main(int argc, char** argv) {
   QGuiApplication::setDesktopFileName(QStringLiteral("kestrel-pattern"));
   PatternWindow w;
   const QStringList args = app.arguments();
-  if (args.size() == 3 && args[1] == QLatin1String("--blocks")) w.blocks = args[2].toInt();
+  const int b = int(args.indexOf(QStringLiteral("--blocks")));
+  if (b > 0 && b + 1 < args.size()) w.blocks = args[b + 1].toInt();
   w.setTitle(QStringLiteral("kestrel-pattern"));
-  w.showFullScreen();
+  // Full screen, or with --tiled a plain window that sway tiles over the
+  // whole monitor when it is alone there.
+  if (args.contains(QStringLiteral("--tiled")))
+    w.show();
+  else
+    w.showFullScreen();
   // The same picture again ten times a second, as a window that plays
   // something would: some screen casts send a frame only when the screen
   // changes.

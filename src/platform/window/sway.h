@@ -1,0 +1,24 @@
+#pragma once
+// sway's IPC, where the program runs on sway (SWAYSOCK set). sway centres a
+// floating X window whatever position the window asks for; the capture
+// frame and the remote control must sit exactly, so they are moved by
+// command as well.
+#include <string>
+
+#include "platform/window/windows.h"
+
+namespace wnd {
+
+// Whether the program runs on sway with its IPC socket reachable.
+bool OnSway();
+
+// Moves the X window w so that its top-left corner is at (x, y) in X
+// screen coordinates (sway's layout coordinates). False when not on sway,
+// or when sway does not know the window (not mapped yet) or refuses.
+bool SwayMoveWindow(HWND w, int x, int y);
+
+// Runs one sway command; sway's JSON reply, empty when it could not be
+// asked.
+std::string SwayCommand(const std::string& command);
+
+}  // namespace wnd

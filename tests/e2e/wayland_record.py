@@ -1,0 +1,155 @@
+#!/usr/bin/env python3
+"""Whole recordings on a Wayland desktop, with the real program.
+
+Runs inside scripts/wayland-session.sh (headless sway with XWayland,
+PipeWire, the desktop's screen-cast portal). A native Wayland client of ours
+fills the monitor with the test pattern; Kestrel, on XWayland, records an
+area over it through the portal, and ffmpeg's decoded frames must be the
+pattern, pixel for pixel. The portal's permission lands in kestrel.ini. Then
+the desktop's side of a cast goes away during a recording: one box says why,
+and the file keeps its frames. Last, the X11 source, forced in the settings,
+is refused in words before anything is recorded.
+"""
+import os
+import re
+import signal
+import subprocess
+import sys
+import time
+import unittest
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from kestrel_e2e import (BIN, act, begin_recording, enabled, find, find_app, load_pyatspi,  # noqa: E402
+                         make_workdir, output, run, start_with, wait_for)
+
+os.environ["QT_LINUX_ACCESSIBILITY_ALWAYS_ON"] = "1"
+load_pyatspi(always_system_python=True, missing_hint="python3-pyatspi is missing (scripts/deps.sh installs it)")
+
+RATE = 5
+FULL_FRAMES = "Full Frames (Uncompressed)"
+PATTERN = os.environ["KESTREL_WAYLAND_PATTERN"]
+
+
+def colour(x, y):
+    """tests/support/pattern.h, as B, G, R bytes."""
+    r, g, b = (x * 7 + y * 3) & 0xff, (x * 13 + 40) & 0xff, (y * 11 + 90) & 0xff
+    return bytes((b, g, r))
+
+
+def frames(path, width, height):
+    """The decoded frames of the file, B G R A each."""
+    raw = output("ffmpeg", "-v", "error", "-i", path, "-f", "rawvideo", "-pix_fmt", "bgra", "-", text=False)
+    size = width * height * 4
+    return [raw[i:i + size] for i in range(0, len(raw), size)]
+
+
+def backend_pid():
+    """The process of the portal's wlroots back end (it owns its bus name)."""
+    out = output("gdbus", "call", "--session", "-d", "org.freedesktop.DBus", "-o", "/org/freedesktop/DBus",
+                 "-m", "org.freedesktop.DBus.GetConnectionUnixProcessID",
+                 "org.freedesktop.impl.portal.desktop.wlr")
+    return int(re.search(r"uint32 (\d+)", out).group(1))
+
+
+class WaylandRecording(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        # Tiled alone on the monitor, the client covers all of it; Kestrel's
+        # windows float above it (the session's sway floats X windows).
+        cls.client = subprocess.Popen([PATTERN, "--tiled"], stdout=subprocess.PIPE, text=True)
+        line = ""
+        end = time.monotonic() + 20
+        while "1280x720" not in line and time.monotonic() < end:
+            line = cls.client.stdout.readline()
+        assert "1280x720" in line, "the native client did not fill the monitor: " + line
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.client.kill()
+        cls.client.wait()
+
+    def start(self, ini):
+        self.work = make_workdir("kestrel-wayland-")
+        self.config = os.path.join(self.work, "config")
+        os.makedirs(os.path.join(self.config, "kestrel"))
+        self.ini = os.path.join(self.config, "kestrel", "kestrel.ini")
+        with open(self.ini, "w") as f:
+            f.write(ini)
+        env = dict(os.environ, XDG_CONFIG_HOME=self.config)
+        # Kestrel must put itself on XWayland in a Wayland session.
+        env.pop("QT_QPA_PLATFORM", None)
+        self.proc = subprocess.Popen([BIN], env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.app = wait_for(lambda: find_app(self.proc.pid), 30, what="Kestrel on the accessibility bus")
+
+    def tearDown(self):
+        if self.proc.poll() is None:
+            self.proc.terminate()
+            try:
+                self.proc.wait(5)
+            except subprocess.TimeoutExpired:
+                self.proc.kill()
+
+    def box_text(self, prefix, timeout=30):
+        label = wait_for(lambda: find(self.app, "label", pred=lambda a: (a.name or "").startswith(prefix)), timeout,
+                         what="a box saying " + repr(prefix))
+        return label.name
+
+    def test_1_area_over_a_native_window_pixel_for_pixel(self):
+        self.start(f"[setup]\nframerate={RATE}\n")
+        out = os.path.join(self.work, "native.avi")
+        remote, rect = begin_recording(self.app, out, (380, 260))
+        print("capture rectangle:", rect, flush=True)
+        start_with(self.app, remote, FULL_FRAMES)
+        wait_for(lambda: os.path.exists(out), what="the file")
+        time.sleep(2.5)
+        act(wait_for(lambda: find(remote, "push button", "Stop"), what="Stop"))
+        wait_for(lambda: not enabled(find(remote, "push button", "Stop")), what="Stop done")
+
+        left, top, width, height = rect
+        info = output("ffprobe", "-v", "error", "-select_streams", "v:0", "-show_entries", "stream=width,height",
+                      "-of", "csv=p=0", out).strip()
+        self.assertEqual(info, f"{width},{height}")
+        shots = frames(out, width, height)
+        print("frames:", len(shots), flush=True)
+        self.assertGreaterEqual(len(shots), 2 * RATE)
+        want = b"".join(colour(left + x, top + y) + b"\xff" for y in range(height) for x in range(width))
+        for n, shot in enumerate(shots):
+            bad = sum(1 for i in range(0, len(want), 4) if shot[i:i + 3] != want[i:i + 3])
+            self.assertEqual(bad, 0, f"frame {n}: {bad} of {width * height} pixels are not the client's")
+
+        # The portal's permission is kept for the next recording.
+        with open(self.ini) as f:
+            self.assertRegex(f.read(), r"(?m)^restoretoken=\S+")
+
+    def test_2_cast_that_ends_during_a_recording(self):
+        self.start(f"[setup]\nframerate={RATE}\n")
+        out = os.path.join(self.work, "ends.avi")
+        remote, _ = begin_recording(self.app, out, (200, 150))
+        start_with(self.app, remote, FULL_FRAMES)
+        wait_for(lambda: os.path.exists(out), what="the file")
+        time.sleep(1.5)
+        os.kill(backend_pid(), signal.SIGTERM)
+        text = self.box_text("Recording stopped: ")
+        print("the box says:", text, flush=True)
+        self.assertIn("The screen cast ended", text)
+        m = re.search(r"ends\.avi holds (\d+) frames? \(([\d.]+) s\) and plays\.$", text)
+        self.assertTrue(m, text)
+        self.assertGreater(int(m.group(1)), 0)
+        n = run("ffprobe", "-v", "error", "-count_packets", "-select_streams", "v:0", "-show_entries",
+                "stream=nb_read_packets", "-of", "csv=p=0", out).stdout.strip()
+        self.assertEqual(n, m.group(1))
+
+    def test_3_x11_source_refused_before_recording(self):
+        self.start(f"[setup]\nframerate={RATE}\ngrabsource=x11\n")
+        out = os.path.join(self.work, "x11.avi")
+        wait_for(lambda: find(self.app, "frame", "Kestrel 2.5"), what="the main window")
+        begin_recording(self.app, out, (200, 150), expect_remote=False)
+        text = self.box_text("Kestrel cannot see the screen through X11")
+        print("the box says:", text, flush=True)
+        self.assertIn("grabsource", text)
+        self.assertIsNone(find(self.app, "filler", "Remote Control"))
+        self.assertFalse(os.path.exists(out))
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)
