@@ -31,6 +31,10 @@ if [ "$(id -u)" -eq 0 ]; then
   id -u "$owner" >/dev/null 2>&1 || useradd --system --create-home --shell /usr/sbin/nologin "$owner"
   as_user=(runuser -u "$owner" --)
 fi
+if [ ${#as_user[@]} -gt 0 ] && ! "${as_user[@]}" test -r "$PWD" -a -x "$PWD"; then
+  echo "wayland-session: the user $owner cannot read $PWD; run from a folder other users may read." >&2
+  exit 1
+fi
 for d in "${writable[@]}"; do
   mkdir -p "$d"
   [ "$owner" != "$(id -un)" ] && chown -R "$owner:" "$d"
