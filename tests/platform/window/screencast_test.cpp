@@ -11,7 +11,9 @@
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusReply>
+#include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QProcess>
 #include <QThread>
 #include <cstring>
@@ -181,6 +183,83 @@ TEST(ScreenCast, CastThatEndsIsAnErrorAndCanStartAgain) {
   }
   ASSERT_NO_THROW(g.prepare());
   EXPECT_EQ(settle(g, {0, 0, 64, 64}, testpattern::colour), 0);
+}
+
+namespace {
+
+// The portal's wlroots back end, restarted with another configuration
+// (the bus starts it again on the next call), and back to the session's
+// at the end.
+class BackendConfig {
+ public:
+  explicit BackendConfig(const QByteArray& config) : path_(qEnvironmentVariable("XDG_CONFIG_HOME") +
+                                                           QStringLiteral("/xdg-desktop-portal-wlr/config")) {
+    QFile f(path_);
+    if (f.open(QIODevice::ReadOnly)) saved_ = f.readAll();
+    write(config);
+  }
+  ~BackendConfig() { write(saved_); }
+
+ private:
+  void write(const QByteArray& text) {
+    QFile f(path_);
+    if (f.open(QIODevice::WriteOnly | QIODevice::Truncate)) f.write(text);
+    f.close();
+    restartBackend();
+  }
+  static void restartBackend() {
+    const QString name = QStringLiteral("org.freedesktop.impl.portal.desktop.wlr");
+    QDBusConnectionInterface* bus = QDBusConnection::sessionBus().interface();
+    const QDBusReply<uint> pid = bus->servicePid(name);
+    if (!pid.isValid()) return;
+    ::kill(pid_t(pid.value()), SIGTERM);
+    for (int i = 0; i < 200 && bus->isServiceRegistered(name).value(); ++i) QThread::msleep(10);
+  }
+  QString path_;
+  QByteArray saved_;
+};
+
+}  // namespace
+
+// The user declines the desktop's question (here its chooser gives no
+// monitor): the reason in words, and grabs repeat it without asking the
+// user again; only prepare() asks again.
+TEST(ScreenCast, DeclinedIsToldAndNotAskedAgainByGrabs) {
+  const QString dir = qEnvironmentVariable("KESTREL_TEST_TMP");
+  ASSERT_TRUE(QDir().mkpath(dir));
+  const QString asked = dir + QStringLiteral("/chooser-asked"), chooser = dir + QStringLiteral("/chooser.sh");
+  QFile::remove(asked);
+  {
+    QFile f(chooser);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    f.write(QStringLiteral("#!/bin/sh\necho asked >> '%1'\nexit 1\n").arg(asked).toUtf8());
+    f.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+  }
+  BackendConfig config(QStringLiteral("[screencast]\nchooser_type=simple\nchooser_cmd=%1\n").arg(chooser).toUtf8());
+  auto timesAsked = [&] {
+    QFile f(asked);
+    return f.open(QIODevice::ReadOnly) ? f.readAll().count('\n') : 0;
+  };
+  wnd::PortalGrabber g;
+  std::string message;
+  try {
+    g.prepare();
+  } catch (const wnd::Error& e) {
+    message = e.what();
+  }
+  EXPECT_NE(message.find("declined"), std::string::npos) << message;
+  EXPECT_EQ(timesAsked(), 1);
+  for (int i = 0; i < 3; ++i) {
+    try {
+      g.grab({0, 0, 32, 32});
+      ADD_FAILURE() << "a grab without the user's consent succeeded";
+    } catch (const wnd::Error& e) {
+      EXPECT_EQ(e.what(), message);
+    }
+  }
+  EXPECT_EQ(timesAsked(), 1);
+  EXPECT_THROW(g.prepare(), wnd::Error);
+  EXPECT_EQ(timesAsked(), 2);
 }
 
 // At scale 2 the X screen (and the capture rectangle) counts logical
