@@ -8,7 +8,9 @@ area over it through the portal, and ffmpeg's decoded frames must be the
 pattern, pixel for pixel. The portal's permission lands in kestrel.ini. Then
 the desktop's side of a cast goes away during a recording: one box says why,
 and the file keeps its frames. Last, the X11 source, forced in the settings,
-is refused in words before anything is recorded.
+is refused in words before anything is recorded, and Window mode, with the
+native window in front, says once that it cannot follow it and offers Area
+mode.
 """
 import os
 import re
@@ -19,11 +21,12 @@ import time
 import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
-from kestrel_e2e import (BIN, act, begin_recording, enabled, find, find_app, load_pyatspi,  # noqa: E402
-                         make_workdir, output, run, start_with, wait_for)
+from kestrel_e2e import (BIN, CAPTION, act, begin_recording, enabled, find, find_app, frame,  # noqa: E402
+                         load_pyatspi, make_workdir, output, run, start_with, wait_for)
 
 os.environ["QT_LINUX_ACCESSIBILITY_ALWAYS_ON"] = "1"
-load_pyatspi(always_system_python=True, missing_hint="python3-pyatspi is missing (scripts/deps.sh installs it)")
+pyatspi = load_pyatspi(always_system_python=True,
+                       missing_hint="python3-pyatspi is missing (scripts/deps.sh installs it)")
 
 RATE = 5
 FULL_FRAMES = "Full Frames (Uncompressed)"
@@ -149,6 +152,35 @@ class WaylandRecording(unittest.TestCase):
         self.assertIn("grabsource", text)
         self.assertIsNone(find(self.app, "filler", "Remote Control"))
         self.assertFalse(os.path.exists(out))
+
+    def test_4_window_mode_cannot_follow_a_native_window(self):
+        self.start(f"[setup]\nframerate={RATE}\n")
+        wait_for(lambda: find(self.app, "frame", CAPTION), what="the main window")
+        time.sleep(0.5)
+        act(wait_for(lambda: find(self.app, "push button", "Record"), what="Record"))
+        dlg = wait_for(lambda: find(self.app, "dialog"), what="the save dialog")
+        name_field = wait_for(lambda: find(
+            dlg, "text", pred=lambda a: a.getState().contains(pyatspi.STATE_EDITABLE)
+            and a.queryText().getText(0, -1).endswith("make.avi")), what="the file name field")
+        name_field.queryEditableText().setTextContents(os.path.join(self.work, "window.avi"))
+        act(wait_for(lambda: find(dlg, "push button", "Save"), what="Save"))
+        mode = wait_for(lambda: frame(self.app, "Type recording ?"), what="the window-or-area dialog")
+        act(wait_for(lambda: find(mode, "radio button", pred=lambda a: a.name.startswith("Window")), what="Window"))
+        act(wait_for(lambda: find(mode, "push button", "OK"), what="OK"))
+        # Once the frame is up, the person clicks the native window: it has
+        # the focus now.
+        wait_for(lambda: frame(self.app, "Click the the application to record"), what="the frame in Window mode")
+        time.sleep(1)
+        output("swaymsg", '[app_id="kestrel-pattern"] focus')
+        text = self.box_text("Kestrel cannot follow the window in front", timeout=15)
+        print("the box says:", text, flush=True)
+        box = wait_for(lambda: find(self.app, "push button", "Yes"), what="Yes")
+        act(box)
+        wait_for(lambda: frame(self.app, "Click on the X"), what="the frame in Area mode")
+        # Said once: the native window keeps the focus, and no second box comes.
+        output("swaymsg", '[app_id="kestrel-pattern"] focus')
+        time.sleep(3.5)
+        self.assertIsNone(find(self.app, "label", pred=lambda a: (a.name or "").startswith("Kestrel cannot follow")))
 
 
 if __name__ == "__main__":
