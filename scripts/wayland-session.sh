@@ -126,6 +126,24 @@ for _ in $(seq 1 100); do
   sleep 0.05
 done
 
+# The portal and its back end are started now and must offer monitors:
+# on a busy machine their first start can take longer than a caller waits.
+ready=0
+for _ in $(seq 1 40); do
+  if "${as_user[@]}" "${userenv[@]}" gdbus call --session -d org.freedesktop.portal.Desktop \
+    -o /org/freedesktop/portal/desktop -m org.freedesktop.DBus.Properties.Get \
+    org.freedesktop.portal.ScreenCast AvailableSourceTypes 2>/dev/null | grep -q 'uint32 [1-7]'; then
+    ready=1
+    break
+  fi
+  sleep 0.5
+done
+if [ "$ready" != 1 ]; then
+  echo "wayland-session: the screen-cast portal does not offer monitors; the logs:" >&2
+  for f in "$rt"/*.log; do echo "== $f"; tail -n 20 "$f"; done >&2
+  exit 1
+fi
+
 # Qt programs started inside (the tests' own) use XWayland, as Kestrel does.
 export QT_QPA_PLATFORM=xcb
 set +e

@@ -1,5 +1,7 @@
 #include "app/grabsourcesetup.h"
 
+#include <QCoreApplication>
+
 #include "components/settingsstore.h"
 #include "framework/dialogs.h"
 #include "platform/window/display.h"
@@ -32,6 +34,14 @@ void chooseGrabSource(components::SettingsStore& store) {
                                          store.CloseStore();
                                        }};
   wnd::ChooseGrabSource(wnd::ParseGrabSourceKind(kind.toStdString()), std::move(permission));
+  // A screen cast is closed with the desktop while the bus connection
+  // still exists, not among the static objects after the application.
+  static bool releaseHooked = false;
+  if (!releaseHooked && QCoreApplication::instance()) {
+    releaseHooked = true;
+    QObject::connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit,
+                     [] { wnd::SetGrabSource(nullptr); });
+  }
 }
 
 QString grabSourceProblem(const QString& reason) {

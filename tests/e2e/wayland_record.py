@@ -120,9 +120,17 @@ class WaylandRecording(unittest.TestCase):
             bad = sum(1 for i in range(0, len(want), 4) if shot[i:i + 3] != want[i:i + 3])
             self.assertEqual(bad, 0, f"frame {n}: {bad} of {width * height} pixels are not the client's")
 
-        # The portal's permission is kept for the next recording.
+        # Leaving by the toolbar's Exit with the cast still open (the preview
+        # runs on) ends the program cleanly, and the portal's permission is
+        # kept for the next start beside the settings Exit writes.
+        act(wait_for(lambda: find(remote, "push button", "Show"), what="Show"))
+        main = wait_for(lambda: find(self.app, "frame", CAPTION), what="the main window")
+        act(wait_for(lambda: find(main, "push button", "Exit"), what="Exit"))
+        self.assertEqual(self.proc.wait(20), 0)
         with open(self.ini) as f:
-            self.assertRegex(f.read(), r"(?m)^restoretoken=\S+")
+            text = f.read()
+        self.assertRegex(text, r"(?m)^restoretoken=\S+")
+        self.assertRegex(text, r"(?m)^framerate=5$")
 
     def test_2_cast_that_ends_during_a_recording(self):
         self.start(f"[setup]\nframerate={RATE}\n")

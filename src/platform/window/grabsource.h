@@ -52,7 +52,8 @@ struct ScreenCastPermission {
   std::function<void(const std::string&)> tokenChanged;
 };
 
-// Replaces the program's source (used by CopyScreenRect). The one before
+// Replaces the program's source (used by CopyScreenRect; null: the X
+// server's again at the next use). The one before
 // is destroyed, ending its screen cast.
 void SetGrabSource(std::unique_ptr<GrabSource> source);
 // Makes and sets the source of that kind (Auto resolved as above).

@@ -3,6 +3,7 @@
 #include <unistd.h>
 #include <xcb/randr.h>
 
+#include <QCoreApplication>
 #include <QDBusArgument>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
@@ -11,6 +12,7 @@
 #include <QDBusUnixFileDescriptor>
 #include <QEventLoop>
 #include <QObject>
+#include <QThread>
 #include <QTimer>
 #include <QVariantMap>
 #include <algorithm>
@@ -188,7 +190,7 @@ struct PortalGrabber::Session {
   ~Session() {
     watch.reset();
     stream.reset();
-    if (!handle.isEmpty())
+    if (!handle.isEmpty() && QCoreApplication::instance())
       bus.call(QDBusMessage::createMethodCall(kService, handle, QStringLiteral("org.freedesktop.portal.Session"),
                                               QStringLiteral("Close")),
                QDBus::Block, 2000);
@@ -205,7 +207,10 @@ struct PortalGrabber::Session {
   std::string open(const std::string& restoreToken) {
     if (!bus.isConnected()) throw Error("Kestrel cannot reach the desktop's session bus, so it cannot ask to see the screen");
     std::uint32_t version = 0, sources = 0, cursors = 0;
-    {
+    // A portal whose back end has just (re)started reports no source types
+    // for a moment: asked again for up to 3 s before it counts.
+    for (int attempt = 0; attempt < 15; ++attempt) {
+      if (attempt) QThread::msleep(200);
       QDBusMessage get = QDBusMessage::createMethodCall(kService, kPath, QStringLiteral("org.freedesktop.DBus.Properties"),
                                                         QStringLiteral("GetAll"));
       get.setArguments({kScreenCast});
@@ -216,6 +221,7 @@ struct PortalGrabber::Session {
       version = props.value(QStringLiteral("version")).toUInt();
       sources = props.value(QStringLiteral("AvailableSourceTypes")).toUInt();
       cursors = props.value(QStringLiteral("AvailableCursorModes")).toUInt();
+      if (sources != 0) break;
     }
     if (!(sources & kMonitor))
       throw Error("The desktop's screen-cast portal cannot share a whole monitor, which Kestrel needs to record an area");
