@@ -17,6 +17,7 @@
 #include "framework/widgets.h"
 #include "platform/window/grabsource.h"
 #include "platform/window/screengrab.h"
+#include "platform/window/sway.h"
 #include "platform/window/windows.h"
 
 namespace target {
@@ -205,12 +206,16 @@ void CaptureFrame::chooseWindow() {
 void CaptureFrame::followForegroundWindow() {
   showOnTop();
   const wnd::HWND target = wnd::GetForegroundWindow();
-  // XWayland publishes no active window while a native one has the focus.
-  if (!target && wnd::InWaylandSession() && !toldCannotFollow_) {
-    offerArea();
-    return;
+  auto r = wnd::GetWindowRect(target);
+  // XWayland publishes no active window while a native one has the focus:
+  // sway tells where that one is; elsewhere it cannot be followed.
+  if (!target && wnd::InWaylandSession()) {
+    r = wnd::SwayFocusedWindowRect();
+    if (!r && !wnd::OnSway() && !toldCannotFollow_) {
+      offerArea();
+      return;
+    }
   }
-  const auto r = wnd::GetWindowRect(target);
   if (!r) return;
   // Left, Top, Height and Width in one request: nothing runs between the
   // four, so the window manager is spared three intermediate frames (and

@@ -8,9 +8,9 @@ area over it through the portal, and ffmpeg's decoded frames must be the
 pattern, pixel for pixel. The portal's permission lands in kestrel.ini. Then
 the desktop's side of a cast goes away during a recording: one box says why,
 and the file keeps its frames. Last, the X11 source, forced in the settings,
-is refused in words before anything is recorded, and Window mode, with the
-native window in front, says once that it cannot follow it and offers Area
-mode.
+is refused in words before anything is recorded. Window mode follows the
+native window in front through sway's IPC; without it (as on other Wayland
+desktops) it says once that it cannot follow it and offers Area mode.
 """
 import os
 import re
@@ -22,7 +22,8 @@ import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
 from kestrel_e2e import (BIN, CAPTION, act, begin_recording, enabled, find, find_app, frame,  # noqa: E402
-                         load_pyatspi, make_workdir, output, run, start_with, wait_for)
+                         load_pyatspi, make_workdir, outer_bounds, output, run, start_with, visible_windows,
+                         wait_for)
 
 os.environ["QT_LINUX_ACCESSIBILITY_ALWAYS_ON"] = "1"
 pyatspi = load_pyatspi(always_system_python=True,
@@ -71,7 +72,7 @@ class WaylandRecording(unittest.TestCase):
         cls.client.kill()
         cls.client.wait()
 
-    def start(self, ini):
+    def start(self, ini, sway_ipc=True):
         self.work = make_workdir("kestrel-wayland-")
         self.config = os.path.join(self.work, "config")
         os.makedirs(os.path.join(self.config, "kestrel"))
@@ -81,6 +82,8 @@ class WaylandRecording(unittest.TestCase):
         env = dict(os.environ, XDG_CONFIG_HOME=self.config)
         # Kestrel must put itself on XWayland in a Wayland session.
         env.pop("QT_QPA_PLATFORM", None)
+        if not sway_ipc:  # as on a Wayland desktop other than sway
+            env.pop("SWAYSOCK", None)
         self.proc = subprocess.Popen([BIN], env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         self.app = wait_for(lambda: find_app(self.proc.pid), 30, what="Kestrel on the accessibility bus")
 
@@ -161,8 +164,9 @@ class WaylandRecording(unittest.TestCase):
         self.assertIsNone(find(self.app, "filler", "Remote Control"))
         self.assertFalse(os.path.exists(out))
 
-    def test_4_window_mode_cannot_follow_a_native_window(self):
-        self.start(f"[setup]\nframerate={RATE}\n")
+    def choose_window_mode(self):
+        """Record, the file named, Window, OK; the native window then gets
+        the focus, as when the person clicks it once the frame is up."""
         wait_for(lambda: find(self.app, "frame", CAPTION), what="the main window")
         time.sleep(0.5)
         act(wait_for(lambda: find(self.app, "push button", "Record"), what="Record"))
@@ -175,21 +179,30 @@ class WaylandRecording(unittest.TestCase):
         mode = wait_for(lambda: frame(self.app, "Type recording ?"), what="the window-or-area dialog")
         act(wait_for(lambda: find(mode, "radio button", pred=lambda a: a.name.startswith("Window")), what="Window"))
         act(wait_for(lambda: find(mode, "push button", "OK"), what="OK"))
-        # Once the frame is up, the person clicks the native window: it has
-        # the focus now.
         wait_for(lambda: frame(self.app, "Click the the application to record"), what="the frame in Window mode")
         time.sleep(1)
         output("swaymsg", '[app_id="kestrel-pattern"] focus')
+
+    def test_4_window_mode_follows_a_native_window_on_sway(self):
+        self.start(f"[setup]\nframerate={RATE}\n")
+        self.choose_window_mode()
+        wid = wait_for(lambda: (visible_windows("^Click the the application to record$") or [None])[0],
+                       what="the frame's window")
+        # The native window fills the monitor; the frame is laid over it.
+        wait_for(lambda: outer_bounds(wid) == (0, 0, 1280, 720), 10, what="the frame over the native window")
+        self.assertIsNone(find(self.app, "label", pred=lambda a: (a.name or "").startswith("Kestrel cannot follow")))
+
+    def test_5_window_mode_elsewhere_says_once_it_cannot_follow(self):
+        self.start(f"[setup]\nframerate={RATE}\n", sway_ipc=False)
+        self.choose_window_mode()
         text = self.box_text("Kestrel cannot follow the window in front", timeout=15)
         print("the box says:", text, flush=True)
-        box = wait_for(lambda: find(self.app, "push button", "Yes"), what="Yes")
-        act(box)
+        act(wait_for(lambda: find(self.app, "push button", "Yes"), what="Yes"))
         wait_for(lambda: frame(self.app, "Click on the X"), what="the frame in Area mode")
         # Said once: the native window keeps the focus, and no second box comes.
         output("swaymsg", '[app_id="kestrel-pattern"] focus')
         time.sleep(3.5)
         self.assertIsNone(find(self.app, "label", pred=lambda a: (a.name or "").startswith("Kestrel cannot follow")))
-
 
 if __name__ == "__main__":
     unittest.main(verbosity=2)

@@ -5,6 +5,9 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -44,11 +47,16 @@ bool readAll(int fd, void* data, std::size_t n) {
   return true;
 }
 
-}  // namespace
+std::optional<QJsonObject> focusedNode(const QJsonObject& node) {
+  if (node.value(QStringLiteral("focused")).toBool()) return node;
+  for (const char* list : {"nodes", "floating_nodes"}) {
+    for (const QJsonValue& child : node.value(QLatin1String(list)).toArray())
+      if (auto hit = focusedNode(child.toObject())) return hit;
+  }
+  return std::nullopt;
+}
 
-bool OnSway() { return swaySocket() != nullptr; }
-
-std::string SwayCommand(const std::string& command) {
+std::string swayRequest(std::uint32_t type, const std::string& payload) {
   const char* path = swaySocket();
   if (!path || std::strlen(path) >= sizeof(sockaddr_un{}.sun_path)) return {};
   const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -58,15 +66,15 @@ std::string SwayCommand(const std::string& command) {
   std::strcpy(addr.sun_path, path);
   std::string reply;
   if (connect(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) == 0) {
-    // i3's IPC: "i3-ipc", payload length, message type (0: run command).
+    // i3's IPC: "i3-ipc", payload length, message type.
     char header[14];
     std::memcpy(header, "i3-ipc", 6);
-    const std::uint32_t len = std::uint32_t(command.size()), type = 0;
+    const std::uint32_t len = std::uint32_t(payload.size());
     std::memcpy(header + 6, &len, 4);
     std::memcpy(header + 10, &type, 4);
     char answer[14];
     std::uint32_t replyLen = 0;
-    if (sendAll(fd, header, sizeof header) && sendAll(fd, command.data(), command.size()) &&
+    if (sendAll(fd, header, sizeof header) && sendAll(fd, payload.data(), payload.size()) &&
         readAll(fd, answer, sizeof answer) && std::memcmp(answer, "i3-ipc", 6) == 0) {
       std::memcpy(&replyLen, answer + 6, 4);
       if (replyLen < (1u << 20)) {
@@ -77,6 +85,29 @@ std::string SwayCommand(const std::string& command) {
   }
   close(fd);
   return reply;
+}
+
+}  // namespace
+
+bool OnSway() { return swaySocket() != nullptr; }
+
+std::string SwayCommand(const std::string& command) { return swayRequest(0, command); }
+
+std::optional<RECT> SwayFocusedWindowRect() {
+  if (!OnSway()) return std::nullopt;
+  const std::string tree = swayRequest(4, {});  // GET_TREE
+  const QJsonDocument doc = QJsonDocument::fromJson(QByteArray::fromStdString(tree));
+  const auto node = focusedNode(doc.object());
+  // Only a window: a focused workspace or output has no application.
+  if (!node || (node->value(QStringLiteral("type")).toString() != QLatin1String("con") &&
+                node->value(QStringLiteral("type")).toString() != QLatin1String("floating_con")))
+    return std::nullopt;
+  if (node->value(QStringLiteral("pid")).isUndefined()) return std::nullopt;
+  const QJsonObject r = node->value(QStringLiteral("rect")).toObject();
+  const int x = r.value(QStringLiteral("x")).toInt(), y = r.value(QStringLiteral("y")).toInt();
+  const int w = r.value(QStringLiteral("width")).toInt(), h = r.value(QStringLiteral("height")).toInt();
+  if (w <= 0 || h <= 0) return std::nullopt;
+  return RECT{x, y, x + w, y + h};
 }
 
 bool SwayMoveWindow(HWND w, int x, int y) {

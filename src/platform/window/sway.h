@@ -3,6 +3,7 @@
 // floating X window whatever position the window asks for; the capture
 // frame and the remote control must sit exactly, so they are moved by
 // command as well.
+#include <optional>
 #include <string>
 
 #include "platform/window/windows.h"
@@ -20,5 +21,10 @@ bool SwayMoveWindow(HWND w, int x, int y);
 // Runs one sway command; sway's JSON reply, empty when it could not be
 // asked.
 std::string SwayCommand(const std::string& command);
+
+// The window sway has focused, native Wayland ones included: its
+// rectangle with sway's border, in X screen coordinates. Empty when not on
+// sway or when no window has the focus (an empty workspace).
+std::optional<RECT> SwayFocusedWindowRect();
 
 }  // namespace wnd
