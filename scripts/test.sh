@@ -45,7 +45,7 @@ run_tests build --timeout 600 -LE wayland
 # test lists are written first, by us, and the folders they write handed over.
 echo "== Tests on a Wayland desktop"
 ctest --test-dir build -N >/dev/null
-session=(bash scripts/wayland-session.sh --writable build/test-tmp --writable build/Testing)
+session=(env KESTREL_WAYLAND_LOGS=1 bash scripts/wayland-session.sh --writable build/test-tmp --writable build/Testing)
 run_tests build --timeout 300 -L wayland
 session=(bash scripts/xsession.sh)
 
