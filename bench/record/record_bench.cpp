@@ -4,6 +4,7 @@
 // The same forms, timers, grab and writer as the program; only the save
 // dialog and the compressor dialog are answered in advance.
 #include <QApplication>
+#include <QEvent>
 #include <QLineEdit>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -12,6 +13,10 @@
 #include <fstream>
 #include <string>
 #include <sys/resource.h>
+#include <algorithm>
+#include <atomic>
+#include <mutex>
+#include <thread>
 #include <vector>
 
 #include <memory>
@@ -64,6 +69,48 @@ void instrument(framework::Timer* t, Timed& out, Clock::time_point origin) {
     inner();
     out.busy += std::chrono::duration<double>(Clock::now() - a).count();
   };
+}
+
+// How long an input event would wait before the user-interface thread
+// answers it: another thread posts a stamped event every 20 ms and the
+// thread notes how late each one was handled.
+class LatencyProbe : public QObject {
+ public:
+  struct Stamp : QEvent {
+    explicit Stamp(Clock::time_point t) : QEvent(QEvent::User), at(t) {}
+    Clock::time_point at;
+  };
+  void start() {
+    poster_ = std::thread([this] {
+      while (!stop_) {
+        QCoreApplication::postEvent(this, new Stamp(Clock::now()));
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+      }
+    });
+  }
+  void finish() {
+    stop_ = true;
+    if (poster_.joinable()) poster_.join();
+  }
+  std::vector<double> delaysMs;
+
+ protected:
+  bool event(QEvent* e) override {
+    if (e->type() != QEvent::User) return QObject::event(e);
+    delaysMs.push_back(
+        std::chrono::duration<double, std::milli>(Clock::now() - static_cast<Stamp*>(e)->at).count());
+    return true;
+  }
+
+ private:
+  std::thread poster_;
+  std::atomic<bool> stop_{false};
+};
+
+double percentile(std::vector<double> v, double p) {
+  if (v.empty()) return 0;
+  std::sort(v.begin(), v.end());
+  return v[std::min(v.size() - 1, std::size_t(p * double(v.size())))];
 }
 
 double meanSpacingMs(const std::vector<double>& s) {
@@ -123,6 +170,8 @@ int main(int argc, char** argv) {
   // part of the recording.
   const double cpu0 = cpuSeconds();
   const auto rec0 = Clock::now();
+  LatencyProbe probe;
+  probe.start();
   int written = 0;
   QTimer::singleShot(int(seconds * 1000), [&] {
     written = recorder().frameIndex() + 1;
@@ -130,6 +179,7 @@ int main(int argc, char** argv) {
     app.quit();
   });
   app.exec();
+  probe.finish();
   const double cpu = cpuSeconds() - cpu0;
   const double wall = std::chrono::duration<double>(Clock::now() - rec0).count();
   const int ticks = int(writes.starts.size());
@@ -137,10 +187,11 @@ int main(int argc, char** argv) {
   std::printf(
       "{\"tool\":\"kestrel\",\"rate\":%d,\"fourcc\":\"%s\",\"seconds\":%.3f,\"cpu_s\":%.3f,"
       "\"frames\":%d,\"timer1_ticks\":%d,\"timer1_mean_ms\":%.3f,\"getpic_ticks\":%zu,\"getpic_mean_ms\":%.3f,"
-      "\"grab_busy_s\":%.3f,\"write_busy_s\":%.3f,\"rss_start_kib\":%ld,\"rss_end_kib\":%ld,\"rss_peak_kib\":%ld}\n",
+      "\"grab_busy_s\":%.3f,\"write_busy_s\":%.3f,\"rss_start_kib\":%ld,\"rss_end_kib\":%ld,\"rss_peak_kib\":%ld,"
+      "\"ui_delay_max_ms\":%.1f,\"ui_delay_p99_ms\":%.1f}\n",
       rate, fcc.c_str(), wall, cpu, written, ticks, meanSpacingMs(writes.starts), grabs.starts.size(),
       meanSpacingMs(grabs.starts), grabs.busy, writes.busy, rssStart, rssTrace.empty() ? rssStart : rssTrace.back(),
-      rssPeak);
+      rssPeak, percentile(probe.delaysMs, 1.0), percentile(probe.delaysMs, 0.99));
   g_windows.reset();
   return 0;
 }

@@ -1,25 +1,37 @@
 #!/usr/bin/env python3
 """Live recording, side by side: Kestrel, ffmpeg's x11grab and
-SimpleScreenRecorder record the same rectangle of moving content at the same
-rate with the same encoder settings, one after the other in one X session.
+SimpleScreenRecorder record the same rectangle of a moving desktop (see
+desktop.py) at the same rate with the same encoder settings, one after the
+other in one X session.
 
     bash scripts/xsession.sh --screen 1920x1080x24 \\
-        python3 bench/record/run.py BUILD_DIR [--seconds 20] [--rows 30:H264,30:MJPG,...] [--long 300]
+        python3 bench/record/run.py BUILD_DIR [--seconds 30] [--rect full|WxH+X+Y] \\
+        [--rows 30:H264,30:MJPG,...] [--long 600]
 
-Prints one JSON line per run and a Markdown table of ratios. CPU is the
-user + system time of the recording process (all its threads) while it
-records; frames are the non-empty packets ffprobe finds in the file.
+Every tool is measured the same way, from outside its process: CPU is the
+user + system time of the whole process (all threads) read from
+/proc/PID/stat, from 4 s after the output file appeared to 1 s before the
+recording was due to end, divided by the frames the tool wrote in that
+window (its frame rate over the whole file times the window). Frames are
+the non-empty packets ffprobe finds; "asked" is rate x recorded seconds.
+Prints one JSON line per run and a Markdown table with the ratios.
 """
 import argparse
 import json
 import os
-import resource
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 
-RECT = (320, 180, 1280, 720)  # left, top, width, height: the moving picture
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from desktop import Desktop, screen_size  # noqa: E402
+
+RECT = None  # left, top, width, height; set from --rect
+SETTLE_S = 4.0  # start-up left out of the CPU window
+TAIL_S = 1.0    # stopping left out too
+TICK = os.sysconf("SC_CLK_TCK")
 
 # Kestrel's compressor settings, and the same for the peers. Kestrel writes
 # every frame as a key frame; the peers get g=1 for that, and their own
@@ -33,6 +45,9 @@ CODECS = {
     "MJPG": {"kestrel": "MJPG",
              "ffmpeg": ["-c:v", "mjpeg", "-q:v", "4", "-pix_fmt", "yuvj420p"],
              "ssr": {"video_codec": "other", "video_codec_av": "mjpeg"}},
+    "ULRG": {"kestrel": "ULRG",
+             "ffmpeg": ["-c:v", "utvideo", "-pix_fmt", "gbrp"],
+             "ssr": {"video_codec": "other", "video_codec_av": "utvideo"}},
     "DIB": {"kestrel": "DIB ",
             "ffmpeg": ["-c:v", "rawvideo", "-pix_fmt", "bgr0"],
             "ssr": {"video_codec": "other", "video_codec_av": "rawvideo"}},
@@ -52,38 +67,114 @@ def frames_in(path):
     return sum(1 for line in out.split() if line.strip().isdigit() and int(line) > 0)
 
 
-def run_measured(argv, stdin_script=None, env=None):
-    """Runs a process; returns (rusage cpu seconds, wall seconds, stdout)."""
-    t0 = time.monotonic()
+def proc_cpu(pid):
+    """User + system seconds of the whole process (all threads), or None."""
+    try:
+        with open(f"/proc/{pid}/stat") as f:
+            fields = f.read().rsplit(")", 1)[1].split()
+        return (int(fields[11]) + int(fields[12])) / TICK
+    except (OSError, IndexError, ValueError):
+        return None
+
+
+def proc_rss_kib(pid):
+    try:
+        with open(f"/proc/{pid}/status") as f:
+            for line in f:
+                if line.startswith("VmRSS:"):
+                    return int(line.split()[1])
+    except OSError:
+        pass
+    return None
+
+
+class Sampler(threading.Thread):
+    """Watches a recording process from outside: when its file appears,
+    then its CPU time and RSS every quarter second."""
+
+    def __init__(self, pid, out, seconds):
+        super().__init__(daemon=True)
+        self.pid, self.out, self.seconds = pid, out, seconds
+        self.file_at = None
+        self.samples = []  # (monotonic, cpu s, rss KiB)
+        self.done = threading.Event()
+
+    def run(self):
+        while not self.done.is_set():
+            now = time.monotonic()
+            if self.file_at is None and os.path.exists(self.out):
+                self.file_at = now
+            cpu, rss = proc_cpu(self.pid), proc_rss_kib(self.pid)
+            if cpu is None:
+                break
+            self.samples.append((now, cpu, rss))
+            self.done.wait(0.25)
+
+    def window(self):
+        """(seconds, cpu seconds, rss at start, rss at end, peak rss) between
+        SETTLE_S after the file appeared and TAIL_S before the end."""
+        if self.file_at is None:
+            return None
+        lo, hi = self.file_at + SETTLE_S, self.file_at + self.seconds - TAIL_S
+        inside = [s for s in self.samples if lo <= s[0] <= hi]
+        if len(inside) < 2:
+            return None
+        a, b = inside[0], inside[-1]
+        rss = [s[2] for s in inside if s[2]]
+        return b[0] - a[0], b[1] - a[1], a[2], b[2], max(rss) if rss else 0
+
+
+def run_measured(argv, out, seconds, stdin_script=None):
+    """Runs one recording process; returns its row's measured part."""
     proc = subprocess.Popen(argv, stdin=subprocess.PIPE if stdin_script else subprocess.DEVNULL,
-                            stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=env)
+                            stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    sampler = Sampler(proc.pid, out, seconds)
+    sampler.start()
     if stdin_script:
         stdin_script(proc)
-    out = proc.stdout.read().decode(errors="replace")
-    err = proc.stderr.read().decode(errors="replace")
-    _, status, ru = os.wait4(proc.pid, 0)
-    proc.returncode = os.waitstatus_to_exitcode(status)
-    wall = time.monotonic() - t0
+        proc.stdin = None  # the script closed it
+    stdout, stderr = proc.communicate()
+    sampler.done.set()
+    sampler.join()
     if proc.returncode != 0:
-        log("failed:", " ".join(argv), err[-800:])
-    return ru.ru_utime + ru.ru_stime, wall, out, proc.returncode
+        log("failed:", " ".join(argv), stderr.decode(errors="replace")[-800:])
+    row = {"ok": proc.returncode == 0, "stdout": stdout.decode(errors="replace")}
+    w = sampler.window()
+    if w:
+        row.update({"window_s": w[0], "cpu_window_s": w[1], "rss_start_kib": w[2], "rss_end_kib": w[3],
+                    "rss_peak_kib": w[4]})
+    return row
+
+
+def finish(row, out, rate, seconds):
+    row["seconds"] = seconds
+    row["frames"] = frames_in(out) if os.path.exists(out) else 0
+    if row["frames"] > 0 and row.get("window_s"):
+        # Frames written in the CPU window, at the rate the file shows.
+        fps = row["frames"] / seconds
+        row["ms_per_frame"] = 1000.0 * row["cpu_window_s"] / (fps * row["window_s"])
+    row.pop("stdout", None)
+    if os.path.exists(out):
+        os.remove(out)
+    return row
 
 
 def kestrel(build, work, rate, codec, seconds):
     out = os.path.join(work, f"kestrel-{rate}-{codec}.avi")
-    cpu, wall, stdout, rc = run_measured(
-        [os.path.join(build, "bench", "record", "record_bench"), out, str(rate), CODECS[codec]["kestrel"],
-         str(seconds), *map(str, RECT)])
-    row = {"tool": "kestrel", "rate": rate, "codec": codec, "ok": rc == 0}
-    if rc == 0:
-        inner = json.loads(stdout.strip().splitlines()[-1])
-        row.update(inner)
-        row["frames"] = frames_in(out)
-        # The process's own figure covers the recording only (not start-up or
-        # the compressor dialog's speed trials).
-        row["cpu_s"] = inner["cpu_s"]
-    os.remove(out) if os.path.exists(out) else None
-    return row
+    r = run_measured([os.path.join(build, "bench", "record", "record_bench"), out, str(rate),
+                      CODECS[codec]["kestrel"], str(seconds), *map(str, RECT)], out, seconds)
+    row = {"tool": "kestrel", "rate": rate, "codec": codec}
+    if r["ok"]:
+        inner = json.loads(r["stdout"].strip().splitlines()[-1])
+        # What the process saw itself (timers, latency); the CPU and the
+        # recorded time are measured as for the peers.
+        seconds = inner["seconds"]
+        for k in ("timer1_mean_ms", "getpic_mean_ms", "grab_busy_s", "write_busy_s", "ui_delay_max_ms",
+                  "ui_delay_p99_ms"):
+            if k in inner:
+                row[k] = inner[k]
+    row.update(r)
+    return finish(row, out, rate, seconds)
 
 
 def ffmpeg(work, rate, codec, seconds, keyframes_only=True):
@@ -95,11 +186,9 @@ def ffmpeg(work, rate, codec, seconds, keyframes_only=True):
     if keyframes_only:
         argv += ["-g", "1"]
     argv.append(out)
-    cpu, wall, _, rc = run_measured(argv)
-    row = {"tool": "ffmpeg" + ("" if keyframes_only else " (default GOP)"), "rate": rate, "codec": codec,
-           "ok": rc == 0, "cpu_s": cpu, "seconds": seconds, "frames": frames_in(out)}
-    os.remove(out) if os.path.exists(out) else None
-    return row
+    row = {"tool": "ffmpeg" + ("" if keyframes_only else " (default GOP)"), "rate": rate, "codec": codec}
+    row.update(run_measured(argv, out, seconds))
+    return finish(row, out, rate, seconds)
 
 
 def ssr_settings(path, out, rate, codec, keyframes_only):
@@ -123,20 +212,28 @@ def ssr(work, rate, codec, seconds, keyframes_only=True):
     ssr_settings(settings, out, rate, codec, keyframes_only)
 
     def drive(proc):
+        # The recording runs `seconds` from the moment its file appears.
+        t0 = time.monotonic()
+        while not os.path.exists(out) and time.monotonic() - t0 < 15 and proc.poll() is None:
+            time.sleep(0.05)
         time.sleep(seconds)
         for cmd in ("record-save", "quit"):
-            proc.stdin.write((cmd + "\n").encode())
-            proc.stdin.flush()
+            try:
+                proc.stdin.write((cmd + "\n").encode())
+                proc.stdin.flush()
+            except BrokenPipeError:
+                break
             time.sleep(1.0)
-        proc.stdin.close()
+        try:
+            proc.stdin.close()
+        except BrokenPipeError:
+            pass
 
-    cpu, wall, _, rc = run_measured(["simplescreenrecorder", f"--settingsfile={settings}", f"--statsfile={stats}",
-                                     "--no-systray", "--start-hidden", "--start-recording"], drive)
     row = {"tool": "SimpleScreenRecorder" + ("" if keyframes_only else " (default GOP)"), "rate": rate,
-           "codec": codec, "ok": rc == 0 and os.path.exists(out), "cpu_s": cpu, "seconds": seconds,
-           "frames": frames_in(out) if os.path.exists(out) else 0}
-    os.remove(out) if os.path.exists(out) else None
-    return row
+           "codec": codec}
+    row.update(run_measured(["simplescreenrecorder", f"--settingsfile={settings}", f"--statsfile={stats}",
+                             "--no-systray", "--start-hidden", "--start-recording"], out, seconds, drive))
+    return finish(row, out, rate, seconds)
 
 
 def ensure_peers():
@@ -145,72 +242,88 @@ def ensure_peers():
                        check=False, stdout=subprocess.DEVNULL)
 
 
-def moving_content():
-    x, y, w, h = RECT
-    return subprocess.Popen(["ffplay", "-v", "error", "-noborder", "-left", str(x), "-top", str(y), "-x", str(w),
-                             "-y", str(h), "-f", "lavfi", f"testsrc2=size={w}x{h}:rate=30"],
-                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+def parse_rect(text):
+    if text == "full":
+        w, h = screen_size()
+        return 0, 0, w, h
+    size, x, y = text.replace("-", "+").split("+")
+    w, h = size.split("x")
+    return int(x), int(y), int(w), int(h)
 
 
 def main():
+    global RECT
     ap = argparse.ArgumentParser()
     ap.add_argument("build")
-    ap.add_argument("--seconds", type=float, default=20)
-    ap.add_argument("--rows", default="30:H264,30:MJPG,30:DIB,10:H264,10:MJPG,10:DIB")
+    ap.add_argument("--seconds", type=float, default=30)
+    ap.add_argument("--rect", default="full", help="full (the whole screen) or WxH+X+Y")
+    ap.add_argument("--rows", default="30:H264,30:MJPG,30:ULRG,30:DIB")
+    ap.add_argument("--tools", default="kestrel,ffmpeg,ssr")
     ap.add_argument("--defaults", action="store_true", help="also run the peers with their default GOP")
     ap.add_argument("--long", type=float, default=0, help="one long Kestrel H.264 run for memory growth")
     args = ap.parse_args()
+    RECT = parse_rect(args.rect)
+    tools = args.tools.split(",")
     ensure_peers()
     work = tempfile.mkdtemp(prefix="kestrel-bench-record-")
-    content = moving_content()
-    time.sleep(2)
+    desktop = Desktop().start()
     rows = []
+
+    def emit(r):
+        rows.append(r)
+        print(json.dumps(r), flush=True)
+
     try:
         for spec in args.rows.split(","):
             rate_s, codec = spec.split(":")
             rate = int(rate_s)
-            for fn in (kestrel,):
-                rows.append(fn(args.build, work, rate, codec, args.seconds))
-                print(json.dumps(rows[-1]), flush=True)
-            for fn in (ffmpeg, ssr):
-                rows.append(fn(work, rate, codec, args.seconds))
-                print(json.dumps(rows[-1]), flush=True)
+            if "kestrel" in tools:
+                emit(kestrel(args.build, work, rate, codec, args.seconds))
+            for name, fn in (("ffmpeg", ffmpeg), ("ssr", ssr)):
+                if name not in tools:
+                    continue
+                emit(fn(work, rate, codec, args.seconds))
                 if args.defaults and codec == "H264":
-                    rows.append(fn(work, rate, codec, args.seconds, keyframes_only=False))
-                    print(json.dumps(rows[-1]), flush=True)
+                    emit(fn(work, rate, codec, args.seconds, keyframes_only=False))
         if args.long:
             r = kestrel(args.build, work, 30, "H264", args.long)
             r["tool"] = "kestrel (long run)"
-            rows.append(r)
-            print(json.dumps(r), flush=True)
+            emit(r)
     finally:
-        content.terminate()
+        desktop.stop()
     table(rows)
 
 
 def table(rows):
+    x, y, w, h = RECT
     print()
-    print("| rate | codec | tool | frames | asked | written % | CPU s | CPU ms/frame | ratio to SSR |")
-    print("|---|---|---|---|---|---|---|---|---|")
-    by = {}
-    for r in rows:
-        by[(r["rate"], r["codec"], r["tool"])] = r
+    print(f"Rectangle {w}x{h}+{x}+{y}")
+    print("| rate | codec | tool | frames | asked | written % | CPU ms/frame | vs SSR | vs ffmpeg | RSS start -> end MiB |")
+    print("|---|---|---|---|---|---|---|---|---|---|")
+    by = {(r["rate"], r["codec"], r["tool"]): r for r in rows}
+
+    def ratio(r, peer_name):
+        p = by.get((r["rate"], r["codec"], peer_name))
+        if not p or not p.get("ms_per_frame") or not r.get("ms_per_frame"):
+            return ""
+        return "%.2f" % (r["ms_per_frame"] / p["ms_per_frame"])
+
     for r in rows:
         asked = int(round(r["rate"] * float(r.get("seconds", 0))))
         frames = r.get("frames", 0) or 0
-        per = 1000.0 * r.get("cpu_s", 0) / frames if frames > 0 else float("nan")
-        peer = by.get((r["rate"], r["codec"], "SimpleScreenRecorder"))
-        ratio = ""
-        if peer and peer.get("frames", 0) > 0 and frames > 0:
-            ratio = "%.2f" % (per / (1000.0 * peer["cpu_s"] / peer["frames"]))
+        per = r.get("ms_per_frame")
+        rss = ""
+        if r.get("rss_start_kib"):
+            rss = f"{r['rss_start_kib'] / 1024:.0f} -> {r['rss_end_kib'] / 1024:.0f}"
         print(f"| {r['rate']} | {r['codec']} | {r['tool']} | {frames} | {asked} | "
-              f"{100.0 * frames / asked if asked else 0:.1f} | {r.get('cpu_s', 0):.2f} | {per:.2f} | {ratio} |")
+              f"{100.0 * frames / asked if asked else 0:.1f} | {'%.2f' % per if per else '-'} | "
+              f"{ratio(r, 'SimpleScreenRecorder')} | {ratio(r, 'ffmpeg')} | {rss} |")
     for r in rows:
-        if r["tool"].startswith("kestrel") and r.get("ok"):
+        if r["tool"].startswith("kestrel") and "timer1_mean_ms" in r:
             print(f"kestrel {r['rate']} fps {r['codec']}: Timer1 mean spacing {r['timer1_mean_ms']:.3f} ms "
                   f"(asked {1000 // r['rate']}), getpic {r['getpic_mean_ms']:.3f} ms; grab {r['grab_busy_s']:.2f} s, "
-                  f"write {r['write_busy_s']:.2f} s busy; RSS {r['rss_start_kib']} -> {r['rss_end_kib']} KiB "
-                  f"(peak {r['rss_peak_kib']})")
+                  f"write {r['write_busy_s']:.2f} s busy; UI delay max {r.get('ui_delay_max_ms', 0):.1f} ms, "
+                  f"p99 {r.get('ui_delay_p99_ms', 0):.1f} ms")
 
 
 if __name__ == "__main__":

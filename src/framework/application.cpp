@@ -1,5 +1,7 @@
 #include "framework/application.h"
 
+#include <malloc.h>
+
 #include <QMessageBox>
 
 #include "framework/errors.h"
@@ -17,6 +19,12 @@ Application::Application(int& argc, char** argv) : QApplication(argc, argv) {
   // The main window ends the program when it closes (see TForm1); hidden
   // secondary windows must not end it by being the last one closed.
   setQuitOnLastWindowClosed(false);
+  // A recording allocates and frees buffers of megabytes every frame (the
+  // encoder's pictures and packets). glibc would give each back to the
+  // kernel and fault every page in again for the next frame; kept in the
+  // heap they are reused as they are.
+  mallopt(M_MMAP_THRESHOLD, 64 << 20);
+  mallopt(M_TRIM_THRESHOLD, 256 << 20);
 }
 
 bool Application::notify(QObject* receiver, QEvent* event) {

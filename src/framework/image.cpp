@@ -23,14 +23,16 @@ void Image::setStretch(bool on) {
 void Image::paintEvent(QPaintEvent* e) {
   if (picture_.empty()) return;
   QPainter p(this);
+  // Drawn from the picture's own pixels where Qt can read them as they lie:
+  // scaling samples only the pixels it shows, and unscaled only the part
+  // that needs painting is read.
+  const QImage image = gdi::viewOf(picture_);
   if (stretch_) {
-    p.drawImage(rect(), gdi::toQImage(picture_));
+    p.drawImage(rect(), image);
     return;
   }
-  // Unscaled from the top-left corner: only what the control shows and
-  // what needs painting is converted.
-  const QRect part = e->rect().intersected(rect());
-  p.drawImage(part.topLeft(), gdi::toQImage(picture_, part));
+  const QRect part = e->rect().intersected(rect()).intersected(image.rect());
+  if (!part.isEmpty()) p.drawImage(part.topLeft(), image, part);
 }
 
 }  // namespace framework

@@ -63,21 +63,22 @@ bool DIBFrameSizes(const gdi::Bitmap& bmp, std::uint32_t& headerSize, std::uint3
   return true;
 }
 
-// A bitmap whose own rows already are the packed frame, with the header the
-// frame buffers hold (a 24 or 32-bit bottom-up BI_RGB section, as bitmap
-// files load): the rows are written from where they lie instead of being
-// copied into the frame buffer first. nullptr for every other bitmap.
-static const std::uint8_t* packedInPlace(const gdi::Bitmap& bmp, const std::vector<std::uint8_t>& frameHeader) {
+// A bitmap whose own rows already are the frame's rows, only perhaps in
+// the other order and not packed: a 32-bit device bitmap (a screen grab),
+// or a 24 or 32-bit BI_RGB section (as bitmap files load) with the header
+// the frame buffers hold. Such rows go to the writer where they lie instead
+// of being copied into the frame buffer first. False for every other bitmap.
+static bool rowsInPlace(const gdi::Bitmap& bmp, const std::vector<std::uint8_t>& frameHeader) {
   FrameLayout l;
-  if (!bmp.isDibSection() || bmp.topDown() || !frameLayout(bmp, l)) return nullptr;
+  if (!frameLayout(bmp, l)) return false;
   const gdi::BITMAPINFOHEADER& h = l.header;
-  if (h.biCompression != gdi::BI_RGB || (h.biBitCount != 24 && h.biBitCount != 32) || h.biHeight <= 0) return nullptr;
+  if (h.biCompression != gdi::BI_RGB || (h.biBitCount != 24 && h.biBitCount != 32)) return false;
+  if (!bmp.isDibSection() && bmp.format() != gdi::PixelFormat::Rgb32) return false;
   if (l.headerSize != sizeof h || frameHeader.size() != sizeof h ||
       std::memcmp(frameHeader.data(), &h, sizeof h) != 0)
-    return nullptr;
+    return false;
   const auto rows = std::size_t(bmp.stride()) * std::size_t(bmp.height());
-  if (l.imageSize != rows || bmp.bits().size() < rows) return nullptr;
-  return bmp.bits().data();
+  return bmp.bits().size() >= rows;
 }
 
 bool DIBFrameFromBitmap(const gdi::Bitmap& bmp, std::span<std::uint8_t> header, std::span<std::uint8_t> bits) {
@@ -153,6 +154,8 @@ OpenOutcome AviWriter::open(const gdi::Bitmap& first, const vfw::COMPVARS& compr
     freeBuffers();
     return OpenOutcome::FrameDataFailed;
   }
+  // Frames that are written where they lie need no frame buffer.
+  if (rowsInPlace(first, frameHeader_)) std::vector<std::uint8_t>().swap(frameBits_);
 
   AVIFileInit();
   compressorVars_ = std::make_unique<COMPVARS>(compressor);
@@ -209,30 +212,39 @@ OpenOutcome AviWriter::open(const gdi::Bitmap& first, const vfw::COMPVARS& compr
   return OpenOutcome::Opened;
 }
 
+// The buffers were sized by the first frame; another size or depth would
+// not fit them and is refused before anything is converted.
+bool AviWriter::accepts(const gdi::Bitmap& bmp) const {
+  if (!opened_) return false;
+  const gdi::BITMAPINFOHEADER firstHeader = headerOf(frameHeader_);
+  const std::int64_t firstRows = firstHeader.biHeight < 0 ? -std::int64_t(firstHeader.biHeight) : firstHeader.biHeight;
+  std::uint32_t hs = 0, is = 0;
+  return DIBFrameSizes(bmp, hs, is) && hs == frameHeader_.size() && is == imageSize_ &&
+         bmp.width() == firstHeader.biWidth && bmp.height() == firstRows &&
+         bmp.bitsPerPixel() * bmp.planes() == firstHeader.biBitCount;
+}
+
 std::int32_t AviWriter::write(const gdi::Bitmap& bmp, std::int32_t index) {
   using namespace vfw;
   if (!opened_ || !compressedStream_) return aviResult_ = AVIERR_BADHANDLE;
 
-  // The buffers were sized by the first frame; another size or depth would
-  // not fit them and is refused before anything is converted.
-  const gdi::BITMAPINFOHEADER firstHeader = headerOf(frameHeader_);
-  const std::int64_t firstRows = firstHeader.biHeight < 0 ? -std::int64_t(firstHeader.biHeight) : firstHeader.biHeight;
-  std::uint32_t hs = 0, is = 0;
-  if (!DIBFrameSizes(bmp, hs, is) || hs != frameHeader_.size() || is != frameBits_.size() ||
-      bmp.width() != firstHeader.biWidth || bmp.height() != firstRows ||
-      bmp.bitsPerPixel() * bmp.planes() != firstHeader.biBitCount)
-    return aviResult_ = AVIERR_BADFORMAT;
-  headerSize_ = hs;
-  imageSize_ = is;
-  const std::uint8_t* frame = packedInPlace(bmp, frameHeader_);
-  if (!frame) {
+  if (!accepts(bmp)) return aviResult_ = AVIERR_BADFORMAT;
+  const bool inPlace = rowsInPlace(bmp, frameHeader_);
+  if (!inPlace) {
+    if (frameBits_.size() != imageSize_) frameBits_.assign(imageSize_, 0);
     if (!DIBFrameFromBitmap(bmp, frameHeader_, frameBits_)) return aviResult_ = AVIERR_BADFORMAT;
-    frame = frameBits_.data();
   }
 
   aviResult_ = AVIStreamSetFormat(compressedStream_, 0, frameHeader_.data(), LONG(DIBFormatSize(frameHeader_)));
   if (aviResult_ != AVIERR_OK) return aviResult_;
-  aviResult_ = AVIStreamWrite(compressedStream_, index, 1, frame, LONG(imageSize_), AVIIF_KEYFRAME, nullptr, nullptr);
+  if (inPlace) {
+    const auto stride = std::ptrdiff_t(bmp.stride());
+    aviResult_ = AVIStreamWriteRows(compressedStream_, index, bmp.scanLine(0), bmp.topDown() ? stride : -stride,
+                                    AVIIF_KEYFRAME);
+  } else {
+    aviResult_ = AVIStreamWrite(compressedStream_, index, 1, frameBits_.data(), LONG(imageSize_), AVIIF_KEYFRAME,
+                                nullptr, nullptr);
+  }
   return aviResult_;
 }
 

@@ -54,7 +54,11 @@ class AviWriter {
   // then releases what it opened and rethrows.
   OpenOutcome open(const gdi::Bitmap& first, const vfw::COMPVARS& compressor, const QString& fileName,
                    const std::function<void(vfw::AVISTREAMINFO&)>& rateStep);
+  // Whether `bmp` is a frame of this file's size and depth.
+  bool accepts(const gdi::Bitmap& bmp) const;
   // Writes `bmp` as key frame `index`; the library's result (0 = written).
+  // Another thread may write while this one only asks whether the writer
+  // is open; nothing else of the writer may be used meanwhile.
   std::int32_t write(const gdi::Bitmap& bmp, std::int32_t index);
   // With overlap: writes the frame still being compressed. The result is
   // that frame's (0 when there is none or the writer is closed).

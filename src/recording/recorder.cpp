@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <system_error>
 
 #include "framework/application.h"
 #include "framework/errors.h"
@@ -139,7 +140,7 @@ Recorder::~Recorder() {
   if (sample_.valid()) sample_.wait();
 }
 
-quint64 Recorder::lostFrames() const { return writeTimer_->lostTicks() - lostAtStart_; }
+quint64 Recorder::lostFrames() const { return writeTimer_->lostTicks() - lostAtStart_ + queueDrops_; }
 
 // Once a second while a file is open: the file's size and the free space
 // of its file system, measured on a worker thread (a slow or network disk
@@ -188,17 +189,44 @@ void Recorder::grabFailed(const QString& message) {
   if (grabFailingSince_.elapsed() >= kGrabFailureMs) endWithFailure(EndCause::GrabFailing, 0, message);
 }
 
+// Waits until the frames handed to the queue are in the file, then ends
+// its thread. The write that failed among them, if one did.
+std::optional<FrameQueue::Failure> Recorder::settleQueue() {
+  if (!queue_) return std::nullopt;
+  queue_->drain();
+  const auto failed = queue_->failure();
+  framesWritten_ = queue_->written();
+  queue_.reset();
+  return failed;
+}
+
+// The queue's thread found a write failing; this runs on the recorder's.
+void Recorder::writerFailed() {
+  if (!queue_) return;  // settled already by a Stop or another end
+  if (const auto failed = settleQueue()) endWithFailedWrite(*failed);
+}
+
+// The frame that failed is not in the file; the ones before it are.
+void Recorder::endWithFailedWrite(const FrameQueue::Failure& f) {
+  const int error = writer_.lastErrno();
+  endWithFailure(causeOf(error), error, QString(), f.index);
+}
+
 // The recording ends as Stop ends it, whatever was under way: the file is
 // completed with the frames written so far and nothing stays open.
 void Recorder::endWithFailure(EndCause cause, int error, const QString& detail, int framesKept) {
+  const bool queued = queue_ != nullptr;
+  const auto failed = settleQueue();
   RecordingEnd end;
   end.cause = cause;
   end.file = outputFile_;
   end.rate = rate_;
   end.error = error;
   end.detail = detail;
-  // A frame announced but not yet written when the end came is not kept.
-  end.framesKept = framesKept >= 0 ? framesKept : state_ == RecordState::WritingFrame ? frameIndex_ : frameIndex_ + 1;
+  // A frame announced but not yet handed over when the end came is not
+  // kept; those handed over are, up to a write that failed.
+  if (framesKept < 0) framesKept = failed ? failed->index : queued ? int(framesWritten_) : frameIndex_ + 1;
+  end.framesKept = framesKept;
   writeTimer_->setEnabled(false);
   stopWatching();
   grabFailingSince_.invalidate();
@@ -238,6 +266,17 @@ StartOutcome Recorder::start(int rate, const vfw::COMPVARS& compressor, bool ret
       });
   switch (outcome) {
     case OpenOutcome::Opened:
+      try {
+        queue_ = std::make_unique<FrameQueue>(writer_, writer_.imageSize(), [this] {
+          QMetaObject::invokeMethod(this, [this] { writerFailed(); }, Qt::QueuedConnection);
+        });
+      } catch (const std::system_error&) {
+        // No thread to be had: nothing can be recorded.
+        writer_.close();
+        break;
+      }
+      queueDrops_ = 0;
+      framesWritten_ = 0;
       gate_ = FrameGate::Ready;
       rate_ = rate;
       started_.start();
@@ -274,6 +313,10 @@ bool Recorder::stop() {
   if (!isFileOpen()) return false;
   setState(RecordState::Stopping);
   writeTimer_->setEnabled(false);
+  if (const auto failed = settleQueue()) {
+    endWithFailedWrite(*failed);
+    return true;
+  }
   const int frames = frameIndex_ + 1;
   if (!close()) {
     frameIndex_ = frames - 1;
@@ -290,6 +333,10 @@ void Recorder::cancel() {
   if (isFileOpen()) {
     writeTimer_->setEnabled(false);
     framework::ProcessMessages();
+    if (const auto failed = settleQueue()) {
+      endWithFailedWrite(*failed);
+      return;
+    }
     if (!close()) {
       endWithFailure(EndCause::CloseFailed, writer_.lastErrno(), QString());
       return;
@@ -304,6 +351,7 @@ void Recorder::closeOnExit() {
   writeTimer_->setEnabled(false);
   if (!isFileOpen()) return;
   setState(RecordState::Stopping);
+  settleQueue();
   close();
   frameIndex_ = -1;
 }
@@ -324,31 +372,38 @@ void Recorder::tick() {
   if (state_ == RecordState::Recording && gate_ == FrameGate::Ready && writer_.isOpen()) writeFrame();
 }
 
-// The two pumps let clicks, remote commands and grabs run during a write;
-// the WritingFrame state and the gate keep a second write from starting
-// inside them, and a Stop or Cancel that ran inside a pump has closed the
-// file, which is then left alone.
+// The frame goes to the queue, whose thread compresses and writes it; a
+// write that fails there ends the recording from writerFailed. The pump
+// lets clicks, remote commands and grabs run between announcing a frame and
+// handing it over; the WritingFrame state and the gate keep a second write
+// from starting inside it, and a Stop or Cancel that ran inside it has
+// closed the file, which is then left alone.
 void Recorder::writeFrame() {
-  if (gate_ == FrameGate::Busy || !writer_.isOpen()) return;
+  if (gate_ == FrameGate::Busy || !writer_.isOpen() || !queue_) return;
+  if (queue_->full()) {
+    // The writer is a whole queue behind: this tick's frame is given up,
+    // and counted, rather than memory growing without end.
+    ++queueDrops_;
+    return;
+  }
   gate_ = FrameGate::Busy;
   setState(RecordState::WritingFrame);
   ++frameIndex_;
   emit frameWriting(frameIndex_);
   framework::ProcessMessages();
-  if (!writer_.isOpen()) return;  // closed by a Stop or Cancel inside the pump
+  if (!writer_.isOpen() || !queue_) return;  // closed by a Stop or Cancel inside the pump
   // A grab inside the pump has replaced the frame and opened the gate; the
-  // newest complete grab is the one written, and the gate stays shut.
-  gate_ = FrameGate::Busy;
+  // newest complete grab is the one written.
   const gdi::Bitmap frame = latest_;
-  if (writer_.write(frame, frameIndex_) == 0) {
-    framework::ProcessMessages();
-    gate_ = FrameGate::Ready;
-    // A Pause, Stop or Cancel inside the pump has set its own state.
-    if (state_ == RecordState::WritingFrame) setState(RecordState::Recording);
+  if (!writer_.accepts(frame)) {
+    // Another size or depth than the file's: refused before the queue.
+    endWithFailure(EndCause::WriteError, 0, QString());
     return;
   }
-  // The frame that failed is not in the file; the ones before it are.
-  endWithFailure(causeOf(writer_.lastErrno()), writer_.lastErrno(), QString(), frameIndex_);
+  queue_->push(frame, frameIndex_);  // refused only after a failed write, whose report is on its way
+  gate_ = FrameGate::Ready;
+  // A Pause, Stop or Cancel inside the pump has set its own state.
+  if (state_ == RecordState::WritingFrame) setState(RecordState::Recording);
 }
 
 }  // namespace recording

@@ -11,11 +11,14 @@
 #include <QString>
 #include <cstdint>
 #include <future>
+#include <memory>
+#include <optional>
 #include <vector>
 
 #include "platform/gdi/bitmap.h"
 #include "platform/vfw/vfw.h"
 #include "recording/aviwriter.h"
+#include "recording/framequeue.h"
 
 class QTimer;
 namespace framework {
@@ -179,10 +182,16 @@ class Recorder : public QObject {
   bool close();
   void tick();
   void endWithFailure(EndCause cause, int error, const QString& detail, int framesKept = -1);
+  std::optional<FrameQueue::Failure> settleQueue();
+  void writerFailed();
+  void endWithFailedWrite(const FrameQueue::Failure& f);
   void watch();
   void stopWatching();
 
   AviWriter writer_;
+  std::unique_ptr<FrameQueue> queue_;  // while a file is open; gone before the writer closes
+  std::int64_t framesWritten_ = 0;     // by the last queue, once it was settled
+  quint64 queueDrops_ = 0;             // ticks given up because the writer was behind
   framework::Timer* writeTimer_;
   QString outputFile_;
   gdi::Bitmap latest_;

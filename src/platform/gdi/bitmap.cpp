@@ -19,7 +19,7 @@ int bitsPerPixel(PixelFormat f) {
   return 32;
 }
 
-Bitmap Bitmap::device(int width, int height, PixelFormat format) {
+Bitmap Bitmap::make(int width, int height, PixelFormat format) {
   if (width <= 0 || height <= 0 || width > 65535 || height > 65535)
     throw std::invalid_argument("bitmap size out of range");
   Bitmap b;
@@ -28,8 +28,35 @@ Bitmap Bitmap::device(int width, int height, PixelFormat format) {
   b.d_->height = height;
   b.d_->format = format;
   b.d_->topDown = true;
-  b.d_->bits.assign(static_cast<size_t>(rowBytes(width, gdi::bitsPerPixel(format)) * height), 0);
   if (format == PixelFormat::Indexed8) b.d_->palette.assign(256, RGBQUAD{0, 0, 0, 0});
+  return b;
+}
+
+Bitmap Bitmap::device(int width, int height, PixelFormat format) {
+  Bitmap b = make(width, height, format);
+  b.d_->bits.assign(static_cast<size_t>(rowBytes(width, gdi::bitsPerPixel(format)) * height), 0);
+  b.d_->own();
+  return b;
+}
+
+Bitmap Bitmap::deviceUncleared(int width, int height, PixelFormat format) {
+  if (width <= 0 || height <= 0 || width > 65535 || height > 65535)
+    throw std::invalid_argument("bitmap size out of range");
+  // new[] of bytes leaves them as they come: 8 MB (a 1080p frame) touched
+  // once by its writer instead of twice.
+  const auto n = static_cast<size_t>(rowBytes(width, gdi::bitsPerPixel(format)) * height);
+  std::shared_ptr<std::uint8_t[]> memory(new std::uint8_t[n]);
+  std::uint8_t* pixels = memory.get();
+  return adopt(width, height, format, pixels, std::move(memory));
+}
+
+Bitmap Bitmap::adopt(int width, int height, PixelFormat format, std::uint8_t* pixels,
+                     std::shared_ptr<const void> keeper) {
+  if (!pixels || !keeper) throw std::invalid_argument("adopted bitmap without memory");
+  Bitmap b = make(width, height, format);
+  b.d_->pixels = pixels;
+  b.d_->size = static_cast<size_t>(rowBytes(width, gdi::bitsPerPixel(format)) * height);
+  b.d_->keeper = std::move(keeper);
   return b;
 }
 
@@ -49,21 +76,27 @@ Bitmap Bitmap::dibSection(std::vector<std::uint8_t> header, PixelFormat format, 
   b.d_->palette = std::move(palette);
   b.d_->masks = masks;
   b.d_->bits = std::move(bits);
+  b.d_->own();
   return b;
 }
 
 std::uint8_t* Bitmap::scanLine(int y) {
   const int row = d_->topDown ? y : d_->height - 1 - y;
-  return d_->bits.data() + stride() * row;
+  return d_->pixels + stride() * row;
 }
 
 const std::uint8_t* Bitmap::scanLine(int y) const {
   const int row = d_->topDown ? y : d_->height - 1 - y;
-  return d_->bits.data() + stride() * row;
+  return d_->pixels + stride() * row;
 }
 
 void Bitmap::detach() {
-  if (d_ && d_.use_count() > 1) d_ = std::make_shared<Data>(*d_);
+  if (!d_ || (d_.use_count() == 1 && !d_->keeper)) return;
+  auto own = std::make_shared<Data>(*d_);
+  own->bits.assign(d_->pixels, d_->pixels + d_->size);
+  own->keeper.reset();
+  own->own();
+  d_ = std::move(own);
 }
 
 }  // namespace gdi

@@ -38,6 +38,14 @@ class Bitmap {
 
   // A device-dependent bitmap, zero-filled, rows top-down.
   static Bitmap device(int width, int height, PixelFormat format);
+  // The same for a caller that writes every pixel at once: not filled.
+  static Bitmap deviceUncleared(int width, int height, PixelFormat format);
+  // A device-dependent bitmap over memory it does not own (a screen grab's
+  // shared-memory segment): `pixels` holds the rows top-down, packed as
+  // stride() says, and stays valid as long as `keeper` lives, which every
+  // copy of the bitmap holds on to.
+  static Bitmap adopt(int width, int height, PixelFormat format, std::uint8_t* pixels,
+                      std::shared_ptr<const void> keeper);
 
   // A DIB section: `header` is the file's own info header (biSize bytes,
   // at least 40; an OS/2 core header is converted to 40 bytes before),
@@ -60,9 +68,9 @@ class Bitmap {
   // Row y counted from the top of the picture, whatever the storage order.
   std::uint8_t* scanLine(int y);
   const std::uint8_t* scanLine(int y) const;
-  std::span<std::uint8_t> bits() { return d_ ? std::span<std::uint8_t>(d_->bits) : std::span<std::uint8_t>(); }
+  std::span<std::uint8_t> bits() { return d_ ? std::span<std::uint8_t>(d_->pixels, d_->size) : std::span<std::uint8_t>(); }
   std::span<const std::uint8_t> bits() const {
-    return d_ ? std::span<const std::uint8_t>(d_->bits) : std::span<const std::uint8_t>();
+    return d_ ? std::span<const std::uint8_t>(d_->pixels, d_->size) : std::span<const std::uint8_t>();
   }
 
   std::vector<RGBQUAD>& palette() { return d_->palette; }
@@ -70,7 +78,8 @@ class Bitmap {
   const std::array<DWORD, 3>& masks() const { return d_->masks; }
 
   // Bitmaps share their pixels when copied, as the framework's picture
-  // objects do; detach() makes this one's pixels its own.
+  // objects do; detach() makes this one's pixels its own (adopted memory
+  // included).
   void detach();
 
  private:
@@ -82,8 +91,16 @@ class Bitmap {
     std::vector<std::uint8_t> dibHeader;
     std::vector<RGBQUAD> palette;
     std::array<DWORD, 3> masks{};
-    std::vector<std::uint8_t> bits;
+    std::vector<std::uint8_t> bits;  // the pixels, unless adopted
+    std::uint8_t* pixels = nullptr;  // bits.data() or the adopted memory
+    std::size_t size = 0;
+    std::shared_ptr<const void> keeper;  // keeps adopted memory alive
+    void own() {
+      pixels = bits.data();
+      size = bits.size();
+    }
   };
+  static Bitmap make(int width, int height, PixelFormat format);
   std::shared_ptr<Data> d_;
 };
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <limits>
 
 namespace gdi {
 
@@ -84,6 +85,17 @@ QImage toQImage(const Bitmap& bmp) {
     }
   }
   return out;
+}
+
+QImage viewOf(const Bitmap& bmp) {
+  if (bmp.empty()) return {};
+  int bytesPerPixel = 0;
+  const QImage::Format f = byteFormat(bmp.format(), bytesPerPixel);
+  if (f == QImage::Format_Invalid || !bmp.topDown() || bmp.stride() > std::numeric_limits<qsizetype>::max())
+    return toQImage(bmp);
+  QImage view(bmp.scanLine(0), bmp.width(), bmp.height(), qsizetype(bmp.stride()), f);
+  if (f == QImage::Format_Indexed8) view.setColorTable(colourTable(bmp));
+  return view;
 }
 
 QImage toQImage(const Bitmap& bmp, const QRect& part) {

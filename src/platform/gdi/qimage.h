@@ -5,9 +5,14 @@
 
 namespace gdi {
 
-// A view of the bitmap for drawing on the screen. Shares the pixels where
-// Qt has the same layout (32, 16 and 8 bpp top-down); converts otherwise.
+// The bitmap as an image of its own (a copy, converted where Qt has no
+// such layout).
 QImage toQImage(const Bitmap& bmp);
+// The bitmap for drawing it at once: where Qt has the same layout (32, 16,
+// 24 and 8 bpp, rows top-down) an image over the bitmap's own rows, no
+// copy, valid only while the bitmap lives and keeps its pixels; toQImage
+// otherwise. A preview of a 1080p grab costs what it draws, not 8 MB.
+QImage viewOf(const Bitmap& bmp);
 // Only the part of the bitmap inside `part` (clipped to the bitmap), for a
 // control that shows a large picture through a small window: a full-screen
 // frame costs a copy of what shows, not of all of it.

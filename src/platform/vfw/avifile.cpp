@@ -140,21 +140,90 @@ class AviFile {
   }
 
   HRESULT write(LONG start, std::span<const std::uint8_t> data, bool key) {
-    if (completed_) return AVIERR_UNSUPPORTED;
-    if (!riff_.started()) return AVIERR_BADFORMAT;  // no format yet
-    if (riff_.failed()) return AVIERR_FILEWRITE;
-    if (data.size() > 0x7fffffffu) return AVIERR_BADSIZE;
-    if (start < 0) start = LONG(frames_);
-    if (std::uint64_t(start) < frames_) return AVIERR_UNSUPPORTED;  // frames are only appended
-    // Skipped positions become empty chunks, which readers show as the
-    // previous frame repeated, so every frame lands at its index.
-    if (std::uint64_t(start) - frames_ > 1000000) return AVIERR_BADPARAM;
-    while (frames_ < std::uint64_t(start))
-      if (const HRESULT hr = appendChunk(tag("00dc"), {}, false); hr != AVIERR_OK) return hr;
-    return appendChunk(chunkId_, opaque_ ? opaque(data) : data, key);
+    if (const HRESULT hr = readyFor(start, data.size()); hr != AVIERR_OK) return hr;
+    if (opaque_) {
+      // Packed rows are stored as the file stores them.
+      const std::size_t rowBytes = std::size_t(gdi::rowBytes(formatHeader().biWidth, 32));
+      if (rowBytes == 0 || data.size() % rowBytes != 0) return AVIERR_BADSIZE;
+      return appendRows(data.data(), std::ptrdiff_t(rowBytes), data.size() / rowBytes, key);
+    }
+    return appendChunk(chunkId_, data, key);
+  }
+
+  // An uncompressed frame of the stream's format given as rows where they
+  // lie: turned into the file's row order on the way, never packed first.
+  HRESULT writeRows(LONG start, FrameRows rows, bool key) {
+    const BITMAPINFOHEADER h = formatHeader();
+    if (riff_.started() && h.biCompression != gdi::BI_RGB && h.biCompression != gdi::BI_BITFIELDS)
+      return AVIERR_UNSUPPORTED;
+    const std::int64_t height = h.biHeight < 0 ? -std::int64_t(h.biHeight) : h.biHeight;
+    const std::int64_t rowBytes = gdi::rowBytes(h.biWidth, h.biBitCount);
+    if (!rows.top || std::abs(rows.stride) < rowBytes) return AVIERR_BADPARAM;
+    if (const HRESULT hr = readyFor(start, std::uint64_t(rowBytes * height)); hr != AVIERR_OK) return hr;
+    // A positive height stores the bottom row first.
+    const bool bottomUp = h.biHeight > 0;
+    const std::uint8_t* first = bottomUp ? rows.top + (height - 1) * rows.stride : rows.top;
+    return appendRows(first, bottomUp ? -rows.stride : rows.stride, std::size_t(height), key);
   }
 
  private:
+  BITMAPINFOHEADER formatHeader() const {
+    BITMAPINFOHEADER h{};
+    if (format_.size() >= sizeof h) h = readInfoHeader(format_);
+    return h;
+  }
+
+  // Whether a frame of `bytes` may go at `start`; the positions skipped
+  // before it become empty chunks, which readers show as the previous frame
+  // repeated, so every frame lands at its index.
+  HRESULT readyFor(LONG& start, std::uint64_t bytes) {
+    if (completed_) return AVIERR_UNSUPPORTED;
+    if (!riff_.started()) return AVIERR_BADFORMAT;  // no format yet
+    if (riff_.failed()) return AVIERR_FILEWRITE;
+    if (bytes > 0x7fffffffu) return AVIERR_BADSIZE;
+    if (start < 0) start = LONG(frames_);
+    if (std::uint64_t(start) < frames_) return AVIERR_UNSUPPORTED;  // frames are only appended
+    if (std::uint64_t(start) - frames_ > 1000000) return AVIERR_BADPARAM;
+    while (frames_ < std::uint64_t(start))
+      if (const HRESULT hr = appendChunk(tag("00dc"), {}, false); hr != AVIERR_OK) return hr;
+    return AVIERR_OK;
+  }
+
+  // `count` rows of the format, `first` the one stored first and `step` the
+  // bytes to the next one stored. They go through a small buffer that stays
+  // in the cache, a band at a time, with the spare byte of 32-bit pixels
+  // set: that byte is alpha to readers (FFmpeg takes such frames for BGRA),
+  // and 0 there would make every picture taken from the file transparent.
+  HRESULT appendRows(const std::uint8_t* first, std::ptrdiff_t step, std::size_t count, bool key) {
+    const BITMAPINFOHEADER h = formatHeader();
+    const auto rowBytes = std::size_t(gdi::rowBytes(h.biWidth, h.biBitCount));
+    const std::size_t bandRows = std::max<std::size_t>(1, detail::kWriteSlice / rowBytes);
+    band_.resize(bandRows * rowBytes);
+    std::size_t done = 0;
+    const auto next = [&]() -> std::span<const std::uint8_t> {
+      const std::size_t n = std::min(bandRows, count - done);
+      for (std::size_t r = 0; r < n; ++r) {
+        const std::uint8_t* src = first + std::ptrdiff_t(done + r) * step;
+        std::uint8_t* dst = &band_[r * rowBytes];
+        if (opaque_) {
+          // memcpy keeps this free of alignment and aliasing assumptions;
+          // the compiler turns the loop into a few vector instructions.
+          for (std::size_t x = 0; x < rowBytes; x += 4) {
+            std::uint32_t px;
+            std::memcpy(&px, src + x, 4);
+            px |= 0xFF000000u;
+            std::memcpy(dst + x, &px, 4);
+          }
+        } else {
+          std::memcpy(dst, src, rowBytes);
+        }
+      }
+      done += n;
+      return std::span<const std::uint8_t>(band_.data(), n * rowBytes);
+    };
+    return appendChunk(chunkId_, std::uint32_t(count * rowBytes), next, key);
+  }
+
   Bytes avih() const {
     Bytes o;
     const std::uint64_t rate = info_.dwRate, scale = info_.dwScale;
@@ -175,15 +244,6 @@ class AviFile {
     o.u32(std::uint32_t(h.biHeight < 0 ? -std::int64_t(h.biHeight) : h.biHeight));
     o.zeros(16);
     return o;
-  }
-
-  // The spare byte of a 32-bit pixel is alpha to readers (FFmpeg takes such
-  // frames for BGRA): 0 there would make every picture taken from the file
-  // fully transparent. The frame goes out with 0xFF in it instead.
-  std::span<const std::uint8_t> opaque(std::span<const std::uint8_t> data) {
-    opaqueFrame_.assign(data.begin(), data.end());
-    for (std::size_t i = 3; i < opaqueFrame_.size(); i += 4) opaqueFrame_[i] = 0xFF;
-    return opaqueFrame_;
   }
 
   // The caller's buffer size, unless a chunk turned out larger.
@@ -288,14 +348,20 @@ class AviFile {
 
   // A failure of the writer's (it remembers it).
   HRESULT appendChunk(FOURCC id, std::span<const std::uint8_t> data, bool key) {
-    if (riff_.riffFull() && index_.hasSegment()) {
-      if (!closeRiff() || !riff_.openAvix()) return AVIERR_FILEWRITE;
-    }
-    const std::optional<std::uint64_t> at = riff_.appendChunk(id, data);
+    if (!startChunk()) return AVIERR_FILEWRITE;
+    return chunkAppended(id, riff_.appendChunk(id, data), std::uint32_t(data.size()), key);
+  }
+  HRESULT appendChunk(FOURCC id, std::uint32_t size, const RiffWriter::Pieces& next, bool key) {
+    if (!startChunk()) return AVIERR_FILEWRITE;
+    return chunkAppended(id, riff_.appendChunk(id, size, next), size, key);
+  }
+  // A RIFF past its limit ends before the next chunk.
+  bool startChunk() { return !(riff_.riffFull() && index_.hasSegment()) || (closeRiff() && riff_.openAvix()); }
+  HRESULT chunkAppended(FOURCC id, std::optional<std::uint64_t> at, std::uint32_t size, bool key) {
     if (!at) return AVIERR_FILEWRITE;
-    index_.add(id, key, *at, riff_.moviFourcc(), std::uint32_t(data.size()));
+    index_.add(id, key, *at, riff_.moviFourcc(), size);
     ++frames_;
-    maxChunk_ = std::max(maxChunk_, std::uint32_t(data.size()));
+    maxChunk_ = std::max(maxChunk_, size);
     if (riff_.checkpointDue() && !riff_.checkpoint(headerFields())) return AVIERR_FILEWRITE;
     return AVIERR_OK;
   }
@@ -349,7 +415,7 @@ class AviFile {
   bool completed_ = false;
   HRESULT completeResult_ = AVIERR_OK;
   bool opaque_ = false;  // 32-bit BI_RGB frames
-  std::vector<std::uint8_t> opaqueFrame_;
+  std::vector<std::uint8_t> band_;  // rows on their way to the file
 
   bool haveStream_ = false;
   AVISTREAMINFOA info_{};
@@ -382,6 +448,9 @@ class RawStream final : public AviStream {
       if (bytesWritten) *bytesWritten = LONG(data.size());
     }
     return hr;
+  }
+  HRESULT writeRows(LONG start, FrameRows rows, DWORD flags) override {
+    return file_->writeRows(start, rows, (flags & AVIIF_KEYFRAME) != 0);
   }
 
  private:
@@ -454,6 +523,12 @@ HRESULT AVIStreamWrite(PAVISTREAM pavi, LONG lStart, LONG lSamples, const void* 
       lpBuffer ? std::span(static_cast<const std::uint8_t*>(lpBuffer), std::size_t(cbBuffer))
                : std::span<const std::uint8_t>();
   return pavi->write(lStart, lSamples, data, dwFlags, plSampWritten, plBytesWritten);
+}
+
+HRESULT AVIStreamWriteRows(PAVISTREAM pavi, LONG lStart, const void* top, std::ptrdiff_t stride, DWORD dwFlags) {
+  if (!pavi) return AVIERR_BADHANDLE;
+  if (!top || stride == 0) return AVIERR_BADPARAM;
+  return pavi->writeRows(lStart, FrameRows{static_cast<const std::uint8_t*>(top), stride}, dwFlags);
 }
 
 HRESULT AVIStreamSetOverlap(PAVISTREAM pavi, BOOL on) {

@@ -11,6 +11,14 @@
 
 namespace vfw {
 
+// A frame's rows where they lie: the picture's top row, and the bytes from
+// one row to the next one down (negative for rows stored bottom-up, as a
+// packed DIB's are). Each row holds the stream format's row bytes.
+struct FrameRows {
+  const std::uint8_t* top = nullptr;
+  std::ptrdiff_t stride = 0;
+};
+
 // What AVIStream* calls reach: the file's own stream or one laid over it.
 class AviStream {
  public:
@@ -29,6 +37,8 @@ class AviStream {
   virtual HRESULT setFormat(LONG pos, std::span<const std::uint8_t> format) = 0;
   virtual HRESULT write(LONG start, LONG samples, std::span<const std::uint8_t> data, DWORD flags,
                         LONG* samplesWritten, LONG* bytesWritten) = 0;
+  // One uncompressed frame in the stream's format, from rows where they lie.
+  virtual HRESULT writeRows(LONG start, FrameRows rows, DWORD flags) = 0;
   // Only a compressing stream has frames in hand; the file's stream writes
   // each one as it comes.
   virtual HRESULT setOverlap(bool) { return AVIERR_OK; }

@@ -212,11 +212,7 @@ class RawEncoder final : public Encoder {
     if (widen) {
       out_.resize(outStride * std::size_t(in.height));
       frame_.reset(av_frame_alloc());
-      // The converter writes rows top first; telling it the input runs the
-      // other way round makes it produce the bottom-up rows the file wants.
-      InputFormat reversed = in;
-      reversed.bottomUp = !in.bottomUp;
-      converter_ = std::make_unique<detail::Converter>(reversed, AV_PIX_FMT_BGR0);
+      converter_ = std::make_unique<detail::Converter>(in, AV_PIX_FMT_BGR0);
       outStride_ = outStride;
     } else if (!in.bottomUp) {
       out_.resize(in.imageBytes);
@@ -227,23 +223,32 @@ class RawEncoder final : public Encoder {
   std::span<const std::uint8_t> outputFormat() const override { return format_; }
 
   // The packet is the rows themselves: preparing them is all the work, and
-  // rows already bottom-up are passed on where they lie, without a copy.
-  // (So the prepared frame is the caller's buffer; this encoder is never
-  // overlapped.)
+  // rows already bottom-up and packed are passed on where they lie, without
+  // a copy. (So the prepared frame is the caller's buffer; this encoder is
+  // never overlapped.)
   HRESULT prepare(std::span<const std::uint8_t> bits) override {
     if (bits.size() < in_.imageBytes) return AVIERR_BADSIZE;
+    return prepareRows(detail::packedRows(in_, bits.data()));
+  }
+
+  HRESULT prepareRows(FrameRows rows) override {
+    const auto stride = std::ptrdiff_t(in_.stride);
+    const std::ptrdiff_t last = std::ptrdiff_t(in_.height - 1);
+    // The file wants the bottom row first: the converter is handed the
+    // rows from the bottom up, so its "top" row is the picture's last.
+    const FrameRows fromBottom{rows.top + last * rows.stride, -rows.stride};
     if (converter_) {
       frame_->data[0] = out_.data();
       frame_->linesize[0] = static_cast<int>(outStride_);
-      if (!converter_->convert(bits.data(), frame_.get())) return AVIERR_COMPRESSOR;
+      if (!converter_->convert(fromBottom, frame_.get())) return AVIERR_COMPRESSOR;
       prepared_ = out_;
-    } else if (!in_.bottomUp) {
-      for (int y = 0; y < in_.height; ++y)
-        std::memcpy(&out_[in_.stride * std::size_t(in_.height - 1 - y)], &bits[in_.stride * std::size_t(y)],
-                    in_.stride);
-      prepared_ = out_;
+    } else if (rows.stride == -stride) {
+      prepared_ = std::span(fromBottom.top, in_.imageBytes);
     } else {
-      prepared_ = bits.first(in_.imageBytes);
+      if (out_.size() < in_.imageBytes) out_.resize(in_.imageBytes);
+      for (std::ptrdiff_t y = 0; y <= last; ++y)
+        std::memcpy(&out_[std::size_t(y) * in_.stride], fromBottom.top + y * fromBottom.stride, in_.stride);
+      prepared_ = out_;
     }
     return AVIERR_OK;
   }
@@ -255,6 +260,7 @@ class RawEncoder final : public Encoder {
   }
 
   bool worthOverlapping() const override { return false; }
+  bool passesRowsThrough() const override { return !converter_; }
 
  private:
   struct FrameFree {
@@ -330,10 +336,14 @@ class LavcEncoder final : public Encoder {
   // but the picture the stream hands over between them.
   HRESULT prepare(std::span<const std::uint8_t> bits) override {
     if (bits.size() < in_.imageBytes) return AVIERR_BADSIZE;
+    return prepareRows(detail::packedRows(in_, bits.data()));
+  }
+
+  HRESULT prepareRows(FrameRows rows) override {
     AVFrame* f = frames_[prepared_ % 2].get();
     // The encoder may still hold a reference to this picture's buffer.
     if (av_frame_make_writable(f) < 0) return AVIERR_MEMORY;
-    if (!converter_->convert(bits.data(), f)) return AVIERR_COMPRESSOR;
+    if (!converter_->convert(rows, f)) return AVIERR_COMPRESSOR;
     ++prepared_;
     return AVIERR_OK;
   }

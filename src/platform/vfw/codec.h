@@ -11,6 +11,7 @@
 #include <span>
 #include <vector>
 
+#include "platform/vfw/avifile_internal.h"
 #include "platform/vfw/vfw.h"
 
 namespace vfw {
@@ -67,10 +68,16 @@ class Encoder {
   // the compress() after it, so it can be written while the next frame
   // compresses.
   virtual HRESULT prepare(std::span<const std::uint8_t> dibBits) = 0;
+  // prepare() of a frame given as rows where they lie (FrameRows).
+  virtual HRESULT prepareRows(FrameRows rows) = 0;
   virtual HRESULT compress(bool forceKey, std::span<const std::uint8_t>& packet, bool& isKey) = 0;
   // Whether compress() does enough work to be worth running beside the next
   // prepare(); false when preparing the frame is all there is to it.
   virtual bool worthOverlapping() const { return true; }
+  // Whether the packet is the input's rows unchanged (full frames that
+  // need no widening): a caller holding rows may then give them straight
+  // to the file, which turns them over as it writes them.
+  virtual bool passesRowsThrough() const { return false; }
 };
 
 // Creates the encoder for a compressor and an input format. AVIERR_OK, or

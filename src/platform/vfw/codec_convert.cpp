@@ -7,6 +7,7 @@
 // formats goes through swscale's unscaled converters. Bottom-up rows are
 // flipped during the conversion itself (negative height for libyuv,
 // negative strides for swscale), never in a separate pass.
+#include <climits>
 #include <cstring>
 
 extern "C" {
@@ -133,17 +134,26 @@ Converter::Converter(const InputFormat& in, AVPixelFormat out, Backend backend) 
 
 Converter::~Converter() { sws_freeContext(sws_); }
 
-bool Converter::convert(const std::uint8_t* bits, AVFrame* dst) {
-  if (!ok_) return false;
+FrameRows packedRows(const InputFormat& in, const std::uint8_t* bits) {
+  const auto stride = std::ptrdiff_t(in.stride);
+  // Top row first, whatever the storage order.
+  return in.bottomUp ? FrameRows{bits + (in.imageBytes - in.stride), -stride} : FrameRows{bits, stride};
+}
+
+bool Converter::convert(const std::uint8_t* bits, AVFrame* dst) { return convert(packedRows(in_, bits), dst); }
+
+bool Converter::convert(FrameRows rows, AVFrame* dst) {
+  if (!ok_ || !rows.top || rows.stride > INT_MAX || rows.stride < -INT_MAX) return false;
   const int w = in_.width;
   const int h = in_.height;
-  const auto stride = static_cast<int>(in_.stride);
-  // Top row first, whatever the storage order.
-  const std::uint8_t* top = in_.bottomUp ? bits + (in_.imageBytes - in_.stride) : bits;
-  const int topStride = in_.bottomUp ? -stride : stride;
+  const std::uint8_t* top = rows.top;
+  const int topStride = int(rows.stride);
 #if KESTREL_USE_LIBYUV
-  // libyuv flips when given a negative height with the first stored row.
-  const int yuvHeight = in_.bottomUp ? -h : h;
+  // libyuv walks rows from the pointer it is given by the stride it is
+  // given, a negative one included.
+  const std::uint8_t* bits = top;
+  const int stride = topStride;
+  const int yuvHeight = h;
 #endif
   switch (path_) {
     case Path::Copy: {

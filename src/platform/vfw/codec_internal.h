@@ -15,6 +15,7 @@ extern "C" {
 }
 
 #include "platform/gdi/bitmap.h"
+#include "platform/vfw/avifile_internal.h"
 #include "platform/vfw/codec.h"
 
 struct SwsContext;
@@ -43,6 +44,9 @@ struct InputFormat {
 // anything is allocated. nullopt for anything we cannot read.
 std::optional<InputFormat> parseInputFormat(std::span<const std::uint8_t> format);
 
+// Where the rows of a packed frame of the format lie.
+FrameRows packedRows(const InputFormat& in, const std::uint8_t* bits);
+
 // Converts packed DIB rows of one input format into an AVFrame of another
 // pixel format, upright (row 0 = top of the picture). libyuv handles the
 // hot 32-bit paths, swscale everything else.
@@ -57,6 +61,8 @@ class Converter {
   bool ok() const { return ok_; }
   // dst must be allocated in the output format at the input's size.
   bool convert(const std::uint8_t* bits, AVFrame* dst);
+  // The same from rows where they lie, each of the input format's width.
+  bool convert(FrameRows rows, AVFrame* dst);
 
  private:
   enum class Path {

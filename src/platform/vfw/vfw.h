@@ -2,6 +2,7 @@
 // The AVI file library and the compressor-choice dialog, with the Video for
 // Windows names, argument lists, structures and result codes. Behind them:
 // our own RIFF/OpenDML writer and libavcodec's encoders.
+#include <cstddef>
 #include <cstdint>
 
 #include "platform/gdi/wintypes.h"
@@ -143,6 +144,12 @@ HRESULT AVIMakeCompressedStream(PAVISTREAM* ppsCompressed, PAVISTREAM psSource, 
 HRESULT AVIStreamSetFormat(PAVISTREAM pavi, LONG lPos, const void* lpFormat, LONG cbFormat);
 HRESULT AVIStreamWrite(PAVISTREAM pavi, LONG lStart, LONG lSamples, const void* lpBuffer, LONG cbBuffer,
                        DWORD dwFlags, LONG* plSampWritten, LONG* plBytesWritten);
+// Kestrel's own: AVIStreamWrite of an uncompressed frame in the stream's
+// input format that is not packed: `top` is the picture's top row and
+// `stride` the bytes from one row to the next one down (negative for rows
+// stored bottom-up). Rows are read where they lie; a screen grab reaches
+// the encoder, or the file, without being packed and turned over first.
+HRESULT AVIStreamWriteRows(PAVISTREAM pavi, LONG lStart, const void* top, std::ptrdiff_t stride, DWORD dwFlags);
 // Kestrel's own, for callers that need not find each frame in the file the
 // moment AVIStreamWrite returns (a build from files): with overlap on, a
 // compressing stream converts a frame's pixels while the frame before it

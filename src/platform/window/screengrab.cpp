@@ -5,6 +5,7 @@
 #include <xcb/shm.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstring>
 #include <string>
@@ -15,19 +16,35 @@ namespace wnd {
 
 // A System V shared-memory segment attached both here and in the server.
 // It is marked for removal as soon as the server has attached it, so it
-// cannot outlive the process even if the process dies.
+// cannot outlive the process even if the process dies. Its memory is held
+// apart (Memory) because grabbed bitmaps keep it after the server has let
+// go: it is unmapped when the last of them goes.
+struct ScreenGrabber::Memory {
+  void* addr = nullptr;
+  std::size_t size = 0;
+  ~Memory() {
+    if (addr) shmdt(addr);
+  }
+};
+
 struct ScreenGrabber::Segment {
   xcb_connection_t* conn = nullptr;
   xcb_shm_seg_t seg = 0;
-  void* addr = nullptr;
-  std::size_t size = 0;
+  std::shared_ptr<Memory> memory;
+
+  // No bitmap holds the memory: the server may write into it again.
+  bool free() const {
+    if (memory.use_count() != 1) return false;
+    // Whatever a thread that let go of a bitmap read from it came first.
+    std::atomic_thread_fence(std::memory_order_acquire);
+    return true;
+  }
 
   ~Segment() {
     if (seg) {
       xcb_shm_detach(conn, seg);
       xcb_flush(conn);
     }
-    if (addr) shmdt(addr);
   }
 };
 
@@ -57,26 +74,33 @@ ScreenGrabber::ScreenGrabber(Display& display) : display_(display), shmUsable_(d
 
 ScreenGrabber::~ScreenGrabber() = default;
 
-const void* ScreenGrabber::segmentAddress() const { return segment_ ? segment_->addr : nullptr; }
+const void* ScreenGrabber::segmentAddress() const { return lastSegment_; }
 
-void ScreenGrabber::ensureSegment(std::size_t bytes) {
-  if (segment_ && segment_->size >= bytes) return;
-  segment_.reset();
+std::size_t ScreenGrabber::segmentCount() const { return segments_.size(); }
+
+ScreenGrabber::Segment* ScreenGrabber::freeSegment(std::size_t bytes) {
+  for (auto& s : segments_)
+    if (s->memory->size >= bytes && s->free()) return s.get();
+  // Free ones too small for this rectangle go; a larger one takes their place.
+  std::erase_if(segments_, [bytes](const std::unique_ptr<Segment>& s) { return s->memory->size < bytes && s->free(); });
+  if (segments_.size() >= kMaxSegments) return nullptr;
+
   auto s = std::make_unique<Segment>();
   s->conn = display_.conn();
   const int id = shmget(IPC_PRIVATE, bytes, IPC_CREAT | 0600);
   if (id < 0) {
-    shmUsable_ = false;
-    return;
+    if (segments_.empty()) shmUsable_ = false;
+    return nullptr;
   }
   void* addr = shmat(id, nullptr, 0);
   if (addr == reinterpret_cast<void*>(-1)) {
     shmctl(id, IPC_RMID, nullptr);
-    shmUsable_ = false;
-    return;
+    if (segments_.empty()) shmUsable_ = false;
+    return nullptr;
   }
-  s->addr = addr;
-  s->size = bytes;
+  s->memory = std::make_shared<Memory>();
+  s->memory->addr = addr;
+  s->memory->size = bytes;
   const xcb_shm_seg_t seg = xcb_generate_id(s->conn);
   XcbPtr<xcb_generic_error_t> err(
       xcb_request_check(s->conn, xcb_shm_attach_checked(s->conn, seg, static_cast<std::uint32_t>(id), 0)));
@@ -84,10 +108,11 @@ void ScreenGrabber::ensureSegment(std::size_t bytes) {
   if (err) {
     // A server on another machine cannot see our memory: plain GetImage.
     shmUsable_ = false;
-    return;
+    return nullptr;
   }
   s->seg = seg;
-  segment_ = std::move(s);
+  segments_.push_back(std::move(s));
+  return segments_.back().get();
 }
 
 void ScreenGrabber::copyRows(gdi::Bitmap& bmp, const std::uint8_t* src, std::size_t srcStride, int dx, int dy, int w,
@@ -161,9 +186,15 @@ gdi::Bitmap ScreenGrabber::grabClipped(const RECT& r) {
 
   const int bpp = display_.bitsPerPixel(), pad = display_.scanlinePad();
   const std::size_t srcStride = static_cast<std::size_t>((std::int64_t(cw) * bpp + pad - 1) / pad * pad / 8);
-  if (shmUsable_) ensureSegment(srcStride * static_cast<std::size_t>(ch));
-  if (!shmUsable_ || !segment_) {
-    gdi::Bitmap bmp = gdi::Bitmap::device(int(w), int(h), display_.pixelFormat());
+  // Every byte of a bitmap written in full needs no clearing first; rows
+  // with padding would leave it as the memory had it.
+  const bool whole = cw == w && ch == h && gdi::rowBytes(w, bpp) * 8 == w * bpp;
+  Segment* segment = shmUsable_ ? freeSegment(srcStride * static_cast<std::size_t>(ch)) : nullptr;
+  if (!segment) {
+    // No shared memory, or every segment still held by bitmaps (a writer
+    // far behind): the pixels come in the reply.
+    gdi::Bitmap bmp = whole ? gdi::Bitmap::deviceUncleared(int(w), int(h), display_.pixelFormat())
+                            : gdi::Bitmap::device(int(w), int(h), display_.pixelFormat());
     grabPlain(bmp, cx, cy, cw, ch, dx, dy);
     return bmp;
   }
@@ -171,10 +202,16 @@ gdi::Bitmap ScreenGrabber::grabClipped(const RECT& r) {
   xcb_connection_t* c = display_.conn();
   auto cookie = xcb_shm_get_image(c, display_.root(), static_cast<std::int16_t>(cx), static_cast<std::int16_t>(cy),
                                   static_cast<std::uint16_t>(cw), static_cast<std::uint16_t>(ch), ~0u,
-                                  XCB_IMAGE_FORMAT_Z_PIXMAP, segment_->seg, 0);
+                                  XCB_IMAGE_FORMAT_Z_PIXMAP, segment->seg, 0);
   xcb_flush(c);
-  // The bitmap is made (and cleared) while the server copies.
-  gdi::Bitmap bmp = gdi::Bitmap::device(int(w), int(h), display_.pixelFormat());
+  // Where the server's rows are the bitmap's rows, the bitmap is the
+  // segment itself: no copy, and the segment is not written again until
+  // the last copy of the bitmap (preview, recorder, writer) has gone.
+  const bool adoptable = whole && !display_.msbFirst() && srcStride == std::size_t(gdi::rowBytes(w, bpp));
+  gdi::Bitmap bmp;
+  if (!adoptable)
+    bmp = whole ? gdi::Bitmap::deviceUncleared(int(w), int(h), display_.pixelFormat())
+                : gdi::Bitmap::device(int(w), int(h), display_.pixelFormat());
   xcb_generic_error_t* raw = nullptr;
   XcbPtr<xcb_shm_get_image_reply_t> reply(xcb_shm_get_image_reply(c, cookie, &raw));
   XcbPtr<xcb_generic_error_t> err(raw);
@@ -182,7 +219,10 @@ gdi::Bitmap ScreenGrabber::grabClipped(const RECT& r) {
     lastRefusalWasMatch_ = isMatchError(err.get());
     refused(err.get());
   }
-  copyRows(bmp, static_cast<const std::uint8_t*>(segment_->addr), srcStride, dx, dy, cw, ch);
+  lastSegment_ = segment->memory->addr;
+  auto* pixels = static_cast<std::uint8_t*>(segment->memory->addr);
+  if (adoptable) return gdi::Bitmap::adopt(int(w), int(h), display_.pixelFormat(), pixels, segment->memory);
+  copyRows(bmp, pixels, srcStride, dx, dy, cw, ch);
   return bmp;
 }
 

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 #include "platform/gdi/bitmap.h"
 #include "platform/window/grabsource.h"
@@ -19,9 +20,12 @@ class Display;
 // edge fails with BadMatch). The screen's size is followed when it
 // changes during a recording.
 //
-// Pixels come through a MIT-SHM segment where the server offers it and
-// accepts ours, else in the GetImage reply itself. The segment is kept
-// from one grab to the next and only replaced by a larger one.
+// Pixels come through MIT-SHM segments where the server offers it and
+// accepts ours, else in the GetImage reply itself. A grab of a rectangle
+// wholly on the screen is a bitmap over its segment, without a copy; the
+// segment is written again only once every copy of that bitmap is gone, so
+// a grab never changes under whoever holds it. Segments are kept from one
+// grab to the next, at most kMaxSegments of them.
 class ScreenGrabber : public GrabSource {
  public:
   explicit ScreenGrabber(Display& display);
@@ -37,20 +41,26 @@ class ScreenGrabber : public GrabSource {
   std::string name() const override { return "X11"; }
 
   // Whether grabs go through shared memory (false after a fallback).
-  bool usingShm() const { return shmUsable_ && segment_ != nullptr; }
-  // Where the current segment is mapped here (null: none yet).
+  bool usingShm() const { return shmUsable_ && !segments_.empty(); }
+  // Where the last grab's segment is mapped here (null: none yet).
   const void* segmentAddress() const;
+  std::size_t segmentCount() const;
+  // Enough for a recording's frame queue at 1080p, the preview and the
+  // frame being written; grabs beyond come without shared memory.
+  static constexpr std::size_t kMaxSegments = 40;
 
  private:
+  struct Memory;
   struct Segment;
-  void ensureSegment(std::size_t bytes);
+  Segment* freeSegment(std::size_t bytes);
   void copyRows(gdi::Bitmap& bmp, const std::uint8_t* src, std::size_t srcStride, int dx, int dy, int w, int h) const;
   void grabPlain(gdi::Bitmap& bmp, int x, int y, int w, int h, int dx, int dy);
   gdi::Bitmap grabClipped(const RECT& r);
 
   Display& display_;
   bool shmUsable_;
-  std::unique_ptr<Segment> segment_;
+  std::vector<std::unique_ptr<Segment>> segments_;
+  const void* lastSegment_ = nullptr;
   std::chrono::steady_clock::time_point sizeCheckedAt_{};
   bool lastRefusalWasMatch_ = false;
 };

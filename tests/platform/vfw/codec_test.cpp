@@ -35,8 +35,30 @@ struct Case {
   bool topDown = false;
   int frames = 3;
   bool overlap = false;  // AVIStreamSetOverlap before the first frame, AVIStreamFlush after the last
+  // >= 0: frames go through AVIStreamWriteRows as rows where they lie, this
+  // many bytes of garbage between one row and the next.
+  int rowGap = -1;
   EncoderOptions options;
 };
+
+// The packed frame's rows spread out with `gap` bytes of garbage after
+// each, top row first in memory, or bottom row first when `upward`; *top is
+// the picture's top row and *stride the step down from it.
+std::vector<std::uint8_t> spreadRows(const std::vector<std::uint8_t>& packed, const Case& c, int gap, bool upward,
+                                     const std::uint8_t** top, std::ptrdiff_t* stride) {
+  const auto rowBytes = std::size_t(((c.width * c.bitCount + 31) & ~31) / 8);
+  const std::size_t step = rowBytes + std::size_t(gap);
+  std::vector<std::uint8_t> spread(step * std::size_t(c.height), 0xA5);
+  for (int y = 0; y < c.height; ++y) {
+    // Packed row y counts from the bottom unless the frame is top-down.
+    const int fromTop = c.topDown ? y : c.height - 1 - y;
+    const int slot = upward ? c.height - 1 - fromTop : fromTop;
+    std::memcpy(&spread[step * std::size_t(slot)], &packed[rowBytes * std::size_t(y)], rowBytes);
+  }
+  *top = upward ? &spread[step * std::size_t(c.height - 1)] : spread.data();
+  *stride = upward ? -std::ptrdiff_t(step) : std::ptrdiff_t(step);
+  return spread;
+}
 
 struct Written {
   std::string path;
@@ -86,6 +108,15 @@ Written writeClip(const testsupport::TempDir& dir, FOURCC fcc, const Case& c) {
     const auto pic = naturalPicture(c.width, c.height, i);
     w.sources.push_back(quantised(pic, c.bitCount));
     const auto bits = packDib(pic, c.width, c.height, c.bitCount, c.topDown);
+    if (c.rowGap >= 0) {
+      // Odd frames walk up from the bottom row: a negative stride.
+      const std::uint8_t* top = nullptr;
+      std::ptrdiff_t stride = 0;
+      const auto spread = spreadRows(bits, c, c.rowGap, i % 2 == 1, &top, &stride);
+      EXPECT_EQ(AVIStreamWriteRows(compressed, i, top, stride, AVIIF_KEYFRAME), AVIERR_OK)
+          << fourccText(fcc) << " frame " << i;
+      continue;
+    }
     EXPECT_EQ(AVIStreamWrite(compressed, i, 1, bits.data(), LONG(bits.size()), AVIIF_KEYFRAME, nullptr, nullptr),
               AVIERR_OK)
         << fourccText(fcc) << " frame " << i;
@@ -180,6 +211,55 @@ TEST(Compressors, TopDownInputComesOutUpright) {
       expectPictures(w, c, findCompressor(fcc)->lossless, std::string(f) + " at " + std::to_string(bits));
     }
   }
+}
+
+// A screen grab's rows reach the encoder, or the file, where they lie:
+// top-down with padding between rows, or walked up from the bottom row;
+// each compressor family and full frames at both depths give the picture.
+TEST(Compressors, RowsWhereTheyLie) {
+  testsupport::TempDir dir;
+  for (int bits : {32, 24}) {
+    Case c;
+    c.width = 101;  // 24-bit rows padded to 304 bytes
+    c.height = 50;
+    c.bitCount = bits;
+    c.frames = 4;
+    c.rowGap = 24;
+    for (const char* f : {"DIB ", "H264", "MJPG", "ULRG"}) {
+      const FOURCC fcc = mmioFOURCC(f[0], f[1], f[2], f[3]);
+      const bool lossless = findCompressor(fcc)->lossless;
+      c.width = lossless ? 101 : 100;  // 4:2:0 takes even sizes
+      const Written w = writeClip(dir, fcc, c);
+      expectPictures(w, c, lossless, std::string(f) + " rows at " + std::to_string(bits));
+      if (fcc == comptypeDIB && bits == 32) {
+        // The spare byte of each pixel is alpha to readers: opaque.
+        const auto decoded = testsupport::decodeFrames(w.path, c.width, c.height, "bgra");
+        ASSERT_FALSE(decoded.empty());
+        for (const auto& frame : decoded)
+          for (std::size_t i = 3; i < frame.size(); i += 4) ASSERT_EQ(frame[i], 0xFF) << "pixel " << i / 4;
+      }
+    }
+  }
+  // The file's own stream takes rows only for frames it stores as they
+  // come; a compressed stream's frames are packets.
+  PAVIFILE file = nullptr;
+  PAVISTREAM raw = nullptr;
+  AVIFileInit();
+  ASSERT_EQ(AVIFileOpenA(&file, dir.file("packets.avi").c_str(), OF_WRITE | OF_CREATE, nullptr), AVIERR_OK);
+  AVISTREAMINFOA si{};
+  si.fccType = streamtypeVIDEO;
+  si.dwScale = 1;
+  si.dwRate = 10;
+  ASSERT_EQ(AVIFileCreateStreamA(file, &raw, &si), AVIERR_OK);
+  auto jpeg = dibHeader(16, 16, 24, false);
+  jpeg[16] = 'M', jpeg[17] = 'J', jpeg[18] = 'P', jpeg[19] = 'G';
+  ASSERT_EQ(AVIStreamSetFormat(raw, 0, jpeg.data(), LONG(jpeg.size())), AVIERR_OK);
+  const std::vector<std::uint8_t> rows(16 * 48);
+  EXPECT_EQ(AVIStreamWriteRows(raw, 0, rows.data(), 48, AVIIF_KEYFRAME), AVIERR_UNSUPPORTED);
+  EXPECT_EQ(AVIStreamWriteRows(raw, 0, nullptr, 48, AVIIF_KEYFRAME), AVIERR_BADPARAM);
+  AVIStreamRelease(raw);
+  AVIFileRelease(file);
+  AVIFileExit();
 }
 
 TEST(Compressors, SixteenEightAndTwentyFourBitInputs) {

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <memory>
+#include <vector>
 
 #include "platform/window/display.h"
 #include "platform/window/screengrab.h"
@@ -190,4 +192,39 @@ TEST(ScreenGrab, SegmentIsReused) {
   EXPECT_EQ(g.segmentAddress(), first);
   g.grab({0, 0, 800, 600});
   EXPECT_NE(g.segmentAddress(), nullptr);
+}
+
+// A grab is a bitmap over its shared-memory segment: while anyone holds it
+// the server writes the next grabs elsewhere, so a kept grab never
+// changes; a segment let go of is used again, and grabs beyond the pool's
+// size still come, through the reply.
+TEST(ScreenGrab, AKeptGrabNeverChanges) {
+  wnd::Display& d = wnd::Display::instance();
+  wnd::ScreenGrabber g(d);
+  const wnd::RECT r{20, 10, 20 + 97, 10 + 61};
+  auto pattern = std::make_unique<xtest::PatternWindow>(d, 0, 0, 180, 150);
+  gdi::Bitmap kept = g.grab(r);
+  ASSERT_TRUE(g.usingShm());
+  const auto isPattern = [&d](const gdi::Bitmap& b) {
+    for (int y = 0; y < b.height(); ++y)
+      for (int x = 0; x < b.width(); ++x)
+        if ((bitmapPixel(b, x, y) & 0xffffff) != xtest::devicePixel(d, xtest::patternColour(x + 20, y + 10))) return false;
+    return true;
+  };
+  ASSERT_TRUE(isPattern(kept));
+  pattern.reset();  // the screen under the rectangle changes
+  const gdi::Bitmap after = g.grab(r);
+  EXPECT_FALSE(isPattern(after));
+  EXPECT_TRUE(isPattern(kept)) << "the later grab went into the kept grab's memory";
+  EXPECT_EQ(g.segmentCount(), 2u);
+
+  kept = {};
+  (void)g.grab(r);
+  EXPECT_EQ(g.segmentCount(), 2u) << "a segment nobody holds is used again";
+
+  std::vector<gdi::Bitmap> held;
+  for (std::size_t i = 0; i < wnd::ScreenGrabber::kMaxSegments + 3; ++i) held.push_back(g.grab(r));
+  EXPECT_EQ(g.segmentCount(), wnd::ScreenGrabber::kMaxSegments);
+  const xtest::Shot shot = xtest::xwdRoot(std::string());
+  EXPECT_EQ(compareWithScreen(held.back(), r, shot), 0);
 }
