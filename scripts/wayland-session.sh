@@ -86,18 +86,6 @@ unset WAYLAND_DISPLAY DISPLAY DBUS_SESSION_BUS_ADDRESS
 userenv=(env HOME="$rt/home" XDG_RUNTIME_DIR="$rt" XDG_CONFIG_HOME="$rt/config" XDG_DATA_HOME="$rt/data" XDG_CURRENT_DESKTOP=sway
   XDG_SESSION_TYPE=wayland WLR_BACKENDS=headless WLR_LIBINPUT_NO_DEVICES=1 WLR_RENDERER=pixman)
 
-# The session bus, the user's.
-busaddr=$("${as_user[@]}" "${userenv[@]}" dbus-daemon --session --fork --print-address=1 --print-pid=2 \
-  --address="unix:path=$rt/bus" 2>"$rt/buspid")
-buspid=$(cat "$rt/buspid")
-export DBUS_SESSION_BUS_ADDRESS=$busaddr
-userenv+=(DBUS_SESSION_BUS_ADDRESS="$busaddr")
-
-"${as_user[@]}" "${userenv[@]}" pipewire >"$rt/pipewire.log" 2>&1 &
-pids+=($!)
-for _ in $(seq 1 100); do [ -S "$rt/pipewire-0" ] && break; sleep 0.05; done
-"${as_user[@]}" "${userenv[@]}" wireplumber >"$rt/wireplumber.log" 2>&1 &
-pids+=($!)
 "${as_user[@]}" "${userenv[@]}" sway -c "$rt/sway.conf" >"$rt/sway.log" 2>&1 &
 pids+=($!)
 
@@ -115,24 +103,41 @@ export WAYLAND_DISPLAY=$sock DISPLAY=$(cat "$rt/xdisplay")
 export SWAYSOCK=$(ls "$rt"/sway-ipc.*.sock | head -n1)
 xsock="/tmp/.X11-unix/X${DISPLAY#:}"
 for _ in $(seq 1 100); do [ -S "$xsock" ] && break; sleep 0.05; done
-# The portal is started by the bus on its first call: it and its back end
-# must find the displays.
-"${as_user[@]}" "${userenv[@]}" dbus-update-activation-environment WAYLAND_DISPLAY="$WAYLAND_DISPLAY" \
-  DISPLAY="$DISPLAY" XDG_CURRENT_DESKTOP=sway XDG_SESSION_TYPE=wayland XDG_RUNTIME_DIR="$rt" \
-  XDG_CONFIG_HOME="$rt/config" XDG_DATA_HOME="$rt/data" HOME="$rt/home"
+# The session bus, the user's, started once the displays exist: the portal
+# and its back end, which the bus starts whenever someone first calls them,
+# inherit its environment and must find the displays.
+userenv+=(WAYLAND_DISPLAY="$WAYLAND_DISPLAY" DISPLAY="$DISPLAY")
+# What the services it starts print goes to its log.
+"${as_user[@]}" "${userenv[@]}" dbus-daemon --session --nofork --print-address=1 \
+  --address="unix:path=$rt/bus" >"$rt/busaddr" 2>"$rt/bus.log" &
+buspid=$!
+for _ in $(seq 1 100); do [ -s "$rt/busaddr" ] && break; sleep 0.05; done
+busaddr=$(head -n1 "$rt/busaddr")
+export DBUS_SESSION_BUS_ADDRESS=$busaddr
+userenv+=(DBUS_SESSION_BUS_ADDRESS="$busaddr")
+
+"${as_user[@]}" "${userenv[@]}" pipewire >"$rt/pipewire.log" 2>&1 &
+pids+=($!)
+for _ in $(seq 1 100); do [ -S "$rt/pipewire-0" ] && break; sleep 0.05; done
+"${as_user[@]}" "${userenv[@]}" wireplumber >"$rt/wireplumber.log" 2>&1 &
+pids+=($!)
 # WirePlumber is ready when PipeWire lists a session manager's node.
 for _ in $(seq 1 100); do
   "${as_user[@]}" "${userenv[@]}" pw-cli ls Client 2>/dev/null | grep -qi wireplumber && break
   sleep 0.05
 done
 
-# The portal and its back end are started now and must offer monitors:
-# on a busy machine their first start can take longer than a caller waits.
+# The portal's back end first, then the portal, each asked until it offers
+# monitors: the portal reads what its back end offers once, when it starts,
+# so a back end that is not answering yet would leave it without any.
+portal_offers() {  # portal_offers BUS-NAME INTERFACE
+  "${as_user[@]}" "${userenv[@]}" gdbus call --session -d "$1" -o /org/freedesktop/portal/desktop \
+    -m org.freedesktop.DBus.Properties.Get "$2" AvailableSourceTypes 2>/dev/null | grep -q 'uint32 [1-7]'
+}
 ready=0
 for _ in $(seq 1 40); do
-  if "${as_user[@]}" "${userenv[@]}" gdbus call --session -d org.freedesktop.portal.Desktop \
-    -o /org/freedesktop/portal/desktop -m org.freedesktop.DBus.Properties.Get \
-    org.freedesktop.portal.ScreenCast AvailableSourceTypes 2>/dev/null | grep -q 'uint32 [1-7]'; then
+  if portal_offers org.freedesktop.impl.portal.desktop.wlr org.freedesktop.impl.portal.ScreenCast &&
+    portal_offers org.freedesktop.portal.Desktop org.freedesktop.portal.ScreenCast; then
     ready=1
     break
   fi

@@ -201,8 +201,13 @@ def begin_recording(app, out_file, frame_at=(380, 260), expect_remote=True):
     wid = wait_for(lambda: (visible_windows("^Click on the X$") or [None])[0], what="the capture frame")
     if os.environ.get("SWAYSOCK"):
         # sway centres floating X windows whatever they ask for: a person
-        # would drag the frame, this moves it by sway's command.
-        output("swaymsg", f"[id={wid}] move absolute position {frame_at[0]} {frame_at[1]}")
+        # would drag the frame, this moves it by sway's command, again if
+        # the program's own placement of the new frame came after it.
+        def moved():
+            output("swaymsg", f"[id={wid}] move absolute position {frame_at[0]} {frame_at[1]}")
+            time.sleep(0.3)
+            return outer_bounds(wid)[:2] == tuple(frame_at)
+        wait_for(moved, 10, what="the frame moved by sway")
     else:
         output("xdotool", "windowmove", "--sync", wid, str(frame_at[0]), str(frame_at[1]))
     time.sleep(0.5)
