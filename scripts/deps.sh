@@ -15,6 +15,13 @@ PACKAGES=(
   dbus dbus-x11 at-spi2-core python3 python3-pyatspi python3-gi gir1.2-atspi-2.0
   fonts-dejavu-core xdg-utils
   desktop-file-utils appstream dpkg-dev groff-base man-db file
+  # Wayland sessions: the screen-cast portal's frames over PipeWire, XWayland's monitors
+  libpipewire-0.3-dev libxcb-randr0-dev
+  # The test desktop (scripts/wayland-session.sh) and a native Wayland client of the tests
+  sway xwayland pipewire pipewire-bin wireplumber xdg-desktop-portal xdg-desktop-portal-wlr qt6-wayland
+  libglib2.0-bin util-linux
+  # Debian's source of the portal's wlroots back end, built by scripts/portal-wlr-shm.sh
+  meson libdrm-dev libinih-dev libgbm-dev libwayland-dev wayland-protocols libsystemd-dev
 )
 
 missing=()

@@ -3,6 +3,7 @@
 #include <QLineEdit>
 
 #include "app/frameratedialog.h"
+#include "app/grabsourcesetup.h"
 #include "app/mainwindow.h"
 #include "app/optionsdialog.h"
 #include "components/settingsstore.h"
@@ -44,6 +45,7 @@ void MainWindow::loadvalues() {
   load("off2", Off2, false);
   peers_.frameRate->Edit1->setText(MyRegistry1->ReadString(kSection, QStringLiteral("framerate"), QStringLiteral("2")));
   MyRegistry1->CloseStore();
+  chooseGrabSource(*MyRegistry1);
 
   // "Stetch Image" and "Remote Control" take effect at the next start, as
   // "Final Preview" does: a stored choice that changed nothing would look

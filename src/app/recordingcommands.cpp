@@ -11,6 +11,7 @@
 #include <exception>
 
 #include "app/frameratedialog.h"
+#include "app/grabsourcesetup.h"
 #include "app/keeppreviewdialog.h"
 #include "app/mainwindow.h"
 #include "builder/builderpanel.h"
@@ -118,6 +119,7 @@ void MainWindow::NameFile1Click() {
 void MainWindow::setuptorecord() { setToolbar(Button11->isEnabled(), true, false, false, true); }
 
 void MainWindow::targetChosen() {
+  if (!grabSourceReady()) return;
   setuptorecord();
   peers_.captureFrame->followTimer()->setEnabled(false);
   peers_.captureFrame->hide();

@@ -13,6 +13,7 @@
 #include <optional>
 
 #include "platform/window/display.h"
+#include "platform/window/sway.h"
 #include "platform/window/windows.h"
 
 namespace framework {
@@ -157,6 +158,57 @@ Bounds outerBounds(const QWidget* w) {
   return {left - m.left, top - m.top, width + m.left + m.right, height + m.top + m.bottom};
 }
 
+namespace {
+
+// sway centres a floating X window whatever position it asks for, when it
+// maps it and at every request after: it is told by command where the
+// window goes, as soon as it knows the window (a mapping takes a moment).
+class SwayPlacer : public QObject {
+ public:
+  explicit SwayPlacer(QWidget* w) : QObject(w), w_(w) {
+    setObjectName(QStringLiteral("kestrelSwayPlacer"));
+    w->installEventFilter(this);
+    timer_.setInterval(25);
+    connect(&timer_, &QTimer::timeout, this, [this] { tryMove(); });
+  }
+  void place(const Bounds& b) {
+    wanted_ = b;
+    tries_ = 0;
+    if (w_->isVisible()) tryMove();
+  }
+
+ protected:
+  bool eventFilter(QObject*, QEvent* e) override {
+    if (e->type() == QEvent::Show) {
+      tries_ = 0;
+      timer_.start();
+    }
+    return false;
+  }
+
+ private:
+  void tryMove() {
+    const bool done = w_->internalWinId() &&
+                      wnd::SwayMoveWindow(static_cast<wnd::HWND>(w_->internalWinId()), wanted_.left, wanted_.top);
+    if (done || ++tries_ > 40)
+      timer_.stop();
+    else if (!timer_.isActive())
+      timer_.start();
+  }
+  QWidget* w_;
+  QTimer timer_;
+  Bounds wanted_{};
+  int tries_ = 0;
+};
+
+void placeOnSway(QWidget* w, const Bounds& b) {
+  auto* p = w->findChild<SwayPlacer*>(QStringLiteral("kestrelSwayPlacer"), Qt::FindDirectChildrenOnly);
+  if (!p) p = new SwayPlacer(w);
+  p->place(b);
+}
+
+}  // namespace
+
 void setOuterBounds(QWidget* w, const Bounds& b) {
   bool live = false;
   const Margins m = knownMargins(w, &live);
@@ -167,6 +219,7 @@ void setOuterBounds(QWidget* w, const Bounds& b) {
   const int ll = toLogical(cl, s.origin.x(), s.ratio), lt = toLogical(ct, s.origin.y(), s.ratio);
   const int lw = std::max(1, int(std::lround(cw / s.ratio))), lh = std::max(1, int(std::lround(ch / s.ratio)));
   w->setGeometry(ll, lt, lw, lh);
+  if (wnd::OnSway()) placeOnSway(w, b);
 
   FrameWatcher* watcher = watcherOf(w);
   if (live) {

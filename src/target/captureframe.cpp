@@ -5,6 +5,7 @@
 #include <QGuiApplication>
 #include <QIcon>
 #include <QLabel>
+#include <QMessageBox>
 #include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QTimer>
@@ -14,7 +15,9 @@
 #include "framework/bounds.h"
 #include "framework/timer.h"
 #include "framework/widgets.h"
+#include "platform/window/grabsource.h"
 #include "platform/window/screengrab.h"
+#include "platform/window/sway.h"
 #include "platform/window/windows.h"
 
 namespace target {
@@ -203,13 +206,38 @@ void CaptureFrame::chooseWindow() {
 void CaptureFrame::followForegroundWindow() {
   showOnTop();
   const wnd::HWND target = wnd::GetForegroundWindow();
-  const auto r = wnd::GetWindowRect(target);
+  auto r = wnd::GetWindowRect(target);
+  // XWayland publishes no active window while a native one has the focus:
+  // sway tells where that one is; elsewhere it cannot be followed.
+  if (!target && wnd::InWaylandSession()) {
+    r = wnd::SwayFocusedWindowRect();
+    if (!r && !wnd::OnSway() && !toldCannotFollow_) {
+      offerArea();
+      return;
+    }
+  }
   if (!r) return;
   // Left, Top, Height and Width in one request: nothing runs between the
   // four, so the window manager is spared three intermediate frames (and
   // the toolkit's not-yet-confirmed geometry is never read back half-set).
   Resizing unlocked(this, r->right - r->left, r->bottom - r->top);
   framework::setOuterBounds(this, {r->left, r->top, r->right - r->left, r->bottom - r->top});
+}
+
+void CaptureFrame::offerArea() {
+  toldCannotFollow_ = true;
+  follow_->setEnabled(false);  // the timer ticks on inside the box
+  const auto answer = QMessageBox::question(
+      this, QStringLiteral("Window mode"),
+      QStringLiteral("Kestrel cannot follow the window in front: in a Wayland session it can follow only the windows "
+                     "of X11 programs (running through XWayland), not native Wayland windows.\n\n"
+                     "Record an area instead? You then place the frame over the window yourself."),
+      QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes);
+  if (answer == QMessageBox::Yes) {
+    chooseArea();
+    return;
+  }
+  follow_->setEnabled(true);
 }
 
 gdi::Bitmap CaptureFrame::grabUnder() const {

@@ -44,6 +44,10 @@ class CaptureFrame : public QWidget {
   // The timer that follows the foreground window ("WindowMirror").
   framework::Timer* followTimer() const { return follow_; }
   // One step of the following: the frame covers the foreground window.
+  // In a Wayland session a native Wayland window in front is followed
+  // through sway's IPC on sway; elsewhere it cannot be (only XWayland's
+  // windows are X windows): the first time, the user is told so and
+  // offered Area mode.
   void followForegroundWindow();
   // The screen under the frame's outer rectangle (the frame is hidden by
   // then); raises what the grab raises.
@@ -86,6 +90,8 @@ class CaptureFrame : public QWidget {
   FrameStyle style_ = FrameStyle::Sizeable;
   QElapsedTimer shown_;  // since the frame was last shown by us
   framework::Timer* follow_;
+  bool toldCannotFollow_ = false;
+  void offerArea();
 };
 
 }  // namespace target

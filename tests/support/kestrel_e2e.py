@@ -180,10 +180,11 @@ def enabled(node):
     return node is not None and node.getState().contains(pyatspi.STATE_ENABLED)
 
 
-def begin_recording(app, out_file, frame_at=(380, 260)):
+def begin_recording(app, out_file, frame_at=(380, 260), expect_remote=True):
     """Record, the save dialog answered with out_file, Area, OK, the capture
     frame moved to frame_at and its X clicked: what a person does before
-    Start. Returns the remote control and the capture rectangle."""
+    Start. Returns the remote control and the capture rectangle (without
+    expect_remote, None and the rectangle right after the click)."""
     wait_for(lambda: find(app, "frame", CAPTION), what="the main window")
     # The preferences are read 100 ms after start; the rate comes from them.
     time.sleep(0.5)
@@ -198,11 +199,23 @@ def begin_recording(app, out_file, frame_at=(380, 260)):
     act(wait_for(lambda: find(mode, "radio button", pred=lambda a: a.name.startswith("Area")), what="Area"))
     act(wait_for(lambda: find(mode, "push button", "OK"), what="OK"))
     wid = wait_for(lambda: (visible_windows("^Click on the X$") or [None])[0], what="the capture frame")
-    output("xdotool", "windowmove", "--sync", wid, str(frame_at[0]), str(frame_at[1]))
+    if os.environ.get("SWAYSOCK"):
+        # sway centres floating X windows whatever they ask for: a person
+        # would drag the frame, this moves it by sway's command, again if
+        # the program's own placement of the new frame came after it.
+        def moved():
+            output("swaymsg", f"[id={wid}] move absolute position {frame_at[0]} {frame_at[1]}")
+            time.sleep(0.3)
+            return outer_bounds(wid)[:2] == tuple(frame_at)
+        wait_for(moved, 10, what="the frame moved by sway")
+    else:
+        output("xdotool", "windowmove", "--sync", wid, str(frame_at[0]), str(frame_at[1]))
     time.sleep(0.5)
     rect = outer_bounds(wid)
     capture = wait_for(lambda: frame(app, "Click on the X"), what="the capture frame on the bus")
     mouse_to(*center(wait_for(lambda: find(capture, "label", "X"), what="the X")), click=True, sync=True)
+    if not expect_remote:
+        return None, rect
     remote = wait_for(lambda: frame(app, "Remote Control"), what="the remote control")
     return remote, rect
 

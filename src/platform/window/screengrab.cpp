@@ -226,10 +226,4 @@ gdi::Bitmap ScreenGrabber::grabClipped(const RECT& r) {
   return bmp;
 }
 
-gdi::Bitmap CopyScreenRect(const RECT& r) {
-  static std::unique_ptr<ScreenGrabber> grabber;
-  if (!grabber) grabber = std::make_unique<ScreenGrabber>(Display::instance());
-  return grabber->grab(r);
-}
-
 }  // namespace wnd

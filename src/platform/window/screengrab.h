@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/gdi/bitmap.h"
+#include "platform/window/grabsource.h"
 #include "platform/window/windows.h"
 
 namespace wnd {
@@ -25,17 +26,19 @@ class Display;
 // segment is written again only once every copy of that bitmap is gone, so
 // a grab never changes under whoever holds it. Segments are kept from one
 // grab to the next, at most kMaxSegments of them.
-class ScreenGrabber {
+class ScreenGrabber : public GrabSource {
  public:
   explicit ScreenGrabber(Display& display);
-  ~ScreenGrabber();
+  ~ScreenGrabber() override;
   ScreenGrabber(const ScreenGrabber&) = delete;
   ScreenGrabber& operator=(const ScreenGrabber&) = delete;
 
   // Throws wnd::Error when the server refuses the copy (the message says
   // why); the bitmap is then not produced. Width and height must be at
   // least 1 and at most 65535.
-  gdi::Bitmap grab(const RECT& r);
+  gdi::Bitmap grab(const RECT& r) override;
+  void prepare() override;
+  std::string name() const override { return "X11"; }
 
   // Whether grabs go through shared memory (false after a fallback).
   bool usingShm() const { return shmUsable_ && !segments_.empty(); }
@@ -62,7 +65,7 @@ class ScreenGrabber {
   bool lastRefusalWasMatch_ = false;
 };
 
-// The program's screen copy, on the program's display.
+// The program's screen copy, through the chosen source (grabsource.h).
 gdi::Bitmap CopyScreenRect(const RECT& r);
 
 }  // namespace wnd

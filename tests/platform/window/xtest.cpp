@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "support/media.h"
+#include "support/pattern.h"
 
 namespace xtest {
 
@@ -52,10 +53,7 @@ void XServer::kill() {
 
 XServer::~XServer() { kill(); }
 
-std::uint32_t patternColour(int x, int y) {
-  const std::uint32_t r = (x * 7 + y * 3) & 0xff, g = (x * 13 + 40) & 0xff, b = (y * 11 + 90) & 0xff;
-  return (r << 16) | (g << 8) | b;
-}
+std::uint32_t patternColour(int x, int y) { return testpattern::colour(x, y); }
 
 std::uint32_t devicePixel(const wnd::Display& d, std::uint32_t rgb) {
   const std::uint32_t r = (rgb >> 16) & 0xff, g = (rgb >> 8) & 0xff, b = rgb & 0xff;

@@ -1,0 +1,64 @@
+#pragma once
+// Where the program's screen copies come from. Two sources sit behind one
+// interface: the X server itself (MIT-SHM GetImage of the root window), and
+// the desktop's screen-cast portal with PipeWire, for Wayland sessions, in
+// which XWayland's root window holds no pixels. One is chosen at start-up.
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "platform/gdi/bitmap.h"
+#include "platform/window/windows.h"
+
+namespace wnd {
+
+class GrabSource {
+ public:
+  virtual ~GrabSource() = default;
+
+  // What the screen shows inside r (X screen coordinates), in a new
+  // bitmap of r's size. The part of r outside the screen is black. Throws
+  // wnd::Error with a message for the user when the screen cannot be read.
+  virtual gdi::Bitmap grab(const RECT& r) = 0;
+
+  // Makes the source ready before the first grab of a preview: the portal
+  // asks the desktop for the screen (the desktop may ask the user, and this
+  // waits for the answer). Throws wnd::Error with a plain message when the
+  // source cannot see the screen, so that the user learns it before a
+  // recording rather than from a black file.
+  virtual void prepare() = 0;
+
+  // "X11" or "screen-cast portal", for messages.
+  virtual std::string name() const = 0;
+};
+
+enum class GrabSourceKind { Auto, X11, Portal };
+
+// "auto", "x11" or "portal" (any case); Auto for anything else.
+GrabSourceKind ParseGrabSourceKind(const std::string& setting);
+
+// What Auto means here: the portal in a Wayland session (WAYLAND_DISPLAY
+// set), else the X server.
+GrabSourceKind ResolveGrabSourceKind(GrabSourceKind wanted);
+
+// Whether the program runs in a Wayland session (through XWayland).
+bool InWaylandSession();
+
+// The portal's permission to record without asking again, kept by the
+// caller with the settings: `token` is given to the next session, and
+// `tokenChanged` is told each new one the desktop hands out.
+struct ScreenCastPermission {
+  std::string token;
+  std::function<void(const std::string&)> tokenChanged;
+};
+
+// Replaces the program's source (used by CopyScreenRect; null: the X
+// server's again at the next use). The one before
+// is destroyed, ending its screen cast.
+void SetGrabSource(std::unique_ptr<GrabSource> source);
+// Makes and sets the source of that kind (Auto resolved as above).
+void ChooseGrabSource(GrabSourceKind kind, ScreenCastPermission permission = {});
+// The program's source; the X server's unless one was set.
+GrabSource& CurrentGrabSource();
+
+}  // namespace wnd
