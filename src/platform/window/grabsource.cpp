@@ -71,7 +71,7 @@ void ChooseGrabSource(GrabSourceKind kind, ScreenCastPermission permission) {
   if (ResolveGrabSourceKind(kind) == GrabSourceKind::Portal)
     SetGrabSource(std::make_unique<PortalGrabber>(std::move(permission)));
   else
-    SetGrabSource(std::make_unique<ScreenGrabber>(Display::instance()));
+    SetGrabSource(nullptr);  // the X server's, connected at the first grab: start-up needs no display
 }
 
 GrabSource& CurrentGrabSource() {
