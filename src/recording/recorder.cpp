@@ -206,12 +206,12 @@ std::optional<FrameQueue::Failure> Recorder::settleQueue() {
 // The queue's thread found a write failing; this runs on the recorder's.
 void Recorder::writerFailed() {
   if (!queue_) return;  // settled already by a Stop or another end
-  if (const auto failed = settleQueue()) endWithFailedWrite(*failed);
+  if (const auto failed = settleQueue()) endWithFailedWrite();
 }
 
 // The frame that failed is not in the file; the ones before it are (the
 // file's own count: frames written late by the encoder included).
-void Recorder::endWithFailedWrite(const FrameQueue::Failure&) {
+void Recorder::endWithFailedWrite() {
   const int error = writer_.lastErrno();
   endWithFailure(causeOf(error), error, QString(), int(framesWritten_));
 }
@@ -321,7 +321,7 @@ bool Recorder::stop() {
   setState(RecordState::Stopping);
   writeTimer_->setEnabled(false);
   if (const auto failed = settleQueue()) {
-    endWithFailedWrite(*failed);
+    endWithFailedWrite();
     return true;
   }
   const int frames = frameIndex_ + 1;
@@ -341,7 +341,7 @@ void Recorder::cancel() {
     writeTimer_->setEnabled(false);
     framework::ProcessMessages();
     if (const auto failed = settleQueue()) {
-      endWithFailedWrite(*failed);
+      endWithFailedWrite();
       return;
     }
     if (!close()) {

@@ -184,7 +184,7 @@ class Recorder : public QObject {
   void endWithFailure(EndCause cause, int error, const QString& detail, int framesKept = -1);
   std::optional<FrameQueue::Failure> settleQueue();
   void writerFailed();
-  void endWithFailedWrite(const FrameQueue::Failure& f);
+  void endWithFailedWrite();
   void watch();
   void stopWatching();
 
