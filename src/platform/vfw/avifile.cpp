@@ -216,31 +216,28 @@ class AviFile {
   }
 
   // `count` rows of the format, `first` the one stored first and `step` the
-  // bytes to the next one stored. They go through a small buffer that stays
-  // in the cache, a band at a time, with the spare byte of 32-bit pixels
-  // set: that byte is alpha to readers (FFmpeg takes such frames for BGRA),
-  // and 0 there would make every picture taken from the file transparent.
+  // bytes to the next one stored. They are copied straight into the
+  // writer's buffer, whole rows at a time, with the spare byte of 32-bit
+  // pixels set: that byte is alpha to readers (FFmpeg takes such frames for
+  // BGRA), and 0 there would make every picture taken from the file
+  // transparent.
   HRESULT appendRows(const std::uint8_t* first, std::ptrdiff_t step, std::size_t count, bool key) {
-    const BITMAPINFOHEADER h = formatHeader();
-    const auto rowBytes = std::size_t(gdi::rowBytes(h.biWidth, h.biBitCount));
-    const std::size_t bandRows = std::max<std::size_t>(1, detail::kWriteSlice / rowBytes);
-    band_.resize(bandRows * rowBytes);
+    const auto rowBytes = std::size_t(gdi::rowBytes(formatHeader().biWidth, formatHeader().biBitCount));
     std::size_t done = 0;
-    const auto next = [&]() -> std::span<const std::uint8_t> {
-      const std::size_t n = std::min(bandRows, count - done);
+    const auto fill = [&](std::span<std::uint8_t> room) -> std::size_t {
+      const std::size_t n = std::min(room.size() / rowBytes, count - done);
       for (std::size_t r = 0; r < n; ++r) {
         const std::uint8_t* src = first + std::ptrdiff_t(done + r) * step;
-        std::uint8_t* dst = &band_[r * rowBytes];
-        if (opaque_) {
+        std::uint8_t* dst = room.data() + r * rowBytes;
+        if (opaque_)
           copyOpaque(src, dst, rowBytes);
-        } else {
+        else
           std::memcpy(dst, src, rowBytes);
-        }
       }
       done += n;
-      return std::span<const std::uint8_t>(band_.data(), n * rowBytes);
+      return n * rowBytes;
     };
-    return appendChunk(chunkId_, std::uint32_t(count * rowBytes), next, key);
+    return appendChunk(chunkId_, std::uint32_t(count * rowBytes), fill, key);
   }
 
   Bytes avih() const {
@@ -370,9 +367,9 @@ class AviFile {
     if (!startChunk()) return AVIERR_FILEWRITE;
     return chunkAppended(id, riff_.appendChunk(id, data), std::uint32_t(data.size()), key);
   }
-  HRESULT appendChunk(FOURCC id, std::uint32_t size, const RiffWriter::Pieces& next, bool key) {
+  HRESULT appendChunk(FOURCC id, std::uint32_t size, const RiffWriter::Fill& fill, bool key) {
     if (!startChunk()) return AVIERR_FILEWRITE;
-    return chunkAppended(id, riff_.appendChunk(id, size, next), size, key);
+    return chunkAppended(id, riff_.appendChunk(id, size, fill), size, key);
   }
   // A RIFF past its limit ends before the next chunk.
   bool startChunk() { return !(riff_.riffFull() && index_.hasSegment()) || (closeRiff() && riff_.openAvix()); }
@@ -434,7 +431,6 @@ class AviFile {
   bool completed_ = false;
   HRESULT completeResult_ = AVIERR_OK;
   bool opaque_ = false;  // 32-bit BI_RGB frames
-  std::vector<std::uint8_t> band_;  // rows on their way to the file
 
   bool haveStream_ = false;
   AVISTREAMINFOA info_{};

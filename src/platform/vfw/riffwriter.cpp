@@ -1,6 +1,7 @@
 #include "platform/vfw/riffwriter.h"
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -9,7 +10,10 @@
 #include <cerrno>
 #include <condition_variable>
 #include <csignal>
+#include <cstdio>
+#include <cstring>
 #include <mutex>
+#include <new>
 #include <system_error>
 #include <thread>
 
@@ -27,6 +31,7 @@ constexpr off_t kKeepCached = 64 << 10;  // the header lists and the first frame
 std::atomic<std::uint64_t> g_riffLimit{kDefaultRiffLimit};
 std::atomic<int> g_checkpointMs{kDefaultCheckpointMs};
 std::atomic<int> g_syncFailure{0};
+std::atomic<bool> g_directWrites{true};
 
 void putU32(std::uint8_t* p, std::uint32_t v) {
   for (int i = 0; i < 4; ++i) p[i] = std::uint8_t(v >> (8 * i));
@@ -36,7 +41,8 @@ void putU32(std::uint8_t* p, std::uint32_t v) {
 // of kWriteSlice: the kernel copies a frame into the page cache five to
 // eight times faster in 512 KiB writes than in one 8 MB write (measured on
 // ext4, 1080p frames: about 1.7 against 5-11 ms of system time per frame),
-// and the time varies far less.
+// and the time varies far less. (Appended data only takes this way where
+// the file system refuses direct writes; see Stage.)
 int writeAllAt(int fd, std::uint64_t pos, std::span<const std::span<const std::uint8_t>> parts) {
   for (auto part : parts) {
     const std::uint8_t* p = part.data();
@@ -65,9 +71,150 @@ void setCheckpointInterval(int milliseconds) {
   g_checkpointMs = milliseconds > 0 ? milliseconds : kDefaultCheckpointMs;
 }
 void setSyncFailure(int errnoValue) { g_syncFailure = errnoValue; }
+void setDirectWrites(bool on) { g_directWrites = on; }
 }  // namespace testing
 
 namespace detail {
+
+// Appended bytes gather in an aligned buffer and reach the file in whole
+// blocks through a second descriptor of it opened with O_DIRECT. A
+// recording is written once and not read back while it grows, so the page
+// cache only costs here: for 8 MB frames (1080p, uncompressed) the copy
+// into it and its writeback took about 3 ms of system time per frame even
+// with synced pages dropped, a direct write from this buffer 0.12 ms (4 MiB
+// writes from huge pages; 0.8 ms from 4 KiB pages in 1 MiB writes).
+//
+// At the end of every append the last, partial block goes out too, padded
+// with zeros past the end: the file holds every byte appended when the call
+// returns, as with plain writes, and the next append writes that block
+// again with more in it. The zeros are cut off at the end (finish()) and
+// lie beyond every size on disk meanwhile. Where the file system takes no
+// direct writes (EINVAL), or a padded block fails where the exact bytes
+// might not (a file size limit, a full disk), the same bytes go through the
+// page cache, so what fails, and where, is what plain writes would give.
+class Stage {
+ public:
+  static constexpr std::size_t kCapacity = std::size_t(4) << 20;
+  static constexpr std::size_t kBlock = 4096;
+  static constexpr std::size_t kAlign = std::size_t(2) << 20;  // a huge page
+
+  explicit Stage(int fd) : fd_(fd), buf_(static_cast<std::uint8_t*>(::operator new(kCapacity, std::align_val_t(kAlign)))) {
+    ::madvise(buf_, kCapacity, MADV_HUGEPAGE);
+    direct_ = openDirect(fd);
+  }
+  ~Stage() {
+    if (direct_ >= 0) ::close(direct_);
+    ::operator delete(buf_, std::align_val_t(kAlign));
+  }
+  Stage(const Stage&) = delete;
+  Stage& operator=(const Stage&) = delete;
+
+  bool direct() const { return direct_ >= 0; }
+  std::uint64_t end() const { return pos_ + size_; }
+  std::span<std::uint8_t> room() { return {buf_ + size_, kCapacity - size_}; }
+  void added(std::size_t n) { size_ += n; }
+
+  // Appending goes on at `at`; `before` are the file's bytes that end there
+  // (the part of the last block that a direct write must repeat).
+  void restart(std::uint64_t at, std::span<const std::uint8_t> before) {
+    std::size_t keep = direct() ? std::size_t(at % kBlock) : 0;
+    if (keep > before.size()) {  // nothing to repeat that block with
+      dropDirect();
+      keep = 0;
+    }
+    pos_ = at - keep;
+    size_ = keep;
+    std::memcpy(buf_, before.data() + before.size() - keep, keep);
+  }
+  // After a failure: nothing staged is trusted, and the little still
+  // written (the index) goes through the page cache.
+  void reset(std::uint64_t at) {
+    dropDirect();
+    pos_ = at;
+    size_ = 0;
+  }
+
+  // Staged bytes rewritten in place (sizes in a header just appended).
+  void patch(std::uint64_t pos, std::span<const std::uint8_t> data) {
+    const std::uint64_t from = std::max(pos, pos_), to = std::min(pos + data.size(), end());
+    if (from < to) std::memcpy(buf_ + (from - pos_), data.data() + (from - pos), std::size_t(to - from));
+  }
+
+  // Writes the whole blocks staged; at the end of an append everything,
+  // the partial block padded. 0 or the errno.
+  int flush(bool appendEnd) {
+    if (size_ == 0) return 0;
+    if (!direct()) {
+      const std::span<const std::uint8_t> part[] = {{buf_, size_}};
+      if (const int err = writeAllAt(fd_, pos_, part); err != 0) return err;
+      pos_ += size_;
+      size_ = 0;
+      return 0;
+    }
+    const std::size_t whole = size_ / kBlock * kBlock;
+    const std::size_t len = appendEnd ? (size_ + kBlock - 1) / kBlock * kBlock : whole;
+    if (len > 0) {
+      if (len > size_) std::memset(buf_ + size_, 0, len - size_);
+      const int err = writeDirect(len);
+      if (err == EINVAL) {  // alignment or file system: no direct writes here after all
+        dropDirect();
+        return flush(appendEnd);
+      }
+      if (err != 0) {
+        const std::span<const std::uint8_t> part[] = {{buf_, size_}};
+        if (const int plain = writeAllAt(fd_, pos_, part); plain != 0) return plain;
+      }
+    }
+    const std::size_t keep = size_ - whole;
+    std::memmove(buf_, buf_ + whole, keep);
+    pos_ += whole;
+    size_ = keep;
+    return 0;
+  }
+
+ private:
+  // The same file again with O_DIRECT, or -1. Only for a descriptor open
+  // for writing: reopening through /proc must not grant what it lacks.
+  static int openDirect(int fd) {
+    if (!g_directWrites) return -1;
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags < 0 || (flags & O_ACCMODE) == O_RDONLY) return -1;
+    char path[40];
+    std::snprintf(path, sizeof path, "/proc/self/fd/%d", fd);
+    const int d = ::open(path, O_WRONLY | O_DIRECT | O_CLOEXEC);
+    if (d < 0) return -1;
+    struct stat a {}, b {};
+    if (::fstat(fd, &a) != 0 || ::fstat(d, &b) != 0 || a.st_dev != b.st_dev || a.st_ino != b.st_ino) {
+      ::close(d);
+      return -1;
+    }
+    return d;
+  }
+
+  void dropDirect() {
+    if (direct_ >= 0) ::close(direct_);
+    direct_ = -1;
+  }
+
+  int writeDirect(std::size_t len) {
+    for (std::size_t done = 0; done < len;) {
+      const ssize_t n = ::pwrite(direct_, buf_ + done, len - done, static_cast<off_t>(pos_ + done));
+      if (n < 0) {
+        if (errno == EINTR) continue;
+        return errno ? errno : EIO;
+      }
+      if (n == 0) return ENOSPC;
+      done += std::size_t(n);
+    }
+    return 0;
+  }
+
+  const int fd_;
+  std::uint8_t* const buf_;
+  int direct_ = -1;
+  std::uint64_t pos_ = 0;  // the file offset of buf_[0], a block boundary when writing direct
+  std::size_t size_ = 0;
+};
 
 // The thread has a duplicate of the writer's descriptor, so the writer can
 // close its own at the release without waiting: the last sync and the close
@@ -163,7 +310,7 @@ int createFile(const char* path) {
 }
 
 RiffWriter::RiffWriter(int fd)
-    : fd_(fd), riffLimit_(g_riffLimit), checkpointEvery_(std::chrono::milliseconds(int(g_checkpointMs))) {
+    : fd_(fd), stage_(std::make_unique<Stage>(fd)), riffLimit_(g_riffLimit), checkpointEvery_(std::chrono::milliseconds(int(g_checkpointMs))) {
   // Synced as often as the header is brought up to date: a power cut then
   // loses about what a killed recorder does.
   syncer_ = Syncer::start(fd_, std::chrono::milliseconds(int(g_checkpointMs)));
@@ -177,7 +324,10 @@ RiffWriter::~RiffWriter() {
 void RiffWriter::fail(int err) {
   failed_ = true;
   if (errno_ == 0) errno_ = err ? err : EIO;
+  stage_->reset(pos_);
 }
+
+bool RiffWriter::writesDirect() const { return stage_->direct(); }
 
 bool RiffWriter::syncFailed() {
   if (!syncer_ || syncer_->failure() == 0) return false;
@@ -204,41 +354,66 @@ bool RiffWriter::start(std::span<const std::uint8_t> lists) {
   started_ = true;
   riffPos_ = 0;
   pos_ = moviPos_ + 12;
+  stage_->restart(pos_, o.b);
   lastCheckpoint_ = std::chrono::steady_clock::now();
   return true;
 }
 
 std::optional<std::uint64_t> RiffWriter::appendChunk(FOURCC id, std::span<const std::uint8_t> data) {
   std::size_t given = 0;
-  return appendChunk(id, std::uint32_t(data.size()), [&] {
-    const auto piece = data.subspan(given, std::min(data.size() - given, kWriteSlice));
-    given += piece.size();
-    return piece;
+  return appendChunk(id, std::uint32_t(data.size()), [&](std::span<std::uint8_t> room) {
+    const std::size_t n = std::min(room.size(), data.size() - given);
+    std::memcpy(room.data(), data.data() + given, n);
+    given += n;
+    return n;
   });
 }
 
-std::optional<std::uint64_t> RiffWriter::appendChunk(FOURCC id, std::uint32_t size, const Pieces& next) {
+namespace {
+
+// Copies `data` into the stage, writing it out whenever it is full.
+int stageBytes(Stage& stage, std::span<const std::uint8_t> data) {
+  while (!data.empty()) {
+    std::span<std::uint8_t> room = stage.room();
+    if (room.empty()) {
+      if (const int err = stage.flush(false); err != 0) return err;
+      continue;
+    }
+    const std::size_t n = std::min(room.size(), data.size());
+    std::memcpy(room.data(), data.data(), n);
+    stage.added(n);
+    data = data.subspan(n);
+  }
+  return 0;
+}
+
+}  // namespace
+
+std::optional<std::uint64_t> RiffWriter::appendChunk(FOURCC id, std::uint32_t size, const Fill& fill) {
   if (syncFailed()) return std::nullopt;
   std::uint8_t head[8];
   putU32(head, id);
   putU32(head + 4, size);
-  const std::span<const std::uint8_t> headPart[] = {head};
-  std::uint64_t at = pos_ + 8;
-  int err = writeAllAt(fd_, pos_, headPart);
+  int err = stageBytes(*stage_, head);
   for (std::uint64_t left = size; err == 0 && left > 0;) {
-    const std::span<const std::uint8_t> piece = next();
-    if (piece.empty() || piece.size() > left) {
-      err = EINVAL;  // the caller's pieces do not add up to the size it gave
+    std::span<std::uint8_t> room = stage_->room();
+    const bool roomy = room.size() >= kMinFillRoom;
+    if (room.size() > left) room = room.first(std::size_t(left));
+    const std::size_t n = room.empty() ? 0 : fill(room);
+    if (n > room.size() || (n == 0 && (roomy || room.size() == left))) {
+      err = EINVAL;  // the caller's bytes do not add up to the size it gave
       break;
     }
-    const std::span<const std::uint8_t> part[] = {piece};
-    err = writeAllAt(fd_, at, part);
-    at += piece.size();
-    left -= piece.size();
+    if (n == 0) {
+      err = stage_->flush(false);  // room for the caller's next piece
+      continue;
+    }
+    stage_->added(n);
+    left -= n;
   }
   static const std::uint8_t pad[1] = {0};
-  const std::span<const std::uint8_t> padPart[] = {std::span(pad, size & 1)};
-  if (err == 0) err = writeAllAt(fd_, at, padPart);
+  if (err == 0) err = stageBytes(*stage_, std::span(pad, size & 1));
+  if (err == 0) err = stage_->flush(true);
   if (err != 0) {
     fail(err);
     return std::nullopt;
@@ -248,8 +423,17 @@ std::optional<std::uint64_t> RiffWriter::appendChunk(FOURCC id, std::uint32_t si
   return chunk;
 }
 
+int RiffWriter::appendBytes(std::span<const std::uint8_t> data) {
+  int err = stageBytes(*stage_, data);
+  if (err == 0) err = stage_->flush(true);
+  return err;
+}
+
 std::optional<std::uint64_t> RiffWriter::append(std::span<const std::uint8_t> chunks) {
-  if (!put(pos_, chunks)) return std::nullopt;
+  if (const int err = appendBytes(chunks); err != 0) {
+    fail(err);
+    return std::nullopt;
+  }
   const std::uint64_t at = pos_;
   pos_ += chunks.size();
   return at;
@@ -282,7 +466,10 @@ bool RiffWriter::openAvix() {
   o.u32(tag("LIST"));
   o.u32(4);
   o.u32(tag("movi"));
-  if (!put(pos_, o.b)) return false;
+  if (const int err = appendBytes(o.b); err != 0) {
+    fail(err);
+    return false;
+  }
   riffPos_ = pos_;
   moviPos_ = pos_ + 12;
   pos_ += o.b.size();
@@ -316,6 +503,8 @@ bool RiffWriter::finish(std::uint64_t moviEnd, std::span<const Field> fields) {
 bool RiffWriter::put(std::uint64_t pos, std::span<const std::uint8_t> data) {
   const std::span<const std::uint8_t> parts[] = {data};
   const int err = writeAllAt(fd_, pos, parts);
+  // The block a direct write will repeat must repeat this too.
+  stage_->patch(pos, data);
   if (err == 0) return true;
   fail(err);
   return false;

@@ -28,8 +28,13 @@ int createFile(const char* path);
 // of its own so that no write waits for the disk (riffwriter.cpp).
 class Syncer;
 
-// The most one write(2) hands the kernel (riffwriter.cpp says why).
+// The most one buffered write(2) hands the kernel (riffwriter.cpp says why).
 constexpr std::size_t kWriteSlice = std::size_t(512) << 10;
+
+// Where appended bytes wait for the file: an aligned buffer written out in
+// whole blocks, bypassing the page cache where the file system allows
+// (riffwriter.cpp).
+class Stage;
 
 class RiffWriter {
  public:
@@ -65,14 +70,18 @@ class RiffWriter {
   // Appends a chunk (padded to even length) to the open movi list. Returns
   // where its header went.
   std::optional<std::uint64_t> appendChunk(FOURCC id, std::span<const std::uint8_t> data);
-  // The same for data made on the way (rows turned over, alpha set): the
-  // chunk's `size` bytes are asked for piece by piece, each piece valid
-  // until the next is asked for, none empty.
-  using Pieces = std::function<std::span<const std::uint8_t>()>;
-  std::optional<std::uint64_t> appendChunk(FOURCC id, std::uint32_t size, const Pieces& next);
+  // The same for data made on the way (rows turned over, alpha set): `fill`
+  // writes the chunk's next bytes into the room it is given and returns how
+  // many. It may stop short at a boundary of its own (a whole row), but
+  // must take something when the room is larger than kMinFillRoom.
+  using Fill = std::function<std::size_t(std::span<std::uint8_t> room)>;
+  static constexpr std::size_t kMinFillRoom = std::size_t(1) << 20;
+  std::optional<std::uint64_t> appendChunk(FOURCC id, std::uint32_t size, const Fill& fill);
   // Appends bytes that are already whole chunks (an index). Returns where
   // they went.
   std::optional<std::uint64_t> append(std::span<const std::uint8_t> chunks);
+  // Whether appended bytes go past the page cache (O_DIRECT) just now.
+  bool writesDirect() const;
 
   // Whether the header on disk is due for an update; restarts the clock
   // when it is.
@@ -96,6 +105,9 @@ class RiffWriter {
 
  private:
   bool put(std::uint64_t pos, std::span<const std::uint8_t> data);
+  // Appends at pos_ through the stage, the file holding every byte up to
+  // the new end when it returns 0 (else the errno).
+  int appendBytes(std::span<const std::uint8_t> data);
   // The size field of the RIFF or LIST header at `header`, up to `end`.
   bool putSize(std::uint64_t header, std::uint64_t end);
   bool putFields(std::span<const Field> fields);
@@ -104,6 +116,7 @@ class RiffWriter {
   void fail(int err);
 
   int fd_;
+  std::unique_ptr<Stage> stage_;
   std::shared_ptr<Syncer> syncer_;
   int errno_ = 0;
   const std::uint64_t riffLimit_;

@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -109,4 +110,88 @@ TEST(RiffWriter, AFailedWriteIsRememberedAndMovesNothing) {
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
   EXPECT_EQ(createFile(fifo.c_str()), -1);
   EXPECT_EQ(createFile(dir.path().toStdString().c_str()), -1);
+}
+
+namespace {
+
+// One file through every kind of append and in-place rewrite, with chunks
+// larger than the writer's buffer given in rows that stop short of it.
+// Returns the file's bytes; `direct` tells whether it bypassed the cache.
+std::vector<std::uint8_t> writeSample(const std::string& path, bool& direct) {
+  vfw::testing::setRiffSizeLimit(8u << 20);
+  RiffWriter w(createFile(path.c_str()));
+  vfw::testing::setRiffSizeLimit(0);
+  std::vector<std::uint8_t> lists(102, 3);
+  EXPECT_TRUE(w.start(lists));
+  direct = w.writesDirect();
+  for (std::uint32_t n : {1001u, 4096u, 4095u, 7u}) EXPECT_TRUE(w.appendChunk(tag("00dc"), filled(n, std::uint8_t(n))));
+  // The file holds every byte appended so far, whatever waits in the buffer.
+  const auto at = w.appendChunk(tag("00dc"), filled(3, 0xAB));
+  EXPECT_TRUE(at);
+  auto now = readFile(path);
+  EXPECT_GE(now.size(), w.pos());
+  EXPECT_EQ(now[*at + 8], 0xAB);
+  EXPECT_EQ(now[*at + 10], 0xAB);
+
+  // 9 MB in rows of 3000 bytes, each row its own value.
+  const std::uint32_t rows = 3000, rowBytes = 3000;
+  std::uint32_t row = 0;
+  EXPECT_TRUE(w.appendChunk(tag("00db"), rows * rowBytes, [&](std::span<std::uint8_t> room) {
+    const std::size_t n = std::min<std::size_t>(room.size() / rowBytes, rows - row);
+    for (std::size_t r = 0; r < n; ++r) std::fill_n(room.data() + r * rowBytes, rowBytes, std::uint8_t(row + r));
+    row += std::uint32_t(n);
+    return n * rowBytes;
+  }));
+  const RiffWriter::Field field{RiffWriter::kListsPos + 4, {9, 8, 7, 6}};
+  EXPECT_TRUE(w.checkpoint({&field, 1}));
+  // A new RIFF whose sizes are rewritten while its header still waits in
+  // the buffer.
+  EXPECT_TRUE(w.riffFull());
+  EXPECT_TRUE(w.closeMovi());
+  EXPECT_TRUE(w.closeRiff({}));
+  EXPECT_TRUE(w.openAvix());
+  EXPECT_TRUE(w.checkpoint({}));
+  EXPECT_TRUE(w.appendChunk(tag("00dc"), filled(5000, 5)));
+  EXPECT_TRUE(w.append(std::vector<std::uint8_t>{'i', 'd', 'x', '1', 0, 0, 0, 0}));
+  EXPECT_TRUE(w.finish(w.pos(), {&field, 1}));
+  EXPECT_FALSE(w.failed());
+  return readFile(path);
+}
+
+bool directWritesWork(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_DIRECT, 0644);
+  if (fd >= 0) ::close(fd);
+  return fd >= 0;
+}
+
+}  // namespace
+
+TEST(RiffWriter, DirectAndCachedWritesMakeTheSameFile) {
+  testsupport::TempDir dir;
+  bool direct = false, cachedDirect = true;
+  const auto a = writeSample(dir.file("direct.avi"), direct);
+  vfw::testing::setDirectWrites(false);
+  const auto b = writeSample(dir.file("cached.avi"), cachedDirect);
+  vfw::testing::setDirectWrites(true);
+  EXPECT_EQ(direct, directWritesWork(dir.file("probe")));
+  EXPECT_FALSE(cachedDirect);
+  ASSERT_EQ(a.size(), b.size());
+  EXPECT_TRUE(a == b);
+  // The 9 MB chunk's rows landed in order.
+  const std::uint8_t head[] = {'0', '0', 'd', 'b', 0x40, 0x54, 0x89, 0x00};  // 9,000,000 bytes
+  const auto big = std::search(a.begin(), a.end(), std::begin(head), std::end(head));
+  ASSERT_NE(big, a.end());
+  const std::size_t data = std::size_t(big - a.begin()) + 8;
+  for (std::uint32_t r : {0u, 1u, 1397u, 2999u}) EXPECT_EQ(a[data + r * 3000 + 2999], std::uint8_t(r));
+}
+
+TEST(RiffWriter, AFillThatGivesNothingFailsTheChunk) {
+  testsupport::TempDir dir;
+  RiffWriter w(createFile(dir.file("f.avi").c_str()));
+  ASSERT_TRUE(w.start(std::vector<std::uint8_t>(20, 0)));
+  const std::uint64_t before = w.pos();
+  EXPECT_FALSE(w.appendChunk(tag("00db"), 100, [](std::span<std::uint8_t>) { return std::size_t(0); }));
+  EXPECT_TRUE(w.failed());
+  EXPECT_EQ(w.lastErrno(), EINVAL);
+  EXPECT_EQ(w.pos(), before);
 }
