@@ -66,6 +66,7 @@ long rssKiB() {
 struct Timed {
   std::vector<double> starts;  // seconds since the recording began
   double busy = 0;             // seconds spent inside the handler
+  std::vector<double> tookMs;  // each tick's time inside the handler
 };
 
 // Wraps a timer's handler to record when each tick ran and how long it took.
@@ -75,7 +76,9 @@ void instrument(framework::Timer* t, Timed& out, Clock::time_point origin) {
     const auto a = Clock::now();
     out.starts.push_back(std::chrono::duration<double>(a - origin).count());
     inner();
-    out.busy += std::chrono::duration<double>(Clock::now() - a).count();
+    const double took = std::chrono::duration<double>(Clock::now() - a).count();
+    out.busy += took;
+    out.tookMs.push_back(took * 1000);
   };
 }
 
@@ -198,10 +201,12 @@ int main(int argc, char** argv) {
       "{\"tool\":\"kestrel\",\"rate\":%d,\"fourcc\":\"%s\",\"seconds\":%.3f,\"cpu_s\":%.3f,"
       "\"frames\":%d,\"timer1_ticks\":%d,\"timer1_mean_ms\":%.3f,\"getpic_ticks\":%zu,\"getpic_mean_ms\":%.3f,"
       "\"grab_busy_s\":%.3f,\"write_busy_s\":%.3f,\"rss_start_kib\":%ld,\"rss_end_kib\":%ld,\"rss_peak_kib\":%ld,"
-      "\"ui_delay_max_ms\":%.1f,\"ui_delay_p99_ms\":%.1f,\"ui_cpu_s\":%.3f}\n",
+      "\"ui_delay_max_ms\":%.1f,\"ui_delay_p99_ms\":%.1f,\"ui_cpu_s\":%.3f,\"grab_max_ms\":%.1f,"
+      "\"grab_p99_ms\":%.1f,\"write_max_ms\":%.1f}\n",
       rate, fcc.c_str(), wall, cpu, written, ticks, meanSpacingMs(writes.starts), grabs.starts.size(),
       meanSpacingMs(grabs.starts), grabs.busy, writes.busy, rssStart, rssTrace.empty() ? rssStart : rssTrace.back(),
-      rssPeak, percentile(probe.delaysMs, 1.0), percentile(probe.delaysMs, 0.99), ui);
+      rssPeak, percentile(probe.delaysMs, 1.0), percentile(probe.delaysMs, 0.99), ui, percentile(grabs.tookMs, 1.0),
+      percentile(grabs.tookMs, 0.99), percentile(writes.tookMs, 1.0));
   g_windows.reset();
   return 0;
 }

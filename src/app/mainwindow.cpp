@@ -29,6 +29,7 @@
 #include "framework/statusbar.h"
 #include "framework/timer.h"
 #include "framework/widgets.h"
+#include "platform/window/grabsource.h"
 #include "target/capturemodedialog.h"
 #include "target/captureframe.h"
 #include "target/remotecontrol.h"
@@ -207,6 +208,12 @@ void MainWindow::createClientArea() {
 void MainWindow::createComponents() {
   getpic = new framework::Timer(this, QStringLiteral("getpic"), 300, false);
   getpic->OnTimer = [this] { getpicTimer(); };
+  grabPoll_ = new QTimer(this);
+  grabPoll_->setInterval(1);
+  grabPoll_->setTimerType(Qt::PreciseTimer);
+  connect(grabPoll_, &QTimer::timeout, this, [this] {
+    if (wnd::ScreenCopyArrived()) finishGrab();
+  });
   Timer2 = new framework::Timer(this, QStringLiteral("Timer2"), 100, true);
   Timer2->OnTimer = [this] {
     loadvalues();

@@ -27,8 +27,10 @@
 // | TrayIcon1/2     | (tray icons)                 | shows this window; saves a snapshot            |
 // | MyRegistry1     | (settings store)             | kestrel.ini                                    |
 #include <QMainWindow>
+#include <QTimer>
 #include <QString>
 #include <cstdint>
+#include <exception>
 
 #include "framework/dialogs.h"
 #include "recording/recorder.h"
@@ -244,11 +246,18 @@ class MainWindow : public QMainWindow {
   void tell(const QString& text);
   void showHealth(const recording::Health& h);
   void readyToStart();
+  // The second half of a grab, once its pixels are in.
+  void finishGrab();
+  // A grab that failed: the recorder decides while recording, else a box.
+  void grabFailed(const std::exception& e);
 
   recording::Recorder& recorder_;
   MainWindowPeers peers_;
   bool showingHealth_ = false;
   QString trayTip_;  // the tooltip before the recording's figures replaced it
+  QTimer* grabPoll_ = nullptr;  // looks for a grab's pixels while they are on their way
+  bool grabbing_ = false;
+  bool reportingGrabError_ = false;
 };
 
 }  // namespace app

@@ -12,6 +12,7 @@
 
 #include "app/frameratedialog.h"
 #include "app/grabsourcesetup.h"
+#include "platform/window/grabsource.h"
 #include "app/keeppreviewdialog.h"
 #include "app/mainwindow.h"
 #include "builder/builderpanel.h"
@@ -227,32 +228,63 @@ void MainWindow::closeRecordingOnExit() {
   recorder_.closeOnExit();
 }
 
+// The copy is asked for here and taken when it has arrived (finishGrab):
+// at 4K the X server, busy drawing, took up to 130 ms to answer, and the
+// user-interface thread answers clicks meanwhile. A tick while a copy is
+// still on its way is skipped, as it would wait behind it anyway.
 void MainWindow::getpicTimer() {
   // An error box runs its own message loop, in which this timer keeps
   // ticking; a failing grab must not stack a new box every tick.
-  static bool reporting = false;
-  if (reporting) return;
+  if (reportingGrabError_ || grabbing_) return;
   recorder_.grabStarted();
-  gdi::Bitmap bmp;
   try {
-    bmp = peers_.captureFrame->grabUnder();
+    peers_.captureFrame->startGrabUnder();
   } catch (const std::exception& e) {
-    // While recording, the recorder decides: a grab that keeps failing ends
-    // the recording with one message instead of a box per tick.
-    if (recorder_.isFileOpen()) {
-      recorder_.grabFailed(QString::fromUtf8(e.what()));
-      return;
-    }
-    // Shown like any escaped error; the gate stays busy, so no frame is
-    // written until a grab succeeds again.
-    reporting = true;
-    framework::ShowException(e);
-    reporting = false;
+    grabFailed(e);
     return;
   }
-  Image1->setPicture(bmp);
+  grabbing_ = true;
+  if (wnd::ScreenCopyArrived())
+    finishGrab();
+  else
+    grabPoll_->start();
+}
+
+void MainWindow::finishGrab() {
+  grabPoll_->stop();
+  grabbing_ = false;
+  if (!wnd::ScreenCopyPending()) {
+    // The source was replaced meanwhile, and its copy with it.
+    recorder_.grabFailed(QString());
+    return;
+  }
+  gdi::Bitmap bmp;
+  try {
+    bmp = wnd::FinishScreenCopy();
+  } catch (const std::exception& e) {
+    grabFailed(e);
+    return;
+  }
   recorder_.frameGrabbed(bmp);
+  // A preview stopped while the copy was on its way shows nothing more
+  // and keeps the remote control where the stop left it.
+  if (!getpic->Enabled()) return;
+  Image1->setPicture(bmp);
   placeRemoteControl();
+}
+
+void MainWindow::grabFailed(const std::exception& e) {
+  // While recording, the recorder decides: a grab that keeps failing ends
+  // the recording with one message instead of a box per tick.
+  if (recorder_.isFileOpen()) {
+    recorder_.grabFailed(QString::fromUtf8(e.what()));
+    return;
+  }
+  // Shown like any escaped error; the gate stays busy, so no frame is
+  // written until a grab succeeds again.
+  reportingGrabError_ = true;
+  framework::ShowException(e);
+  reportingGrabError_ = false;
 }
 
 // Runs after each grab, unless the remote control is off.

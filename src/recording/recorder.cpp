@@ -7,6 +7,7 @@
 #include <QLocale>
 #include <QTimer>
 #include <algorithm>
+#include <utility>
 #include <cerrno>
 #include <cstring>
 #include <system_error>
@@ -184,6 +185,9 @@ void Recorder::stopWatching() {
 }
 
 void Recorder::grabFailed(const QString& message) {
+  // No picture: the write that waited for it is lost, as every write is
+  // while grabs fail.
+  grabInFlight_ = writeDue_ = false;
   if (!isFileOpen()) return;
   if (!grabFailingSince_.isValid()) grabFailingSince_.start();
   if (grabFailingSince_.elapsed() >= kGrabFailureMs) endWithFailure(EndCause::GrabFailing, 0, message);
@@ -254,6 +258,8 @@ void Recorder::frameGrabbed(const gdi::Bitmap& frame) {
   latest_ = frame;
   ++grabs_;
   gate_ = FrameGate::Ready;
+  grabInFlight_ = false;
+  if (std::exchange(writeDue_, false)) tick();
 }
 
 bool Recorder::frameFormat(std::vector<std::uint8_t>& format) const { return recording::frameFormat(latest_, format); }
@@ -376,7 +382,11 @@ bool Recorder::close() {
 void Recorder::tick() {
   // A failed start or a failed write leaves no stream: Pause and UnPause
   // there set the state again without anything to write into.
-  if (state_ == RecordState::Recording && gate_ == FrameGate::Ready && writer_.isOpen()) writeFrame();
+  if (state_ != RecordState::Recording || !writer_.isOpen()) return;
+  if (gate_ == FrameGate::Ready)
+    writeFrame();
+  else if (grabInFlight_)
+    writeDue_ = true;
 }
 
 // The frame goes to the queue, whose thread compresses and writes it; a
@@ -408,7 +418,8 @@ void Recorder::writeFrame() {
     return;
   }
   queue_->push(frame, frameIndex_);  // refused only after a failed write, whose report is on its way
-  gate_ = FrameGate::Ready;
+  // A grab started inside the pump and still on its way holds the gate.
+  gate_ = grabInFlight_ ? FrameGate::Busy : FrameGate::Ready;
   // A Pause, Stop or Cancel inside the pump has set its own state.
   if (state_ == RecordState::WritingFrame) setState(RecordState::Recording);
 }

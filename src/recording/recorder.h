@@ -110,7 +110,13 @@ class Recorder : public QObject {
   const QString& outputFile() const { return outputFile_; }
 
   // A grab begins: nothing is written until it has delivered its picture.
-  void grabStarted() { gate_ = FrameGate::Busy; }
+  // A write due meanwhile waits for that picture rather than being lost:
+  // the grab's pixels may take a while to arrive from the X server, and
+  // the user-interface thread goes on with its events in between.
+  void grabStarted() {
+    gate_ = FrameGate::Busy;
+    grabInFlight_ = true;
+  }
   // A grab's picture, the frame the next write takes.
   void frameGrabbed(const gdi::Bitmap& frame);
   const gdi::Bitmap& latestFrame() const { return latest_; }
@@ -207,6 +213,8 @@ class Recorder : public QObject {
   qint64 bytesPerSecond_ = 0;
   quint64 lostAtStart_ = 0;
   QElapsedTimer grabFailingSince_;
+  bool grabInFlight_ = false;
+  bool writeDue_ = false;  // a tick came while a grab was on its way
 };
 
 }  // namespace recording

@@ -245,6 +245,11 @@ gdi::Bitmap CaptureFrame::grabUnder() const {
   return wnd::CopyScreenRect({b.left, b.top, b.left + b.width, b.top + b.height});
 }
 
+void CaptureFrame::startGrabUnder() const {
+  const framework::Bounds b = framework::outerBounds(this);
+  wnd::StartScreenCopy({b.left, b.top, b.left + b.width, b.top + b.height});
+}
+
 // Ends the choice: the frame's bounds are from now on the capture
 // rectangle, read by every grab while the frame stays hidden.
 void CaptureFrame::Label3Click() { emit xClicked(); }

@@ -52,6 +52,8 @@ class CaptureFrame : public QWidget {
   // The screen under the frame's outer rectangle (the frame is hidden by
   // then); raises what the grab raises.
   gdi::Bitmap grabUnder() const;
+  // The same in two steps (wnd::StartScreenCopy, wnd::FinishScreenCopy).
+  void startGrabUnder() const;
 
   // Frame styles the frame is given by the window-or-area dialog.
   enum class FrameStyle { Sizeable, ToolWindow };

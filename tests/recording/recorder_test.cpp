@@ -110,6 +110,38 @@ TEST_F(RecorderTest, RecordsTheGrabsItIsGiven) {
   EXPECT_EQ(frames[2][0], 0xff);  // blue
 }
 
+// A tick while a grab's pixels are still on their way writes that grab
+// the moment it arrives, not one frame fewer; a grab that fails instead
+// writes nothing.
+TEST_F(RecorderTest, ATickDuringAGrabWritesThatGrabWhenItArrives) {
+  rec.setOutputFile(QString::fromStdString(path("due.avi")));
+  rec.frameGrabbed(solid(0x00ff0000));
+  ASSERT_EQ(rec.start(25, fullFrames(), false), StartOutcome::Started);
+  const auto tick = [this] { rec.writeTimer()->OnTimer(); };
+  tick();
+  EXPECT_EQ(rec.frameIndex(), 0);
+
+  rec.grabStarted();
+  tick();
+  EXPECT_EQ(rec.frameIndex(), 0) << "nothing is written before the grab is in";
+  rec.frameGrabbed(solid(0x0000ff00));
+  EXPECT_EQ(rec.frameIndex(), 1);
+  rec.frameGrabbed(solid(0x0000ff00));
+  EXPECT_EQ(rec.frameIndex(), 1) << "one tick, one frame";
+
+  rec.grabStarted();
+  tick();
+  rec.grabFailed(QStringLiteral("gone"));
+  rec.frameGrabbed(solid(0x000000ff));
+  EXPECT_EQ(rec.frameIndex(), 1);
+  EXPECT_TRUE(rec.stop());
+
+  const auto frames = testsupport::decodeFrames(path("due.avi"), 32, 24);
+  ASSERT_EQ(frames.size(), 2u);
+  EXPECT_EQ(frames[0][2], 0xff);  // red
+  EXPECT_EQ(frames[1][1], 0xff);  // green
+}
+
 // The timer writes on its own at the asked rate; the builder's rate leaves
 // the timers as they were.
 TEST_F(RecorderTest, TheWriteTimerWritesAtTheRate) {

@@ -81,4 +81,21 @@ GrabSource& CurrentGrabSource() {
 
 gdi::Bitmap CopyScreenRect(const RECT& r) { return CurrentGrabSource().grab(r); }
 
+void GrabSource::startGrab(const RECT& r) {
+  started_ = false;
+  copied_ = grab(r);
+  started_ = true;
+}
+
+gdi::Bitmap GrabSource::finishGrab() {
+  if (!started_) throw Error("No screen copy was started");
+  started_ = false;
+  return std::move(copied_);
+}
+
+void StartScreenCopy(const RECT& r) { CurrentGrabSource().startGrab(r); }
+bool ScreenCopyArrived() { return CurrentGrabSource().grabArrived(); }
+bool ScreenCopyPending() { return CurrentGrabSource().grabPending(); }
+gdi::Bitmap FinishScreenCopy() { return CurrentGrabSource().finishGrab(); }
+
 }  // namespace wnd

@@ -21,6 +21,17 @@ class GrabSource {
   // wnd::Error with a message for the user when the screen cannot be read.
   virtual gdi::Bitmap grab(const RECT& r) = 0;
 
+  // The same copy in two steps, so that the calling thread can go on with
+  // its events while the pixels are on their way: startGrab asks for them,
+  // grabArrived says without waiting whether they are in, finishGrab takes
+  // them (waiting if need be). Either step throws as grab() does. One copy
+  // at a time: starting another drops one not yet finished. A source that
+  // copies at once does the whole copy in startGrab.
+  virtual void startGrab(const RECT& r);
+  virtual bool grabArrived() { return true; }
+  virtual gdi::Bitmap finishGrab();
+  virtual bool grabPending() const { return started_; }
+
   // Makes the source ready before the first grab of a preview: the portal
   // asks the desktop for the screen (the desktop may ask the user, and this
   // waits for the answer). Throws wnd::Error with a plain message when the
@@ -30,6 +41,10 @@ class GrabSource {
 
   // "X11" or "screen-cast portal", for messages.
   virtual std::string name() const = 0;
+
+ private:
+  gdi::Bitmap copied_;  // what startGrab copied at once
+  bool started_ = false;
 };
 
 enum class GrabSourceKind { Auto, X11, Portal };
@@ -60,5 +75,12 @@ void SetGrabSource(std::unique_ptr<GrabSource> source);
 void ChooseGrabSource(GrabSourceKind kind, ScreenCastPermission permission = {});
 // The program's source; the X server's unless one was set.
 GrabSource& CurrentGrabSource();
+
+// The program's screen copy in two steps, through the chosen source.
+void StartScreenCopy(const RECT& r);
+bool ScreenCopyArrived();
+// False when no copy is on its way (the source was replaced meanwhile).
+bool ScreenCopyPending();
+gdi::Bitmap FinishScreenCopy();
 
 }  // namespace wnd

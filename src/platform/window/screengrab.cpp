@@ -3,11 +3,13 @@
 #include <sys/ipc.h>
 #include <sys/shm.h>
 #include <xcb/shm.h>
+#include <xcb/xcbext.h>  // xcb_poll_for_reply
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstring>
+#include <optional>
 #include <string>
 
 #include "platform/window/display.h"
@@ -31,10 +33,12 @@ struct ScreenGrabber::Segment {
   xcb_connection_t* conn = nullptr;
   xcb_shm_seg_t seg = 0;
   std::shared_ptr<Memory> memory;
+  bool inFlight = false;  // the server is asked to copy into it
 
-  // No bitmap holds the memory: the server may write into it again.
+  // No bitmap holds the memory and no copy is on its way into it: the
+  // server may write into it again.
   bool free() const {
-    if (memory.use_count() != 1) return false;
+    if (inFlight || memory.use_count() != 1) return false;
     // Whatever a thread that let go of a bitmap read from it came first.
     std::atomic_thread_fence(std::memory_order_acquire);
     return true;
@@ -72,7 +76,21 @@ bool isMatchError(const xcb_generic_error_t* e) { return e && e->error_code == X
 
 ScreenGrabber::ScreenGrabber(Display& display) : display_(display), shmUsable_(display.hasShm()) {}
 
-ScreenGrabber::~ScreenGrabber() = default;
+// A copy asked for: where it goes and what becomes of it.
+struct ScreenGrabber::Pending {
+  RECT rect{};
+  std::optional<gdi::Bitmap> done;  // made without a reply to wait for
+  Segment* segment = nullptr;
+  xcb_shm_get_image_cookie_t cookie{};
+  XcbPtr<xcb_shm_get_image_reply_t> reply;
+  XcbPtr<xcb_generic_error_t> error;
+  bool arrived = false;
+  int w = 0, h = 0, cw = 0, ch = 0, dx = 0, dy = 0;
+  std::size_t srcStride = 0;
+  bool whole = false;
+};
+
+ScreenGrabber::~ScreenGrabber() { dropPending(); }
 
 const void* ScreenGrabber::segmentAddress() const { return lastSegment_; }
 
@@ -148,31 +166,75 @@ void ScreenGrabber::grabPlain(gdi::Bitmap& bmp, int x, int y, int w, int h, int 
 }
 
 gdi::Bitmap ScreenGrabber::grab(const RECT& r) {
-  // The screen may change size under a recording (xrandr). Its size is
-  // asked for again at most once a second, and at once when the server
-  // refuses a copy with BadMatch, the sign of a rectangle that no longer
-  // fits; then the grab is tried once more with the new size.
+  startGrab(r);
+  return finishGrab();
+}
+
+// The screen may change size under a recording (xrandr). Its size is asked
+// for again at most once a second, and at once when the server refuses a
+// copy with BadMatch, the sign of a rectangle that no longer fits; then the
+// copy is tried once more with the new size.
+void ScreenGrabber::startGrab(const RECT& r) {
+  dropPending();
   const auto now = std::chrono::steady_clock::now();
   if (now - sizeCheckedAt_ >= std::chrono::seconds(1)) {
     display_.refreshSize();
     sizeCheckedAt_ = now;
   }
   try {
-    return grabClipped(r);
+    pending_ = begin(r);
   } catch (const Error&) {
     if (!lastRefusalWasMatch_ || !display_.refreshSize()) throw;
     sizeCheckedAt_ = now;
+    pending_ = begin(r);
   }
-  return grabClipped(r);
 }
 
-gdi::Bitmap ScreenGrabber::grabClipped(const RECT& r) {
+bool ScreenGrabber::grabArrived() {
+  Pending* p = pending_.get();
+  if (!p || p->done || p->arrived) return true;
+  void* reply = nullptr;
+  xcb_generic_error_t* error = nullptr;
+  if (!xcb_poll_for_reply(display_.conn(), p->cookie.sequence, &reply, &error)) return false;
+  p->reply.reset(static_cast<xcb_shm_get_image_reply_t*>(reply));
+  p->error.reset(error);
+  p->arrived = true;
+  return true;
+}
+
+gdi::Bitmap ScreenGrabber::finishGrab() {
+  if (!pending_) throw Error("No screen copy was started");
+  const std::unique_ptr<Pending> p = std::move(pending_);
+  try {
+    return complete(*p);
+  } catch (const Error&) {
+    if (!lastRefusalWasMatch_ || !display_.refreshSize()) throw;
+    sizeCheckedAt_ = std::chrono::steady_clock::now();
+    const std::unique_ptr<Pending> again = begin(p->rect);
+    return complete(*again);
+  }
+}
+
+void ScreenGrabber::dropPending() {
+  const std::unique_ptr<Pending> p = std::move(pending_);
+  if (!p || !p->segment) return;
+  if (!p->arrived) {
+    xcb_generic_error_t* raw = nullptr;
+    XcbPtr<xcb_shm_get_image_reply_t> reply(xcb_shm_get_image_reply(display_.conn(), p->cookie, &raw));
+    XcbPtr<xcb_generic_error_t> err(raw);
+  }
+  p->segment->inFlight = false;
+}
+
+std::unique_ptr<ScreenGrabber::Pending> ScreenGrabber::begin(const RECT& r) {
   lastRefusalWasMatch_ = false;
   const std::int64_t w = std::int64_t(r.right) - r.left, h = std::int64_t(r.bottom) - r.top;
   if (w < 1 || h < 1 || w > 65535 || h > 65535)
     throw Error("The capture rectangle " + std::to_string(w) + " x " + std::to_string(h) +
                 " is empty or too large to copy");
   if (xcb_connection_has_error(display_.conn())) refused(nullptr);
+  auto p = std::make_unique<Pending>();
+  p->rect = r;
 
   // The part of the rectangle that lies on the screen.
   const std::int64_t x0 = std::max<std::int64_t>(r.left, 0), y0 = std::max<std::int64_t>(r.top, 0);
@@ -182,7 +244,10 @@ gdi::Bitmap ScreenGrabber::grabClipped(const RECT& r) {
             ch = int(std::max<std::int64_t>(y1 - y0, 0));
   const int dx = int(x0 - r.left), dy = int(y0 - r.top);
 
-  if (cw == 0 || ch == 0) return gdi::Bitmap::device(int(w), int(h), display_.pixelFormat());
+  if (cw == 0 || ch == 0) {
+    p->done = gdi::Bitmap::device(int(w), int(h), display_.pixelFormat());
+    return p;
+  }
 
   const int bpp = display_.bitsPerPixel(), pad = display_.scanlinePad();
   const std::size_t srcStride = static_cast<std::size_t>((std::int64_t(cw) * bpp + pad - 1) / pad * pad / 8);
@@ -192,37 +257,56 @@ gdi::Bitmap ScreenGrabber::grabClipped(const RECT& r) {
   Segment* segment = shmUsable_ ? freeSegment(srcStride * static_cast<std::size_t>(ch)) : nullptr;
   if (!segment) {
     // No shared memory, or every segment still held by bitmaps (a writer
-    // far behind): the pixels come in the reply.
+    // far behind): the pixels come in the reply, waited for here.
     gdi::Bitmap bmp = whole ? gdi::Bitmap::deviceUncleared(int(w), int(h), display_.pixelFormat())
                             : gdi::Bitmap::device(int(w), int(h), display_.pixelFormat());
     grabPlain(bmp, cx, cy, cw, ch, dx, dy);
-    return bmp;
+    p->done = std::move(bmp);
+    return p;
   }
 
   xcb_connection_t* c = display_.conn();
-  auto cookie = xcb_shm_get_image(c, display_.root(), static_cast<std::int16_t>(cx), static_cast<std::int16_t>(cy),
-                                  static_cast<std::uint16_t>(cw), static_cast<std::uint16_t>(ch), ~0u,
-                                  XCB_IMAGE_FORMAT_Z_PIXMAP, segment->seg, 0);
+  p->cookie = xcb_shm_get_image(c, display_.root(), static_cast<std::int16_t>(cx), static_cast<std::int16_t>(cy),
+                                static_cast<std::uint16_t>(cw), static_cast<std::uint16_t>(ch), ~0u,
+                                XCB_IMAGE_FORMAT_Z_PIXMAP, segment->seg, 0);
   xcb_flush(c);
+  segment->inFlight = true;
+  p->segment = segment;
+  p->w = int(w);
+  p->h = int(h);
+  p->cw = cw;
+  p->ch = ch;
+  p->dx = dx;
+  p->dy = dy;
+  p->srcStride = srcStride;
+  p->whole = whole;
+  return p;
+}
+
+gdi::Bitmap ScreenGrabber::complete(Pending& p) {
+  if (p.done) return std::move(*p.done);
+  if (!p.arrived) {
+    xcb_generic_error_t* raw = nullptr;
+    p.reply.reset(xcb_shm_get_image_reply(display_.conn(), p.cookie, &raw));
+    p.error.reset(raw);
+    p.arrived = true;
+  }
+  p.segment->inFlight = false;
+  if (!p.reply) {
+    lastRefusalWasMatch_ = isMatchError(p.error.get());
+    refused(p.error.get());
+  }
+  lastSegment_ = p.segment->memory->addr;
+  auto* pixels = static_cast<std::uint8_t*>(p.segment->memory->addr);
+  const int bpp = display_.bitsPerPixel();
   // Where the server's rows are the bitmap's rows, the bitmap is the
   // segment itself: no copy, and the segment is not written again until
   // the last copy of the bitmap (preview, recorder, writer) has gone.
-  const bool adoptable = whole && !display_.msbFirst() && srcStride == std::size_t(gdi::rowBytes(w, bpp));
-  gdi::Bitmap bmp;
-  if (!adoptable)
-    bmp = whole ? gdi::Bitmap::deviceUncleared(int(w), int(h), display_.pixelFormat())
-                : gdi::Bitmap::device(int(w), int(h), display_.pixelFormat());
-  xcb_generic_error_t* raw = nullptr;
-  XcbPtr<xcb_shm_get_image_reply_t> reply(xcb_shm_get_image_reply(c, cookie, &raw));
-  XcbPtr<xcb_generic_error_t> err(raw);
-  if (!reply) {
-    lastRefusalWasMatch_ = isMatchError(err.get());
-    refused(err.get());
-  }
-  lastSegment_ = segment->memory->addr;
-  auto* pixels = static_cast<std::uint8_t*>(segment->memory->addr);
-  if (adoptable) return gdi::Bitmap::adopt(int(w), int(h), display_.pixelFormat(), pixels, segment->memory);
-  copyRows(bmp, pixels, srcStride, dx, dy, cw, ch);
+  if (p.whole && !display_.msbFirst() && p.srcStride == std::size_t(gdi::rowBytes(p.w, bpp)))
+    return gdi::Bitmap::adopt(p.w, p.h, display_.pixelFormat(), pixels, p.segment->memory);
+  gdi::Bitmap bmp = p.whole ? gdi::Bitmap::deviceUncleared(p.w, p.h, display_.pixelFormat())
+                            : gdi::Bitmap::device(p.w, p.h, display_.pixelFormat());
+  copyRows(bmp, pixels, p.srcStride, p.dx, p.dy, p.cw, p.ch);
   return bmp;
 }
 

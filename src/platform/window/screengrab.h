@@ -37,6 +37,12 @@ class ScreenGrabber : public GrabSource {
   // why); the bitmap is then not produced. Width and height must be at
   // least 1 and at most 65535.
   gdi::Bitmap grab(const RECT& r) override;
+  // The shared-memory copy is asked for at the start and its reply taken
+  // at the finish: the server copies while the caller goes on.
+  void startGrab(const RECT& r) override;
+  bool grabArrived() override;
+  gdi::Bitmap finishGrab() override;
+  bool grabPending() const override { return pending_ != nullptr; }
   void prepare() override;
   std::string name() const override { return "X11"; }
 
@@ -52,14 +58,22 @@ class ScreenGrabber : public GrabSource {
  private:
   struct Memory;
   struct Segment;
+  struct Pending;
   Segment* freeSegment(std::size_t bytes);
+  // Asks for the part of r on the screen (a copy that needs no reply is
+  // made at once), and takes the answer.
+  std::unique_ptr<Pending> begin(const RECT& r);
+  gdi::Bitmap complete(Pending& p);
+  // A copy started and never finished: its reply is waited for, so the
+  // server is done with the segment before it is used again.
+  void dropPending();
   void copyRows(gdi::Bitmap& bmp, const std::uint8_t* src, std::size_t srcStride, int dx, int dy, int w, int h) const;
   void grabPlain(gdi::Bitmap& bmp, int x, int y, int w, int h, int dx, int dy);
-  gdi::Bitmap grabClipped(const RECT& r);
 
   Display& display_;
   bool shmUsable_;
   std::vector<std::unique_ptr<Segment>> segments_;
+  std::unique_ptr<Pending> pending_;
   const void* lastSegment_ = nullptr;
   std::chrono::steady_clock::time_point sizeCheckedAt_{};
   bool lastRefusalWasMatch_ = false;

@@ -2,6 +2,8 @@
 // server, on the session's screen and on servers of other depths.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cstring>
 #include <memory>
 #include <vector>
@@ -227,4 +229,39 @@ TEST(ScreenGrab, AKeptGrabNeverChanges) {
   EXPECT_EQ(g.segmentCount(), wnd::ScreenGrabber::kMaxSegments);
   const xtest::Shot shot = xtest::xwdRoot(std::string());
   EXPECT_EQ(compareWithScreen(held.back(), r, shot), 0);
+}
+
+// The copy in two steps: asked for, looked for without waiting, taken. A
+// second copy started before the first was taken replaces it, and the
+// first one's segment is free again once the server is done with it.
+TEST(ScreenGrab, ACopyInTwoStepsIsTheSameCopy) {
+  wnd::Display& d = wnd::Display::instance();
+  wnd::ScreenGrabber g(d);
+  EXPECT_FALSE(g.grabPending());
+  EXPECT_THROW(g.finishGrab(), wnd::Error);
+  const wnd::RECT r{20, 10, 20 + 97, 10 + 61};
+  xtest::PatternWindow pattern(d, 0, 0, 180, 150);
+  const xtest::Shot shot = xtest::xwdRoot(std::string());
+
+  g.startGrab(r);
+  EXPECT_TRUE(g.grabPending());
+  bool arrived = false;
+  for (int i = 0; i < 5000 && !arrived; ++i) {
+    arrived = g.grabArrived();
+    if (!arrived) usleep(1000);
+  }
+  EXPECT_TRUE(arrived);
+  const gdi::Bitmap b = g.finishGrab();
+  EXPECT_FALSE(g.grabPending());
+  EXPECT_EQ(compareWithScreen(b, r, shot), 0);
+
+  g.startGrab({0, 0, 40, 40});
+  g.startGrab(r);  // replaces the one before
+  EXPECT_EQ(compareWithScreen(g.finishGrab(), r, shot), 0);
+  EXPECT_EQ(g.segmentCount(), 2u) << "b holds one segment; the dropped copy's segment served the last";
+
+  // Off the screen nothing is asked of the server: in at once, black.
+  g.startGrab({-500, -500, -400, -450});
+  EXPECT_TRUE(g.grabArrived());
+  EXPECT_EQ(compareWithScreen(g.finishGrab(), {-500, -500, -400, -450}, shot), 0);
 }
