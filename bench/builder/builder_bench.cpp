@@ -1,7 +1,7 @@
 // Building an AVI file from a list of BMP files, side by side with the
 // ffmpeg command that does the same, in one run.
 //
-//   QT_QPA_PLATFORM=offscreen builder_bench [--frames N] [--rounds R] [--dir D] [--keep] [--memory-only]
+//   QT_QPA_PLATFORM=offscreen builder_bench [--frames N] [--rounds R] [--dir D] [--out O] [--keep] [--memory-only]
 //
 // Writes N (300) 24-bit 1920x1080 BMP files of screen-like content that
 // changes from frame to frame into D (/dev/shm/kestrel-builder-bench) once,
@@ -313,7 +313,12 @@ std::string list(const std::vector<double>& v) {
 // Each round runs Kestrel, ffmpeg with the encoder threads Kestrel gives the
 // encoder, and ffmpeg with its own default threads (the same for H.264),
 // in an order that rotates, so a neighbour's load hurts all alike.
+// Where the side-by-side builds write their files: empty, next to the
+// BMP files (tmpfs); --out puts them on a disk, where a user's go.
+std::string g_out;
+
 void sideBySideSection(const std::string& dir, int count, int rounds) {
+  const std::string out = g_out.empty() ? dir : g_out;
   std::printf("### %d BMP files (1920x1080, 24-bit) built into an AVI, every frame a key frame\n\n", count);
   std::printf("| compressor | Kestrel fps | ffmpeg fps, same threads | Kestrel / ffmpeg (median) | pair ratios | "
               "ffmpeg fps, its default threads | Kestrel / that (median) |\n|---|---|---|---|---|---|---|\n");
@@ -332,19 +337,19 @@ void sideBySideSection(const std::string& dir, int count, int rounds) {
         // of full frames still fills the tmpfs.
         switch ((step + order) % 3) {
           case 0: {
-            const double fps = panelBuild(c.fcc, dir, count, dir + "/kestrel.avi");
+            const double fps = panelBuild(c.fcc, dir, count, out + "/kestrel.avi");
             ks = fps > 0 ? count / fps : -1;
-            std::remove((dir + "/kestrel.avi").c_str());
+            std::remove((out + "/kestrel.avi").c_str());
             break;
           }
           case 1:
-            fs = runFfmpeg(c, dir, count, dir + "/ffmpeg.avi");
-            std::remove((dir + "/ffmpeg.avi").c_str());
+            fs = runFfmpeg(c, dir, count, out + "/ffmpeg.avi");
+            std::remove((out + "/ffmpeg.avi").c_str());
             break;
           default:
             if (!sameAsDefault) {
-              ds = runFfmpeg(own, dir, count, dir + "/ffmpeg.avi");
-              std::remove((dir + "/ffmpeg.avi").c_str());
+              ds = runFfmpeg(own, dir, count, out + "/ffmpeg.avi");
+              std::remove((out + "/ffmpeg.avi").c_str());
             }
         }
       }
@@ -357,6 +362,8 @@ void sideBySideSection(const std::string& dir, int count, int rounds) {
       f.push_back(count / fs);
       d.push_back(count / ds);
       ratios.push_back(fs / ks);
+      std::fprintf(stderr, "%s round %d: Kestrel %.1f, ffmpeg %.1f, ffmpeg default threads %.1f frames/s\n", c.label,
+                   r + 1, count / ks, count / fs, count / ds);
       dratios.push_back(ds / ks);
     }
     std::printf("| %s | %.1f | %.1f | %.2f | %s | %.1f | %.2f |\n", c.label, median(k), median(f), median(ratios),
@@ -460,6 +467,7 @@ int main(int argc, char** argv) {
     if (a == "--frames" && i + 1 < argc) count = std::atoi(argv[++i]);
     else if (a == "--rounds" && i + 1 < argc) rounds = std::atoi(argv[++i]);
     else if (a == "--dir" && i + 1 < argc) dir = argv[++i];
+    else if (a == "--out" && i + 1 < argc) g_out = argv[++i];
     else if (a == "--keep") keep = true;
     else if (a == "--only" && i + 1 < argc) g_only = argv[++i];
     else if (a == "--memory-only") memoryOnly = true;

@@ -167,6 +167,7 @@ OpenOutcome AviWriter::open(const gdi::Bitmap& first, const vfw::COMPVARS& compr
     const QByteArray path = QFile::encodeName(fileName);
     aviResult_ = AVIFileOpenA(&aviFile_, path.constData(), OF_WRITE | OF_CREATE, nullptr);
     if (aviResult_ != AVIERR_OK) return fail();
+    if (directWrites_) AVIFileSetDirectWrites(aviFile_, 1);  // a hint: refused, the page cache serves
 
     // The stream header.
     const COMPVARS& cv = *compressorVars_;

@@ -48,6 +48,9 @@ class AviWriter {
   // threads), and finish writes the last ones and tells whether they got
   // there.
   void setOverlap(bool on) { overlapFrames_ = on; }
+  // Set before open for a live recording: frames go to the disk past the
+  // page cache (vfw::AVIFileSetDirectWrites).
+  void setDirectWrites(bool on) { directWrites_ = on; }
 
   // Creates the file and its compressed stream for frames like `first`.
   // rateStep runs after the file is created and sets the stream's dwRate
@@ -103,6 +106,7 @@ class AviWriter {
   int lastErrno_ = 0;
   bool opened_ = false;
   bool overlapFrames_ = false;
+  bool directWrites_ = false;
 };
 
 }  // namespace recording

@@ -134,6 +134,7 @@ class AviFile {
 
   int lastErrno() const { return riff_.lastErrno(); }
   std::uint64_t frames() const { return frames_; }
+  HRESULT setDirectWrites(bool on) { return riff_.setDirectWrites(on) ? AVIERR_OK : AVIERR_UNSUPPORTED; }
 
   bool hasStream() const { return haveStream_; }
   const AVISTREAMINFOA& info() const { return info_; }
@@ -566,6 +567,10 @@ unsigned long AVIFileRelease(PAVIFILE pfile) { return pfile ? pfile->release() :
 HRESULT AVIFileComplete(PAVIFILE pfile) { return pfile ? pfile->complete() : AVIERR_BADHANDLE; }
 
 int AVIFileLastErrno(PAVIFILE pfile) { return pfile ? pfile->lastErrno() : 0; }
+
+HRESULT AVIFileSetDirectWrites(PAVIFILE pfile, BOOL on) {
+  return pfile ? pfile->setDirectWrites(on != 0) : AVIERR_BADHANDLE;
+}
 
 HRESULT AVISaveOptionsFree(int nStreams, LPAVICOMPRESSOPTIONS* plpOptions) {
   if (nStreams < 0 || (nStreams > 0 && !plpOptions)) return AVIERR_BADPARAM;

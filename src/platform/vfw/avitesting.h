@@ -20,9 +20,4 @@ void setCheckpointInterval(int milliseconds);
 // that returns EIO would make them. 0 restores real syncs.
 void setSyncFailure(int errnoValue);
 
-// false: files opened afterwards are written through the page cache only,
-// as where the file system takes no direct writes. true (the default):
-// direct where it does.
-void setDirectWrites(bool on);
-
 }  // namespace vfw::testing

@@ -32,8 +32,7 @@ class Syncer;
 constexpr std::size_t kWriteSlice = std::size_t(512) << 10;
 
 // Where appended bytes wait for the file: an aligned buffer written out in
-// whole blocks, bypassing the page cache where the file system allows
-// (riffwriter.cpp).
+// whole blocks, past the page cache where asked and allowed (riffwriter.cpp).
 class Stage;
 
 class RiffWriter {
@@ -82,6 +81,9 @@ class RiffWriter {
   std::optional<std::uint64_t> append(std::span<const std::uint8_t> chunks);
   // Whether appended bytes go past the page cache (O_DIRECT) just now.
   bool writesDirect() const;
+  // Asks for that (or not) before start(); false once started. Where the
+  // file system takes no direct writes, appends stay in the page cache.
+  bool setDirectWrites(bool on);
 
   // Whether the header on disk is due for an update; restarts the clock
   // when it is.

@@ -179,6 +179,13 @@ HRESULT AVIFileComplete(PAVIFILE pfile);
 // The errno of the first write, sync or truncation of the file that failed
 // (ENOSPC, EFBIG, EIO, ...); 0 while none has.
 int AVIFileLastErrno(PAVIFILE pfile);
+// Kestrel's own, for a file written at a steady rate and not read while it
+// grows (a live recording): its frames go to the disk past the page cache
+// (O_DIRECT) where the file system allows, which costs a fraction of the
+// CPU of copying them into the cache and writing that back. Set before
+// the first stream's format; AVIERR_UNSUPPORTED after it. Off by default:
+// a build from files finishes sooner with the kernel writing behind it.
+HRESULT AVIFileSetDirectWrites(PAVIFILE pfile, BOOL on);
 HRESULT AVISaveOptionsFree(int nStreams, LPAVICOMPRESSOPTIONS* plpOptions);
 
 // The compressor-choice dialog: modal, with the caller's title.

@@ -35,6 +35,7 @@ int main(int argc, char** argv) {
   AVIFileInit();
   PAVIFILE f = nullptr;
   if (AVIFileOpenA(&f, file, OF_WRITE | OF_CREATE, nullptr) != AVIERR_OK) return 4;
+  if (std::getenv("AVI_HELPER_DIRECT") && AVIFileSetDirectWrites(f, 1) != AVIERR_OK) return 4;
   AVISTREAMINFO si{};
   si.fccType = streamtypeVIDEO;
   si.fccHandler = handler;

@@ -116,13 +116,17 @@ namespace {
 
 // One file through every kind of append and in-place rewrite, with chunks
 // larger than the writer's buffer given in rows that stop short of it.
-// Returns the file's bytes; `direct` tells whether it bypassed the cache.
+// Returns the file's bytes; `direct` asks for direct writes and tells
+// whether they were had.
 std::vector<std::uint8_t> writeSample(const std::string& path, bool& direct) {
   vfw::testing::setRiffSizeLimit(8u << 20);
   RiffWriter w(createFile(path.c_str()));
   vfw::testing::setRiffSizeLimit(0);
+  EXPECT_FALSE(w.writesDirect()) << "the page cache unless asked";
+  EXPECT_TRUE(w.setDirectWrites(direct));
   std::vector<std::uint8_t> lists(102, 3);
   EXPECT_TRUE(w.start(lists));
+  EXPECT_FALSE(w.setDirectWrites(!direct)) << "not once started";
   direct = w.writesDirect();
   for (std::uint32_t n : {1001u, 4096u, 4095u, 7u}) EXPECT_TRUE(w.appendChunk(tag("00dc"), filled(n, std::uint8_t(n))));
   // The file holds every byte appended so far, whatever waits in the buffer.
@@ -168,11 +172,9 @@ bool directWritesWork(const std::string& path) {
 
 TEST(RiffWriter, DirectAndCachedWritesMakeTheSameFile) {
   testsupport::TempDir dir;
-  bool direct = false, cachedDirect = true;
+  bool direct = true, cachedDirect = false;
   const auto a = writeSample(dir.file("direct.avi"), direct);
-  vfw::testing::setDirectWrites(false);
   const auto b = writeSample(dir.file("cached.avi"), cachedDirect);
-  vfw::testing::setDirectWrites(true);
   EXPECT_EQ(direct, directWritesWork(dir.file("probe")));
   EXPECT_FALSE(cachedDirect);
   ASSERT_EQ(a.size(), b.size());
