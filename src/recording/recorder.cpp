@@ -7,10 +7,10 @@
 #include <QLocale>
 #include <QTimer>
 #include <algorithm>
-#include <utility>
 #include <cerrno>
 #include <cstring>
 #include <system_error>
+#include <utility>
 
 #include "framework/application.h"
 #include "framework/errors.h"

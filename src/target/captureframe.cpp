@@ -16,7 +16,6 @@
 #include "framework/timer.h"
 #include "framework/widgets.h"
 #include "platform/window/grabsource.h"
-#include "platform/window/screengrab.h"
 #include "platform/window/sway.h"
 #include "platform/window/windows.h"
 
@@ -238,11 +237,6 @@ void CaptureFrame::offerArea() {
     return;
   }
   follow_->setEnabled(true);
-}
-
-gdi::Bitmap CaptureFrame::grabUnder() const {
-  const framework::Bounds b = framework::outerBounds(this);
-  return wnd::CopyScreenRect({b.left, b.top, b.left + b.width, b.top + b.height});
 }
 
 void CaptureFrame::startGrabUnder() const {

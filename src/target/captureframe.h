@@ -49,10 +49,9 @@ class CaptureFrame : public QWidget {
   // windows are X windows): the first time, the user is told so and
   // offered Area mode.
   void followForegroundWindow();
-  // The screen under the frame's outer rectangle (the frame is hidden by
-  // then); raises what the grab raises.
-  gdi::Bitmap grabUnder() const;
-  // The same in two steps (wnd::StartScreenCopy, wnd::FinishScreenCopy).
+  // Asks for the screen under the frame's outer rectangle (the frame is
+  // hidden by then), taken with wnd::FinishScreenCopy once it has arrived;
+  // raises what the grab raises.
   void startGrabUnder() const;
 
   // Frame styles the frame is given by the window-or-area dialog.

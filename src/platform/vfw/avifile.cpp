@@ -223,7 +223,8 @@ class AviFile {
   // BGRA), and 0 there would make every picture taken from the file
   // transparent.
   HRESULT appendRows(const std::uint8_t* first, std::ptrdiff_t step, std::size_t count, bool key) {
-    const auto rowBytes = std::size_t(gdi::rowBytes(formatHeader().biWidth, formatHeader().biBitCount));
+    const BITMAPINFOHEADER h = formatHeader();
+    const auto rowBytes = std::size_t(gdi::rowBytes(h.biWidth, h.biBitCount));
     std::size_t done = 0;
     const auto fill = [&](std::span<std::uint8_t> room) -> std::size_t {
       const std::size_t n = std::min(room.size() / rowBytes, count - done);

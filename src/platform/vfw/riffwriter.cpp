@@ -42,8 +42,8 @@ void putU32(std::uint8_t* p, std::uint32_t v) {
 // of kWriteSlice: the kernel copies a frame into the page cache five to
 // eight times faster in 512 KiB writes than in one 8 MB write (measured on
 // ext4, 1080p frames: about 1.7 against 5-11 ms of system time per frame),
-// and the time varies far less. (Appended data only takes this way where
-// the file system refuses direct writes; see Stage.)
+// and the time varies far less. (Appended data of a file written direct
+// only takes this way where the file system refuses that; see Stage.)
 int writeAllAt(int fd, std::uint64_t pos, std::span<const std::span<const std::uint8_t>> parts) {
   for (auto part : parts) {
     const std::uint8_t* p = part.data();
@@ -80,9 +80,9 @@ namespace detail {
 // the page cache, or, where the caller asks (setDirectWrites), in whole
 // blocks through a second descriptor of it opened with O_DIRECT. A live
 // recording is written once, at a rate the disk keeps up with, and not
-// read back while it grows, so the page cache only costs there: for 8 MB frames (1080p, uncompressed) the copy
-// into it and its writeback took about 3 ms of system time per frame even
-// with synced pages dropped, a direct write from this buffer 0.12 ms (4 MiB
+// read back while it grows, so the page cache only costs there: for 8 MB
+// frames (1080p, uncompressed) the copy into it and its writeback took
+// about 3 ms of system time per frame even with synced pages dropped, a direct write from this buffer 0.12 ms (4 MiB
 // writes from huge pages; 0.8 ms from 4 KiB pages in 1 MiB writes). A
 // build from files is better off without: it finishes at the speed of
 // memory and the kernel writes behind it, where direct writes would make
