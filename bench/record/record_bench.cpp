@@ -185,8 +185,10 @@ int main(int argc, char** argv) {
   LatencyProbe probe;
   probe.start();
   int written = 0;
+  quint64 lost = 0;
   QTimer::singleShot(int(seconds * 1000), [&] {
     written = recorder().frameIndex() + 1;
+    lost = recorder().lostFrames();
     mainWindow()->Button6Click();
     app.quit();
   });
@@ -202,11 +204,11 @@ int main(int argc, char** argv) {
       "\"frames\":%d,\"timer1_ticks\":%d,\"timer1_mean_ms\":%.3f,\"getpic_ticks\":%zu,\"getpic_mean_ms\":%.3f,"
       "\"grab_busy_s\":%.3f,\"write_busy_s\":%.3f,\"rss_start_kib\":%ld,\"rss_end_kib\":%ld,\"rss_peak_kib\":%ld,"
       "\"ui_delay_max_ms\":%.1f,\"ui_delay_p99_ms\":%.1f,\"ui_cpu_s\":%.3f,\"grab_max_ms\":%.1f,"
-      "\"grab_p99_ms\":%.1f,\"write_max_ms\":%.1f}\n",
+      "\"grab_p99_ms\":%.1f,\"write_max_ms\":%.1f,\"lost\":%llu}\n",
       rate, fcc.c_str(), wall, cpu, written, ticks, meanSpacingMs(writes.starts), grabs.starts.size(),
       meanSpacingMs(grabs.starts), grabs.busy, writes.busy, rssStart, rssTrace.empty() ? rssStart : rssTrace.back(),
       rssPeak, percentile(probe.delaysMs, 1.0), percentile(probe.delaysMs, 0.99), ui, percentile(grabs.tookMs, 1.0),
-      percentile(grabs.tookMs, 0.99), percentile(writes.tookMs, 1.0));
+      percentile(grabs.tookMs, 0.99), percentile(writes.tookMs, 1.0), static_cast<unsigned long long>(lost));
   g_windows.reset();
   return 0;
 }

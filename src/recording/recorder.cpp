@@ -11,6 +11,7 @@
 #include <cstring>
 #include <system_error>
 #include <utility>
+#include <utility>
 
 #include "framework/application.h"
 #include "framework/errors.h"
@@ -141,7 +142,7 @@ Recorder::~Recorder() {
   if (sample_.valid()) sample_.wait();
 }
 
-quint64 Recorder::lostFrames() const { return writeTimer_->lostTicks() - lostAtStart_ + queueDrops_; }
+quint64 Recorder::lostFrames() const { return writeTimer_->lostTicks() - lostAtStart_ + ticksGivenUp_; }
 
 // Once a second while a file is open: the file's size and the free space
 // of its file system, measured on a worker thread (a slow or network disk
@@ -185,10 +186,12 @@ void Recorder::stopWatching() {
 }
 
 void Recorder::grabFailed(const QString& message) {
-  // No picture: the write that waited for it is lost, as every write is
+  // No picture: the writes that waited for it are lost, as every write is
   // while grabs fail.
-  grabInFlight_ = writeDue_ = false;
+  grabInFlight_ = false;
+  const int owed = std::exchange(writesDue_, 0);
   if (!isFileOpen()) return;
+  ticksGivenUp_ += static_cast<quint64>(owed);
   if (!grabFailingSince_.isValid()) grabFailingSince_.start();
   if (grabFailingSince_.elapsed() >= kGrabFailureMs) endWithFailure(EndCause::GrabFailing, 0, message);
 }
@@ -259,7 +262,7 @@ void Recorder::frameGrabbed(const gdi::Bitmap& frame) {
   ++grabs_;
   gate_ = FrameGate::Ready;
   grabInFlight_ = false;
-  if (std::exchange(writeDue_, false)) tick();
+  writeDue();
 }
 
 bool Recorder::frameFormat(std::vector<std::uint8_t>& format) const { return recording::frameFormat(latest_, format); }
@@ -292,7 +295,8 @@ StartOutcome Recorder::start(int rate, const vfw::COMPVARS& compressor, bool ret
         writer_.close();
         break;
       }
-      queueDrops_ = 0;
+      ticksGivenUp_ = 0;
+      writesDue_ = 0;
       framesWritten_ = 0;
       gate_ = FrameGate::Ready;
       rate_ = rate;
@@ -314,6 +318,7 @@ StartOutcome Recorder::start(int rate, const vfw::COMPVARS& compressor, bool ret
 }
 
 void Recorder::pause() {
+  writesDue_ = 0;
   emit statusChanged(QStringLiteral("AVI is Paused"));
   setState(RecordState::Paused);
   framework::ProcessMessages();
@@ -386,11 +391,32 @@ bool Recorder::close() {
 void Recorder::tick() {
   // A failed start or a failed write leaves no stream: Pause and UnPause
   // there set the state again without anything to write into.
-  if (state_ != RecordState::Recording || !writer_.isOpen()) return;
+  if (!writer_.isOpen()) return;
+  if (state_ == RecordState::WritingFrame) {
+    // Inside the last write's pump: this frame follows that one.
+    ++writesDue_;
+    return;
+  }
+  if (state_ != RecordState::Recording) return;
   if (gate_ == FrameGate::Ready)
     writeFrame();
   else if (grabInFlight_)
-    writeDue_ = true;
+    // At 4K a busy X server can take longer than a tick to deliver: every
+    // tick meanwhile gets the picture when it comes, so the file keeps its
+    // length in time.
+    ++writesDue_;
+  else
+    ++ticksGivenUp_;  // the last grab failed: nothing to write
+}
+
+void Recorder::writeDue() {
+  if (writingDue_) return;  // inside a write below: the loop goes on after it
+  writingDue_ = true;
+  while (writesDue_ > 0 && state_ == RecordState::Recording && gate_ == FrameGate::Ready && writer_.isOpen()) {
+    --writesDue_;
+    writeFrame();
+  }
+  writingDue_ = false;
 }
 
 // The frame goes to the queue, whose thread compresses and writes it; a
@@ -404,7 +430,7 @@ void Recorder::writeFrame() {
   if (queue_->full()) {
     // The writer is a whole queue behind: this tick's frame is given up,
     // and counted, rather than memory growing without end.
-    ++queueDrops_;
+    ++ticksGivenUp_;
     return;
   }
   gate_ = FrameGate::Busy;
@@ -426,6 +452,7 @@ void Recorder::writeFrame() {
   gate_ = grabInFlight_ ? FrameGate::Busy : FrameGate::Ready;
   // A Pause, Stop or Cancel inside the pump has set its own state.
   if (state_ == RecordState::WritingFrame) setState(RecordState::Recording);
+  writeDue();
 }
 
 }  // namespace recording

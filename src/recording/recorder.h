@@ -187,6 +187,7 @@ class Recorder : public QObject {
   void setState(RecordState s);
   bool close();
   void tick();
+  void writeDue();
   void endWithFailure(EndCause cause, int error, const QString& detail, int framesKept = -1);
   std::optional<FrameQueue::Failure> settleQueue();
   void writerFailed();
@@ -197,7 +198,7 @@ class Recorder : public QObject {
   AviWriter writer_;
   std::unique_ptr<FrameQueue> queue_;  // while a file is open; gone before the writer closes
   std::int64_t framesWritten_ = 0;     // by the last queue, once it was settled
-  quint64 queueDrops_ = 0;             // ticks given up because the writer was behind
+  quint64 ticksGivenUp_ = 0;           // ticks that wrote nothing: the writer was a queue behind, or no picture came
   framework::Timer* writeTimer_;
   QString outputFile_;
   gdi::Bitmap latest_;
@@ -214,7 +215,10 @@ class Recorder : public QObject {
   quint64 lostAtStart_ = 0;
   QElapsedTimer grabFailingSince_;
   bool grabInFlight_ = false;
-  bool writeDue_ = false;  // a tick came while a grab was on its way
+  // Ticks owed a frame: they came while a grab was on its way, or while
+  // a write pumped messages. Each writes once the picture is in.
+  int writesDue_ = 0;
+  bool writingDue_ = false;
 };
 
 }  // namespace recording
