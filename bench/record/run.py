@@ -172,7 +172,7 @@ def kestrel(build, work, rate, codec, seconds):
         # recorded time are measured as for the peers.
         seconds = inner["seconds"]
         for k in ("timer1_mean_ms", "getpic_mean_ms", "grab_busy_s", "write_busy_s", "ui_delay_max_ms",
-                  "ui_delay_p99_ms", "ui_cpu_s", "cpu_s", "frames"):
+                  "ui_delay_p99_ms", "ui_cpu_s", "cpu_s", "frames", "timer1_ticks", "lost"):
             if k in inner:
                 row["inner_" + k] = inner[k]
         for k in ("timer1_mean_ms", "getpic_mean_ms", "grab_busy_s", "write_busy_s", "ui_delay_max_ms",
@@ -333,6 +333,8 @@ def table(rows):
                   f"(asked {1000 // r['rate']}), getpic {r['getpic_mean_ms']:.3f} ms; grab {r['grab_busy_s']:.2f} s, "
                   f"write {r['write_busy_s']:.2f} s busy; UI delay max {r.get('ui_delay_max_ms', 0):.1f} ms, "
                   f"p99 {r.get('ui_delay_p99_ms', 0):.1f} ms" +
+                  (f"; {r['inner_timer1_ticks']} ticks, {r['inner_lost']} frames lost"
+                   if r.get("inner_lost") is not None else "") +
                   (f"; user-interface thread {1000 * r['inner_ui_cpu_s'] / r['inner_frames']:.2f} CPU ms/frame "
                    f"of {1000 * r['inner_cpu_s'] / r['inner_frames']:.2f} (whole recording, inside)"
                    if r.get("inner_ui_cpu_s") is not None and r.get("inner_frames") else ""))

@@ -23,9 +23,6 @@ class FrameQueue {
   // At most this many bytes of frames wait (never fewer than two frames):
   // a second of 1080p, under a second of 4K.
   static constexpr std::size_t kMaxWaitingBytes = std::size_t(256) << 20;
-  // How much the writer's thread yields (nice): a third of the CPU a
-  // thread of the user interface gets when both want it.
-  static constexpr int kWriterNice = 5;
 
   // Frames go to `writer`, which must be open and stays the queue's until
   // the queue is drained. `failed` runs on the queue's thread when a write

@@ -332,12 +332,6 @@ class LavcEncoder final : public Encoder {
     }
     if (const HRESULT hr = openContext(); hr != AVIERR_OK) return hr;
     buildFormat();
-    // Frame threads are the encoder's own, made when it opens, and take the
-    // priority of the thread that opens it. The format is known now; the
-    // encoder opens again at the first frame, on the thread that
-    // compresses (a recorder's writer, which yields to the grab), with the
-    // same settings and so the same header.
-    if (delayAllowed_) ctx_.reset();
     return AVIERR_OK;
   }
 
