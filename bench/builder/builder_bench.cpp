@@ -1,7 +1,7 @@
 // Building an AVI file from a list of BMP files, side by side with the
 // ffmpeg command that does the same, in one run.
 //
-//   QT_QPA_PLATFORM=offscreen builder_bench [--frames N] [--rounds R] [--dir D] [--out O] [--keep] [--memory-only]
+//   QT_QPA_PLATFORM=offscreen builder_bench [--frames N] [--rounds R] [--dir D] [--out O] [--touch MB] [--no-warmup] [--keep] [--memory-only]
 //
 // Writes N (300) 24-bit 1920x1080 BMP files of screen-like content that
 // changes from frame to frame into D (/dev/shm/kestrel-builder-bench) once,
@@ -19,6 +19,7 @@
 //
 // Runs the program's windows, so it needs a Qt platform:
 // QT_QPA_PLATFORM=offscreen.
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <QApplication>
@@ -316,6 +317,24 @@ std::string list(const std::vector<double>& v) {
 // Where the side-by-side builds write their files: empty, next to the
 // BMP files (tmpfs); --out puts them on a disk, where a user's go.
 std::string g_out;
+std::size_t g_touch = 0;  // --touch MB: memory filled and dropped before each build
+bool g_warmup = true;     // --no-warmup: count the first round too
+
+// On this virtual machine memory the guest has freed goes back to the host
+// (free page reporting, DAMON), and the first build to take it again pays
+// for the host's faults: 80 frames/s in one round, 400 in the next. Filling
+// and dropping as much as a build writes, right before it, gives every
+// build memory that is already there.
+void touchMemory(const std::string& dir, std::size_t bytes) {
+  const std::string path = dir + "/touch.tmp";
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  if (fd < 0) return;
+  std::vector<char> block(std::size_t(8) << 20, 1);
+  for (std::size_t done = 0; done < bytes; done += block.size())
+    if (::write(fd, block.data(), block.size()) < 0) break;
+  ::close(fd);
+  std::remove(path.c_str());
+}
 
 void sideBySideSection(const std::string& dir, int count, int rounds) {
   const std::string out = g_out.empty() ? dir : g_out;
@@ -330,11 +349,14 @@ void sideBySideSection(const std::string& dir, int count, int rounds) {
     const bool sameAsDefault = own.ffmpegArgs.size() + 2 == c.ffmpegArgs.size() &&
                                c.ffmpegArgs.back() == "0";
     std::vector<double> k, f, d, ratios, dratios;
-    for (int r = 0; r < rounds; ++r, ++order) {
+    // Round 0 warms up (the first build of a process, a first ffmpeg run)
+    // and is not counted.
+    for (int r = g_warmup ? -1 : 0; r < rounds; ++r, ++order) {
       double ks = -1, fs = -1, ds = -1;
       for (int step = 0; step < 3; ++step) {
         // Each output goes at once, so no run writes while another's 1.8 GB
         // of full frames still fills the tmpfs.
+        if (g_touch) touchMemory(out, g_touch);
         switch ((step + order) % 3) {
           case 0: {
             const double fps = panelBuild(c.fcc, dir, count, out + "/kestrel.avi");
@@ -354,6 +376,7 @@ void sideBySideSection(const std::string& dir, int count, int rounds) {
         }
       }
       if (sameAsDefault) ds = fs;
+      if (r < 0) continue;
       if (ks <= 0 || fs <= 0 || ds <= 0) {
         std::printf("| %s | failed (Kestrel %.2f s, ffmpeg %.2f s / %.2f s) | | | | | |\n", c.label, ks, fs, ds);
         continue;
@@ -468,6 +491,8 @@ int main(int argc, char** argv) {
     else if (a == "--rounds" && i + 1 < argc) rounds = std::atoi(argv[++i]);
     else if (a == "--dir" && i + 1 < argc) dir = argv[++i];
     else if (a == "--out" && i + 1 < argc) g_out = argv[++i];
+    else if (a == "--no-warmup") g_warmup = false;
+    else if (a == "--touch" && i + 1 < argc) g_touch = std::size_t(std::max(0, std::atoi(argv[++i]))) << 20;
     else if (a == "--keep") keep = true;
     else if (a == "--only" && i + 1 < argc) g_only = argv[++i];
     else if (a == "--memory-only") memoryOnly = true;
