@@ -67,7 +67,11 @@ std::optional<Margins> liveMargins(const QWidget* w) {
 // is hidden (and, for a window shown before, unframed) still count them.
 Margins knownMargins(const QWidget* w, bool* live = nullptr) {
   if (const auto m = liveMargins(w)) {
-    const_cast<QWidget*>(w)->setProperty(kMarginsKey, QVariant::fromValue(QMargins(m->left, m->top, m->right, m->bottom)));
+    // Set only when it changes: this runs at every grab, and each set
+    // sends the widget an event.
+    const QMargins q(m->left, m->top, m->right, m->bottom);
+    const QVariant old = w->property(kMarginsKey);
+    if (!old.isValid() || old.value<QMargins>() != q) const_cast<QWidget*>(w)->setProperty(kMarginsKey, QVariant::fromValue(q));
     if (live) *live = true;
     return *m;
   }
