@@ -71,7 +71,8 @@ Margins knownMargins(const QWidget* w, bool* live = nullptr) {
     // sends the widget an event.
     const QMargins q(m->left, m->top, m->right, m->bottom);
     const QVariant old = w->property(kMarginsKey);
-    if (!old.isValid() || old.value<QMargins>() != q) const_cast<QWidget*>(w)->setProperty(kMarginsKey, QVariant::fromValue(q));
+    if (!old.isValid() || old.value<QMargins>() != q)
+      const_cast<QWidget*>(w)->setProperty(kMarginsKey, QVariant::fromValue(q));
     if (live) *live = true;
     return *m;
   }

@@ -11,7 +11,6 @@
 #include <cstring>
 #include <system_error>
 #include <utility>
-#include <utility>
 
 #include "framework/application.h"
 #include "framework/errors.h"

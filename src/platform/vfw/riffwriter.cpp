@@ -82,9 +82,9 @@ namespace detail {
 // recording is written once, at a rate the disk keeps up with, and not
 // read back while it grows, so the page cache only costs there: for 8 MB
 // frames (1080p, uncompressed) the copy into it and its writeback took
-// about 3 ms of system time per frame even with synced pages dropped, a direct write from this buffer 0.12 ms (4 MiB
-// writes from huge pages; 0.8 ms from 4 KiB pages in 1 MiB writes). A
-// build from files is better off without: it finishes at the speed of
+// about 3 ms of system time per frame even with synced pages dropped, a
+// direct write from this buffer 0.12 ms (4 MiB writes from huge pages; 0.8
+// ms from 4 KiB pages in 1 MiB writes). A build from files is better off without: it finishes at the speed of
 // memory and the kernel writes behind it, where direct writes would make
 // it wait for the disk.
 //

@@ -215,14 +215,18 @@ gdi::Bitmap ScreenGrabber::finishGrab() {
   }
 }
 
+void ScreenGrabber::awaitReply(Pending& p) {
+  if (p.arrived) return;
+  xcb_generic_error_t* raw = nullptr;
+  p.reply.reset(xcb_shm_get_image_reply(display_.conn(), p.cookie, &raw));
+  p.error.reset(raw);
+  p.arrived = true;
+}
+
 void ScreenGrabber::dropPending() {
   const std::unique_ptr<Pending> p = std::move(pending_);
   if (!p || !p->segment) return;
-  if (!p->arrived) {
-    xcb_generic_error_t* raw = nullptr;
-    XcbPtr<xcb_shm_get_image_reply_t> reply(xcb_shm_get_image_reply(display_.conn(), p->cookie, &raw));
-    XcbPtr<xcb_generic_error_t> err(raw);
-  }
+  awaitReply(*p);
   p->segment->inFlight = false;
 }
 
@@ -285,12 +289,7 @@ std::unique_ptr<ScreenGrabber::Pending> ScreenGrabber::begin(const RECT& r) {
 
 gdi::Bitmap ScreenGrabber::complete(Pending& p) {
   if (p.done) return std::move(*p.done);
-  if (!p.arrived) {
-    xcb_generic_error_t* raw = nullptr;
-    p.reply.reset(xcb_shm_get_image_reply(display_.conn(), p.cookie, &raw));
-    p.error.reset(raw);
-    p.arrived = true;
-  }
+  awaitReply(p);
   p.segment->inFlight = false;
   if (!p.reply) {
     lastRefusalWasMatch_ = isMatchError(p.error.get());

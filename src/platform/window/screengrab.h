@@ -64,6 +64,8 @@ class ScreenGrabber : public GrabSource {
   // made at once), and takes the answer.
   std::unique_ptr<Pending> begin(const RECT& r);
   gdi::Bitmap complete(Pending& p);
+  // Waits for the copy's reply, unless it is in already.
+  void awaitReply(Pending& p);
   // A copy started and never finished: its reply is waited for, so the
   // server is done with the segment before it is used again.
   void dropPending();
