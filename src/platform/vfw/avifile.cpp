@@ -70,14 +70,38 @@ using detail::tag;
 // One row of 32-bit pixels with the spare byte set. Sixteen bytes at a
 // time where the target has SSE2 (every x86-64): the plain loop compiles to
 // one pixel per step and cost a 1080p frame 2.3 ms, over a third of writing it.
-void copyOpaque(const std::uint8_t* __restrict src, std::uint8_t* __restrict dst, std::size_t bytes) {
+//
+// `stream`: the row goes to the disk straight from where it is copied to
+// (a direct write), and nothing here reads it again, so it is stored past
+// the caches. Ordinary stores first read every line they fill and leave it
+// dirty in the cache for the disk's transfer to fetch back: at 1080p the
+// copy took 1.7 ms of the writer's 2 ms a frame, and streaming stores
+// roughly halve it. Through the page cache the kernel copies the row at
+// once, and there it is best found in the cache.
+void copyOpaque(const std::uint8_t* __restrict src, std::uint8_t* __restrict dst, std::size_t bytes, bool stream) {
   std::size_t x = 0;
 #if defined(__SSE2__)
   const __m128i alpha = _mm_set1_epi32(static_cast<int>(0xFF000000u));
+  if (stream) {
+    // Streaming stores want aligned targets; pixels are 4 bytes, so at most
+    // three go the ordinary way first.
+    for (; x + 4 <= bytes && (reinterpret_cast<std::uintptr_t>(dst + x) & 15) != 0; x += 4) {
+      std::uint32_t px;
+      std::memcpy(&px, src + x, 4);
+      px |= 0xFF000000u;
+      std::memcpy(dst + x, &px, 4);
+    }
+    for (; x + 16 <= bytes; x += 16) {
+      const __m128i px = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + x));
+      _mm_stream_si128(reinterpret_cast<__m128i*>(dst + x), _mm_or_si128(px, alpha));
+    }
+  }
   for (; x + 16 <= bytes; x += 16) {
     const __m128i px = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + x));
     _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + x), _mm_or_si128(px, alpha));
   }
+#else
+  (void)stream;
 #endif
   for (; x + 4 <= bytes; x += 4) {
     std::uint32_t px;
@@ -85,6 +109,13 @@ void copyOpaque(const std::uint8_t* __restrict src, std::uint8_t* __restrict dst
     px |= 0xFF000000u;
     std::memcpy(dst + x, &px, 4);
   }
+}
+
+// Streamed stores are ordered before what the writes that follow read.
+void endStreaming() {
+#if defined(__SSE2__)
+  _mm_sfence();
+#endif
 }
 
 constexpr std::uint32_t kDmlhData = 248;
@@ -226,16 +257,18 @@ class AviFile {
     const BITMAPINFOHEADER h = formatHeader();
     const auto rowBytes = std::size_t(gdi::rowBytes(h.biWidth, h.biBitCount));
     std::size_t done = 0;
+    const bool stream = riff_.writesDirect();
     const auto fill = [&](std::span<std::uint8_t> room) -> std::size_t {
       const std::size_t n = std::min(room.size() / rowBytes, count - done);
       for (std::size_t r = 0; r < n; ++r) {
         const std::uint8_t* src = first + std::ptrdiff_t(done + r) * step;
         std::uint8_t* dst = room.data() + r * rowBytes;
         if (opaque_)
-          copyOpaque(src, dst, rowBytes);
+          copyOpaque(src, dst, rowBytes, stream);
         else
           std::memcpy(dst, src, rowBytes);
       }
+      if (stream) endStreaming();
       done += n;
       return n * rowBytes;
     };
