@@ -8,13 +8,16 @@
 //   Full Frames       -          the input    -                          -
 //   Cinepak           cinepak    rgb24        -                          -
 //   Microsoft Video 1 msvideo1   rgb555le     -                          -
-//   Motion JPEG       mjpeg      yuvj420p     qscale 31..2 (4)           bit_rate + VBV, replaces qscale
+//   Motion JPEG       libjpeg*   yuvj420p     qscale 31..2 (4)           bit_rate + VBV, replaces qscale
 //   MPEG-4 Part 2     mpeg4      yuv420p      qscale 31..2 (4)           bit_rate + VBV, replaces qscale
 //   H.264             libx264    yuv420p      crf 51..0 (23)             bit_rate + VBV, replaces crf
 //   FFV1              ffv1       bgr0         - (lossless)               -
 //   ZMBV              zmbv       pal8/555/565/bgr0 as the input, else bgr0  -
 //   Ut Video          utvideo    gbrp         - (lossless)               -
 //   HuffYUV           huffyuv    rgb24        - (lossless)               -
+//
+// * libjpeg-turbo (codec_jpeg.cpp) with libavcodec's tables for the qscale;
+//   a data rate takes libavcodec's mjpeg, whose rate control it needs.
 //
 // Key frames: keyFrameEvery 0 or 1 means every frame (gop_size 1), n means
 // gop_size n. A frame the caller marks as key is always encoded as one:
@@ -620,6 +623,12 @@ HRESULT createEncoder(FOURCC fccHandler, std::span<const std::uint8_t> inputForm
     return AVIERR_OK;
   }
   if (!sizeRefusal(entry->family, *in).isEmpty()) return AVIERR_UNSUPPORTED;
+  if (entry->family == Family::Mjpeg && options.kilobytesPerSecond <= 0) {
+    // The format libavcodec's encoder gives: 24 bits, the size of 4:2:0.
+    const auto sizeImage = std::uint32_t((std::int64_t(in->width) * in->height * 12 + 7) / 8);
+    return detail::newJpegEncoder(*in, qscaleFor(options.quality),
+                                  makeHeader(in->width, in->height, 24, entry->info.fccHandler, sizeImage, {}), out);
+  }
   auto enc = std::make_unique<LavcEncoder>(*entry, *in, options);
   if (const HRESULT hr = enc->open(); hr != AVIERR_OK) return hr;
   out = std::move(enc);

@@ -90,4 +90,9 @@ class Converter {
   std::unique_ptr<Converter> expanded_;
 };
 
+// Motion JPEG at a fixed qscale through libjpeg-turbo (codec_jpeg.cpp);
+// `outputFormat` is the stream format it reports.
+HRESULT newJpegEncoder(const InputFormat& in, int qscale, std::vector<std::uint8_t> outputFormat,
+                       std::unique_ptr<Encoder>& out);
+
 }  // namespace vfw::detail
