@@ -272,14 +272,11 @@ class RawEncoder final : public Encoder {
   bool passesRowsThrough() const override { return !converter_; }
 
  private:
-  struct FrameFree {
-    void operator()(AVFrame* f) const { av_frame_free(&f); }
-  };
   InputFormat in_;
   std::vector<std::uint8_t> format_;
   std::vector<std::uint8_t> out_;
   std::size_t outStride_ = 0;
-  std::unique_ptr<AVFrame, FrameFree> frame_;
+  detail::Picture frame_;
   std::unique_ptr<detail::Converter> converter_;
   std::span<const std::uint8_t> prepared_;
 };
@@ -287,9 +284,6 @@ class RawEncoder final : public Encoder {
 // ---------------------------------------------------------------------------
 struct CodecCtxFree {
   void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
-};
-struct FrameFree {
-  void operator()(AVFrame* f) const { av_frame_free(&f); }
 };
 struct PacketFree {
   void operator()(AVPacket* p) const { av_packet_free(&p); }
@@ -326,12 +320,8 @@ class LavcEncoder final : public Encoder {
       if (!p) return AVIERR_MEMORY;
     }
     for (auto& f : frames_) {
-      f.reset(av_frame_alloc());
+      f = detail::newPicture(pixFmt_, in_.width, in_.height);
       if (!f) return AVIERR_MEMORY;
-      f->format = pixFmt_;
-      f->width = in_.width;
-      f->height = in_.height;
-      if (av_frame_get_buffer(f.get(), 0) < 0) return AVIERR_MEMORY;
     }
     if (const HRESULT hr = openContext(); hr != AVIERR_OK) return hr;
     buildFormat();
@@ -549,7 +539,7 @@ class LavcEncoder final : public Encoder {
   AVPixelFormat pixFmt_;
   const AVCodec* codec_ = nullptr;
   std::unique_ptr<AVCodecContext, CodecCtxFree> ctx_;
-  std::array<std::unique_ptr<AVFrame, FrameFree>, 2> frames_;
+  std::array<detail::Picture, 2> frames_;
   std::uint64_t prepared_ = 0;    // the preparing side's count
   std::uint64_t compressed_ = 0;  // the compressing side's count
   AVFrame* frame_ = nullptr;      // the picture being compressed

@@ -225,4 +225,14 @@ bool Converter::convert(FrameRows rows, AVFrame* dst) {
   return false;
 }
 
+Picture newPicture(AVPixelFormat format, int width, int height, int align) {
+  Picture p(av_frame_alloc());
+  if (!p) return nullptr;
+  p->format = format;
+  p->width = width;
+  p->height = height;
+  if (av_frame_get_buffer(p.get(), align) < 0) return nullptr;
+  return p;
+}
+
 }  // namespace vfw::detail

@@ -90,6 +90,15 @@ class Converter {
   std::unique_ptr<Converter> expanded_;
 };
 
+struct FrameFree {
+  void operator()(AVFrame* f) const { av_frame_free(&f); }
+};
+using Picture = std::unique_ptr<AVFrame, FrameFree>;
+
+// A picture of the format and size with a buffer of its own (rows aligned
+// to `align` bytes, 0 for libavutil's choice); null when memory runs out.
+Picture newPicture(AVPixelFormat format, int width, int height, int align = 0);
+
 // Motion JPEG at a fixed qscale through libjpeg-turbo (codec_jpeg.cpp);
 // `outputFormat` is the stream format it reports.
 HRESULT newJpegEncoder(const InputFormat& in, int qscale, std::vector<std::uint8_t> outputFormat,

@@ -17,7 +17,6 @@
 
 extern "C" {
 #include <jpeglib.h>
-#include <libavutil/frame.h>
 }
 
 #include <algorithm>
@@ -86,13 +85,9 @@ class JpegEncoder final : public Encoder {
     converter_ = std::make_unique<Converter>(in_, AV_PIX_FMT_YUVJ420P);
     if (!converter_->ok()) return AVIERR_BADFORMAT;
     for (auto& f : frames_) {
-      f.reset(av_frame_alloc());
-      if (!f) return AVIERR_MEMORY;
-      f->format = AV_PIX_FMT_YUVJ420P;
-      f->width = in_.width;
-      f->height = in_.height;
       // Each row has room up to the next whole block pair (padded()).
-      if (av_frame_get_buffer(f.get(), 32) < 0) return AVIERR_MEMORY;
+      f = newPicture(AV_PIX_FMT_YUVJ420P, in_.width, in_.height, 32);
+      if (!f) return AVIERR_MEMORY;
       if (f->linesize[0] < roundUp(in_.width, 16) || f->linesize[1] < roundUp(chromaWidth(), 8) ||
           f->linesize[2] < roundUp(chromaWidth(), 8))
         return AVIERR_MEMORY;
@@ -199,15 +194,11 @@ class JpegEncoder final : public Encoder {
     return true;
   }
 
-  struct FrameFree {
-    void operator()(AVFrame* f) const { av_frame_free(&f); }
-  };
-
   InputFormat in_;
   int qscale_;
   std::vector<std::uint8_t> format_;
   std::unique_ptr<Converter> converter_;
-  std::array<std::unique_ptr<AVFrame, FrameFree>, 2> frames_;
+  std::array<Picture, 2> frames_;
   // Packets alternate: one is written while the next compresses.
   std::array<std::vector<std::uint8_t>, 2> packets_;
   std::uint64_t prepared_ = 0;
