@@ -11,6 +11,7 @@
 #include <QWidget>
 #include <cmath>
 #include <optional>
+#include <unordered_map>
 
 #include "platform/window/display.h"
 #include "platform/window/sway.h"
@@ -42,6 +43,29 @@ int toLogical(int device, int origin, double r) { return int(std::lround((device
 
 bool onX11() { return QGuiApplication::platformName() == QLatin1String("xcb"); }
 
+void watchFrameExtents();
+
+// What the event filter below has seen of each of our windows.
+//
+// `published`: the frame widths the window manager published, asked for
+// once and kept until it publishes others. Asking costs a round trip, and
+// the remote control is placed after every grab: at 30 frames a second
+// that was a tenth of the user-interface thread's time.
+//
+// `unmapped`: between an unmap and the next map, what the property says is
+// not this window's frame. openbox leaves zeros there when it lets go of a
+// window, and a window shown again was placed by those zeros, then framed
+// around that spot, a title bar's height off.
+struct FrameState {
+  std::optional<Margins> published;
+  bool unmapped = false;
+};
+
+std::unordered_map<WId, FrameState>& frameStates() {
+  static std::unordered_map<WId, FrameState> m;
+  return m;
+}
+
 // The frame as the window manager reports it, in device pixels; empty when
 // the window is not framed (yet).
 std::optional<Margins> liveMargins(const QWidget* w) {
@@ -49,12 +73,18 @@ std::optional<Margins> liveMargins(const QWidget* w) {
   // of it when it is unmapped.
   if (!w->isVisible()) return std::nullopt;
   if (onX11()) {
-    if (!w->internalWinId()) return std::nullopt;
-    const auto e = wnd::GetFrameExtents(static_cast<wnd::HWND>(w->internalWinId()));
+    const WId id = w->internalWinId();
+    if (!id) return std::nullopt;
+    watchFrameExtents();
+    FrameState& state = frameStates()[id];
+    if (state.unmapped) return std::nullopt;
+    if (state.published) return state.published;
+    const auto e = wnd::GetFrameExtents(static_cast<wnd::HWND>(id));
     if (!e) return std::nullopt;
-    return Margins{e->left, e->top, e->right, e->bottom};
+    state.published = Margins{e->left, e->top, e->right, e->bottom};
+    return state.published;
   }
-  // Elsewhere the toolkit's own (logical) margins are the best we have.
+// Elsewhere the toolkit's own (logical) margins are the best we have.
   const QRect outer = w->frameGeometry(), inner = w->geometry();
   if (outer == inner) return std::nullopt;
   const double r = w->devicePixelRatioF();
@@ -123,22 +153,51 @@ FrameWatcher* watcherOf(QWidget* w) {
 
 // A reparenting window manager may frame a window around its client area
 // without moving it, so no toolkit event says the frame is known; the frame
-// widths arriving as a property does.
+// widths arriving as a property does. The same events keep the widths
+// known for each window true.
 class FrameExtentsFilter : public QAbstractNativeEventFilter {
  public:
   explicit FrameExtentsFilter(std::uint32_t atom) : atom_(atom) {}
   bool nativeEventFilter(const QByteArray& type, void* message, qintptr*) override {
     if (type != "xcb_generic_event_t") return false;
     const auto* ev = static_cast<const xcb_generic_event_t*>(message);
-    if ((ev->response_type & 0x7f) != XCB_PROPERTY_NOTIFY) return false;
-    const auto* pn = reinterpret_cast<const xcb_property_notify_event_t*>(ev);
-    if (pn->atom != atom_) return false;
-    if (QWidget* w = QWidget::find(static_cast<WId>(pn->window)))
-      if (FrameWatcher* fw = watcherOf(w)) QTimer::singleShot(0, fw, [fw] { fw->applyIfFramed(); });
-    return false;
+    switch (ev->response_type & 0x7f) {
+      case XCB_UNMAP_NOTIFY: {
+        const xcb_window_t id = reinterpret_cast<const xcb_unmap_notify_event_t*>(ev)->window;
+        if (!QWidget::find(static_cast<WId>(id))) return false;
+        FrameState& state = frameStates()[id];
+        state = FrameState{};
+        state.unmapped = true;
+        return false;
+      }
+      case XCB_MAP_NOTIFY: {
+        const xcb_window_t id = reinterpret_cast<const xcb_map_notify_event_t*>(ev)->window;
+        if (const auto it = frameStates().find(id); it != frameStates().end()) it->second = FrameState{};
+        applyLater(id);
+        return false;
+      }
+      case XCB_DESTROY_NOTIFY:
+        frameStates().erase(reinterpret_cast<const xcb_destroy_notify_event_t*>(ev)->window);
+        return false;
+      case XCB_PROPERTY_NOTIFY: {
+        const auto* pn = reinterpret_cast<const xcb_property_notify_event_t*>(ev);
+        if (pn->atom != atom_) return false;
+        if (const auto it = frameStates().find(pn->window); it != frameStates().end()) it->second.published.reset();
+        applyLater(pn->window);
+        return false;
+      }
+      default:
+        return false;
+    }
   }
 
  private:
+  // Bounds set before the frame was known are set again once it is.
+  static void applyLater(xcb_window_t id) {
+    if (QWidget* w = QWidget::find(static_cast<WId>(id)))
+      if (FrameWatcher* fw = watcherOf(w)) QTimer::singleShot(0, fw, [fw] { fw->applyIfFramed(); });
+  }
+
   std::uint32_t atom_;
 };
 

@@ -29,10 +29,17 @@ class Remote : public ::testing::Test {
   std::unique_ptr<testsupport::ProgramWindows> program;
 
   // The capture rectangle, as the capture frame leaves it after its X.
+  // Hidden only once the window manager has framed it where it was put.
   void captureRect(int left, int top, int width, int height) {
     captureFrame()->show();
     framework::setOuterBounds(captureFrame(), {left, top, width, height});
-    pumpUntil([&] { return framework::outerBounds(captureFrame()).left == left && framework::outerBounds(captureFrame()).top == top; }, 2000);
+    pumpUntil(
+        [&] {
+          const framework::Margins m = framework::frameMargins(captureFrame());
+          return m.top + m.bottom + m.left + m.right > 0 &&
+                 framework::outerBounds(captureFrame()) == framework::Bounds{left, top, width, height};
+        },
+        2000);
     captureFrame()->hide();
     pumpUntil([] { return !captureFrame()->isVisible(); }, 1000);
   }
