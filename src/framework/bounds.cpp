@@ -9,6 +9,7 @@
 #include <QScreen>
 #include <QVariant>
 #include <QWidget>
+#include <QWindow>
 #include <cmath>
 #include <optional>
 #include <unordered_map>
@@ -33,6 +34,15 @@ struct Scale {
 
 Scale scaleOf(const QWidget* w) {
   Scale s;
+  // Straight from the native window where there is one: the widget's own
+  // lookup went through its paint-device metrics and was a tenth of the
+  // user-interface thread's time while recording (outer bounds are taken at
+  // every grab).
+  if (const QWindow* h = w->window()->windowHandle()) {
+    s.ratio = h->devicePixelRatio();
+    if (const QScreen* sc = h->screen()) s.origin = sc->geometry().topLeft();
+    return s;
+  }
   s.ratio = w->devicePixelRatioF();
   if (const QScreen* sc = w->screen()) s.origin = sc->geometry().topLeft();
   return s;

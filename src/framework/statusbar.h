@@ -16,11 +16,24 @@ class StatusBar : public QStatusBar {
     label_->setMinimumHeight(label_->fontMetrics().height() + 4);
     addWidget(label_, 1);
   }
-  QString SimpleText() const { return label_->text(); }
-  void setSimpleText(const QString& text) { label_->setText(text); }
+  QString SimpleText() const { return text_; }
+  // A bar out of sight (the main window hides while it records) takes its
+  // text when it is shown again: setting a label's text lays the label out
+  // anew, and "Writing Frame #n" changes at every frame.
+  void setSimpleText(const QString& text) {
+    text_ = text;
+    if (isVisible()) label_->setText(text);
+  }
+
+ protected:
+  void showEvent(QShowEvent* e) override {
+    label_->setText(text_);
+    QStatusBar::showEvent(e);
+  }
 
  private:
   QLabel* label_;
+  QString text_;
 };
 
 }  // namespace framework
