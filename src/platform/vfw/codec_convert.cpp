@@ -7,6 +7,7 @@
 // formats goes through swscale's unscaled converters. Bottom-up rows are
 // flipped during the conversion itself (negative height for libyuv,
 // negative strides for swscale), never in a separate pass.
+#include <algorithm>
 #include <climits>
 #include <cstring>
 
@@ -35,6 +36,26 @@ std::uint32_t le32(std::span<const std::uint8_t> b, std::size_t off) {
 std::uint16_t le16(std::span<const std::uint8_t> b, std::size_t off) {
   return std::uint16_t(b[off] | b[off + 1] << 8);
 }
+
+#if KESTREL_USE_LIBYUV
+void prefetchRow(const std::uint8_t* row, std::size_t bytes) {
+  for (std::size_t x = 0; x < bytes; x += 64) __builtin_prefetch(row + x);
+}
+
+// Converts 32-bit rows two at a time (a pair keeps 4:2:0 chroma whole),
+// asking for the next pair while this one is converted: the rows of a grab
+// the X server has just written come in slowly when read in one pass from
+// the bottom up.
+template <typename Fn>
+bool inRowPairs(const std::uint8_t* top, int stride, int w, int h, Fn convertRows) {
+  const std::size_t rowBytes = std::size_t(w) * 4;
+  for (int y = 0; y < h; y += 2) {
+    for (int r = y + 2; r < std::min(y + 4, h); ++r) prefetchRow(top + std::ptrdiff_t(r) * stride, rowBytes);
+    if (!convertRows(top + std::ptrdiff_t(y) * stride, y, std::min(2, h - y))) return false;
+  }
+  return true;
+}
+#endif
 
 }  // namespace
 
@@ -166,18 +187,32 @@ bool Converter::convert(FrameRows rows, AVFrame* dst) {
     }
 #if KESTREL_USE_LIBYUV
     case Path::Yuv420:
-      return libyuv::ARGBToI420(bits, stride, dst->data[0], dst->linesize[0], dst->data[1], dst->linesize[1],
-                                dst->data[2], dst->linesize[2], w, yuvHeight) == 0;
+      return inRowPairs(bits, stride, w, yuvHeight, [&](const std::uint8_t* pair, int y, int n) {
+        return libyuv::ARGBToI420(pair, stride, dst->data[0] + std::ptrdiff_t(y) * dst->linesize[0],
+                                  dst->linesize[0], dst->data[1] + std::ptrdiff_t(y / 2) * dst->linesize[1],
+                                  dst->linesize[1], dst->data[2] + std::ptrdiff_t(y / 2) * dst->linesize[2],
+                                  dst->linesize[2], w, n) == 0;
+      });
     case Path::J420:
-      return libyuv::ARGBToJ420(bits, stride, dst->data[0], dst->linesize[0], dst->data[1], dst->linesize[1],
-                                dst->data[2], dst->linesize[2], w, yuvHeight) == 0;
+      return inRowPairs(bits, stride, w, yuvHeight, [&](const std::uint8_t* pair, int y, int n) {
+        return libyuv::ARGBToJ420(pair, stride, dst->data[0] + std::ptrdiff_t(y) * dst->linesize[0],
+                                  dst->linesize[0], dst->data[1] + std::ptrdiff_t(y / 2) * dst->linesize[1],
+                                  dst->linesize[1], dst->data[2] + std::ptrdiff_t(y / 2) * dst->linesize[2],
+                                  dst->linesize[2], w, n) == 0;
+      });
     case Path::Raw24:
-      return libyuv::ARGBToRAW(bits, stride, dst->data[0], dst->linesize[0], w, yuvHeight) == 0;
+      return inRowPairs(bits, stride, w, yuvHeight, [&](const std::uint8_t* pair, int y, int n) {
+        return libyuv::ARGBToRAW(pair, stride, dst->data[0] + std::ptrdiff_t(y) * dst->linesize[0],
+                                 dst->linesize[0], w, n) == 0;
+      });
     case Path::Gbrp:
       // ffmpeg's planar RGB keeps G, B, R in planes 0, 1, 2.
-      libyuv::SplitARGBPlane(bits, stride, dst->data[2], dst->linesize[2], dst->data[0], dst->linesize[0],
-                             dst->data[1], dst->linesize[1], nullptr, 0, w, yuvHeight);
-      return true;
+      return inRowPairs(bits, stride, w, yuvHeight, [&](const std::uint8_t* pair, int y, int n) {
+        const auto at = [&](int plane) { return dst->data[plane] + std::ptrdiff_t(y) * dst->linesize[plane]; };
+        libyuv::SplitARGBPlane(pair, stride, at(2), dst->linesize[2], at(0), dst->linesize[0], at(1),
+                               dst->linesize[1], nullptr, 0, w, n);
+        return true;
+      });
     case Path::Rgb24ToBgr0:
       return libyuv::RGB24ToARGB(bits, stride, dst->data[0], dst->linesize[0], w, yuvHeight) == 0;
     // libyuv's "RGB24" is B, G, R in memory: a DIB's 24-bit pixel.

@@ -229,6 +229,7 @@ TEST(Compressors, RowsWhereTheyLie) {
       const FOURCC fcc = mmioFOURCC(f[0], f[1], f[2], f[3]);
       const bool lossless = findCompressor(fcc)->lossless;
       c.width = lossless ? 101 : 100;  // 4:2:0 takes even sizes
+      c.height = lossless ? 51 : 50;   // rows are converted in pairs: one left over
       const Written w = writeClip(dir, fcc, c);
       expectPictures(w, c, lossless, std::string(f) + " rows at " + std::to_string(bits));
       if (fcc == comptypeDIB && bits == 32) {
