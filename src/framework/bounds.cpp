@@ -94,7 +94,7 @@ std::optional<Margins> liveMargins(const QWidget* w) {
     state.published = Margins{e->left, e->top, e->right, e->bottom};
     return state.published;
   }
-// Elsewhere the toolkit's own (logical) margins are the best we have.
+  // Elsewhere the toolkit's own (logical) margins are the best we have.
   const QRect outer = w->frameGeometry(), inner = w->geometry();
   if (outer == inner) return std::nullopt;
   const double r = w->devicePixelRatioF();

@@ -176,6 +176,16 @@ bool Converter::convert(FrameRows rows, AVFrame* dst) {
   const int stride = topStride;
   const int yuvHeight = h;
 #endif
+#if KESTREL_USE_LIBYUV
+  // ARGBToI420 and ARGBToJ420 take the same arguments.
+  const auto to420 = [&](auto convert420) {
+    return inRowPairs(bits, stride, w, yuvHeight, [&](const std::uint8_t* pair, int y, int n) {
+      const auto at = [&](int plane, int row) { return dst->data[plane] + std::ptrdiff_t(row) * dst->linesize[plane]; };
+      return convert420(pair, stride, at(0, y), dst->linesize[0], at(1, y / 2), dst->linesize[1], at(2, y / 2),
+                        dst->linesize[2], w, n) == 0;
+    });
+  };
+#endif
   switch (path_) {
     case Path::Copy: {
       const std::uint8_t* src[4] = {top, nullptr, nullptr, nullptr};
@@ -187,19 +197,9 @@ bool Converter::convert(FrameRows rows, AVFrame* dst) {
     }
 #if KESTREL_USE_LIBYUV
     case Path::Yuv420:
-      return inRowPairs(bits, stride, w, yuvHeight, [&](const std::uint8_t* pair, int y, int n) {
-        return libyuv::ARGBToI420(pair, stride, dst->data[0] + std::ptrdiff_t(y) * dst->linesize[0],
-                                  dst->linesize[0], dst->data[1] + std::ptrdiff_t(y / 2) * dst->linesize[1],
-                                  dst->linesize[1], dst->data[2] + std::ptrdiff_t(y / 2) * dst->linesize[2],
-                                  dst->linesize[2], w, n) == 0;
-      });
+      return to420(libyuv::ARGBToI420);
     case Path::J420:
-      return inRowPairs(bits, stride, w, yuvHeight, [&](const std::uint8_t* pair, int y, int n) {
-        return libyuv::ARGBToJ420(pair, stride, dst->data[0] + std::ptrdiff_t(y) * dst->linesize[0],
-                                  dst->linesize[0], dst->data[1] + std::ptrdiff_t(y / 2) * dst->linesize[1],
-                                  dst->linesize[1], dst->data[2] + std::ptrdiff_t(y / 2) * dst->linesize[2],
-                                  dst->linesize[2], w, n) == 0;
-      });
+      return to420(libyuv::ARGBToJ420);
     case Path::Raw24:
       return inRowPairs(bits, stride, w, yuvHeight, [&](const std::uint8_t* pair, int y, int n) {
         return libyuv::ARGBToRAW(pair, stride, dst->data[0] + std::ptrdiff_t(y) * dst->linesize[0],
