@@ -204,6 +204,7 @@ OpenOutcome AviWriter::open(const gdi::Bitmap& first, const vfw::COMPVARS& compr
     // The first frame's format, colour table included.
     // Overlap first: the encoder, made at the format, may then hold frames.
     if (overlapFrames_) aviResult_ = AVIStreamSetOverlap(compressedStream_, 1);
+    if (paced_ && aviResult_ == AVIERR_OK) aviResult_ = AVIStreamSetPaced(compressedStream_, 1);
     if (aviResult_ == AVIERR_OK)
       aviResult_ = AVIStreamSetFormat(compressedStream_, 0, frameHeader_.data(), LONG(DIBFormatSize(frameHeader_)));
     if (aviResult_ != AVIERR_OK) return fail();

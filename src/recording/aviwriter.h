@@ -51,6 +51,10 @@ class AviWriter {
   // Set before open for a live recording: frames go to the disk past the
   // page cache (vfw::AVIFileSetDirectWrites).
   void setDirectWrites(bool on) { directWrites_ = on; }
+  // Set before open when frames come at the file's rate (a live
+  // recording): the compressor takes only the threads that rate needs
+  // (vfw::AVIStreamSetPaced).
+  void setPaced(bool on) { paced_ = on; }
 
   // Creates the file and its compressed stream for frames like `first`.
   // rateStep runs after the file is created and sets the stream's dwRate
@@ -106,6 +110,7 @@ class AviWriter {
   int lastErrno_ = 0;
   bool opened_ = false;
   bool overlapFrames_ = false;
+  bool paced_ = false;
   bool directWrites_ = false;
 };
 

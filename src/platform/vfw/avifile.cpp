@@ -625,6 +625,11 @@ HRESULT AVIStreamSetOverlap(PAVISTREAM pavi, BOOL on) {
   return pavi->setOverlap(on != 0);
 }
 
+HRESULT AVIStreamSetPaced(PAVISTREAM pavi, BOOL on) {
+  if (!pavi) return AVIERR_BADHANDLE;
+  return pavi->setPaced(on != 0);
+}
+
 HRESULT AVIStreamFlush(PAVISTREAM pavi) {
   if (!pavi) return AVIERR_BADHANDLE;
   return pavi->flush();

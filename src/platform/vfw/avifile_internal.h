@@ -42,6 +42,7 @@ class AviStream {
   // Only a compressing stream has frames in hand; the file's stream writes
   // each one as it comes.
   virtual HRESULT setOverlap(bool) { return AVIERR_OK; }
+  virtual HRESULT setPaced(bool) { return AVIERR_OK; }
   // Frames in the file so far.
   virtual LONG length() const = 0;
   virtual HRESULT flush() { return AVIERR_OK; }

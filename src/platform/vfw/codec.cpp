@@ -27,13 +27,19 @@
 //
 // Every encoder runs with zero delay (no B frames, no look-ahead): one frame
 // in, one packet out, as an AVI stream written frame by frame needs.
-// Threads: only slice threading is used, since frame threading holds frames
-// back. On the 2-core build machine only H.264's sliced threads pay (1080p:
-// 70 -> 88 frames/s; 640x480: 640 -> 1030); for the others threads gained
-// nothing or lost, so they run on one thread unless the caller asks.
-// H.264 takes two slices: libavcodec's own count (cores + 1) cost a live
-// 1080p recording about 15 % more CPU per frame than two for no frame more
-// (bench/RESULTS.md), and two keep up with 4K at 10 frames/s.
+// Threads: a caller that takes packets late (allowDelay) gets frame threads
+// where every frame is a key frame; they hold a few frames back and cost
+// less per frame than slices. A paced caller (a live recording) gets them
+// only where one thread would not keep up with its rate: each frame thread
+// has frames, packets and buffers of its own (a 4K Ut Video recording
+// held 880 MiB with them, 355 without, at the same CPU per frame), and
+// memory first touched is what slows a recording's first seconds.
+// Otherwise only slice threading is used. On the 2-core build machine only
+// H.264's sliced threads pay (1080p: 70 -> 88 frames/s; 640x480: 640 ->
+// 1030); for the others threads gained nothing or lost, so they run on one
+// thread unless the caller asks. H.264 takes two slices: libavcodec's own
+// count (cores + 1) cost a live 1080p recording about 15 % more CPU per
+// frame than two for no frame more, and two keep up with 4K at 10 frames/s.
 // bench/RESULTS.md has the figures.
 #include "platform/vfw/codec.h"
 
@@ -61,6 +67,11 @@ namespace {
 using detail::InputFormat;
 
 constexpr int kH264Threads = 2;
+// Pixels a second a paced encoder with frame threads takes on one thread:
+// half of what one core of the build machine encodes with Ut Video, the
+// slowest of them (4K in about 40 ms), so a busy desktop leaves it room.
+// 4K at 10 frames/s and 1080p at 30 stay on one thread; 1080p at 60 not.
+constexpr double kOneThreadPixelsPerSecond = 100e6;
 
 enum class Family { Raw, Cinepak, MsVideo1, Mjpeg, Mpeg4, H264, Ffv1, Zmbv, UtVideo, HuffYuv };
 
@@ -403,6 +414,15 @@ class LavcEncoder final : public Encoder {
   }
 
  private:
+  // libavcodec's own count, or one thread where a paced caller's rate
+  // leaves one thread room enough. x264 keeps its own count: its threads
+  // share its buffers, and one thread measured the same CPU per frame.
+  int frameThreads(int fps) const {
+    if (!opt_.paced || entry_.family == Family::H264) return 0;
+    const double pixelsPerSecond = double(in_.width) * double(in_.height) * fps;
+    return pixelsPerSecond <= kOneThreadPixelsPerSecond ? 1 : 0;
+  }
+
   HRESULT openContext() {
     ctx_.reset(avcodec_alloc_context3(codec_));
     if (!ctx_) return AVIERR_MEMORY;
@@ -422,7 +442,7 @@ class LavcEncoder final : public Encoder {
                     (entry_.family == Family::H264 || (codec_->capabilities & AV_CODEC_CAP_FRAME_THREADS));
     if (delayAllowed_) {
       c->thread_type = FF_THREAD_FRAME;
-      c->thread_count = opt_.threads >= 0 ? opt_.threads : 0;
+      c->thread_count = opt_.threads >= 0 ? opt_.threads : frameThreads(fps);
     } else {
       c->thread_type = FF_THREAD_SLICE;
       c->thread_count = opt_.threads >= 0 ? opt_.threads : (entry_.family == Family::H264 ? kH264Threads : 1);

@@ -47,6 +47,9 @@ struct EncoderOptions {
   // and cost less per frame than slices. compress() may then give no
   // packet; drain() gives the held ones at the end.
   bool allowDelay = false;
+  // Frames come at framesPerSecond (a live recording), not as fast as they
+  // can be made: frame threads only where one thread would not keep up.
+  bool paced = false;
 };
 
 class Encoder {

@@ -1,5 +1,7 @@
 #include "platform/vfw/compressingstream.h"
 
+#include <pthread.h>
+
 #include <algorithm>
 #include <cstdlib>
 #include <condition_variable>
@@ -50,6 +52,8 @@ class Worker {
 
  private:
   void run() {
+    // Named so top and perf tell it from the encoder's own threads.
+    pthread_setname_np(pthread_self(), "compressor");
     for (;;) {
       std::function<void()> job;
       {
@@ -140,6 +144,11 @@ class CompressingStream final : public AviStream {
     // A caller that takes packets late lets the encoder hold frames too
     // (frame threads); the encoder is made at the format, after this.
     options_.allowDelay = on;
+    return AVIERR_OK;
+  }
+
+  HRESULT setPaced(bool on) override {
+    options_.paced = on;
     return AVIERR_OK;
   }
 

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <linux/magic.h>
+#include <pthread.h>
 #include <sys/mman.h>
 #include <sys/statfs.h>
 #include <sys/stat.h>
@@ -263,6 +264,7 @@ class Syncer : public std::enable_shared_from_this<Syncer> {
 
  private:
   void run() {
+    pthread_setname_np(pthread_self(), "disk sync");
     std::unique_lock lock(mutex_);
     for (;;) {
       const bool stopping = wake_.wait_for(lock, every_, [this] { return stop_; });

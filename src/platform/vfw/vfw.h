@@ -162,6 +162,12 @@ HRESULT AVIStreamWriteRows(PAVISTREAM pavi, LONG lStart, const void* top, std::p
 // result; the release does the same without one. Other streams take both
 // calls and have nothing to do.
 HRESULT AVIStreamSetOverlap(PAVISTREAM pavi, BOOL on);
+// Kestrel's own, set before the format by a caller whose frames come at the
+// stream's rate (a live recording) rather than as fast as they can be
+// made (a build from files): an encoder with frame threads then runs only
+// as many as that rate needs, since each holds frames and buffers of its
+// own. Streams without a compressor take it and have nothing to do.
+HRESULT AVIStreamSetPaced(PAVISTREAM pavi, BOOL on);
 // The stream's length in frames: those in the file so far (a compressing
 // stream's frames still held by the encoder are not). -1 without a stream.
 LONG AVIStreamLength(PAVISTREAM pavi);

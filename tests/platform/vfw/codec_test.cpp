@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cstring>
 #include <string>
+#include <thread>
 
 #include "platform/vfw/framegen.h"
 #include "platform/vfw/codec.h"
@@ -428,6 +429,36 @@ TEST(Compressors, FramesHeldBackByTheEncoderLandInOrder) {
     expectPictures(two, c, findCompressor(fcc)->lossless, f);
     if (fcc != mmioFOURCC('H', '2', '6', '4')) {
       EXPECT_EQ(packetSums(two.path), packetSums(one.path)) << f;
+    }
+  }
+}
+
+// A live recording's encoder stays on one thread where that keeps up with
+// its rate, so every packet comes back with its frame; past that rate, and
+// for a build from files, frame threads hold the first frames back.
+TEST(Compressors, PacedEncodersTakeFrameThreadsOnlyWhereOneThreadFallsBehind) {
+  if (std::thread::hardware_concurrency() < 2) GTEST_SKIP() << "one core: libavcodec runs one thread anyway";
+  const int w = 640, h = 480;
+  const auto fmt = dibHeader(w, h, 32, false);
+  const auto bits = packDib(naturalPicture(w, h, 0), w, h, 32, false);
+  struct Run {
+    bool paced;
+    int fps;
+    bool holds;
+  };
+  for (const char* f : {"ULRG", "HFYU"}) {
+    for (const Run r : {Run{true, 30, false}, Run{true, 1000, true}, Run{false, 30, true}}) {
+      EncoderOptions o;
+      o.allowDelay = true;
+      o.paced = r.paced;
+      o.framesPerSecond = r.fps;
+      std::unique_ptr<Encoder> enc;
+      ASSERT_EQ(createEncoder(mmioFOURCC(f[0], f[1], f[2], f[3]), fmt, o, enc), AVIERR_OK) << f;
+      ASSERT_EQ(enc->prepare(bits), AVIERR_OK) << f;
+      std::span<const std::uint8_t> packet;
+      bool key = false;
+      ASSERT_EQ(enc->compress(true, packet, key), AVIERR_OK) << f;
+      EXPECT_EQ(packet.empty(), r.holds) << f << (r.paced ? " paced at " : " as fast as it goes, ") << r.fps;
     }
   }
 }
