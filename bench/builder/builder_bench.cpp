@@ -1,7 +1,8 @@
 // Building an AVI file from a list of BMP files, side by side with the
 // ffmpeg command that does the same, in one run.
 //
-//   QT_QPA_PLATFORM=offscreen builder_bench [--frames N] [--rounds R] [--dir D] [--out O] [--touch MB] [--no-warmup] [--keep] [--memory-only]
+//   QT_QPA_PLATFORM=offscreen builder_bench [--frames N] [--rounds R] [--dir D] [--out O] [--touch MB] [--no-warmup]
+//                                           [--together] [--keep] [--memory-only] [--only TAG]
 //
 // Writes N (300) 24-bit 1920x1080 BMP files of screen-like content that
 // changes from frame to frame into D (/dev/shm/kestrel-builder-bench) once,
@@ -35,7 +36,9 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "../spawn.h"
@@ -194,6 +197,9 @@ void makeFiles(const std::string& dir, int count) {
 // the save dialog is no part of a frame). < 0 if the build failed.
 int g_files = 300;  // BMP files on disk; a longer build lists them again from the first
 
+// Runs the moment the compressor is accepted (--together starts ffmpeg).
+std::function<void()> g_onAccepted;
+
 double panelBuild(vfw::FOURCC fcc, const std::string& dir, int count, const std::string& out) {
   mainWindow()->Open1Click();
   mainWindow()->Panel1->ListBox1->clear();
@@ -223,6 +229,7 @@ double panelBuild(vfw::FOURCC fcc, const std::string& dir, int count, const std:
       for (int i = 0; i < list->topLevelItemCount(); ++i)
         if (list->topLevelItem(i)->data(0, Qt::UserRole).toUInt() == fcc) list->setCurrentItem(list->topLevelItem(i));
       accepted = Clock::now();
+      if (g_onAccepted) g_onAccepted();
       ok->click();
     }
   });
@@ -319,6 +326,11 @@ std::string list(const std::vector<double>& v) {
 std::string g_out;
 std::size_t g_touch = 0;  // --touch MB: memory filled and dropped before each build
 bool g_warmup = true;     // --no-warmup: count the first round too
+// --together: Kestrel's build and ffmpeg's (same threads) run at the same
+// time, so the machine's swings (on this one, the cost of memory that the
+// host took back) fall on both alike. Whichever ends first leaves the
+// other the machine to itself, so the faster side's lead is understated.
+bool g_together = false;
 
 // On this virtual machine memory the guest has freed goes back to the host
 // (free page reporting, DAMON), and the first build to take it again pays
@@ -338,7 +350,8 @@ void touchMemory(const std::string& dir, std::size_t bytes) {
 
 void sideBySideSection(const std::string& dir, int count, int rounds) {
   const std::string out = g_out.empty() ? dir : g_out;
-  std::printf("### %d BMP files (1920x1080, 24-bit) built into an AVI, every frame a key frame\n\n", count);
+  std::printf("### %d BMP files (1920x1080, 24-bit) built into an AVI, every frame a key frame%s\n\n", count,
+              g_together ? " (Kestrel and ffmpeg at the same time; ffmpeg with the same threads only)" : "");
   std::printf("| compressor | Kestrel fps | ffmpeg fps, same threads | Kestrel / ffmpeg (median) | pair ratios | "
               "ffmpeg fps, its default threads | Kestrel / that (median) |\n|---|---|---|---|---|---|---|\n");
   int order = 0;
@@ -353,7 +366,18 @@ void sideBySideSection(const std::string& dir, int count, int rounds) {
     // and is not counted.
     for (int r = g_warmup ? -1 : 0; r < rounds; ++r, ++order) {
       double ks = -1, fs = -1, ds = -1;
-      for (int step = 0; step < 3; ++step) {
+      if (g_together) {
+        std::thread peer;
+        g_onAccepted = [&] { peer = std::thread([&] { fs = runFfmpeg(c, dir, count, out + "/ffmpeg.avi"); }); };
+        const double fps = panelBuild(c.fcc, dir, count, out + "/kestrel.avi");
+        g_onAccepted = nullptr;
+        if (peer.joinable()) peer.join();
+        ks = fps > 0 ? count / fps : -1;
+        ds = fs;
+        std::remove((out + "/kestrel.avi").c_str());
+        std::remove((out + "/ffmpeg.avi").c_str());
+      }
+      for (int step = 0; step < (g_together ? 0 : 3); ++step) {
         // Each output goes at once, so no run writes while another's 1.8 GB
         // of full frames still fills the tmpfs.
         if (g_touch) touchMemory(out, g_touch);
@@ -375,7 +399,7 @@ void sideBySideSection(const std::string& dir, int count, int rounds) {
             }
         }
       }
-      if (sameAsDefault) ds = fs;
+      if (sameAsDefault || g_together) ds = fs;
       if (r < 0) continue;
       if (ks <= 0 || fs <= 0 || ds <= 0) {
         std::printf("| %s | failed (Kestrel %.2f s, ffmpeg %.2f s / %.2f s) | | | | | |\n", c.label, ks, fs, ds);
@@ -492,6 +516,7 @@ int main(int argc, char** argv) {
     else if (a == "--dir" && i + 1 < argc) dir = argv[++i];
     else if (a == "--out" && i + 1 < argc) g_out = argv[++i];
     else if (a == "--no-warmup") g_warmup = false;
+    else if (a == "--together") g_together = true;
     else if (a == "--touch" && i + 1 < argc) g_touch = std::size_t(std::max(0, std::atoi(argv[++i]))) << 20;
     else if (a == "--keep") keep = true;
     else if (a == "--only" && i + 1 < argc) g_only = argv[++i];

@@ -2,11 +2,12 @@
 """Live recording, side by side: Kestrel, ffmpeg's x11grab and
 SimpleScreenRecorder record the same rectangle of a moving desktop (see
 desktop.py) at the same rate with the same encoder settings, one after the
-other in one X session.
+other in one X session, or with --together N in N rounds of recording at the
+same time (a shared machine's swings then fall on every tool alike).
 
     bash scripts/xsession.sh --screen 1920x1080x24 \\
         python3 bench/record/run.py BUILD_DIR [--seconds 30] [--rect full|WxH+X+Y] \\
-        [--rows 30:H264,30:MJPG,...] [--long 600]
+        [--rows 30:H264,30:MJPG,...] [--tools kestrel,ffmpeg,ssr] [--long 600] [--together N]
 
 Every tool is measured the same way, from outside its process: CPU is the
 user + system time of the whole process (all threads) read from
@@ -274,6 +275,10 @@ def main():
     ap.add_argument("--latency", action="store_true",
                     help="after each Kestrel row, a second Kestrel run with the user-interface latency probe "
                          "(its CPU is not counted: the probe wakes the thread 50 times a second)")
+    ap.add_argument("--together", type=int, default=0, metavar="N",
+                    help="instead of one run after the other, N rounds per row in which the tools record the "
+                         "desktop at the same time, so the machine's swings fall on all of them alike; prints "
+                         "each round's ratios and their median")
     args = ap.parse_args()
     RECT = parse_rect(args.rect)
     tools = args.tools.split(",")
@@ -287,7 +292,23 @@ def main():
         print(json.dumps(r), flush=True)
 
     try:
-        for spec in args.rows.split(","):
+        for spec in args.rows.split(",") if args.together else []:
+            rate_s, codec = spec.split(":")
+            rate = int(rate_s)
+            for rnd in range(args.together):
+                runs = {"kestrel": lambda: kestrel(args.build, work, rate, codec, args.seconds),
+                        "ffmpeg": lambda: ffmpeg(work, rate, codec, args.seconds),
+                        "ssr": lambda: ssr(work, rate, codec, args.seconds)}
+                got = []
+                threads = [threading.Thread(target=lambda f=runs[t]: got.append(f())) for t in tools]
+                for t in threads:
+                    t.start()
+                for t in threads:
+                    t.join()
+                for r in got:
+                    r["round"] = rnd
+                    emit(r)
+        for spec in args.rows.split(",") if not args.together else []:
             rate_s, codec = spec.split(":")
             rate = int(rate_s)
             if "kestrel" in tools:
@@ -310,7 +331,40 @@ def main():
             emit(r)
     finally:
         desktop.stop()
-    table(rows)
+    if args.together:
+        together_table(rows)
+    else:
+        table(rows)
+
+
+def together_table(rows):
+    x, y, w, h = RECT
+    print()
+    print(f"Rectangle {w}x{h}+{x}+{y}, the tools recording at the same time")
+    print("| rate | codec | Kestrel CPU ms/frame by round | vs SSR by round | median | vs ffmpeg by round | median |")
+    print("|---|---|---|---|---|---|---|")
+    keys = sorted({(r["rate"], r["codec"]) for r in rows}, key=lambda k: [r["codec"] for r in rows].index(k[1]))
+    for rate, codec in keys:
+        by = {(r["round"], r["tool"]): r.get("ms_per_frame") for r in rows if (r["rate"], r["codec"]) == (rate, codec)}
+        rounds = sorted({k[0] for k in by})
+        own = [by.get((n, "kestrel")) for n in rounds]
+
+        def ratios(peer):
+            out = []
+            for n, k in zip(rounds, own):
+                p = by.get((n, peer))
+                if k and p:
+                    out.append(k / p)
+            return out
+
+        def median(v):
+            v = sorted(v)
+            return "%.2f" % ((v[(len(v) - 1) // 2] + v[len(v) // 2]) / 2) if v else ""
+
+        ssr_r, ff_r = ratios("SimpleScreenRecorder"), ratios("ffmpeg")
+        print(f"| {rate} | {codec} | {', '.join('%.2f' % k for k in own if k)} | "
+              f"{', '.join('%.2f' % v for v in ssr_r)} | {median(ssr_r)} | "
+              f"{', '.join('%.2f' % v for v in ff_r)} | {median(ff_r)} |")
 
 
 def table(rows):
