@@ -190,7 +190,11 @@ int main(int argc, char** argv) {
   if (latency) probe.start();
   int written = 0;
   quint64 lost = 0;
+  // The recorded time ends at the Stop press, as the peers' does: what
+  // Stop takes to write the frames still queued is no recording time.
+  double recorded = 0;
   QTimer::singleShot(int(seconds * 1000), [&] {
+    recorded = std::chrono::duration<double>(Clock::now() - rec0).count();
     written = recorder().frameIndex() + 1;
     lost = recorder().lostFrames();
     mainWindow()->Button6Click();
@@ -200,7 +204,6 @@ int main(int argc, char** argv) {
   probe.finish();
   const double ui = threadCpuSeconds() - ui0;
   const double cpu = cpuSeconds() - cpu0;
-  const double wall = std::chrono::duration<double>(Clock::now() - rec0).count();
   const int ticks = int(writes.starts.size());
   char delays[96] = "";
   if (latency)
@@ -213,7 +216,7 @@ int main(int argc, char** argv) {
       "\"grab_busy_s\":%.3f,\"write_busy_s\":%.3f,\"rss_start_kib\":%ld,\"rss_end_kib\":%ld,\"rss_peak_kib\":%ld,"
       "%s\"ui_cpu_s\":%.3f,\"grab_max_ms\":%.1f,"
       "\"grab_p99_ms\":%.1f,\"write_max_ms\":%.1f,\"lost\":%llu}\n",
-      rate, fcc.c_str(), wall, cpu, written, ticks, meanSpacingMs(writes.starts), grabs.starts.size(),
+      rate, fcc.c_str(), recorded, cpu, written, ticks, meanSpacingMs(writes.starts), grabs.starts.size(),
       meanSpacingMs(grabs.starts), grabs.busy, writes.busy, rssStart, rssTrace.empty() ? rssStart : rssTrace.back(),
       rssPeak, delays, ui, percentile(grabs.tookMs, 1.0),
       percentile(grabs.tookMs, 0.99), percentile(writes.tookMs, 1.0), static_cast<unsigned long long>(lost));
