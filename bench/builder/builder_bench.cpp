@@ -377,7 +377,9 @@ void sideBySideSection(const std::string& dir, int count, int rounds) {
         std::remove((out + "/kestrel.avi").c_str());
         std::remove((out + "/ffmpeg.avi").c_str());
       }
-      for (int step = 0; step < (g_together ? 0 : 3); ++step) {
+      // Otherwise each side builds alone, in an order that rotates by round.
+      const int aloneSteps = g_together ? 0 : 3;
+      for (int step = 0; step < aloneSteps; ++step) {
         // Each output goes at once, so no run writes while another's 1.8 GB
         // of full frames still fills the tmpfs.
         if (g_touch) touchMemory(out, g_touch);
