@@ -59,7 +59,6 @@
 // The program's windows while the benchmark drives them.
 static std::unique_ptr<app::Windows> g_windows;
 static app::MainWindow* mainWindow() { return g_windows->mainWindow(); }
-[[maybe_unused]] static recording::Recorder& recorder() { return g_windows->recorder(); }
 [[maybe_unused]] static app::FrameRateDialog* frameRateDialog() { return g_windows->frameRateDialog(); }
 [[maybe_unused]] static target::CaptureFrame* captureFrame() { return g_windows->captureFrame(); }
 
@@ -201,11 +200,11 @@ int g_files = 300;  // BMP files on disk; a longer build lists them again from t
 std::function<void()> g_onAccepted;
 
 double panelBuild(vfw::FOURCC fcc, const std::string& dir, int count, const std::string& out) {
-  mainWindow()->Open1Click();
-  mainWindow()->Panel1->ListBox1->clear();
-  for (int i = 0; i < count; ++i) mainWindow()->Panel1->ListBox1->addItem(QString::fromStdString(framePath(dir, i % g_files)));
-  mainWindow()->Panel1->Edit1->setText(QString::number(kRate));
-  mainWindow()->StatusBar1->setSimpleText(QString());
+  mainWindow()->builderPanel()->show();
+  mainWindow()->builderPanel()->ListBox1->clear();
+  for (int i = 0; i < count; ++i) mainWindow()->builderPanel()->ListBox1->addItem(QString::fromStdString(framePath(dir, i % g_files)));
+  mainWindow()->builderPanel()->Edit1->setText(QString::number(kRate));
+  mainWindow()->statusLine()->setSimpleText(QString());
   std::remove(out.c_str());
   vfw::forgetLastCompressorChoice();
   Clock::time_point accepted{};
@@ -234,10 +233,10 @@ double panelBuild(vfw::FOURCC fcc, const std::string& dir, int count, const std:
     }
   });
   poll.start();
-  mainWindow()->Panel1->Button3Click();
+  mainWindow()->builderPanel()->Button3Click();
   const double took = seconds(accepted);
   poll.stop();
-  if (failed || mainWindow()->StatusBar1->SimpleText() != QStringLiteral("AVI Completed")) return -1;
+  if (failed || mainWindow()->statusLine()->SimpleText() != QStringLiteral("AVI Completed")) return -1;
   return count / took;
 }
 

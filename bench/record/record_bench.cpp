@@ -35,7 +35,7 @@
 // The program's windows while the benchmark drives them.
 static std::unique_ptr<app::Windows> g_windows;
 static app::MainWindow* mainWindow() { return g_windows->mainWindow(); }
-[[maybe_unused]] static recording::Recorder& recorder() { return g_windows->recorder(); }
+static recording::Session& session() { return g_windows->session(); }
 [[maybe_unused]] static app::FrameRateDialog* frameRateDialog() { return g_windows->frameRateDialog(); }
 [[maybe_unused]] static target::CaptureFrame* captureFrame() { return g_windows->captureFrame(); }
 
@@ -63,24 +63,11 @@ long rssKiB() {
   return resident * 4;
 }
 
-struct Timed {
-  std::vector<double> starts;  // seconds since the recording began
-  double busy = 0;             // seconds spent inside the handler
-  std::vector<double> tookMs;  // each tick's time inside the handler
+// When each grab and each frame came, seconds since the recording began.
+struct Stamps {
+  std::vector<double> at;
+  void add(Clock::time_point origin) { at.push_back(std::chrono::duration<double>(Clock::now() - origin).count()); }
 };
-
-// Wraps a timer's handler to record when each tick ran and how long it took.
-void instrument(framework::Timer* t, Timed& out, Clock::time_point origin) {
-  auto inner = t->OnTimer;
-  t->OnTimer = [inner, &out, origin] {
-    const auto a = Clock::now();
-    out.starts.push_back(std::chrono::duration<double>(a - origin).count());
-    inner();
-    const double took = std::chrono::duration<double>(Clock::now() - a).count();
-    out.busy += took;
-    out.tookMs.push_back(took * 1000);
-  };
-}
 
 // How long an input event would wait before the user-interface thread
 // answers it: another thread posts a stamped event every 20 ms and the
@@ -150,20 +137,21 @@ int main(int argc, char** argv) {
   if (fcc.size() != 4 || rate <= 0) return 2;
 
   g_windows = std::make_unique<app::Windows>();
-  mainWindow()->Timer2->setEnabled(false);
-  recorder().setOutputFile(out);
+  mainWindow()->findChild<framework::Timer*>(QStringLiteral("Timer2"))->setEnabled(false);
   frameRateDialog()->Edit1->setText(QString::number(rate));
   framework::setOuterBounds(captureFrame(), rect);
   vfw::setCompressorChoiceForTesting(vfw::mmioFOURCC(fcc[0], fcc[1], fcc[2], fcc[3]));
 
-  // The capture frame's X, then Start once the first grab is in.
+  // The file named, the capture frame's X, then Start once the first grab
+  // is in.
+  session().nameFile(out);
   captureFrame()->Label3Click();
-  while (mainWindow()->Image1->picture().empty()) app.processEvents(QEventLoop::AllEvents, 10);
+  while (mainWindow()->preview()->picture().empty()) app.processEvents(QEventLoop::AllEvents, 10);
 
   const auto origin = Clock::now();
-  Timed writes, grabs;
-  instrument(recorder().writeTimer(), writes, origin);
-  instrument(mainWindow()->getpic, grabs, origin);
+  Stamps writes, grabs;
+  QObject::connect(&session(), &recording::Session::frameWritten, [&] { writes.add(origin); });
+  QObject::connect(&session(), &recording::Session::grabbed, [&] { grabs.add(origin); });
   const long rssStart = rssKiB();
   long rssPeak = rssStart;
   std::vector<long> rssTrace;
@@ -175,8 +163,8 @@ int main(int argc, char** argv) {
   });
   rssTimer.start(1000);
 
-  mainWindow()->Button4Click();
-  if (!recorder().isWriting()) {
+  mainWindow()->startRecording();
+  if (!session().isFileOpen()) {
     std::fprintf(stderr, "the recording did not start\n");
     return 1;
   }
@@ -195,16 +183,17 @@ int main(int argc, char** argv) {
   double recorded = 0;
   QTimer::singleShot(int(seconds * 1000), [&] {
     recorded = std::chrono::duration<double>(Clock::now() - rec0).count();
-    written = recorder().frameIndex() + 1;
-    lost = recorder().lostFrames();
-    mainWindow()->Button6Click();
+    written = session().frameIndex() + 1;
+    lost = session().lostFrames();
+    mainWindow()->stopRecording();
     app.quit();
   });
   app.exec();
   probe.finish();
   const double ui = threadCpuSeconds() - ui0;
   const double cpu = cpuSeconds() - cpu0;
-  const int ticks = int(writes.starts.size());
+  // Frames due by the Stop press on the recording's clock.
+  const int due = int(recorded * rate) + 1;
   char delays[96] = "";
   if (latency)
     std::snprintf(delays, sizeof delays, "\"ui_delay_max_ms\":%.1f,\"ui_delay_p99_ms\":%.1f,",
@@ -212,14 +201,12 @@ int main(int argc, char** argv) {
 
   std::printf(
       "{\"tool\":\"kestrel\",\"rate\":%d,\"fourcc\":\"%s\",\"seconds\":%.3f,\"cpu_s\":%.3f,"
-      "\"frames\":%d,\"timer1_ticks\":%d,\"timer1_mean_ms\":%.3f,\"getpic_ticks\":%zu,\"getpic_mean_ms\":%.3f,"
-      "\"grab_busy_s\":%.3f,\"write_busy_s\":%.3f,\"rss_start_kib\":%ld,\"rss_end_kib\":%ld,\"rss_peak_kib\":%ld,"
-      "%s\"ui_cpu_s\":%.3f,\"grab_max_ms\":%.1f,"
-      "\"grab_p99_ms\":%.1f,\"write_max_ms\":%.1f,\"lost\":%llu}\n",
-      rate, fcc.c_str(), recorded, cpu, written, ticks, meanSpacingMs(writes.starts), grabs.starts.size(),
-      meanSpacingMs(grabs.starts), grabs.busy, writes.busy, rssStart, rssTrace.empty() ? rssStart : rssTrace.back(),
-      rssPeak, delays, ui, percentile(grabs.tookMs, 1.0),
-      percentile(grabs.tookMs, 0.99), percentile(writes.tookMs, 1.0), static_cast<unsigned long long>(lost));
+      "\"frames\":%d,\"due\":%d,\"write_mean_ms\":%.3f,\"grabs\":%zu,\"grab_mean_ms\":%.3f,"
+      "\"rss_start_kib\":%ld,\"rss_end_kib\":%ld,\"rss_peak_kib\":%ld,"
+      "%s\"ui_cpu_s\":%.3f,\"lost\":%llu}\n",
+      rate, fcc.c_str(), recorded, cpu, written, due, meanSpacingMs(writes.at), grabs.at.size(),
+      meanSpacingMs(grabs.at), rssStart, rssTrace.empty() ? rssStart : rssTrace.back(), rssPeak, delays, ui,
+      static_cast<unsigned long long>(lost));
   g_windows.reset();
   return 0;
 }

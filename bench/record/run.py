@@ -173,11 +173,11 @@ def kestrel(build, work, rate, codec, seconds, latency=False):
         # What the process saw itself (timers, latency); the CPU and the
         # recorded time are measured as for the peers.
         seconds = inner["seconds"]
-        for k in ("timer1_mean_ms", "getpic_mean_ms", "grab_busy_s", "write_busy_s", "ui_delay_max_ms",
-                  "ui_delay_p99_ms", "ui_cpu_s", "cpu_s", "frames", "timer1_ticks", "lost"):
+        for k in ("write_mean_ms", "grab_mean_ms", "ui_delay_max_ms",
+                  "ui_delay_p99_ms", "ui_cpu_s", "cpu_s", "frames", "due", "lost"):
             if k in inner:
                 row["inner_" + k] = inner[k]
-        for k in ("timer1_mean_ms", "getpic_mean_ms", "grab_busy_s", "write_busy_s", "ui_delay_max_ms",
+        for k in ("write_mean_ms", "grab_mean_ms", "ui_delay_max_ms",
                   "ui_delay_p99_ms"):
             if k in inner:
                 row[k] = inner[k]
@@ -392,13 +392,12 @@ def table(rows):
               f"{100.0 * frames / asked if asked else 0:.1f} | {'%.2f' % per if per else '-'} | "
               f"{ratio(r, 'SimpleScreenRecorder')} | {ratio(r, 'ffmpeg')} | {rss} |")
     for r in rows:
-        if r["tool"].startswith("kestrel") and "timer1_mean_ms" in r:
-            print(f"kestrel {r['rate']} fps {r['codec']}: Timer1 mean spacing {r['timer1_mean_ms']:.3f} ms "
-                  f"(asked {1000 // r['rate']}), getpic {r['getpic_mean_ms']:.3f} ms; grab {r['grab_busy_s']:.2f} s, "
-                  f"write {r['write_busy_s']:.2f} s busy" +
+        if r["tool"].startswith("kestrel") and "write_mean_ms" in r:
+            print(f"kestrel {r['rate']} fps {r['codec']}: frames every {r['write_mean_ms']:.3f} ms "
+                  f"(asked {1000 / r['rate']:.3f}), grabs every {r['grab_mean_ms']:.3f} ms" +
                   (f"; UI delay (a second run, with the probe) max {r['ui_delay_max_ms']:.1f} ms, "
                    f"p99 {r['ui_delay_p99_ms']:.1f} ms" if "ui_delay_max_ms" in r else "") +
-                  (f"; {r['inner_timer1_ticks']} ticks, {r['inner_lost']} frames lost"
+                  (f"; {r['inner_due']} frames due, {r['inner_lost']} lost"
                    if r.get("inner_lost") is not None else "") +
                   (f"; user-interface thread {1000 * r['inner_ui_cpu_s'] / r['inner_frames']:.2f} CPU ms/frame "
                    f"of {1000 * r['inner_cpu_s'] / r['inner_frames']:.2f} (whole recording, inside)"

@@ -62,6 +62,6 @@ int main(int argc, char** argv) {
   application.setWindowIcon(QIcon(QStringLiteral(":/icons/kestrel.png")));
   app::Windows windows;
   windows.mainWindow()->show();
-  windows.mainWindow()->TrayIcon1->setActive(true);
+  windows.mainWindow()->trayIcon()->setActive(true);
   return application.exec();
 }

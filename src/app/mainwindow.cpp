@@ -36,6 +36,8 @@
 
 namespace app {
 
+using framework::checkOneOf;
+
 namespace {
 
 // Menu items keep the framework's rule: a click runs the handler and the
@@ -59,6 +61,13 @@ QAction* addSeparator(QMenu* menu, const char* name) {
   return s;
 }
 
+// Dialogs are modeless: shown, raised, and the program goes on.
+void showModeless(QWidget* w) {
+  w->show();
+  w->raise();
+  w->activateWindow();
+}
+
 QMenu* addMenu(QWidget* parent, const char* name, const char* caption) {
   auto* m = new QMenu(QString::fromLatin1(caption), parent);
   m->setObjectName(QString::fromLatin1(name));
@@ -68,24 +77,24 @@ QMenu* addMenu(QWidget* parent, const char* name, const char* caption) {
 
 }  // namespace
 
-MainWindow::MainWindow(recording::Recorder& recorder, QWidget* parent)
+MainWindow::MainWindow(recording::Session& session, QWidget* parent)
     : QMainWindow(parent),
-      SaveDialog1(framework::FileDialog::Kind::Save, QStringLiteral("SaveDialog1")),
-      OpenDialog2(framework::FileDialog::Kind::Open, QStringLiteral("OpenDialog2")),
-      SaveDialog2(framework::FileDialog::Kind::Save, QStringLiteral("SaveDialog2")),
-      recorder_(recorder) {
+      session_(session),
+      recordingFileDialog_(framework::FileDialog::Kind::Save, QStringLiteral("SaveDialog1")),
+      playFileDialog_(framework::FileDialog::Kind::Open, QStringLiteral("OpenDialog2")),
+      snapshotFileDialog_(framework::FileDialog::Kind::Save, QStringLiteral("SaveDialog2")) {
   setObjectName(QStringLiteral("Form1"));
   setWindowTitle(QStringLiteral("Kestrel 2.5"));
   setWindowIcon(QIcon(QStringLiteral(":/icons/kestrel.png")));
   resize(520, 400);
-  createMenus();
   createToolBar();
   createClientArea();
+  createMenus();
   createComponents();
-  connectRecorder();
+  connectSession();
   // Wide enough for the whole toolbar: a narrower window would fold "Exit"
   // into an overflow arrow.
-  resize(std::max(width(), ToolBar1->sizeHint().width() + 8), height());
+  resize(std::max(width(), toolBar_->sizeHint().width() + 8), height());
 }
 
 MainWindow::~MainWindow() = default;
@@ -94,96 +103,130 @@ void MainWindow::createMenus() {
   QMenuBar* bar = menuBar();
   bar->setObjectName(QStringLiteral("MainMenu1"));
 
-  File1 = addMenu(this, "File1", "&Kestrel");
-  NameFile1 = addItem(this, File1, "NameFile1", "Record New File", [this] { NameFile1Click(); });
-  CloseFile1 = addItem(this, File1, "CloseFile1", "&Close File", [this] { Button6Click(); });
-  Options = addMenu(File1, "Options", "Avi Capture Options");
-  File1->addMenu(Options);
-  Options->menuAction()->setVisible(false);
-  N2 = addSeparator(File1, "N2");
-  OpenFile1 = addItem(this, File1, "OpenFile1", "&Play Avi", [this] { OpenFile1Click(); });
-  N4 = addSeparator(File1, "N4");
-  Help5 = addItem(this, File1, "Help5", "&Help", [this] { Help5Click(); });
-  OnlineHelp1 = addItem(this, File1, "OnlineHelp1", "Online Help", [this] { showHelpPage("recording.html"); });
-  N1 = addSeparator(File1, "N1");
-  Exit1 = addItem(this, File1, "Exit1", "E&xit", [this] { Exit1Click(); });
+  QMenu* file = addMenu(this, "File1", "&Kestrel");
+  addItem(this, file, "NameFile1", "Record New File", [this] { recordNewFile(); });
+  addItem(this, file, "CloseFile1", "&Close File", [this] { stopRecording(); });
+  QMenu* options = addMenu(file, "Options", "Avi Capture Options");
+  file->addMenu(options);
+  options->menuAction()->setVisible(false);
+  addSeparator(file, "N2");
+  addItem(this, file, "OpenFile1", "&Play Avi", [this] { playRecording(); });
+  addSeparator(file, "N4");
+  addItem(this, file, "Help5", "&Help", [this] {
+    showHelp(QStringLiteral(
+        "1. Start Avi is the first step in recording an avi from the desktop\r\n"
+        "2. Close Avi is how you close an avi you recorded\r\n"
+        "3. Avi Options  This is how you fine tune your Avi, these are advanced controls.\r\n"
+        "4. Play Avi is one way you can play the avis you record."));
+  });
+  addItem(this, file, "OnlineHelp1", "Online Help", [this] { showHelpPage("recording.html"); });
+  addSeparator(file, "N1");
+  addItem(this, file, "Exit1", "E&xit", [this] { close(); });
 
-  Image2 = addMenu(Options, "Image2", "&Avi Window");
-  Options->addMenu(Image2);
-  Strech1 = addItem(this, Image2, "Strech1", "Stretch", [this] { Strech1Click(); }, false, true);
-  NonStretch1 = addItem(this, Image2, "NonStretch1", "Non-Stretch", [this] { NonStretch1Click(); }, true);
-  Type1 = addMenu(Options, "Type1", "&Capture Type");
-  Options->addMenu(Type1);
-  Type1->menuAction()->setVisible(false);
-  Type1->menuAction()->setEnabled(false);
-  Single1 = addItem(this, Type1, "Single1", "Single Image", [this] { Single1Click(); }, false, true);
-  Single1->setEnabled(false);
-  Avi1 = addItem(this, Type1, "Avi1", "Avi", [this] { Avi1Click(); }, true);
-  RecordType1 = addMenu(Options, "RecordType1", "&Record Type");
-  Options->addMenu(RecordType1);
-  RecordType1->menuAction()->setVisible(false);
-  RecordType1->menuAction()->setEnabled(false);
-  RealTime1 = addItem(this, RecordType1, "RealTime1", "Real Time", nullptr, true);
-  NonRealTime1 = addItem(this, RecordType1, "NonRealTime1", "Non-Real Time", nullptr, false, true);
-  NonRealTime1->setEnabled(false);
-  RemoteControl1 = addMenu(Options, "RemoteControl1", "R&emote Control");
-  Options->addMenu(RemoteControl1);
-  On1 = addItem(this, RemoteControl1, "On1", "On", [this] { On1Click(); }, true);
-  Off1 = addItem(this, RemoteControl1, "Off1", "Off", [this] { Off1Click(); }, false, true);
-  N5 = addSeparator(RemoteControl1, "N5");
-  Moveable1 = addItem(this, RemoteControl1, "Moveable1", "Moveable", [this] { Moveable1Click(); }, false, true);
-  Preview1 = addMenu(Options, "Preview1", "&Preview After Recording");
-  Options->addMenu(Preview1);
-  Keep1 = addItem(this, Preview1, "Keep1", "Keep", [this] { Keep1Click(); }, false, true);
-  Ask1 = addItem(this, Preview1, "Ask1", "Ask", [this] { Ask1Click(); }, false, true);
-  FrameRate1 = addItem(this, Options, "FrameRate1", "&Frame Rate", [this] { FrameRate1Click(); });
-  N6 = addSeparator(Options, "N6");
-  Help4 = addItem(this, Options, "Help4", "&Help", [this] { Help4Click(); });
-  OnlineHelp4 = addItem(this, Options, "OnlineHelp4", "&Online Help", [this] { showHelpPage("options.html"); });
+  QMenu* window = addMenu(options, "Image2", "&Avi Window");
+  options->addMenu(window);
+  stretch_ = addItem(this, window, "Strech1", "Stretch", [this] { chooseStretch(true); }, false, true);
+  noStretch_ = addItem(this, window, "NonStretch1", "Non-Stretch", [this] { chooseStretch(false); }, true);
+  QMenu* type = addMenu(options, "Type1", "&Capture Type");
+  options->addMenu(type);
+  type->menuAction()->setVisible(false);
+  type->menuAction()->setEnabled(false);
+  singleImage_ = addItem(this, type, "Single1", "Single Image", [this] { chooseCaptureType(CaptureType::SingleImage); },
+                         false, true);
+  singleImage_->setEnabled(false);
+  aviCapture_ = addItem(this, type, "Avi1", "Avi", [this] { chooseCaptureType(CaptureType::Avi); }, true);
+  QMenu* recordType = addMenu(options, "RecordType1", "&Record Type");
+  options->addMenu(recordType);
+  recordType->menuAction()->setVisible(false);
+  recordType->menuAction()->setEnabled(false);
+  addItem(this, recordType, "RealTime1", "Real Time", nullptr, true);
+  addItem(this, recordType, "NonRealTime1", "Non-Real Time", nullptr, false, true)->setEnabled(false);
+  QMenu* remote = addMenu(options, "RemoteControl1", "R&emote Control");
+  options->addMenu(remote);
+  remoteOn_ = addItem(this, remote, "On1", "On", [this] { chooseRemote(true); }, true);
+  remoteOffItem_ = addItem(this, remote, "Off1", "Off", [this] { chooseRemote(false); }, false, true);
+  addSeparator(remote, "N5");
+  remoteMoveableItem_ = addItem(this, remote, "Moveable1", "Moveable", [this] { toggleRemoteMoveable(); }, false, true);
+  QMenu* afterRecording = addMenu(options, "Preview1", "&Preview After Recording");
+  options->addMenu(afterRecording);
+  keepPreview_ = addItem(this, afterRecording, "Keep1", "Keep", [this] { checkOneOf(keepPreview_, askPreview_); },
+                         false, true);
+  askPreview_ = addItem(this, afterRecording, "Ask1", "Ask", [this] { checkOneOf(askPreview_, keepPreview_); },
+                        false, true);
+  addItem(this, options, "FrameRate1", "&Frame Rate", [this] { showModeless(peers_.frameRate); });
+  addSeparator(options, "N6");
+  addItem(this, options, "Help4", "&Help", [this] {
+    showHelp(QStringLiteral(
+        "Avi Capture Options\r\n"
+        "1. Avi Window  This allows you to strech the video you record, often this leads to distortion if strech "
+        "is set to true.\r\n"
+        "2. Capture Type This allows you to switch between recording an avi and a bitmap\r\n"
+        "3. Record Type This allows you to record the capture to files then come back and make an avi with the "
+        "captures.\r\n"
+        "6. Remote Control. This allows a a set of control record under your set window\r\n"
+        "5. Frame Rate.  This allows you to change the rate of frames recorded per second,"));
+  });
+  addItem(this, options, "OnlineHelp4", "&Online Help", [this] { showHelpPage("options.html"); });
 
-  Options1 = addMenu(this, "Options1", "Options");
-  Setup1 = addItem(this, Options1, "Setup1", "&Setup", [this] { Setup1Click(); });
+  QMenu* setup = addMenu(this, "Options1", "Options");
+  addItem(this, setup, "Setup1", "&Setup", [this] { showModeless(peers_.options); });
 
-  AviMaker1 = addMenu(this, "AviMaker1", "Avi Builder");
-  Open1 = addItem(this, AviMaker1, "Open1", "&Start", [this] { Open1Click(); });
-  Close1 = addItem(this, AviMaker1, "Close1", "&Close", [this] { Close1Click(); });
-  N3 = addSeparator(AviMaker1, "N3");
-  Help6 = addItem(this, AviMaker1, "Help6", "&Help", [this] { Help6Click(); });
-  OnlineHelp2 = addItem(this, AviMaker1, "OnlineHelp2", "&Online Help", [this] { showHelpPage("builder.html"); });
+  QMenu* builderMenu = addMenu(this, "AviMaker1", "Avi Builder");
+  openBuilder_ = addItem(this, builderMenu, "Open1", "&Start", [this] {
+    builderPanel_->show();
+    builderPanel_->raise();
+  });
+  closeBuilder_ = addItem(this, builderMenu, "Close1", "&Close", [this] { builderPanel_->hide(); });
+  addSeparator(builderMenu, "N3");
+  addItem(this, builderMenu, "Help6", "&Help", [this] {
+    showHelp(QStringLiteral(
+        "1. Start This allows you to make avis from bitmaps i.e. *.bmp in a non-real time\r\n"
+        "2.  Close This closes the window that allows you to record non-real time avis and returns you to "
+        "real-time recording."));
+  });
+  addItem(this, builderMenu, "OnlineHelp2", "&Online Help", [this] { showHelpPage("builder.html"); });
 
-  Capture1 = addMenu(this, "Capture1", "Eazy Capture");
-  On2 = addItem(this, Capture1, "On2", "&On", [this] { On2Click(); }, false, true);
-  Off2 = addItem(this, Capture1, "Off2", "O&ff", [this] { Off2Click(); }, true);
-  N8 = addSeparator(Capture1, "N8");
-  Help7 = addItem(this, Capture1, "Help7", "&Help", [this] { Help7Click(); });
+  QMenu* capture = addMenu(this, "Capture1", "Eazy Capture");
+  snapshotsOn_ = addItem(this, capture, "On2", "&On", [this] { chooseSnapshots(true); }, false, true);
+  snapshotsOff_ = addItem(this, capture, "Off2", "O&ff", [this] { chooseSnapshots(false); }, true);
+  addSeparator(capture, "N8");
+  addItem(this, capture, "Help7", "&Help", [this] {
+    showHelp(QStringLiteral(
+        "Easy Capture allows the you to save a capture of what you are previewing.  The file is saved in bitmap "
+        "format."));
+  });
 
-  About1 = addMenu(this, "About1", "Help");
-  LatestVersion1 = addItem(this, About1, "LatestVersion1", "Latest Version", [this] { showHelpPage("version.html"); });
-  N7 = addSeparator(About1, "N7");
-  OnlineHelp3 = addItem(this, About1, "OnlineHelp3", "Online Help", [this] { showHelpPage("index.html"); });
+  QMenu* about = addMenu(this, "About1", "Help");
+  addItem(this, about, "LatestVersion1", "Latest Version", [this] { showHelpPage("version.html"); });
+  addSeparator(about, "N7");
+  addItem(this, about, "OnlineHelp3", "Online Help", [this] { showHelpPage("index.html"); });
 
-  for (QMenu* m : {File1, Options1, AviMaker1, Capture1, About1}) bar->addMenu(m);
-  AviMaker1->menuAction()->setVisible(false);
-  Capture1->menuAction()->setVisible(false);
+  for (QMenu* m : {file, setup, builderMenu, capture, about}) bar->addMenu(m);
+  builderMenu->menuAction()->setVisible(false);
+  capture->menuAction()->setVisible(false);
+  connect(builderPanel_, &builder::BuilderPanel::buildingChanged, this, [this](bool building) {
+    openBuilder_->setEnabled(!building);
+    closeBuilder_->setEnabled(!building);
+  });
 }
 
 void MainWindow::createToolBar() {
-  ToolBar1 = addToolBar(QStringLiteral("ToolBar1"));
-  ToolBar1->setObjectName(QStringLiteral("ToolBar1"));
-  ToolBar1->setMovable(false);
-  auto make = [this](const char* name, const char* caption, bool enabled, void (MainWindow::*h)()) {
-    return framework::addToolButton(ToolBar1, name, caption, enabled, [this, h] { (this->*h)(); });
+  toolBar_ = addToolBar(QStringLiteral("ToolBar1"));
+  toolBar_->setObjectName(QStringLiteral("ToolBar1"));
+  toolBar_->setMovable(false);
+  auto make = [this](const char* name, const char* caption, bool enabled, void (MainWindow::*command)()) {
+    return framework::addToolButton(toolBar_, name, caption, enabled, [this, command] { (this->*command)(); });
   };
-  Button11 = make("Button11", "Record", true, &MainWindow::NameFile1Click);
-  Button4 = make("Button4", "Start", false, &MainWindow::Button4Click);
-  Button5 = make("Button5", "Pause", false, &MainWindow::Button5Click);
-  Button6 = make("Button6", "Stop", false, &MainWindow::Button6Click);
-  Button7 = make("Button7", "Cancel", false, &MainWindow::Button7Click);
-  Button9 = make("Button9", "Hide", true, &MainWindow::Button9Click);
-  Button10 = make("Button10", "Exit", true, &MainWindow::Button10Click);
+  recordButton_ = make("Button11", "Record", true, &MainWindow::recordNewFile);
+  startButton_ = make("Button4", "Start", false, &MainWindow::startRecording);
+  pauseButton_ = make("Button5", "Pause", false, &MainWindow::togglePause);
+  stopButton_ = make("Button6", "Stop", false, &MainWindow::stopRecording);
+  cancelButton_ = make("Button7", "Cancel", false, &MainWindow::cancelRecording);
+  hideButton_ = make("Button9", "Hide", true, &QWidget::hide);
+  exitButton_ = make("Button10", "Exit", true, &MainWindow::exitSavingPreferences);
 
-  StatusBar1 = new framework::StatusBar(this, QStringLiteral("StatusBar1"));
-  setStatusBar(StatusBar1);
+  statusLine_ = new framework::StatusBar(this, QStringLiteral("StatusBar1"));
+  setStatusBar(statusLine_);
 }
 
 void MainWindow::createClientArea() {
@@ -191,164 +234,113 @@ void MainWindow::createClientArea() {
   client->setObjectName(QStringLiteral("ClientArea"));
   auto* stack = new QStackedLayout(client);
   stack->setStackingMode(QStackedLayout::StackAll);
-  Image1 = new framework::Image(client, QStringLiteral("Image1"));
-  stack->addWidget(Image1);
+  preview_ = new framework::Image(client, QStringLiteral("Image1"));
+  stack->addWidget(preview_);
   // The builder panel shares the client area with the preview and covers
   // all of it while shown.
-  Panel1 = new builder::BuilderPanel(StatusBar1, SaveDialog1, recorder_, client);
-  stack->addWidget(Panel1);
-  Panel1->hide();
+  builderPanel_ = new builder::BuilderPanel(statusLine_, recordingFileDialog_, session_, client);
+  stack->addWidget(builderPanel_);
+  builderPanel_->hide();
   setCentralWidget(client);
-  connect(Panel1, &builder::BuilderPanel::buildingChanged, this, [this](bool building) {
-    Open1->setEnabled(!building);
-    Close1->setEnabled(!building);
-  });
 }
 
 void MainWindow::createComponents() {
-  getpic = new framework::Timer(this, QStringLiteral("getpic"), 300, false);
-  getpic->OnTimer = [this] { getpicTimer(); };
-  grabPoll_ = new QTimer(this);
-  grabPoll_->setInterval(1);
-  grabPoll_->setTimerType(Qt::PreciseTimer);
-  connect(grabPoll_, &QTimer::timeout, this, [this] {
-    if (wnd::ScreenCopyArrived()) finishGrab();
-  });
-  Timer2 = new framework::Timer(this, QStringLiteral("Timer2"), 100, true);
-  Timer2->OnTimer = [this] {
-    loadvalues();
-    Timer2->setEnabled(false);
+  loadTimer_ = new framework::Timer(this, QStringLiteral("Timer2"), 100, true);
+  loadTimer_->OnTimer = [this] {
+    loadPreferences();
+    loadTimer_->setEnabled(false);
   };
 
-  SaveDialog1.DefaultExt = QStringLiteral(".avi");
-  SaveDialog1.FileName = QStringLiteral("make.avi");
-  SaveDialog1.Filter = QStringLiteral("Video For Windows|*.avi");
-  OpenDialog2.DefaultExt = QStringLiteral(".avi");
-  OpenDialog2.Filter = QStringLiteral("Video For Windows|*.avi");
-  SaveDialog2.DefaultExt = QStringLiteral(".bmp");
-  SaveDialog2.FileName = QStringLiteral("capture.bmp");
-  SaveDialog2.Filter = QStringLiteral("Bitmap|*.bmp");
+  recordingFileDialog_.DefaultExt = QStringLiteral(".avi");
+  recordingFileDialog_.FileName = QStringLiteral("make.avi");
+  recordingFileDialog_.Filter = QStringLiteral("Video For Windows|*.avi");
+  playFileDialog_.DefaultExt = QStringLiteral(".avi");
+  playFileDialog_.Filter = QStringLiteral("Video For Windows|*.avi");
+  snapshotFileDialog_.DefaultExt = QStringLiteral(".bmp");
+  snapshotFileDialog_.FileName = QStringLiteral("capture.bmp");
+  snapshotFileDialog_.Filter = QStringLiteral("Bitmap|*.bmp");
 
-  TrayIcon1 = new components::TrayIcon(this, QStringLiteral("TrayIcon1"));
-  TrayIcon1->setIcon(QIcon(QStringLiteral(":/icons/kestrel.png")));
-  TrayIcon1->OnClick = [this](QObject*) { TrayIcon1Click(); };
-  TrayIcon1->OnDblClick = [this](QObject*) { TrayIcon1Click(); };
-  TrayIcon2 = new components::TrayIcon(this, QStringLiteral("TrayIcon2"));
-  TrayIcon2->setIcon(QIcon(QStringLiteral(":/icons/snapshot.png")));
+  trayIcon_ = new components::TrayIcon(this, QStringLiteral("TrayIcon1"));
+  trayIcon_->setIcon(QIcon(QStringLiteral(":/icons/kestrel.png")));
+  trayIcon_->OnClick = [this](QObject*) { showAndRaise(); };
+  trayIcon_->OnDblClick = [this](QObject*) { showAndRaise(); };
+  snapshotTrayIcon_ = new components::TrayIcon(this, QStringLiteral("TrayIcon2"));
+  snapshotTrayIcon_->setIcon(QIcon(QStringLiteral(":/icons/snapshot.png")));
   // A single click does nothing: a double-click also delivers two clicks.
-  TrayIcon2->OnDblClick = [this](QObject*) { TrayIcon2DblClick(); };
+  snapshotTrayIcon_->OnDblClick = [this](QObject*) { saveSnapshot(); };
 
-  MyRegistry1 = new components::SettingsStore(this);
-  MyRegistry1->setObjectName(QStringLiteral("MyRegistry1"));
-  MyRegistry1->setSaveToINI(true);
-  MyRegistry1->setINIFile(QStringLiteral("kestrel.ini"));
-  MyRegistry1->setCanCreate(false);
+  settings_ = new components::SettingsStore(this);
+  settings_->setObjectName(QStringLiteral("MyRegistry1"));
+  settings_->setSaveToINI(true);
+  settings_->setINIFile(QStringLiteral("kestrel.ini"));
+  settings_->setCanCreate(false);
 }
 
 void MainWindow::connectPeers(const MainWindowPeers& peers) {
   peers_ = peers;
   using target::RemoteControl;
-  connect(peers.remote, &RemoteControl::startClicked, this, &MainWindow::Button4Click);
-  connect(peers.remote, &RemoteControl::pauseClicked, this, &MainWindow::Button5Click);
-  connect(peers.remote, &RemoteControl::stopClicked, this, &MainWindow::Button6Click);
-  connect(peers.remote, &RemoteControl::cancelClicked, this, &MainWindow::Button7Click);
-  connect(peers.remote, &RemoteControl::showMainWindowClicked, this, &MainWindow::TrayIcon1Click);
+  connect(peers.remote, &RemoteControl::startClicked, this, &MainWindow::startRecording);
+  connect(peers.remote, &RemoteControl::pauseClicked, this, &MainWindow::togglePause);
+  connect(peers.remote, &RemoteControl::stopClicked, this, &MainWindow::stopRecording);
+  connect(peers.remote, &RemoteControl::cancelClicked, this, &MainWindow::cancelRecording);
+  connect(peers.remote, &RemoteControl::showMainWindowClicked, this, &MainWindow::showAndRaise);
   connect(peers.remote, &RemoteControl::shown, this, &QWidget::hide);
 
   connect(peers.captureMode, &target::CaptureModeDialog::areaChosen, peers.captureFrame,
           &target::CaptureFrame::chooseArea);
   connect(peers.captureMode, &target::CaptureModeDialog::windowChosen, peers.captureFrame,
           &target::CaptureFrame::chooseWindow);
-  connect(peers.captureMode, &target::CaptureModeDialog::cancelled, this, &MainWindow::Button7Click);
+  connect(peers.captureMode, &target::CaptureModeDialog::cancelled, this, &MainWindow::cancelRecording);
   connect(peers.captureFrame, &target::CaptureFrame::xClicked, this, &MainWindow::targetChosen);
+  connect(peers.captureFrame, &target::CaptureFrame::rectangleChanged, this, [this](const framework::Bounds& b) {
+    session_.setArea({b.left, b.top, b.left + b.width, b.top + b.height});
+  });
 
   connect(peers.keepPreview, &KeepPreviewDialog::chosen, this, [this](bool keep) {
     // "Keep Preview" means what it says: by now Stop or Cancel may have
     // stopped the grab, so it runs again.
-    getpic->setEnabled(keep);
+    if (keep)
+      session_.startPreview();
+    else
+      session_.stopPreview();
     if (!keep) peers_.remote->hide();
     show();
   });
   connect(peers.keepPreview, &KeepPreviewDialog::cancelled, this, [this] {
-    getpic->setEnabled(false);
+    session_.stopPreview();
     show();
   });
   connect(peers.options, &OptionsDialog::closed, this, &QWidget::show);
+  showState(session_.state());
 }
 
-void MainWindow::Open1Click() {
-  Panel1->show();
-  Panel1->raise();
-}
-
-void MainWindow::Close1Click() { Panel1->hide(); }
-
-bool MainWindow::FormCloseQuery() { return true; }
-
-void MainWindow::FormClose() {
+void MainWindow::closeEvent(QCloseEvent* e) {
+  e->accept();
   closeRecordingOnExit();
   QCoreApplication::quit();
 }
 
-void MainWindow::closeEvent(QCloseEvent* e) {
-  if (!FormCloseQuery()) {
-    e->ignore();
-    return;
-  }
-  e->accept();
-  FormClose();
-}
-
-void MainWindow::Button9Click() { hide(); }
-
-void MainWindow::Button10Click() {
-  closeit();
+void MainWindow::exitSavingPreferences() {
+  savePreferences();
   close();
 }
 
-void MainWindow::Exit1Click() { close(); }
-
-void MainWindow::TrayIcon1Click() {
+void MainWindow::showAndRaise() {
   show();
   raise();
   activateWindow();
 }
 
-void MainWindow::OpenFile1Click() {
-  if (!OpenDialog2.Execute(this)) return;
-  const int rc = components::LaunchFile(OpenDialog2.FileName, QString(), QString(), 1);
+void MainWindow::playRecording() {
+  if (!playFileDialog_.Execute(this)) return;
+  const int rc = components::LaunchFile(playFileDialog_.FileName, QString(), QString(), 1);
   // Nothing playing and nothing said would look like a click that was lost.
   if (rc <= 32)
     framework::ShowMessage(
-        components::launchFailureMessage(QStringLiteral("the recording"), OpenDialog2.FileName, rc));
+        components::launchFailureMessage(QStringLiteral("the recording"), playFileDialog_.FileName, rc));
 }
 
-void MainWindow::Help5Click() {
-  framework::ShowMessage(QStringLiteral(
-      "1. Start Avi is the first step in recording an avi from the desktop\r\n"
-      "2. Close Avi is how you close an avi you recorded\r\n"
-      "3. Avi Options  This is how you fine tune your Avi, these are advanced controls.\r\n"
-      "4. Play Avi is one way you can play the avis you record."));
-}
-
-void MainWindow::Help6Click() {
-  framework::ShowMessage(QStringLiteral(
-      "1. Start This allows you to make avis from bitmaps i.e. *.bmp in a non-real time\r\n"
-      "2.  Close This closes the window that allows you to record non-real time avis and returns you to "
-      "real-time recording."));
-}
-
-void MainWindow::Help4Click() {
-  framework::ShowMessage(QStringLiteral(
-      "Avi Capture Options\r\n"
-      "1. Avi Window  This allows you to strech the video you record, often this leads to distortion if strech "
-      "is set to true.\r\n"
-      "2. Capture Type This allows you to switch between recording an avi and a bitmap\r\n"
-      "3. Record Type This allows you to record the capture to files then come back and make an avi with the "
-      "captures.\r\n"
-      "6. Remote Control. This allows a a set of control record under your set window\r\n"
-      "5. Frame Rate.  This allows you to change the rate of frames recorded per second,"));
-}
+void MainWindow::showHelp(const QString& text) { framework::ShowMessage(text); }
 
 // The "Online Help" items open Kestrel's own pages in the browser.
 void MainWindow::showHelpPage(const char* page) {

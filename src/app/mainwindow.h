@@ -1,7 +1,8 @@
 #pragma once
-// The main window: menu bar, toolbar, preview and status line. It carries
-// out the user's commands: the recorder records, the builder panel builds,
-// the capture frame and the remote control are the windows it directs.
+// The main window: menu bar, toolbar, preview and status line. It passes
+// the user's commands to the recording session and shows the session's
+// state; the builder panel builds, the capture frame and the remote control
+// are the windows it directs.
 //
 // | objectName      | caption                      | what it does                                   |
 // |-----------------|------------------------------|------------------------------------------------|
@@ -23,19 +24,21 @@
 // | AviMaker1       | "Avi Builder"                | (hidden) Start/Close show and hide the panel   |
 // | Capture1        | "Eazy Capture"               | (hidden) snapshots On/Off                      |
 // | About1          | "Help"                       | Latest Version, Online Help                    |
-// | Timer2, getpic  | (timers)                     | loads the preferences once; grabs the screen   |
+// | Timer2          | (timer)                      | loads the preferences once after start-up      |
 // | TrayIcon1/2     | (tray icons)                 | shows this window; saves a snapshot            |
 // | MyRegistry1     | (settings store)             | kestrel.ini                                    |
+// | SaveDialog1     | (file dialog)                | the recording's (and the builder's) file       |
+// | OpenDialog2     | (file dialog)                | "Play Avi"                                     |
+// | SaveDialog2     | (file dialog)                | a snapshot                                     |
 #include <QMainWindow>
-#include <QTimer>
 #include <QString>
-#include <cstdint>
-#include <exception>
+#include <vector>
 
 #include "framework/dialogs.h"
-#include "recording/recorder.h"
+#include "recording/session.h"
 
 class QAction;
+class QCheckBox;
 class QMenu;
 class QPushButton;
 class QToolBar;
@@ -77,156 +80,51 @@ struct MainWindowPeers {
 class MainWindow : public QMainWindow {
   Q_OBJECT
  public:
-  explicit MainWindow(recording::Recorder& recorder, QWidget* parent = nullptr);
+  explicit MainWindow(recording::Session& session, QWidget* parent = nullptr);
   ~MainWindow() override;
 
   // Called once every window exists: wires their signals to this window.
   void connectPeers(const MainWindowPeers& peers);
 
-  recording::Recorder& recorder() { return recorder_; }
-  builder::BuilderPanel* builderPanel() const { return Panel1; }
+  recording::Session& session() { return session_; }
+  builder::BuilderPanel* builderPanel() const { return builderPanel_; }
+  framework::Image* preview() const { return preview_; }
+  framework::StatusBar* statusLine() const { return statusLine_; }
+  components::TrayIcon* trayIcon() const { return trayIcon_; }
+  components::TrayIcon* snapshotTrayIcon() const { return snapshotTrayIcon_; }
+  components::SettingsStore* settingsStore() const { return settings_; }
+  framework::FileDialog& recordingFileDialog() { return recordingFileDialog_; }
+  framework::FileDialog& playFileDialog() { return playFileDialog_; }
+  framework::FileDialog& snapshotFileDialog() { return snapshotFileDialog_; }
 
-  // Toolbar.
-  QToolBar* ToolBar1;
-  QPushButton* Button11;  // "Record"
-  QPushButton* Button4;   // "Start"
-  QPushButton* Button5;   // "Pause" / "UnPause"
-  QPushButton* Button6;   // "Stop"
-  QPushButton* Button7;   // "Cancel"
-  QPushButton* Button9;   // "Hide"
-  QPushButton* Button10;  // "Exit"
-
-  // Preview, status line, builder panel.
-  framework::Image* Image1;
-  framework::StatusBar* StatusBar1;
-  builder::BuilderPanel* Panel1;
-
-  // Menu bar. Submenus are QMenu, commands QAction.
-  QMenu* File1;
-  QAction* NameFile1;
-  QAction* CloseFile1;
-  QMenu* Options;
-  QMenu* Image2;
-  QAction* Strech1;
-  QAction* NonStretch1;
-  QMenu* Type1;
-  QAction* Single1;
-  QAction* Avi1;
-  QMenu* RecordType1;
-  QAction* RealTime1;
-  QAction* NonRealTime1;
-  QMenu* RemoteControl1;
-  QAction* On1;
-  QAction* Off1;
-  QAction* N5;
-  QAction* Moveable1;
-  QMenu* Preview1;
-  QAction* Keep1;
-  QAction* Ask1;
-  QAction* FrameRate1;
-  QAction* N6;
-  QAction* Help4;
-  QAction* OnlineHelp4;
-  QAction* N2;
-  QAction* OpenFile1;
-  QAction* N4;
-  QAction* Help5;
-  QAction* OnlineHelp1;
-  QAction* N1;
-  QAction* Exit1;
-  QMenu* Options1;
-  QAction* Setup1;
-  QMenu* AviMaker1;
-  QAction* Open1;
-  QAction* Close1;
-  QAction* N3;
-  QAction* Help6;
-  QAction* OnlineHelp2;
-  QMenu* Capture1;
-  QAction* On2;
-  QAction* Off2;
-  QAction* N8;
-  QAction* Help7;
-  QMenu* About1;
-  QAction* LatestVersion1;
-  QAction* N7;
-  QAction* OnlineHelp3;
-
-  // Timers: the grab, and the one-off loading of the preferences.
-  framework::Timer* getpic;
-  framework::Timer* Timer2;
-
-  // File dialogs.
-  framework::FileDialog SaveDialog1;  // the recording's (and the builder's) file
-  framework::FileDialog OpenDialog2;  // "Play Avi"
-  framework::FileDialog SaveDialog2;  // a snapshot
-
-  // Components.
-  components::TrayIcon* TrayIcon1;
-  components::TrayIcon* TrayIcon2;
-  components::SettingsStore* MyRegistry1;
-
-  // What the remote-control and capture-type menus chose.
-  bool remoteOff = false;       // the remote control is not shown
-  bool remoteMoveable = false;  // the remote control stays where the user put it
-  enum class CaptureType { Avi, SingleImage };
-  CaptureType captureType = CaptureType::Avi;
-
-  // Start-up, help, exit (mainwindow.cpp).
-  bool FormCloseQuery();
-  void FormClose();
-  void Button9Click();
-  void Button10Click();
-  void Exit1Click();
-  void OpenFile1Click();
-  void Help5Click();
-  void Help6Click();
-  void Help4Click();
-  void showHelpPage(const char* page);
-  void TrayIcon1Click();
-
-  // Preferences (preferences.cpp).
-  void loadvalues();
-  void closeit();
-  void Strech1Click();
-  void NonStretch1Click();
-  void Keep1Click();
-  void Ask1Click();
-  void FrameRate1Click();
-  void Setup1Click();
-  void On1Click();
-  void Off1Click();
-  void Moveable1Click();
-
-  // Recording commands (recording.cpp).
-  void NameFile1Click();
-  void setuptorecord();
-  void Button4Click();
-  // Opens the file; false when it was not (refused, cancelled, failed).
-  bool makeavi();
-  void Button5Click();
-  void Button6Click();
-  void Button7Click();
-  // The capture frame's X: the rectangle is fixed and the grab starts.
+  // The recording commands, as the toolbar, the menu and the remote
+  // control give them.
+  void recordNewFile();
+  void startRecording();
+  void togglePause();
+  void stopRecording();
+  void cancelRecording();
+  // The capture frame's X: the rectangle is fixed and the preview starts.
   void targetChosen();
-  // One grab: the screen under the capture frame becomes the preview and
-  // the recorder's newest frame; the remote control follows the frame.
-  void getpicTimer();
-  void placeRemoteControl();
   // Run before the program ends: finishes an open recording's file.
   void closeRecordingOnExit();
 
-  // Snapshots and the capture type (snapshots.cpp).
-  void On2Click();
-  void Off2Click();
-  void Help7Click();
-  void TrayIcon2DblClick();
-  void Single1Click();
-  void Avi1Click();
+  // Brings the window back (the tray icon, the remote's Show).
+  void showAndRaise();
+  // Saves the preview as a bitmap (the snapshot tray icon's double-click).
+  void saveSnapshot();
+  // The remote control below the capture rectangle, as after every grab.
+  void placeRemoteControl();
 
-  // The builder panel's menu.
-  void Open1Click();
-  void Close1Click();
+  // The preferences: loaded once after start-up, saved by the toolbar's Exit.
+  void loadPreferences();
+  void savePreferences();
+
+  // What the remote-control and capture-type menus chose.
+  bool remoteShown() const { return !remoteOff_; }
+  bool remoteFollowsCapture() const { return !remoteMoveable_; }
+  enum class CaptureType { Avi, SingleImage };
+  CaptureType captureType() const { return captureType_; }
 
  protected:
   void closeEvent(QCloseEvent* e) override;
@@ -236,27 +134,84 @@ class MainWindow : public QMainWindow {
   void createToolBar();
   void createClientArea();
   void createComponents();
-  void connectRecorder();
-  void setToolbar(bool record, bool start, bool pause, bool stop, bool cancel);
-  QString frameRateText() const;
-  void showRecordingStatus(const QString& text);
-  // The windows as after Stop, and one box that says what happened.
-  void recordingFailed(const recording::RecordingEnd& end);
-  // A box that does not hold up the program (timers and grabs go on).
-  void tell(const QString& text);
-  void showHealth(const recording::Health& h);
-  void readyToStart();
-  // The second half of a grab, once its pixels are in.
-  void finishGrab();
-  // A grab that failed: the recorder decides while recording, else a box.
-  void grabFailed(const std::exception& e);
+  void connectSession();
 
-  recording::Recorder& recorder_;
+  // The one place the toolbar, the remote control and the tray icon take
+  // the session's state.
+  void showState(recording::RecordState s);
+  void showFrameWritten(int index);
+  void showHealth(const recording::Health& h);
+  void recordingEnded(const recording::RecordingEnd& end);
+  void showGrabError(const QString& message);
+  // A box that does not hold up the program (grabs go on).
+  void tell(const QString& text);
+  // Opens the file; false when it was not (refused, cancelled, failed).
+  bool openRecording();
+  QString frameRateText() const;
+
+  void exitSavingPreferences();
+  void playRecording();
+  void showHelpPage(const char* page);
+  void showHelp(const QString& text);
+  void chooseStretch(bool stretch);
+  void chooseRemote(bool shown);
+  void toggleRemoteMoveable();
+  void chooseSnapshots(bool on);
+  void chooseCaptureType(CaptureType t);
+
+  // A preference of a check mark, kept under `key`: loaded into the menu
+  // item (and the options dialog's box that mirrors it), saved from the box
+  // where there is one, else from the item.
+  struct CheckPreference {
+    const char* key;
+    bool byDefault;
+    QAction* item;
+    QCheckBox* box;
+  };
+  std::vector<CheckPreference> checkPreferences() const;
+
+  recording::Session& session_;
   MainWindowPeers peers_;
+
+  QToolBar* toolBar_;
+  QPushButton* recordButton_;
+  QPushButton* startButton_;
+  QPushButton* pauseButton_;
+  QPushButton* stopButton_;
+  QPushButton* cancelButton_;
+  QPushButton* hideButton_;
+  QPushButton* exitButton_;
+  framework::Image* preview_;
+  framework::StatusBar* statusLine_;
+  builder::BuilderPanel* builderPanel_;
+
+  QAction* openBuilder_;
+  QAction* closeBuilder_;
+  QAction* stretch_;
+  QAction* noStretch_;
+  QAction* singleImage_;
+  QAction* aviCapture_;
+  QAction* remoteOn_;
+  QAction* remoteOffItem_;
+  QAction* remoteMoveableItem_;
+  QAction* keepPreview_;
+  QAction* askPreview_;
+  QAction* snapshotsOn_;
+  QAction* snapshotsOff_;
+
+  framework::Timer* loadTimer_;
+  framework::FileDialog recordingFileDialog_;
+  framework::FileDialog playFileDialog_;
+  framework::FileDialog snapshotFileDialog_;
+  components::TrayIcon* trayIcon_;
+  components::TrayIcon* snapshotTrayIcon_;
+  components::SettingsStore* settings_;
+
+  bool remoteOff_ = false;
+  bool remoteMoveable_ = false;
+  CaptureType captureType_ = CaptureType::Avi;
   bool showingHealth_ = false;
   QString trayTip_;  // the tooltip before the recording's figures replaced it
-  QTimer* grabPoll_ = nullptr;  // looks for a grab's pixels while they are on their way
-  bool grabbing_ = false;
   bool reportingGrabError_ = false;
 };
 

@@ -8,8 +8,8 @@
 #include "app/optionsdialog.h"
 #include "components/settingsstore.h"
 #include "framework/image.h"
-#include "framework/timer.h"
 #include "framework/widgets.h"
+#include "target/remotecontrol.h"
 
 // The preferences live in the controls that carry them; this file loads
 // them once after start-up and saves them on the toolbar's "Exit".
@@ -21,113 +21,82 @@ using framework::checkOneOf;
 namespace {
 
 const QString kSection = QStringLiteral("setup");
+const QString kFrameRateKey = QStringLiteral("framerate");
 
 }  // namespace
 
-void MainWindow::loadvalues() {
-  MyRegistry1->setSaveToINI(true);
-  MyRegistry1->OpenStore();
-  auto load = [this](const char* key, QAction* item, bool def) {
-    item->setChecked(MyRegistry1->ReadBool(kSection, QLatin1String(key), def));
+// The check marks kept in kestrel.ini, in the order they are written. The
+// options dialog's boxes stand for "stretch", "on1" and "ask1" when saving:
+// what the user set there is what is kept.
+std::vector<MainWindow::CheckPreference> MainWindow::checkPreferences() const {
+  return {
+      {"stretch", false, stretch_, peers_.options->CheckBox1},
+      {"nonstrech", true, noStretch_, nullptr},
+      {"single", false, singleImage_, nullptr},
+      {"avi", true, aviCapture_, nullptr},
+      {"on1", true, remoteOn_, peers_.options->CheckBox2},
+      {"off1", false, remoteOffItem_, nullptr},
+      {"ask1", false, askPreview_, peers_.options->CheckBox3},
+      {"keep1", false, keepPreview_, nullptr},
+      {"on2", true, snapshotsOn_, nullptr},
+      {"off2", false, snapshotsOff_, nullptr},
   };
-  load("stretch", Strech1, false);
-  peers_.options->CheckBox1->setChecked(Strech1->isChecked());
-  load("nonstrech", NonStretch1, true);
-  load("single", Single1, false);
-  load("avi", Avi1, true);
-  load("on1", On1, true);
-  peers_.options->CheckBox2->setChecked(On1->isChecked());
-  load("off1", Off1, false);
-  load("ask1", Ask1, false);
-  peers_.options->CheckBox3->setChecked(Ask1->isChecked());
-  load("keep1", Keep1, false);
-  load("on2", On2, true);
-  load("off2", Off2, false);
-  peers_.frameRate->Edit1->setText(MyRegistry1->ReadString(kSection, QStringLiteral("framerate"), QStringLiteral("2")));
-  MyRegistry1->CloseStore();
-  chooseGrabSource(*MyRegistry1);
+}
+
+void MainWindow::loadPreferences() {
+  settings_->setSaveToINI(true);
+  settings_->OpenStore();
+  for (const CheckPreference& p : checkPreferences()) {
+    p.item->setChecked(settings_->ReadBool(kSection, QLatin1String(p.key), p.byDefault));
+    if (p.box) p.box->setChecked(p.item->isChecked());
+  }
+  peers_.frameRate->Edit1->setText(settings_->ReadString(kSection, kFrameRateKey, QStringLiteral("2")));
+  settings_->CloseStore();
+  chooseGrabSource(*settings_);
 
   // "Stetch Image" and "Remote Control" take effect at the next start, as
   // "Final Preview" does: a stored choice that changed nothing would look
   // like a setting that was never saved. The stored "Stetch Image" decides
   // between the two stretch commands, "Remote Control" between On and Off.
-  if (Strech1->isChecked())
-    Strech1Click();
-  else
-    NonStretch1Click();
-  if (On1->isChecked())
-    On1Click();
-  else
-    Off1Click();
+  chooseStretch(stretch_->isChecked());
+  chooseRemote(remoteOn_->isChecked());
 }
 
-void MainWindow::closeit() {
-  MyRegistry1->setSaveToINI(true);
-  MyRegistry1->OpenStore();
+void MainWindow::savePreferences() {
+  settings_->setSaveToINI(true);
+  settings_->OpenStore();
   // A failed write raises "Unable to write to ..." here, before the window
   // closes; the store is closed on the way out all the same.
   try {
-    auto save = [this](const char* key, bool value) { MyRegistry1->WriteBool(kSection, QLatin1String(key), value); };
-    save("stretch", peers_.options->CheckBox1->isChecked());
-    save("nonstrech", NonStretch1->isChecked());
-    save("single", Single1->isChecked());
-    save("avi", Avi1->isChecked());
-    save("on1", peers_.options->CheckBox2->isChecked());
-    save("off1", Off1->isChecked());
-    save("ask1", peers_.options->CheckBox3->isChecked());
-    save("keep1", Keep1->isChecked());
-    save("on2", On2->isChecked());
-    save("off2", Off2->isChecked());
-    MyRegistry1->WriteString(kSection, QStringLiteral("framerate"), peers_.frameRate->Edit1->text());
+    for (const CheckPreference& p : checkPreferences())
+      settings_->WriteBool(kSection, QLatin1String(p.key), p.box ? p.box->isChecked() : p.item->isChecked());
+    settings_->WriteString(kSection, kFrameRateKey, peers_.frameRate->Edit1->text());
   } catch (...) {
-    MyRegistry1->CloseStore();
+    settings_->CloseStore();
     throw;
   }
-  MyRegistry1->CloseStore();
+  settings_->CloseStore();
 }
 
-void MainWindow::Strech1Click() {
-  checkOneOf(Strech1, NonStretch1);
-  Image1->setStretch(true);
+void MainWindow::chooseStretch(bool stretch) {
+  if (stretch)
+    checkOneOf(stretch_, noStretch_);
+  else
+    checkOneOf(noStretch_, stretch_);
+  preview_->setStretch(stretch);
 }
 
-void MainWindow::NonStretch1Click() {
-  checkOneOf(NonStretch1, Strech1);
-  Image1->setStretch(false);
+void MainWindow::chooseRemote(bool shown) {
+  if (shown)
+    checkOneOf(remoteOn_, remoteOffItem_);
+  else
+    checkOneOf(remoteOffItem_, remoteOn_);
+  remoteOff_ = !shown;
 }
 
-void MainWindow::Keep1Click() { checkOneOf(Keep1, Ask1); }
-
-void MainWindow::Ask1Click() { checkOneOf(Ask1, Keep1); }
-
-void MainWindow::On1Click() {
-  checkOneOf(On1, Off1);
-  remoteOff = false;
+void MainWindow::toggleRemoteMoveable() {
+  remoteMoveable_ = !remoteMoveableItem_->isChecked();
+  remoteMoveableItem_->setChecked(remoteMoveable_);
 }
-
-void MainWindow::Off1Click() {
-  checkOneOf(Off1, On1);
-  remoteOff = true;
-}
-
-void MainWindow::Moveable1Click() {
-  remoteMoveable = !Moveable1->isChecked();
-  Moveable1->setChecked(remoteMoveable);
-}
-
-namespace {
-
-// Dialogs are modeless: shown, raised, and the program goes on.
-void showModeless(QWidget* w) {
-  w->show();
-  w->raise();
-  w->activateWindow();
-}
-
-}  // namespace
-
-void MainWindow::FrameRate1Click() { showModeless(peers_.frameRate); }
-
-void MainWindow::Setup1Click() { showModeless(peers_.options); }
 
 }  // namespace app

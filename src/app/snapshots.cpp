@@ -6,7 +6,6 @@
 #include "components/trayicon.h"
 #include "framework/dialogs.h"
 #include "framework/image.h"
-#include "framework/timer.h"
 #include "framework/widgets.h"
 #include "platform/gdi/bmpfile.h"
 
@@ -14,44 +13,36 @@ namespace app {
 
 using framework::checkOneOf;
 
-void MainWindow::On2Click() {
-  TrayIcon2->setActive(true);
-  checkOneOf(On2, Off2);
+void MainWindow::chooseSnapshots(bool on) {
+  if (on) {
+    snapshotTrayIcon_->setActive(true);
+    checkOneOf(snapshotsOn_, snapshotsOff_);
+  } else {
+    checkOneOf(snapshotsOff_, snapshotsOn_);
+    snapshotTrayIcon_->setActive(false);
+  }
 }
 
-void MainWindow::Off2Click() {
-  checkOneOf(Off2, On2);
-  TrayIcon2->setActive(false);
-}
-
-void MainWindow::Help7Click() {
-  framework::ShowMessage(QStringLiteral(
-      "Easy Capture allows the you to save a capture of what you are previewing.  The file is saved in bitmap "
-      "format."));
-}
-
-void MainWindow::TrayIcon2DblClick() {
-  if (!getpic->Enabled()) {
+void MainWindow::saveSnapshot() {
+  if (!session_.previewing()) {
     framework::ShowMessage(QStringLiteral("Start New Avi First."));
     return;
   }
-  if (!SaveDialog2.Execute(this)) return;
+  if (!snapshotFileDialog_.Execute(this)) return;
   // Grabs go on while the dialog is open, so this is the picture current
   // when the user confirmed. Nothing runs between here and the end of the
   // write, so the file holds one whole grab.
-  const gdi::Bitmap picture = Image1->picture();
+  const gdi::Bitmap picture = preview_->picture();
   if (picture.empty()) return;
-  gdi::saveBmp(picture, SaveDialog2.FileName);  // EFCreateError reaches the top-level handler
+  gdi::saveBmp(picture, snapshotFileDialog_.FileName);  // EFCreateError reaches the top-level handler
 }
 
-void MainWindow::Single1Click() {
-  captureType = CaptureType::SingleImage;
-  checkOneOf(Single1, Avi1);
-}
-
-void MainWindow::Avi1Click() {
-  captureType = CaptureType::Avi;
-  checkOneOf(Avi1, Single1);
+void MainWindow::chooseCaptureType(CaptureType t) {
+  captureType_ = t;
+  if (t == CaptureType::SingleImage)
+    checkOneOf(singleImage_, aviCapture_);
+  else
+    checkOneOf(aviCapture_, singleImage_);
 }
 
 }  // namespace app

@@ -6,7 +6,8 @@
 #include "app/keeppreviewdialog.h"
 #include "app/mainwindow.h"
 #include "app/optionsdialog.h"
-#include "recording/recorder.h"
+#include "recording/grabber.h"
+#include "recording/session.h"
 #include "target/captureframe.h"
 #include "target/capturemodedialog.h"
 #include "target/picturewindow.h"
@@ -18,10 +19,11 @@ static void initResources() { Q_INIT_RESOURCE(resources); }
 
 namespace app {
 
-Windows::Windows() : recorder_(std::make_unique<recording::Recorder>()) {
+Windows::Windows()
+    : session_(std::make_unique<recording::Session>(std::make_unique<recording::ScreenGrabber>())) {
   initResources();
-  remote_ = std::make_unique<target::RemoteControl>(*recorder_);
-  main_ = std::make_unique<MainWindow>(*recorder_);
+  remote_ = std::make_unique<target::RemoteControl>();
+  main_ = std::make_unique<MainWindow>(*session_);
   captureMode_ = std::make_unique<target::CaptureModeDialog>();
   picture_ = std::make_unique<target::PictureWindow>();
   captureFrame_ = std::make_unique<target::CaptureFrame>();

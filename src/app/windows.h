@@ -4,7 +4,7 @@
 #include <memory>
 
 namespace recording {
-class Recorder;
+class Session;
 }
 namespace target {
 class CaptureFrame;
@@ -32,7 +32,7 @@ class Windows {
   Windows(const Windows&) = delete;
   Windows& operator=(const Windows&) = delete;
 
-  recording::Recorder& recorder() const { return *recorder_; }
+  recording::Session& session() const { return *session_; }
   target::RemoteControl* remoteControl() const { return remote_.get(); }
   MainWindow* mainWindow() const { return main_.get(); }
   target::CaptureModeDialog* captureModeDialog() const { return captureMode_.get(); }
@@ -43,7 +43,7 @@ class Windows {
   OptionsDialog* optionsDialog() const { return options_.get(); }
 
  private:
-  std::unique_ptr<recording::Recorder> recorder_;  // outlives every window
+  std::unique_ptr<recording::Session> session_;  // outlives every window
   std::unique_ptr<target::RemoteControl> remote_;
   std::unique_ptr<MainWindow> main_;
   std::unique_ptr<target::CaptureModeDialog> captureMode_;

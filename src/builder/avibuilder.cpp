@@ -72,6 +72,7 @@ BuildResult AviBuilder::build(const BuildJob& job) {
     return r;
   }
   if (opened == recording::OpenOutcome::LibraryFailure) return r;
+  if (onOpened) onOpened();
 
   bool aborted = false;
   for (int i = 0; i < job.files.size(); ++i) {

@@ -35,6 +35,8 @@ struct BuildResult {
 
 class AviBuilder {
  public:
+  // Runs once the file and its stream are open, before the first frame.
+  std::function<void()> onOpened;
   // Runs after each file is loaded, before its frame is written: the
   // picture (for a preview) and its index. A place to pump messages.
   std::function<void(const gdi::Bitmap& frame, int index)> onFrameLoaded;

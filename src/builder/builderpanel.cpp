@@ -19,7 +19,7 @@
 #include "framework/widgets.h"
 #include "platform/gdi/bmpfile.h"
 #include "recording/aviwriter.h"
-#include "recording/recorder.h"
+#include "recording/session.h"
 
 namespace builder {
 
@@ -69,12 +69,12 @@ class BuildScope {
 };
 
 BuilderPanel::BuilderPanel(framework::StatusBar* status, framework::FileDialog& saveDialog,
-                           const recording::Recorder& recorder, QWidget* parent)
+                           const recording::Session& session, QWidget* parent)
     : QWidget(parent),
       OpenDialog1(framework::FileDialog::Kind::Open, QStringLiteral("OpenDialog1")),
       status_(status),
       saveDialog_(saveDialog),
-      recorder_(recorder) {
+      session_(session) {
   setObjectName(QStringLiteral("Panel1"));
   setAutoFillBackground(true);
   OpenDialog1.DefaultExt = QStringLiteral(".bmp");
@@ -124,7 +124,7 @@ void BuilderPanel::Button3Click() {
   if (ListBox1->count() == 0 || building_) return;
   // One heavy job at a time: a recording keeps its file until it is
   // stopped or cancelled.
-  if (recorder_.isFileOpen()) {
+  if (session_.isFileOpen()) {
     framework::ShowMessage(QStringLiteral("A recording is in progress. Stop it before building an AVI file."));
     return;
   }
@@ -138,15 +138,11 @@ void BuilderPanel::makeAvi() {
   if (n == 0) return;
   BuildJob job;
   for (int i = 0; i < n; ++i) job.files << ListBox1->item(i)->text();
-  const QString rateText = Edit1->text();
-
-  // A rate of 0 or below would give a stream that no player can time; it is
-  // refused before anything is asked or created. Text that is no number at
-  // all is reported once the compressor is chosen, below.
-  bool isNumber = false;
-  const int rate = framework::StrToIntDef(rateText, 0, &isNumber);
-  if (isNumber && rate <= 0) {
-    framework::ShowMessage(QStringLiteral("The frame rate must be a whole number of at least 1."));
+  // A rate no file can be timed by is refused before anything is asked or
+  // created, by the same rule as a recording's.
+  QString problem;
+  if (!recording::parseFrameRate(Edit1->text(), job.rate, problem, Button3->text())) {
+    framework::ShowMessage(problem);
     return;
   }
 
@@ -163,8 +159,6 @@ void BuilderPanel::makeAvi() {
     return;
   }
   if (!recording::chooseCompressor(format, QStringLiteral("Choose Compression"), job.compressor)) return;
-  // Not a number: the framework's error box, before any file is created.
-  job.rate = framework::StrToInt(rateText);
 
   AviBuilder builder;
   builder.onFrameLoaded = [this](const gdi::Bitmap& frame, int) {
@@ -176,8 +170,10 @@ void BuilderPanel::makeAvi() {
     framework::ProcessMessages();
     return abort_;
   };
+  // Esc is offered once the stream is open: a file that cannot be created
+  // shows its error box without an offer to abort under it.
   const QString before = status_->SimpleText();
-  status_->setSimpleText(QStringLiteral("Press [ESC] to Abort"));
+  builder.onOpened = [this] { status_->setSimpleText(QStringLiteral("Press [ESC] to Abort")); };
   BuildResult result;
   try {
     result = builder.build(job);

@@ -31,7 +31,7 @@ class Image;
 class StatusBar;
 }  // namespace framework
 namespace recording {
-class Recorder;
+class Session;
 }
 
 namespace builder {
@@ -41,8 +41,8 @@ class BuilderPanel : public QWidget {
  public:
   // `status` is the main window's status line, `saveDialog` the dialog
   // that names the file (shared with "Record New File", which keeps its
-  // last name). Builds are refused while `recorder` holds a file.
-  BuilderPanel(framework::StatusBar* status, framework::FileDialog& saveDialog, const recording::Recorder& recorder,
+  // last name). Builds are refused while `session` holds a file.
+  BuilderPanel(framework::StatusBar* status, framework::FileDialog& saveDialog, const recording::Session& session,
                QWidget* parent);
 
   QListWidget* ListBox1;
@@ -79,7 +79,7 @@ class BuilderPanel : public QWidget {
   friend class BuildScope;
   framework::StatusBar* status_;
   framework::FileDialog& saveDialog_;
-  const recording::Recorder& recorder_;
+  const recording::Session& session_;
   bool building_ = false;
   bool abort_ = false;
 };

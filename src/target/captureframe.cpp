@@ -239,9 +239,21 @@ void CaptureFrame::offerArea() {
   follow_->setEnabled(true);
 }
 
-void CaptureFrame::startGrabUnder() const {
-  const framework::Bounds b = framework::outerBounds(this);
-  wnd::StartScreenCopy({b.left, b.top, b.left + b.width, b.top + b.height});
+framework::Bounds CaptureFrame::recordedBounds() const { return framework::outerBounds(this); }
+
+void CaptureFrame::moveEvent(QMoveEvent* e) {
+  QWidget::moveEvent(e);
+  emit rectangleChanged(recordedBounds());
+}
+
+void CaptureFrame::resizeEvent(QResizeEvent* e) {
+  QWidget::resizeEvent(e);
+  emit rectangleChanged(recordedBounds());
+}
+
+void CaptureFrame::hideEvent(QHideEvent* e) {
+  QWidget::hideEvent(e);
+  emit rectangleChanged(recordedBounds());
 }
 
 // Ends the choice: the frame's bounds are from now on the capture

@@ -14,7 +14,7 @@
 #include <QElapsedTimer>
 #include <QWidget>
 
-#include "platform/gdi/bitmap.h"
+#include "framework/bounds.h"
 
 class QLabel;
 class QPlainTextEdit;
@@ -49,10 +49,9 @@ class CaptureFrame : public QWidget {
   // windows are X windows): the first time, the user is told so and
   // offered Area mode.
   void followForegroundWindow();
-  // Asks for the screen under the frame's outer rectangle (the frame is
-  // hidden by then), taken with wnd::FinishScreenCopy once it has arrived;
-  // raises what the grab raises.
-  void startGrabUnder() const;
+  // The rectangle recorded: the frame's outer bounds, caption and border
+  // included, in device pixels.
+  framework::Bounds recordedBounds() const;
 
   // Frame styles the frame is given by the window-or-area dialog.
   enum class FrameStyle { Sizeable, ToolWindow };
@@ -81,9 +80,16 @@ class CaptureFrame : public QWidget {
  signals:
   // The X was clicked: the rectangle is chosen.
   void xClicked();
+  // The frame was moved, sized or hidden: what would be recorded now.
+  void rectangleChanged(const framework::Bounds& recorded);
 
  protected:
   bool eventFilter(QObject* o, QEvent* e) override;
+  void moveEvent(QMoveEvent* e) override;
+  void resizeEvent(QResizeEvent* e) override;
+  // Hidden once its rectangle is chosen: told once more with the frame the
+  // window manager drew, which may have come after the last move.
+  void hideEvent(QHideEvent* e) override;
 
  private:
   static Qt::WindowFlags flagsFor(FrameStyle s);  // static: used before the object exists

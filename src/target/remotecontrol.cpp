@@ -5,11 +5,11 @@
 #include <QPushButton>
 #include <QShowEvent>
 #include <QToolBar>
+#include <functional>
+#include <utility>
 
 #include "framework/application.h"
-#include "framework/timer.h"
 #include "framework/widgets.h"
-#include "recording/recorder.h"
 
 namespace target {
 
@@ -22,34 +22,33 @@ constexpr int kButtons = 5;
 // A fixed dialog frame: caption and close box, no sizing border, no
 // minimise or maximise box. An ordinary window, neither stay-on-top nor a
 // tool window, so it appears in the task list while the main window hides.
-RemoteControl::RemoteControl(const recording::Recorder& recorder, QWidget* parent)
+RemoteControl::RemoteControl(QWidget* parent)
     : QWidget(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                          Qt::WindowCloseButtonHint),
-      recorder_(recorder) {
+                          Qt::WindowCloseButtonHint) {
   setObjectName(QStringLiteral("Form8"));
   setWindowTitle(QStringLiteral("Remote Control"));
   auto* lay = new QHBoxLayout(this);
   lay->setContentsMargins(0, 0, 0, 0);
   lay->setSpacing(0);
-  ToolBar1 = framework::named<QToolBar>(this, "ToolBar1");
-  ToolBar1->setMovable(false);
-  ToolBar1->setFloatable(false);
-  ToolBar1->setContentsMargins(0, 0, 0, 0);
-  ToolBar1->layout()->setContentsMargins(0, 0, 0, 0);
-  ToolBar1->layout()->setSpacing(0);
-  lay->addWidget(ToolBar1);
+  auto* toolBar = framework::named<QToolBar>(this, "ToolBar1");
+  toolBar->setMovable(false);
+  toolBar->setFloatable(false);
+  toolBar->setContentsMargins(0, 0, 0, 0);
+  toolBar->layout()->setContentsMargins(0, 0, 0, 0);
+  toolBar->layout()->setSpacing(0);
+  lay->addWidget(toolBar);
   // Five equal buttons fill the 240-pixel client area exactly, so none
   // ends up behind the toolbar's overflow arrow where no one can reach it.
-  auto make = [this](const char* name, const char* caption, bool enabled, void (RemoteControl::*h)()) {
-    QPushButton* b = framework::addToolButton(ToolBar1, name, caption, enabled, [this, h] { (this->*h)(); });
+  auto make = [toolBar](const char* name, const char* caption, bool enabled, std::function<void()> command) {
+    QPushButton* b = framework::addToolButton(toolBar, name, caption, enabled, std::move(command));
     b->setFixedSize(kClientWidth / kButtons, kClientHeight);
     return b;
   };
-  Button1 = make("Button1", "Start", false, &RemoteControl::Button1Click);
-  Button2 = make("Button2", "Pause", false, &RemoteControl::Button2Click);
-  Button3 = make("Button3", "Stop", false, &RemoteControl::Button3Click);
-  Button4 = make("Button4", "Cancel", true, &RemoteControl::Button4Click);
-  Button5 = make("Button5", "Show", true, &RemoteControl::Button5Click);
+  startButton_ = make("Button1", "Start", false, [this] { emit startClicked(); });
+  pauseButton_ = make("Button2", "Pause", false, [this] { emit pauseClicked(); });
+  stopButton_ = make("Button3", "Stop", false, [this] { emit stopClicked(); });
+  cancelButton_ = make("Button4", "Cancel", true, [this] { cancel(); });
+  showButton_ = make("Button5", "Show", true, [this] { emit showMainWindowClicked(); });
   setFixedSize(kClientWidth, kClientHeight);
   move(0, 0);
 }
@@ -78,46 +77,21 @@ void RemoteControl::showBelow(const framework::Bounds& capture, bool followCaptu
   }
 }
 
-void RemoteControl::Button1Click() {
-  emit startClicked();
-  // A frame rate the main window refused leaves it where it was, with the
-  // writer timer off; the user corrects the rate and presses Start again.
-  if (!recorder_.writeTimer()->Enabled()) return;
-  Button1->setEnabled(false);
-  Button2->setEnabled(true);
-  Button3->setEnabled(true);
-  Button4->setEnabled(true);
+void RemoteControl::showState(recording::RecordState s) {
+  using recording::RecordState;
+  const bool recording = s == RecordState::Recording || s == RecordState::Paused;
+  startButton_->setEnabled(s == RecordState::ChoosingTarget || s == RecordState::Ready);
+  pauseButton_->setEnabled(recording);
+  pauseButton_->setText(s == RecordState::Paused ? QStringLiteral("UnPause") : QStringLiteral("Pause"));
+  stopButton_->setEnabled(recording);
 }
 
-void RemoteControl::Button2Click() {
-  const QString caption = Button2->text();
-  if (caption == QLatin1String("Pause")) {
-    Button2->setText(QStringLiteral("UnPause"));
-  } else if (caption == QLatin1String("UnPause")) {
-    Button2->setText(QStringLiteral("Pause"));
-  } else {
-    return;
-  }
-  emit pauseClicked();
-  framework::ProcessMessages();
-}
-
-void RemoteControl::Button3Click() {
-  emit stopClicked();
-  Button1->setEnabled(false);
-  Button2->setEnabled(false);
-  Button3->setEnabled(false);
-}
-
-void RemoteControl::Button4Click() {
+// The main window comes back before the recording is cancelled, and this
+// window goes once it is.
+void RemoteControl::cancel() {
   emit showMainWindowClicked();
   emit cancelClicked();
-  Button1->setEnabled(false);
-  Button2->setEnabled(false);
-  Button3->setEnabled(false);
   hide();
 }
-
-void RemoteControl::Button5Click() { emit showMainWindowClicked(); }
 
 }  // namespace target

@@ -12,38 +12,27 @@
 // | Button4    | "Cancel"             | cancels, shows the main window, hides itself  |
 // | Button5    | "Show"               | brings the main window back                   |
 //
-// The main window carries out each command (it owns the toolbar that
-// mirrors these buttons); this window only says which was pressed.
+// The main window carries out each command; this window says which was
+// pressed and shows the recording's state (showState), nothing else.
 #include <QWidget>
 
 #include "framework/bounds.h"
+#include "recording/session.h"
 
 class QPushButton;
 class QToolBar;
-
-namespace recording {
-class Recorder;
-}
 
 namespace target {
 
 class RemoteControl : public QWidget {
   Q_OBJECT
  public:
-  explicit RemoteControl(const recording::Recorder& recorder, QWidget* parent = nullptr);
+  explicit RemoteControl(QWidget* parent = nullptr);
 
-  QToolBar* ToolBar1;
-  QPushButton* Button1;  // "Start"
-  QPushButton* Button2;  // "Pause" / "UnPause"
-  QPushButton* Button3;  // "Stop"
-  QPushButton* Button4;  // "Cancel"
-  QPushButton* Button5;  // "Show"
-
-  void Button1Click();
-  void Button2Click();
-  void Button3Click();
-  void Button4Click();
-  void Button5Click();
+  // The buttons as the recording's state has them: Start while a target is
+  // being chosen or fixed, Pause ("UnPause" while paused) and Stop while a
+  // recording runs; Cancel and Show always.
+  void showState(recording::RecordState s);
 
   // Stands with its outer top-left corner on the capture rectangle's
   // bottom-left corner (unless `followCapture` is off) and is shown. It is
@@ -63,7 +52,12 @@ class RemoteControl : public QWidget {
   void showEvent(QShowEvent* e) override;
 
  private:
-  const recording::Recorder& recorder_;
+  void cancel();
+  QPushButton* startButton_;
+  QPushButton* pauseButton_;
+  QPushButton* stopButton_;
+  QPushButton* cancelButton_;
+  QPushButton* showButton_;
 };
 
 }  // namespace target

@@ -81,29 +81,29 @@ TEST_F(MainWindowTest, HelpBoxesShowTheirTextsExactly) {
 
 TEST_F(MainWindowTest, HideAndBringBackFromTheTrayIcon) {
   mainWindow()->show();
-  mainWindow()->TrayIcon1->setActive(true);
-  mainWindow()->Button9->click();
+  mainWindow()->trayIcon()->setActive(true);
+  testsupport::control(mainWindow(), "Button9")->click();
   EXPECT_FALSE(mainWindow()->isVisible());
-  EXPECT_TRUE(mainWindow()->TrayIcon1->Active()) << "the icon stays while hidden";
-  mainWindow()->TrayIcon1Click();
+  EXPECT_TRUE(mainWindow()->trayIcon()->Active()) << "the icon stays while hidden";
+  mainWindow()->showAndRaise();
   EXPECT_TRUE(mainWindow()->isVisible());
-  mainWindow()->Button9->click();
-  mainWindow()->TrayIcon1->OnDblClick(nullptr);
+  testsupport::control(mainWindow(), "Button9")->click();
+  mainWindow()->trayIcon()->OnDblClick(nullptr);
   EXPECT_TRUE(mainWindow()->isVisible());
   // Clicking while shown only raises it.
-  mainWindow()->TrayIcon1Click();
+  mainWindow()->showAndRaise();
   EXPECT_TRUE(mainWindow()->isVisible());
 
   // The way the shell reports a double click reaches the same handlers.
-  mainWindow()->Button9->click();
-  const shell::HWND h = mainWindow()->TrayIcon1->messageWindow();
+  testsupport::control(mainWindow(), "Button9")->click();
+  const shell::HWND h = mainWindow()->trayIcon()->messageWindow();
   const shell::UINT cb = components::TrayIcon::toolTrayIconMessage();
   shell::PostMessageA(h, cb, 0, shell::WM_LBUTTONDOWN);
   testsupport::pumpFor(30);
   EXPECT_FALSE(mainWindow()->isVisible()) << "a press alone does nothing";
   shell::PostMessageA(h, cb, 0, shell::WM_LBUTTONUP);
   EXPECT_TRUE(testsupport::pumpUntil([] { return mainWindow()->isVisible(); }, 2000));
-  mainWindow()->Button9->click();
+  testsupport::control(mainWindow(), "Button9")->click();
   shell::PostMessageA(h, cb, 0, shell::WM_LBUTTONDBLCLK);
   EXPECT_TRUE(testsupport::pumpUntil([] { return mainWindow()->isVisible(); }, 2000));
 }
@@ -112,7 +112,7 @@ TEST_F(MainWindowTest, ToolbarExitSavesSettingsAndCloses) {
   ModalWatcher watcher;
   mainWindow()->show();
   ASSERT_TRUE(ini().isEmpty());
-  mainWindow()->Button10->click();
+  testsupport::control(mainWindow(), "Button10")->click();
   EXPECT_FALSE(mainWindow()->isVisible());
   EXPECT_TRUE(ini().contains("[setup]")) << ini().toStdString();
   EXPECT_TRUE(watcher.seen().empty()) << watcher.texts().join('|').toStdString();

@@ -52,12 +52,13 @@ TEST(Startup, EightWindowsCreatedHiddenInOrderWithTheirCaptions) {
     last = at;
   }
   EXPECT_EQ(mainWindow()->objectName(), QStringLiteral("Form1"));
-  EXPECT_EQ(recorder().frameIndex(), -1);
-  EXPECT_EQ(mainWindow()->captureType, app::MainWindow::CaptureType::Avi);
-  EXPECT_EQ(recorder().state(), recording::RecordState::Idle);
-  EXPECT_EQ(recorder().frameGate(), recording::FrameGate::NoGrab);
-  EXPECT_EQ(mainWindow()->remoteOff, false);
-  EXPECT_EQ(mainWindow()->remoteMoveable, false);
+  EXPECT_EQ(session().frameIndex(), -1);
+  EXPECT_EQ(mainWindow()->captureType(), app::MainWindow::CaptureType::Avi);
+  EXPECT_EQ(session().state(), recording::RecordState::Idle);
+  EXPECT_EQ(session().grabCount(), 0u);
+  EXPECT_FALSE(session().previewing());
+  EXPECT_EQ(!mainWindow()->remoteShown(), false);
+  EXPECT_EQ(!mainWindow()->remoteFollowsCapture(), false);
   program.close();
   EXPECT_EQ(mainWindow(), nullptr);
 }
@@ -168,34 +169,37 @@ TEST_F(MainWindowTest, ToolbarButtonsInOrderWithCaptionsAndStartState) {
 }
 
 TEST_F(MainWindowTest, ComponentsAtCreation) {
-  EXPECT_FALSE(mainWindow()->Image1->Stretch());
-  EXPECT_TRUE(mainWindow()->Image1->picture().empty());
-  EXPECT_TRUE(mainWindow()->StatusBar1->SimpleText().isEmpty());
-  EXPECT_FALSE(mainWindow()->Panel1->isVisibleTo(mainWindow()));
+  EXPECT_FALSE(mainWindow()->preview()->Stretch());
+  EXPECT_TRUE(mainWindow()->preview()->picture().empty());
+  EXPECT_TRUE(mainWindow()->statusLine()->SimpleText().isEmpty());
+  EXPECT_FALSE(mainWindow()->builderPanel()->isVisibleTo(mainWindow()));
 
   const struct {
     framework::Timer* t;
     int interval;
     bool enabled;
-  } timers[] = {{recorder().writeTimer(), 1000, false}, {mainWindow()->getpic, 300, false}, {captureFrame()->followTimer(), 3000, false},
-                {mainWindow()->Timer2, 100, true}};
+  } timers[] = {{captureFrame()->followTimer(), 3000, false},
+                {testsupport::control<framework::Timer>(mainWindow(), "Timer2"), 100, true}};
   for (const auto& t : timers) {
     EXPECT_EQ(t.t->Interval(), t.interval) << t.t->objectName().toStdString();
     EXPECT_EQ(t.t->Enabled(), t.enabled) << t.t->objectName().toStdString();
   }
 
-  EXPECT_EQ(mainWindow()->Panel1->OpenDialog1.DefaultExt, QStringLiteral(".bmp"));
-  EXPECT_EQ(mainWindow()->Panel1->OpenDialog1.Filter, QStringLiteral("Bitmap|*.bmp"));
-  EXPECT_EQ(mainWindow()->SaveDialog1.DefaultExt, QStringLiteral(".avi"));
-  EXPECT_EQ(mainWindow()->SaveDialog1.FileName, QStringLiteral("make.avi"));
-  EXPECT_EQ(mainWindow()->SaveDialog1.Filter, QStringLiteral("Video For Windows|*.avi"));
-  EXPECT_EQ(mainWindow()->OpenDialog2.DefaultExt, QStringLiteral(".avi"));
-  EXPECT_EQ(mainWindow()->OpenDialog2.Filter, QStringLiteral("Video For Windows|*.avi"));
-  EXPECT_EQ(mainWindow()->SaveDialog2.DefaultExt, QStringLiteral(".bmp"));
-  EXPECT_EQ(mainWindow()->SaveDialog2.FileName, QStringLiteral("capture.bmp"));
-  EXPECT_EQ(mainWindow()->SaveDialog2.Filter, QStringLiteral("Bitmap|*.bmp"));
+  EXPECT_EQ(session().previewInterval(), 300);
+  EXPECT_FALSE(session().previewing());
 
-  for (components::TrayIcon* t : {mainWindow()->TrayIcon1, mainWindow()->TrayIcon2}) {
+  EXPECT_EQ(mainWindow()->builderPanel()->OpenDialog1.DefaultExt, QStringLiteral(".bmp"));
+  EXPECT_EQ(mainWindow()->builderPanel()->OpenDialog1.Filter, QStringLiteral("Bitmap|*.bmp"));
+  EXPECT_EQ(mainWindow()->recordingFileDialog().DefaultExt, QStringLiteral(".avi"));
+  EXPECT_EQ(mainWindow()->recordingFileDialog().FileName, QStringLiteral("make.avi"));
+  EXPECT_EQ(mainWindow()->recordingFileDialog().Filter, QStringLiteral("Video For Windows|*.avi"));
+  EXPECT_EQ(mainWindow()->playFileDialog().DefaultExt, QStringLiteral(".avi"));
+  EXPECT_EQ(mainWindow()->playFileDialog().Filter, QStringLiteral("Video For Windows|*.avi"));
+  EXPECT_EQ(mainWindow()->snapshotFileDialog().DefaultExt, QStringLiteral(".bmp"));
+  EXPECT_EQ(mainWindow()->snapshotFileDialog().FileName, QStringLiteral("capture.bmp"));
+  EXPECT_EQ(mainWindow()->snapshotFileDialog().Filter, QStringLiteral("Bitmap|*.bmp"));
+
+  for (components::TrayIcon* t : {mainWindow()->trayIcon(), mainWindow()->snapshotTrayIcon()}) {
     EXPECT_FALSE(t->Active());
     EXPECT_FALSE(t->Animate());
     EXPECT_TRUE(t->ToolTip().isEmpty());
@@ -203,11 +207,11 @@ TEST_F(MainWindowTest, ComponentsAtCreation) {
     EXPECT_EQ(t->Images(), nullptr);
     EXPECT_FALSE(t->Icon().isNull());
   }
-  EXPECT_EQ(mainWindow()->TrayIcon1->objectName(), QStringLiteral("TrayIcon1"));
-  EXPECT_EQ(mainWindow()->TrayIcon2->objectName(), QStringLiteral("TrayIcon2"));
+  EXPECT_EQ(mainWindow()->trayIcon()->objectName(), QStringLiteral("TrayIcon1"));
+  EXPECT_EQ(mainWindow()->snapshotTrayIcon()->objectName(), QStringLiteral("TrayIcon2"));
 
   // Through the component's published properties, as a form designer sets them.
-  const QObject* store = mainWindow()->MyRegistry1;
+  const QObject* store = mainWindow()->settingsStore();
   EXPECT_EQ(store->property("SaveToINI"), QVariant(true));
   EXPECT_EQ(store->property("INIFile"), QVariant(QStringLiteral("kestrel.ini")));
   EXPECT_EQ(store->property("CanCreate"), QVariant(false));

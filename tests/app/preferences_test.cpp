@@ -37,7 +37,7 @@ class Prefs : public ::testing::Test {
   // One run of the program: the windows, and Timer2's first tick.
   void SetUp() override {
     program = std::make_unique<testsupport::ProgramWindows>(testsupport::ProgramWindows::Preferences::Loaded);
-    ASSERT_FALSE(mainWindow()->Timer2->Enabled());
+    ASSERT_FALSE(testsupport::control<framework::Timer>(mainWindow(), "Timer2")->Enabled());
   }
   void TearDown() override { program.reset(); }
   void stop() { program->close(); }
@@ -72,10 +72,10 @@ struct Marks {
 };
 
 Marks current() {
-  return {mainWindow()->Strech1->isChecked(), mainWindow()->NonStretch1->isChecked(), mainWindow()->Single1->isChecked(),
-          mainWindow()->Avi1->isChecked(),    mainWindow()->On1->isChecked(),         mainWindow()->Off1->isChecked(),
-          mainWindow()->Ask1->isChecked(),    mainWindow()->Keep1->isChecked(),       mainWindow()->On2->isChecked(),
-          mainWindow()->Off2->isChecked(),    optionsDialog()->CheckBox1->isChecked(),   optionsDialog()->CheckBox2->isChecked(),
+  return {testsupport::menuItem("Strech1")->isChecked(), testsupport::menuItem("NonStretch1")->isChecked(), testsupport::menuItem("Single1")->isChecked(),
+          testsupport::menuItem("Avi1")->isChecked(),    testsupport::menuItem("On1")->isChecked(),         testsupport::menuItem("Off1")->isChecked(),
+          testsupport::menuItem("Ask1")->isChecked(),    testsupport::menuItem("Keep1")->isChecked(),       testsupport::menuItem("On2")->isChecked(),
+          testsupport::menuItem("Off2")->isChecked(),    optionsDialog()->CheckBox1->isChecked(),   optionsDialog()->CheckBox2->isChecked(),
           optionsDialog()->CheckBox3->isChecked(), frameRateDialog()->Edit1->text()};
 }
 
@@ -97,8 +97,8 @@ TEST_F(Prefs, FirstStartWithoutAFileGivesTheDefaults) {
   EXPECT_TRUE(m.box2);
   EXPECT_FALSE(m.box3);
   EXPECT_EQ(m.framerate, QStringLiteral("2"));
-  EXPECT_FALSE(mainWindow()->Image1->Stretch());
-  EXPECT_EQ(mainWindow()->remoteOff, false);
+  EXPECT_FALSE(mainWindow()->preview()->Stretch());
+  EXPECT_EQ(!mainWindow()->remoteShown(), false);
   EXPECT_FALSE(fs::exists(ini())) << "loading writes nothing";
 }
 
@@ -125,18 +125,18 @@ TEST_F(Prefs, EveryStoredValueIsRestored) {
   EXPECT_TRUE(m.box3);
   EXPECT_EQ(m.framerate, QStringLiteral("not a number")) << "the frame rate is text, checked only by Start";
   // The stored "Stetch Image" and "Remote Control" take effect.
-  EXPECT_TRUE(mainWindow()->Image1->Stretch());
-  EXPECT_EQ(mainWindow()->remoteOff, true);
+  EXPECT_TRUE(mainWindow()->preview()->Stretch());
+  EXPECT_EQ(!mainWindow()->remoteShown(), true);
 }
 
 TEST_F(Prefs, ToolbarExitSavesExactlyTheElevenKeysAndRestartRestoresThem) {
   optionsDialog()->CheckBox1->setChecked(true);
   optionsDialog()->CheckBox2->setChecked(false);
   optionsDialog()->CheckBox3->setChecked(true);
-  mainWindow()->Keep1->trigger();
+  testsupport::menuItem("Keep1")->trigger();
   frameRateDialog()->Edit1->setText(QStringLiteral("7"));
   mainWindow()->show();
-  click(mainWindow()->Button10);
+  click(testsupport::control(mainWindow(), "Button10"));
   EXPECT_FALSE(mainWindow()->isVisible()) << "Exit closes the main window";
   EXPECT_EQ(slurp(ini()),
             "[setup]\nstretch=1\nnonstrech=1\nsingle=0\navi=1\non1=0\noff1=0\nask1=1\nkeep1=1\non2=1\noff2=0\n"
@@ -147,11 +147,11 @@ TEST_F(Prefs, ToolbarExitSavesExactlyTheElevenKeysAndRestartRestoresThem) {
   EXPECT_TRUE(!m.box2 && !m.on1 && m.off1);
   EXPECT_TRUE(m.box3 && m.ask1 && m.keep1);
   EXPECT_EQ(m.framerate, QStringLiteral("7"));
-  EXPECT_TRUE(mainWindow()->Image1->Stretch());
-  EXPECT_EQ(mainWindow()->remoteOff, true);
+  EXPECT_TRUE(mainWindow()->preview()->Stretch());
+  EXPECT_EQ(!mainWindow()->remoteShown(), true);
   // Saved again unchanged, the file reads the same (now consistently).
   mainWindow()->show();
-  click(mainWindow()->Button10);
+  click(testsupport::control(mainWindow(), "Button10"));
   EXPECT_EQ(slurp(ini()),
             "[setup]\nstretch=1\nnonstrech=0\nsingle=0\navi=1\non1=0\noff1=1\nask1=1\nkeep1=1\non2=1\noff2=0\n"
             "framerate=7\n");
@@ -160,7 +160,7 @@ TEST_F(Prefs, ToolbarExitSavesExactlyTheElevenKeysAndRestartRestoresThem) {
 TEST_F(Prefs, MenuExitAndCloseBoxWriteNothing) {
   optionsDialog()->CheckBox3->setChecked(true);
   mainWindow()->show();
-  mainWindow()->Exit1->trigger();
+  testsupport::menuItem("Exit1")->trigger();
   EXPECT_FALSE(mainWindow()->isVisible());
   EXPECT_FALSE(fs::exists(ini()));
   restart();
@@ -173,7 +173,7 @@ TEST_F(Prefs, MenuExitAndCloseBoxWriteNothing) {
 
 TEST_F(Prefs, FailedSaveShowsTheErrorKeepsRunningAndKeepsTheFile) {
   mainWindow()->show();
-  click(mainWindow()->Button10);
+  click(testsupport::control(mainWindow(), "Button10"));
   ASSERT_TRUE(fs::exists(ini()));
   restart();
   const std::string before = slurp(ini());
@@ -183,7 +183,7 @@ TEST_F(Prefs, FailedSaveShowsTheErrorKeepsRunningAndKeepsTheFile) {
   mainWindow()->show();
   const int errorsBefore = framework::handledExceptionCount();
   ModalWatcher watcher;
-  click(mainWindow()->Button10);
+  click(testsupport::control(mainWindow(), "Button10"));
   EXPECT_EQ(framework::handledExceptionCount(), errorsBefore + 1);
   EXPECT_EQ(watcher.texts(), QStringList{QStringLiteral("Unable to write to kestrel.ini")});
   EXPECT_TRUE(mainWindow()->isVisible()) << "the program keeps running";
@@ -192,41 +192,41 @@ TEST_F(Prefs, FailedSaveShowsTheErrorKeepsRunningAndKeepsTheFile) {
 }
 
 TEST_F(Prefs, StretchAndPreviewCommands) {
-  mainWindow()->Strech1->trigger();
-  EXPECT_TRUE(mainWindow()->Strech1->isChecked());
-  EXPECT_FALSE(mainWindow()->NonStretch1->isChecked());
-  EXPECT_TRUE(mainWindow()->Image1->Stretch());
-  mainWindow()->NonStretch1->trigger();
-  EXPECT_FALSE(mainWindow()->Strech1->isChecked());
-  EXPECT_TRUE(mainWindow()->NonStretch1->isChecked());
-  EXPECT_FALSE(mainWindow()->Image1->Stretch());
-  mainWindow()->Keep1->trigger();
-  EXPECT_TRUE(mainWindow()->Keep1->isChecked());
-  EXPECT_FALSE(mainWindow()->Ask1->isChecked());
-  mainWindow()->Ask1->trigger();
-  EXPECT_FALSE(mainWindow()->Keep1->isChecked());
-  EXPECT_TRUE(mainWindow()->Ask1->isChecked());
+  testsupport::menuItem("Strech1")->trigger();
+  EXPECT_TRUE(testsupport::menuItem("Strech1")->isChecked());
+  EXPECT_FALSE(testsupport::menuItem("NonStretch1")->isChecked());
+  EXPECT_TRUE(mainWindow()->preview()->Stretch());
+  testsupport::menuItem("NonStretch1")->trigger();
+  EXPECT_FALSE(testsupport::menuItem("Strech1")->isChecked());
+  EXPECT_TRUE(testsupport::menuItem("NonStretch1")->isChecked());
+  EXPECT_FALSE(mainWindow()->preview()->Stretch());
+  testsupport::menuItem("Keep1")->trigger();
+  EXPECT_TRUE(testsupport::menuItem("Keep1")->isChecked());
+  EXPECT_FALSE(testsupport::menuItem("Ask1")->isChecked());
+  testsupport::menuItem("Ask1")->trigger();
+  EXPECT_FALSE(testsupport::menuItem("Keep1")->isChecked());
+  EXPECT_TRUE(testsupport::menuItem("Ask1")->isChecked());
   // Ticking "Stetch Image" acts only through the next start.
   optionsDialog()->CheckBox1->setChecked(false);
   optionsDialog()->CheckBox1->click();
-  EXPECT_FALSE(mainWindow()->Image1->Stretch());
+  EXPECT_FALSE(mainWindow()->preview()->Stretch());
 }
 
 TEST_F(Prefs, DialogsAreModelessAndTheirButtonsAct) {
-  mainWindow()->Setup1->trigger();
+  testsupport::menuItem("Setup1")->trigger();
   EXPECT_TRUE(optionsDialog()->isVisible());
   EXPECT_FALSE(optionsDialog()->isModal());
   optionsDialog()->Button1->click();
   EXPECT_TRUE(frameRateDialog()->isVisible());
   frameRateDialog()->hide();
-  mainWindow()->FrameRate1->trigger();
+  testsupport::menuItem("FrameRate1")->trigger();
   EXPECT_TRUE(frameRateDialog()->isVisible());
   EXPECT_FALSE(frameRateDialog()->isModal());
   frameRateDialog()->Edit1->setText(QStringLiteral("5"));
   frameRateDialog()->Button2->click();
   EXPECT_EQ(frameRateDialog()->Edit1->text(), QStringLiteral("1")) << "Cancel falls back to 1";
   EXPECT_FALSE(frameRateDialog()->isVisible());
-  mainWindow()->FrameRate1->trigger();
+  testsupport::menuItem("FrameRate1")->trigger();
   frameRateDialog()->Edit1->setText(QStringLiteral("abc"));
   frameRateDialog()->Button1->click();
   EXPECT_EQ(frameRateDialog()->Edit1->text(), QStringLiteral("abc"));
@@ -255,10 +255,10 @@ TEST_F(Prefs, KeepPreviewAnswers) {
   EXPECT_TRUE(keepPreviewDialog()->RadioButton2->isChecked());
   // "No Preview" and OK: the grab stops, the remote control goes.
   remoteControl()->show();
-  mainWindow()->getpic->setEnabled(true);
+  session().startPreview();
   keepPreviewDialog()->show();
   keepPreviewDialog()->Button2->click();
-  EXPECT_FALSE(mainWindow()->getpic->Enabled());
+  EXPECT_FALSE(session().previewing());
   EXPECT_FALSE(remoteControl()->isVisible());
   EXPECT_FALSE(keepPreviewDialog()->isVisible());
   EXPECT_TRUE(mainWindow()->isVisible());
@@ -266,15 +266,15 @@ TEST_F(Prefs, KeepPreviewAnswers) {
   keepPreviewDialog()->RadioButton1->setChecked(true);
   keepPreviewDialog()->show();
   keepPreviewDialog()->Button2->click();
-  EXPECT_TRUE(mainWindow()->getpic->Enabled());
-  mainWindow()->getpic->setEnabled(false);
+  EXPECT_TRUE(session().previewing());
+  session().stopPreview();
   EXPECT_TRUE(keepPreviewDialog()->RadioButton1->isChecked());
   // Cancel: the grab stops whatever is selected.
-  mainWindow()->getpic->setEnabled(true);
+  session().startPreview();
   mainWindow()->hide();
   keepPreviewDialog()->show();
   keepPreviewDialog()->Button3->click();
-  EXPECT_FALSE(mainWindow()->getpic->Enabled());
+  EXPECT_FALSE(session().previewing());
   EXPECT_FALSE(keepPreviewDialog()->isVisible());
   EXPECT_TRUE(mainWindow()->isVisible());
 }

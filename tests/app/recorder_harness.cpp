@@ -42,12 +42,12 @@ void RecorderFixture::nameFile(const QString& name) {
       testsupport::ModalWatcher::acceptDefault(w);
     }
   });
-  mainWindow()->NameFile1Click();
+  mainWindow()->recordNewFile();
 }
 
 void RecorderFixture::fixTarget() {
   captureFrame()->Label3Click();
-  ASSERT_TRUE(mainWindow()->getpic->Enabled()) << "the capture frame's X starts the grab";
+  ASSERT_TRUE(session().previewing()) << "the capture frame's X starts the grab";
 }
 
 void RecorderFixture::start(const QString& compressor) {
@@ -55,7 +55,7 @@ void RecorderFixture::start(const QString& compressor) {
     if (qobject_cast<QMessageBox*>(w) || compressor.isEmpty()) testsupport::ModalWatcher::acceptDefault(w);
     else chooseCompressor(w, compressor);
   });
-  mainWindow()->Button4Click();
+  mainWindow()->startRecording();
   for (const auto& s : watcher.seen()) {
     if (s.className == QLatin1String("QMessageBox")) {
       boxes << s.text;
@@ -65,26 +65,27 @@ void RecorderFixture::start(const QString& compressor) {
 }
 
 void RecorderFixture::feed(std::uint32_t bgra, int width, int height) {
-  mainWindow()->getpic->setEnabled(false);
   gdi::Bitmap bmp = gdi::Bitmap::device(width, height, gdi::PixelFormat::Rgb32);
   for (int y = 0; y < height; ++y) {
     auto* row = reinterpret_cast<std::uint32_t*>(bmp.scanLine(y));
     for (int x = 0; x < width; ++x) row[x] = bgra;
   }
-  mainWindow()->Image1->setPicture(bmp);
-  recorder().frameGrabbed(bmp);
+  testsupport::showOnScreen(bmp);
+  // The next grab shows it.
+  const auto grabs = session().grabCount();
+  testsupport::pumpUntil([grabs] { return session().grabCount() > grabs || !session().previewing(); }, 3000);
 }
 
 bool RecorderFixture::waitForFrame(int n, int ms) {
-  return testsupport::pumpUntil([n] { return recorder().frameIndex() >= n; }, ms);
+  return testsupport::pumpUntil([n] { return session().frameIndex() >= n; }, ms);
 }
 
 void RecorderFixture::expectToolbar(bool record, bool start_, bool pause, bool stop, bool cancel) {
-  EXPECT_EQ(mainWindow()->Button11->isEnabled(), record) << "Record";
-  EXPECT_EQ(mainWindow()->Button4->isEnabled(), start_) << "Start";
-  EXPECT_EQ(mainWindow()->Button5->isEnabled(), pause) << "Pause";
-  EXPECT_EQ(mainWindow()->Button6->isEnabled(), stop) << "Stop";
-  EXPECT_EQ(mainWindow()->Button7->isEnabled(), cancel) << "Cancel";
+  EXPECT_EQ(testsupport::control(mainWindow(), "Button11")->isEnabled(), record) << "Record";
+  EXPECT_EQ(testsupport::control(mainWindow(), "Button4")->isEnabled(), start_) << "Start";
+  EXPECT_EQ(testsupport::control(mainWindow(), "Button5")->isEnabled(), pause) << "Pause";
+  EXPECT_EQ(testsupport::control(mainWindow(), "Button6")->isEnabled(), stop) << "Stop";
+  EXPECT_EQ(testsupport::control(mainWindow(), "Button7")->isEnabled(), cancel) << "Cancel";
 }
 
 void chooseCompressor(QWidget* w, const QString& name) {

@@ -31,8 +31,8 @@ class RecorderFixture : public ::testing::Test {
   // Start, with the compressor dialog answered by the named compressor, or
   // cancelled when the name is empty. The boxes seen are kept in `boxes`.
   void start(const QString& compressor = kUncompressed);
-  // Puts a picture of one colour into the preview, as a grab would, and
-  // stops the real grab so it stays.
+  // From now on the grabs see a picture of one colour instead of the
+  // screen; returns once one has (while the preview runs).
   void feed(std::uint32_t bgra, int width = 64, int height = 48);
   // Pumps until frameIndex reaches n.
   bool waitForFrame(int n, int ms = 5000);

@@ -69,11 +69,11 @@ void snapshotOfTheScreen(bool throughTheTray) {
   pattern.show();
   testsupport::pumpFor(500);
 
-  // The preview as the grab fills it: the real screen inside the rectangle.
-  // The grab timer is on (interval long enough never to tick here).
-  mainWindow()->Image1->setPicture(wnd::CopyScreenRect(wnd::RECT{r.left(), r.top(), r.right() + 1, r.bottom() + 1}));
-  mainWindow()->getpic->setInterval(3600000);
-  mainWindow()->getpic->setEnabled(true);
+  // The preview as the grab fills it: the real screen inside the rectangle,
+  // then no further grab while the snapshot is taken.
+  session().fixTarget(wnd::RECT{r.left(), r.top(), r.right() + 1, r.bottom() + 1});
+  ASSERT_TRUE(testsupport::pumpUntil([] { return !mainWindow()->preview()->picture().empty(); }, 3000));
+  session().setPreviewInterval(3600000);
 
   const QString out = dir.path() + "/screen";
   testsupport::ModalWatcher watcher([&out](QWidget* w) {
@@ -84,23 +84,23 @@ void snapshotOfTheScreen(bool throughTheTray) {
     }
   });
 
-  mainWindow()->On2Click();
+  testsupport::menuItem("On2")->trigger();
   if (!throughTheTray) {
-    QMetaObject::invokeMethod(mainWindow(), [] { mainWindow()->TrayIcon2DblClick(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(mainWindow(), [] { mainWindow()->saveSnapshot(); }, Qt::QueuedConnection);
   } else {
     // Only an icon that the tray host has embedded and shown has a place:
     // before that Qt reports its unmapped window at the screen's origin.
     QRect icon;
     testsupport::pumpUntil(
         [&] {
-          icon = shell::notifyIconGeometry(mainWindow()->TrayIcon2->messageWindow(), mainWindow()->TrayIcon2->iconData().uID);
+          icon = shell::notifyIconGeometry(mainWindow()->snapshotTrayIcon()->messageWindow(), mainWindow()->snapshotTrayIcon()->iconData().uID);
           return !icon.isEmpty();
         },
         5000);
     ASSERT_FALSE(icon.isEmpty()) << "no notification area showed the snapshot icon";
     // Let the embedding settle: the host may still move the icon into place.
     testsupport::pumpFor(300);
-    icon = shell::notifyIconGeometry(mainWindow()->TrayIcon2->messageWindow(), mainWindow()->TrayIcon2->iconData().uID);
+    icon = shell::notifyIconGeometry(mainWindow()->snapshotTrayIcon()->messageWindow(), mainWindow()->snapshotTrayIcon()->iconData().uID);
     const QPoint c = icon.center();
     ASSERT_EQ(testsupport::runCommand({"xdotool", "mousemove", std::to_string(c.x()), std::to_string(c.y())}), 0);
     testsupport::pumpFor(200);
@@ -120,8 +120,8 @@ void snapshotOfTheScreen(bool throughTheTray) {
   EXPECT_EQ(saved[0], 0);
   EXPECT_EQ(saved[3 * 9], 16);  // second block: red 8 * 2
 
-  mainWindow()->Off2Click();
-  mainWindow()->getpic->setEnabled(false);
+  testsupport::menuItem("Off2")->trigger();
+  session().stopPreview();
   trayHost.kill();
   trayHost.waitForFinished();
 }

@@ -53,8 +53,8 @@ class Snapshot : public ::testing::Test {
   static inline testsupport::ProgramWindows* program = nullptr;
   static inline shell::NotifyArea* previousArea = nullptr;
   void TearDown() override {
-    mainWindow()->getpic->setEnabled(false);
-    mainWindow()->Image1->setPicture(gdi::Bitmap());
+    session().stopPreview();
+    mainWindow()->preview()->setPicture(gdi::Bitmap());
   }
 
   // The preview as the grab leaves it: a 32-bit device bitmap. The grab
@@ -71,9 +71,10 @@ class Snapshot : public ::testing::Test {
     return b;
   }
   static void startPreview(const gdi::Bitmap& b) {
-    mainWindow()->getpic->setInterval(3600000);
-    mainWindow()->getpic->setEnabled(true);
-    mainWindow()->Image1->setPicture(b);
+    testsupport::showOnScreen(b);
+    session().setPreviewInterval(3600000);
+    session().startPreview();
+    mainWindow()->preview()->setPicture(b);
   }
 
   // Double-clicks the snapshot icon (delivered through the application, so
@@ -100,7 +101,7 @@ class Snapshot : public ::testing::Test {
       ~Done() { flag = true; }
     };
     QMetaObject::invokeMethod(
-        mainWindow(), [&done] { Done mark{done}; mainWindow()->TrayIcon2DblClick(); }, Qt::QueuedConnection);
+        mainWindow(), [&done] { Done mark{done}; mainWindow()->saveSnapshot(); }, Qt::QueuedConnection);
     testsupport::pumpUntil([&] { return done && !QApplication::activeModalWidget(); }, 20000);
     testsupport::pumpFor(30);
     return w;
@@ -143,7 +144,7 @@ TEST_F(Snapshot, SavesThePreviewAddsTheExtensionAndKeepsTheName) {
 
   // The next snapshot proposes the same name and replaces the file silently.
   const gdi::Bitmap pic2 = preview(20, 10);
-  mainWindow()->Image1->setPicture(pic2);
+  mainWindow()->preview()->setPicture(pic2);
   QString proposed;
   auto w2 = doubleClick(first, &proposed);
   EXPECT_EQ(proposed, QStringLiteral("first.bmp"));
@@ -160,17 +161,17 @@ TEST_F(Snapshot, SavesThePreviewAddsTheExtensionAndKeepsTheName) {
 // cannot be created there, not even by root.
 TEST_F(Snapshot, AFileThatCannotBeCreatedGivesTheFrameworksErrorBox) {
   startPreview(preview(8, 8));
-  mainWindow()->On2Click();
+  testsupport::menuItem("On2")->trigger();
   const QString impossible = dir.path() + "/missing/shot.bmp";
   const int before = framework::handledExceptionCount();
   auto w = doubleClick(impossible);
   EXPECT_EQ(framework::handledExceptionCount(), before + 1);
   EXPECT_TRUE(w->texts().contains("Cannot create file " + impossible)) << w->texts().join('|').toStdString();
-  EXPECT_TRUE(mainWindow()->TrayIcon2->Active());
+  EXPECT_TRUE(mainWindow()->snapshotTrayIcon()->Active());
   EXPECT_TRUE(g_area.shown);
   // Nothing was made: neither the folder nor a half file.
   EXPECT_TRUE(QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot).isEmpty());
-  mainWindow()->Off2Click();
+  testsupport::menuItem("Off2")->trigger();
 }
 
 TEST_F(Snapshot, AnEmptyPreviewWritesNothing) {
@@ -180,38 +181,38 @@ TEST_F(Snapshot, AnEmptyPreviewWritesNothing) {
 }
 
 TEST_F(Snapshot, MenuCommandsSetIconCheckMarksAndCaptureType) {
-  EXPECT_FALSE(mainWindow()->TrayIcon2->Active());
-  mainWindow()->On2->trigger();
-  EXPECT_TRUE(mainWindow()->TrayIcon2->Active());
+  EXPECT_FALSE(mainWindow()->snapshotTrayIcon()->Active());
+  testsupport::menuItem("On2")->trigger();
+  EXPECT_TRUE(mainWindow()->snapshotTrayIcon()->Active());
   EXPECT_TRUE(g_area.shown);
-  EXPECT_TRUE(mainWindow()->On2->isChecked());
-  EXPECT_FALSE(mainWindow()->Off2->isChecked());
-  mainWindow()->On2->trigger();  // again: still on, marks still opposite
-  EXPECT_TRUE(mainWindow()->On2->isChecked());
-  EXPECT_FALSE(mainWindow()->Off2->isChecked());
-  mainWindow()->Off2->trigger();
-  EXPECT_FALSE(mainWindow()->TrayIcon2->Active());
+  EXPECT_TRUE(testsupport::menuItem("On2")->isChecked());
+  EXPECT_FALSE(testsupport::menuItem("Off2")->isChecked());
+  testsupport::menuItem("On2")->trigger();  // again: still on, marks still opposite
+  EXPECT_TRUE(testsupport::menuItem("On2")->isChecked());
+  EXPECT_FALSE(testsupport::menuItem("Off2")->isChecked());
+  testsupport::menuItem("Off2")->trigger();
+  EXPECT_FALSE(mainWindow()->snapshotTrayIcon()->Active());
   EXPECT_FALSE(g_area.shown);
-  EXPECT_FALSE(mainWindow()->On2->isChecked());
-  EXPECT_TRUE(mainWindow()->Off2->isChecked());
+  EXPECT_FALSE(testsupport::menuItem("On2")->isChecked());
+  EXPECT_TRUE(testsupport::menuItem("Off2")->isChecked());
 
-  const QSize icon = mainWindow()->TrayIcon2->Icon().availableSizes().value(0);
+  const QSize icon = mainWindow()->snapshotTrayIcon()->Icon().availableSizes().value(0);
   EXPECT_EQ(icon, QSize(32, 32));
 
-  mainWindow()->Single1->setEnabled(true);
-  mainWindow()->Single1->trigger();
-  EXPECT_EQ(mainWindow()->captureType, app::MainWindow::CaptureType::SingleImage);
-  EXPECT_TRUE(mainWindow()->Single1->isChecked());
-  EXPECT_FALSE(mainWindow()->Avi1->isChecked());
-  mainWindow()->Avi1->trigger();
-  EXPECT_EQ(mainWindow()->captureType, app::MainWindow::CaptureType::Avi);
-  EXPECT_FALSE(mainWindow()->Single1->isChecked());
-  EXPECT_TRUE(mainWindow()->Avi1->isChecked());
-  mainWindow()->Single1->setEnabled(false);
+  testsupport::menuItem("Single1")->setEnabled(true);
+  testsupport::menuItem("Single1")->trigger();
+  EXPECT_EQ(mainWindow()->captureType(), app::MainWindow::CaptureType::SingleImage);
+  EXPECT_TRUE(testsupport::menuItem("Single1")->isChecked());
+  EXPECT_FALSE(testsupport::menuItem("Avi1")->isChecked());
+  testsupport::menuItem("Avi1")->trigger();
+  EXPECT_EQ(mainWindow()->captureType(), app::MainWindow::CaptureType::Avi);
+  EXPECT_FALSE(testsupport::menuItem("Single1")->isChecked());
+  EXPECT_TRUE(testsupport::menuItem("Avi1")->isChecked());
+  testsupport::menuItem("Single1")->setEnabled(false);
 
   // A single click on the icon does nothing at all.
   ModalWatcher w;
-  if (mainWindow()->TrayIcon2->OnClick) mainWindow()->TrayIcon2->OnClick(nullptr);
+  if (mainWindow()->snapshotTrayIcon()->OnClick) mainWindow()->snapshotTrayIcon()->OnClick(nullptr);
   testsupport::pumpFor(50);
   EXPECT_TRUE(w.seen().empty());
 }

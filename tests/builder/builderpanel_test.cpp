@@ -25,7 +25,7 @@
 #include "framework/statusbar.h"
 #include "support/choosefile.h"
 #include "platform/gdi/bmpfile.h"
-#include "recording/recorder.h"
+#include "recording/session.h"
 #include "support/media.h"
 #include "support/modal.h"
 #include "support/tempdir.h"
@@ -44,11 +44,11 @@ class Builder : public ::testing::Test {
   static inline testsupport::ProgramWindows* program = nullptr;
 
   void SetUp() override {
-    mainWindow()->Panel1->ListBox1->clear();
-    mainWindow()->Panel1->Edit1->setText(QStringLiteral("1"));
-    mainWindow()->Panel1->ProgressBar1->setValue(0);
-    mainWindow()->StatusBar1->setSimpleText(QString());
-    mainWindow()->Open1Click();
+    mainWindow()->builderPanel()->ListBox1->clear();
+    mainWindow()->builderPanel()->Edit1->setText(QStringLiteral("1"));
+    mainWindow()->builderPanel()->ProgressBar1->setValue(0);
+    mainWindow()->statusLine()->setSimpleText(QString());
+    testsupport::menuItem("Open1")->trigger();
   }
 
   // A BMP made by ImageMagick: a w x h picture of one colour with a
@@ -65,7 +65,7 @@ class Builder : public ::testing::Test {
   }
 
   void list(const std::vector<std::string>& files) {
-    for (const auto& f : files) mainWindow()->Panel1->ListBox1->addItem(QString::fromStdString(f));
+    for (const auto& f : files) mainWindow()->builderPanel()->ListBox1->addItem(QString::fromStdString(f));
   }
 
   // Runs "Make Avi" as a click delivered through the application, so that
@@ -73,11 +73,14 @@ class Builder : public ::testing::Test {
   // for a person. Answers the save dialog with `out` and accepts the
   // compressor dialog with `compressor` picked in its list (uncompressed
   // unless the test picks another).
-  ModalWatcher& makeAvi(const std::string& out, bool acceptCompressor = true) {
-    watcher = std::make_unique<ModalWatcher>([this, out, acceptCompressor](QWidget* w) {
+  // `boxShown` sees each message box before it is answered.
+  ModalWatcher& makeAvi(const std::string& out, bool acceptCompressor = true,
+                        std::function<void(QMessageBox*)> boxShown = nullptr) {
+    watcher = std::make_unique<ModalWatcher>([this, out, acceptCompressor, boxShown](QWidget* w) {
       if (auto* fd = qobject_cast<QFileDialog*>(w)) {
         testsupport::chooseFile(fd, QString::fromStdString(out));
-      } else if (qobject_cast<QMessageBox*>(w)) {
+      } else if (auto* box = qobject_cast<QMessageBox*>(w)) {
+        if (boxShown) boxShown(box);
         ModalWatcher::acceptDefault(w);
       } else if (auto* d = qobject_cast<QDialog*>(w)) {
         compressorTitle = d->windowTitle();
@@ -91,16 +94,16 @@ class Builder : public ::testing::Test {
     });
     bool done = false;
     QMetaObject::invokeMethod(
-        mainWindow(), [&done] { done = true; mainWindow()->Panel1->Button3Click(); }, Qt::QueuedConnection);
+        mainWindow(), [&done] { done = true; mainWindow()->builderPanel()->Button3Click(); }, Qt::QueuedConnection);
     EXPECT_TRUE(testsupport::pumpUntil([&] { return done && !QApplication::activeModalWidget(); }, 60000));
     testsupport::pumpFor(50);
     // Every build gives back what it took from the AVI library (a recording
     // a test holds open keeps its own).
-    EXPECT_EQ(vfw::AVIFileInitCount(), recorder().isWriting() ? 1 : 0);
+    EXPECT_EQ(vfw::AVIFileInitCount(), session().isFileOpen() ? 1 : 0);
     return *watcher;
   }
 
-  static QString status() { return mainWindow()->StatusBar1->SimpleText(); }
+  static QString status() { return mainWindow()->statusLine()->SimpleText(); }
 
   std::vector<std::uint8_t> pixelsOf(const std::string& path, int w = 64, int h = 48) {
     auto f = testsupport::decodeFrames(path, w, h, "rgb24");
@@ -132,8 +135,8 @@ TEST_F(Builder, OneFileGivesOneKeyFrameWithItsPixels) {
   ASSERT_EQ(frames.size(), 1u);
   EXPECT_EQ(frames[0], pixelsOf(a));
   EXPECT_EQ(status(), QStringLiteral("AVI Completed"));
-  EXPECT_EQ(mainWindow()->Panel1->ProgressBar1->value(), 1);
-  EXPECT_EQ(recorder().frameIndex(), -1);
+  EXPECT_EQ(mainWindow()->builderPanel()->ProgressBar1->value(), 1);
+  EXPECT_EQ(session().frameIndex(), -1);
   EXPECT_TRUE(watcher->texts().filter(QStringLiteral("ERROR")).isEmpty());
 }
 
@@ -143,7 +146,7 @@ TEST_F(Builder, RateSetsTheDurationAndRepeatedFilesGiveIdenticalFrames) {
   list(five);
   const std::string slow = dir.file("slow.avi"), fast = dir.file("fast.avi");
   makeAvi(slow);
-  mainWindow()->Panel1->Edit1->setText(QStringLiteral("10"));
+  mainWindow()->builderPanel()->Edit1->setText(QStringLiteral("10"));
   makeAvi(fast);
   const auto s = testsupport::probeVideo(slow), f = testsupport::probeVideo(fast);
   ASSERT_TRUE(s.ok);
@@ -153,10 +156,10 @@ TEST_F(Builder, RateSetsTheDurationAndRepeatedFilesGiveIdenticalFrames) {
   EXPECT_DOUBLE_EQ(double(s.frameCount) * s.rateDen / s.rateNum, 5.0);
   EXPECT_DOUBLE_EQ(double(f.frameCount) * f.rateDen / f.rateNum, 0.5);
   // The list and the rate text are the build's input, never changed by it.
-  EXPECT_EQ(mainWindow()->Panel1->ListBox1->count(), 5);
-  EXPECT_EQ(mainWindow()->Panel1->Edit1->text(), QStringLiteral("10"));
+  EXPECT_EQ(mainWindow()->builderPanel()->ListBox1->count(), 5);
+  EXPECT_EQ(mainWindow()->builderPanel()->Edit1->text(), QStringLiteral("10"));
 
-  mainWindow()->Panel1->ListBox1->clear();
+  mainWindow()->builderPanel()->ListBox1->clear();
   list({five[1], five[1], five[1]});
   const std::string same = dir.file("same.avi");
   makeAvi(same);
@@ -176,7 +179,7 @@ TEST_F(Builder, AFileOfAnotherSizeStopsAfterTheFramesBeforeIt) {
       if (s.text == QStringLiteral("ERROR: Image Format") && s.title == QStringLiteral("ERROR")) boxSeen = true;
     EXPECT_TRUE(boxSeen);
     EXPECT_EQ(status(), QStringLiteral("Use Image Conversion Tool"));
-    EXPECT_EQ(mainWindow()->Panel1->ProgressBar1->value(), 1);
+    EXPECT_EQ(mainWindow()->builderPanel()->ProgressBar1->value(), 1);
     EXPECT_EQ(testsupport::probeVideo(out).frameCount, 1) << c;
   }
 }
@@ -189,7 +192,7 @@ TEST_F(Builder, CancellingTheCompressorLeavesAnExistingFileUntouched) {
     ASSERT_TRUE(f.open(QIODevice::WriteOnly));
     f.write("precious");
   }
-  mainWindow()->StatusBar1->setSimpleText(QStringLiteral("before"));
+  mainWindow()->statusLine()->setSimpleText(QStringLiteral("before"));
   makeAvi(out, false);
   QFile f(QString::fromStdString(out));
   ASSERT_TRUE(f.open(QIODevice::ReadOnly));
@@ -232,21 +235,21 @@ TEST_F(Builder, PaletteFilesBuildIntoFramesWithTheirColours) {
 class EscOnThirdFrame : public QObject {
  public:
   explicit EscOnThirdFrame(std::vector<QRgb> colours) : colours_(std::move(colours)) {
-    mainWindow()->Panel1->Image3->installEventFilter(this);
+    mainWindow()->builderPanel()->Image3->installEventFilter(this);
   }
-  ~EscOnThirdFrame() override { mainWindow()->Panel1->Image3->removeEventFilter(this); }
+  ~EscOnThirdFrame() override { mainWindow()->builderPanel()->Image3->removeEventFilter(this); }
   bool disabledDuringBuild = true;
 
  protected:
   bool eventFilter(QObject*, QEvent* e) override {
-    if (e->type() != QEvent::Paint || mainWindow()->Panel1->Image3->picture().empty() || sent_) return false;
-    disabledDuringBuild = disabledDuringBuild && !mainWindow()->Panel1->Button1->isEnabled() && !mainWindow()->Panel1->Button3->isEnabled() &&
-                          !mainWindow()->Panel1->Button8->isEnabled() && !mainWindow()->Open1->isEnabled() && !mainWindow()->Close1->isEnabled();
-    const auto* px = mainWindow()->Panel1->Image3->picture().scanLine(47);  // bottom-left pixel, B G R
+    if (e->type() != QEvent::Paint || mainWindow()->builderPanel()->Image3->picture().empty() || sent_) return false;
+    disabledDuringBuild = disabledDuringBuild && !mainWindow()->builderPanel()->Button1->isEnabled() && !mainWindow()->builderPanel()->Button3->isEnabled() &&
+                          !mainWindow()->builderPanel()->Button8->isEnabled() && !testsupport::menuItem("Open1")->isEnabled() && !testsupport::menuItem("Close1")->isEnabled();
+    const auto* px = mainWindow()->builderPanel()->Image3->picture().scanLine(47);  // bottom-left pixel, B G R
     const QRgb c = qRgb(px[2], px[1], px[0]);
     if (colours_.size() > 2 && c == colours_[2]) {
       sent_ = true;
-      QCoreApplication::postEvent(mainWindow()->Panel1->ListBox1, new QKeyEvent(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier));
+      QCoreApplication::postEvent(mainWindow()->builderPanel()->ListBox1, new QKeyEvent(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier));
     }
     return false;
   }
@@ -270,40 +273,31 @@ TEST_F(Builder, EscAfterTheThirdFrameKeepsThreeFrames) {
     const std::string out = dir.file(QStringLiteral("esc%1.avi").arg(c));
     makeAvi(out);
     EXPECT_TRUE(esc.disabledDuringBuild);
-    EXPECT_TRUE(mainWindow()->Panel1->Button3->isEnabled());
-    EXPECT_TRUE(mainWindow()->Open1->isEnabled());
+    EXPECT_TRUE(mainWindow()->builderPanel()->Button3->isEnabled());
+    EXPECT_TRUE(testsupport::menuItem("Open1")->isEnabled());
     const auto frames = testsupport::decodeFrames(out, 64, 48, "rgb24");
     ASSERT_EQ(frames.size(), 3u) << c;
     EXPECT_EQ(frames[2], pixelsOf(files[2])) << c;
     EXPECT_EQ(status(), QStringLiteral("AVI stopped: 3 frames written"));
-    EXPECT_EQ(mainWindow()->Panel1->ProgressBar1->value(), 1);
-    EXPECT_FALSE(mainWindow()->Panel1->isBuilding());
+    EXPECT_EQ(mainWindow()->builderPanel()->ProgressBar1->value(), 1);
+    EXPECT_FALSE(mainWindow()->builderPanel()->isBuilding());
   }
 }
 
 TEST_F(Builder, RateTextsThatAreNoFrameRate) {
   list({bmp("a.bmp", "red")});
-
-  // Not a number: the framework's error box, once the compressor is
-  // chosen, and no file is left behind (an empty AVI would play nowhere).
-  mainWindow()->Panel1->Edit1->setText(QStringLiteral("fast"));
-  const int errorsBefore = framework::handledExceptionCount();
-  const std::string out = dir.file("fast.avi");
-  ModalWatcher& w = makeAvi(out);
-  EXPECT_EQ(framework::handledExceptionCount(), errorsBefore + 1);
-  EXPECT_TRUE(w.texts().contains(QStringLiteral("'fast' is not a valid integer value")));
-  EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(out)));
-  EXPECT_FALSE(mainWindow()->Panel1->isBuilding());
-  EXPECT_TRUE(mainWindow()->Panel1->Button3->isEnabled());
-
-  // Zero or below: refused before a name is asked for.
-  for (const char* rate : {"0", "-5"}) {
-    mainWindow()->Panel1->Edit1->setText(QString::fromLatin1(rate));
+  // Not a whole number from 1 to 1000: refused by the recording's own rule
+  // before a name is asked for, and no file is left behind.
+  for (const char* rate : {"fast", "0", "-5", "1001"}) {
+    mainWindow()->builderPanel()->Edit1->setText(QString::fromLatin1(rate));
     const std::string none = dir.file("zero.avi");
     ModalWatcher& z = makeAvi(none);
     ASSERT_EQ(z.seen().size(), 1u) << rate;
-    EXPECT_TRUE(z.texts()[0].contains(QStringLiteral("frame rate")));
+    EXPECT_TRUE(z.texts()[0].contains(QStringLiteral("frame rate"))) << z.texts()[0].toStdString();
+    EXPECT_TRUE(z.texts()[0].endsWith(QStringLiteral("press Make Avi again."))) << z.texts()[0].toStdString();
     EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(none)));
+    EXPECT_FALSE(mainWindow()->builderPanel()->isBuilding());
+    EXPECT_TRUE(mainWindow()->builderPanel()->Button3->isEnabled());
   }
 }
 
@@ -317,7 +311,7 @@ TEST_F(Builder, FilesThatCannotBeReadEndTheBuildWithTheLoadersMessage) {
     ModalWatcher& w = makeAvi(out);
     EXPECT_TRUE(w.texts().contains("Cannot open file " + gone));
     EXPECT_EQ(testsupport::probeVideo(out).frameCount, 1) << c;  // the frame before it stays
-    EXPECT_FALSE(mainWindow()->Panel1->isBuilding());
+    EXPECT_FALSE(mainWindow()->builderPanel()->isBuilding());
   }
   compressor = vfw::comptypeDIB;
 
@@ -328,7 +322,7 @@ TEST_F(Builder, FilesThatCannotBeReadEndTheBuildWithTheLoadersMessage) {
     ASSERT_TRUE(f.open(QIODevice::WriteOnly));
     f.write("BM not really a bitmap");
   }
-  mainWindow()->Panel1->ListBox1->clear();
+  mainWindow()->builderPanel()->ListBox1->clear();
   list({text, a});
   const std::string none = dir.file("broken.avi");
   ModalWatcher& b = makeAvi(none);
@@ -345,7 +339,7 @@ TEST_F(Builder, AWriteThatFailsKeepsTheFramesBeforeIt) {
   const auto a = bmp("noise.bmp", "red", 160, 120, {"-seed", "7", "+noise", "Random", "-type", "TrueColor"});
   compressor = kUtVideo;
   auto sizeWith = [&](int n) {
-    mainWindow()->Panel1->ListBox1->clear();
+    mainWindow()->builderPanel()->ListBox1->clear();
     list(std::vector<std::string>(std::size_t(n), a));
     const std::string out = dir.file(QStringLiteral("free%1.avi").arg(n));
     makeAvi(out);
@@ -382,32 +376,35 @@ TEST_F(Builder, ChildBuildsUntilTheFileCannotGrow) {
     if (box.title == QStringLiteral("ERROR") && box.text.isEmpty()) emptyErrorBox = true;
   EXPECT_TRUE(emptyErrorBox);
   EXPECT_EQ(status(), QStringLiteral("Use Image Conversion Tool"));
-  EXPECT_EQ(mainWindow()->Panel1->ProgressBar1->value(), 1);
+  EXPECT_EQ(mainWindow()->builderPanel()->ProgressBar1->value(), 1);
 }
 
 TEST_F(Builder, AnOpenRecordingIsNotCutOffFromItsFile) {
   list({bmp("a.bmp", "red")});
   // A recording holds its file: started, and one frame written.
-  recorder().setOutputFile(QString::fromStdString(dir.file("recording.avi")));
-  recorder().frameGrabbed(gdi::loadBmp(QString::fromStdString(bmp("frame.bmp", "red"))));
-  vfw::COMPVARS fullFrames{};
-  fullFrames.fccType = vfw::streamtypeVIDEO;
-  fullFrames.fccHandler = vfw::comptypeDIB;
-  ASSERT_EQ(recorder().start(5, fullFrames, false), recording::StartOutcome::Started);
-  recorder().writeFrame();
-  ASSERT_EQ(recorder().frameIndex(), 0);
+  testsupport::showOnScreen(gdi::loadBmp(QString::fromStdString(bmp("frame.bmp", "red"))));
+  session().fixTarget({0, 0, 8, 8});
+  session().beat();
+  recording::RecordingSettings settings;
+  settings.file = QString::fromStdString(dir.file("recording.avi"));
+  settings.rate = 5;
+  settings.compressor.fccType = vfw::streamtypeVIDEO;
+  settings.compressor.fccHandler = vfw::comptypeDIB;
+  ASSERT_EQ(session().start(settings), recording::StartOutcome::Started);
+  ASSERT_EQ(session().frameIndex(), 0);
   const std::string out = dir.file("rec.avi");
   ModalWatcher& w = makeAvi(out);
   ASSERT_EQ(w.seen().size(), 1u);
   EXPECT_EQ(w.seen()[0].className, QStringLiteral("QMessageBox"));
-  EXPECT_EQ(recorder().frameIndex(), 0);
-  EXPECT_TRUE(recorder().isWriting());
+  EXPECT_GE(session().frameIndex(), 0);
+  EXPECT_TRUE(session().isFileOpen());
   EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(out)));
-  recorder().cancel();
-  EXPECT_EQ(testsupport::probeVideo(dir.file("recording.avi")).frameCount, 1);
+  const int frames = session().frameIndex() + 1;
+  session().cancel();
+  EXPECT_EQ(testsupport::probeVideo(dir.file("recording.avi")).frameCount, frames);
 
   // An empty list does nothing at all.
-  mainWindow()->Panel1->ListBox1->clear();
+  mainWindow()->builderPanel()->ListBox1->clear();
   EXPECT_TRUE(makeAvi(out).seen().empty());
 }
 
@@ -418,21 +415,35 @@ TEST_F(Builder, PanelCommandsKeepTheListAndTheRate) {
       testsupport::chooseFile(fd, QString::fromStdString(a));
     }
   });
-  mainWindow()->Panel1->Button1->click();
-  mainWindow()->Panel1->Button1->click();
-  ASSERT_EQ(mainWindow()->Panel1->ListBox1->count(), 2);  // the same path twice: two frames
-  EXPECT_EQ(mainWindow()->Panel1->ListBox1->item(1)->text(), QFileInfo(QString::fromStdString(a)).absoluteFilePath());
+  mainWindow()->builderPanel()->Button1->click();
+  mainWindow()->builderPanel()->Button1->click();
+  ASSERT_EQ(mainWindow()->builderPanel()->ListBox1->count(), 2);  // the same path twice: two frames
+  EXPECT_EQ(mainWindow()->builderPanel()->ListBox1->item(1)->text(), QFileInfo(QString::fromStdString(a)).absoluteFilePath());
 
-  mainWindow()->Panel1->Edit1->setText(QStringLiteral("7"));
-  mainWindow()->Close1Click();
-  EXPECT_TRUE(mainWindow()->Panel1->isHidden());
-  mainWindow()->Open1Click();
-  EXPECT_FALSE(mainWindow()->Panel1->isHidden());
-  EXPECT_EQ(mainWindow()->Panel1->ListBox1->count(), 2);
-  EXPECT_EQ(mainWindow()->Panel1->Edit1->text(), QStringLiteral("7"));
+  mainWindow()->builderPanel()->Edit1->setText(QStringLiteral("7"));
+  testsupport::menuItem("Close1")->trigger();
+  EXPECT_TRUE(mainWindow()->builderPanel()->isHidden());
+  testsupport::menuItem("Open1")->trigger();
+  EXPECT_FALSE(mainWindow()->builderPanel()->isHidden());
+  EXPECT_EQ(mainWindow()->builderPanel()->ListBox1->count(), 2);
+  EXPECT_EQ(mainWindow()->builderPanel()->Edit1->text(), QStringLiteral("7"));
 
-  mainWindow()->Panel1->Button8->click();
-  EXPECT_EQ(mainWindow()->Panel1->ListBox1->count(), 0);
+  mainWindow()->builderPanel()->Button8->click();
+  EXPECT_EQ(mainWindow()->builderPanel()->ListBox1->count(), 0);
 }
 
 }  // namespace
+
+// An output that cannot be opened (a named pipe in its place) shows its
+// error box without "Press [ESC] to Abort" under it.
+TEST_F(Builder, EscIsOfferedOnlyOnceTheFileIsOpen) {
+  list({bmp("a.bmp", "red"), bmp("b.bmp", "red")});
+  const std::string pipe = dir.file("pipe.avi");
+  ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+  QStringList underBoxes;
+  ModalWatcher& w = makeAvi(pipe, true, [&underBoxes](QMessageBox*) { underBoxes << status(); });
+  ASSERT_FALSE(w.seen().empty());
+  ASSERT_FALSE(underBoxes.isEmpty());
+  EXPECT_FALSE(underBoxes.contains(QStringLiteral("Press [ESC] to Abort"))) << underBoxes.join('|').toStdString();
+  EXPECT_EQ(status(), QStringLiteral("Use Image Conversion Tool"));
+}

@@ -3,15 +3,34 @@
 // at the end, with the settings folder ($XDG_CONFIG_HOME) in a private
 // temporary place so that no test reads or writes the preferences of
 // whoever runs the tests.
+#include <QAction>
+#include <QPushButton>
 #include <QString>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <memory>
+#include <stdexcept>
+#include <string>
 
 #include "app/windows.h"
+#include "platform/gdi/bitmap.h"
 #include "support/profile/helpers.h"
 
 namespace testsupport {
+
+// A window's part by its objectName (the designer name); throws when it
+// has none of that name and type, which fails the test that asked.
+template <class T = QPushButton>
+T* control(const QObject* window, const char* name) {
+  T* found = window ? window->findChild<T*>(QLatin1String(name)) : nullptr;
+  if (!found) throw std::logic_error(std::string("no control named ") + name);
+  return found;
+}
+// A command of the main window's menus (not a submenu's own item) by name.
+QAction* menuItem(const char* name);
+
+// From now on the program's grabs show `picture` instead of the screen.
+void showOnScreen(const gdi::Bitmap& picture);
 
 class ProgramWindows {
  public:
@@ -52,7 +71,7 @@ class WindowsTest : public ::testing::Test {
 
 // The windows of the ProgramWindows that is open now (nullptr when none).
 app::MainWindow* mainWindow();
-recording::Recorder& recorder();
+recording::Session& session();
 target::RemoteControl* remoteControl();
 target::CaptureModeDialog* captureModeDialog();
 target::PictureWindow* pictureWindow();

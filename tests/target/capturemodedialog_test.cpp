@@ -98,12 +98,12 @@ TEST(TargetDialog, HelpCancelAndNoModeChosen) {
 
   // Cancel runs the main window's Cancel (which stops a running preview)
   // and hides the dialog; it leaves the following alone.
-  mainWindow()->getpic->setEnabled(true);
+  session().startPreview();
   captureFrame()->followTimer()->setEnabled(true);
   testsupport::ModalWatcher any;
   captureModeDialog()->Button3->click();
   EXPECT_FALSE(captureModeDialog()->isVisible());
-  EXPECT_FALSE(mainWindow()->getpic->Enabled());
+  EXPECT_FALSE(session().previewing());
   EXPECT_TRUE(captureFrame()->followTimer()->Enabled());
   EXPECT_FALSE(mainWindow()->isVisible());
 }

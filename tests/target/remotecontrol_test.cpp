@@ -80,7 +80,7 @@ TEST_F(Remote, WindowAndButtons) {
   EXPECT_EQ(remoteControl()->maximumSize(), QSize(240, 30));
   EXPECT_EQ(remoteControl()->pos(), QPoint(0, 0));
 
-  const QList<QPushButton*> buttons{remoteControl()->Button1, remoteControl()->Button2, remoteControl()->Button3, remoteControl()->Button4, remoteControl()->Button5};
+  const QList<QPushButton*> buttons{testsupport::control(remoteControl(), "Button1"), testsupport::control(remoteControl(), "Button2"), testsupport::control(remoteControl(), "Button3"), testsupport::control(remoteControl(), "Button4"), testsupport::control(remoteControl(), "Button5")};
   const QStringList captions{"Start", "Pause", "Stop", "Cancel", "Show"};
   const QList<bool> enabled{false, false, false, true, true};
   for (int i = 0; i < 5; ++i) {
@@ -160,45 +160,45 @@ TEST_F(Remote, NotClampedToTheScreen) {
 // "Off" keeps the grab from moving or showing it; a visible one stays where
 // it is. "Moveable" leaves it where the user put it but still shows it.
 TEST_F(Remote, OnOffAndMoveable) {
-  EXPECT_TRUE(mainWindow()->On1->isChecked());
-  EXPECT_FALSE(mainWindow()->Off1->isChecked());
-  EXPECT_FALSE(mainWindow()->Moveable1->isChecked());
+  EXPECT_TRUE(testsupport::menuItem("On1")->isChecked());
+  EXPECT_FALSE(testsupport::menuItem("Off1")->isChecked());
+  EXPECT_FALSE(testsupport::menuItem("Moveable1")->isChecked());
 
-  mainWindow()->Off1->trigger();
-  EXPECT_EQ(mainWindow()->remoteOff, true);
-  EXPECT_FALSE(mainWindow()->On1->isChecked());
-  EXPECT_TRUE(mainWindow()->Off1->isChecked());
+  testsupport::menuItem("Off1")->trigger();
+  EXPECT_EQ(!mainWindow()->remoteShown(), true);
+  EXPECT_FALSE(testsupport::menuItem("On1")->isChecked());
+  EXPECT_TRUE(testsupport::menuItem("Off1")->isChecked());
   captureRect(100, 100, 200, 150);
   mainWindow()->placeRemoteControl();
   testsupport::pumpFor(100);
   EXPECT_FALSE(remoteControl()->isVisible()) << "Off: not shown";
 
-  mainWindow()->On1->trigger();
-  EXPECT_EQ(mainWindow()->remoteOff, false);
-  EXPECT_TRUE(mainWindow()->On1->isChecked());
-  EXPECT_FALSE(mainWindow()->Off1->isChecked());
+  testsupport::menuItem("On1")->trigger();
+  EXPECT_EQ(!mainWindow()->remoteShown(), false);
+  EXPECT_TRUE(testsupport::menuItem("On1")->isChecked());
+  EXPECT_FALSE(testsupport::menuItem("Off1")->isChecked());
   mainWindow()->placeRemoteControl();
   ASSERT_TRUE(remoteAt(100, 250));
 
-  mainWindow()->Off1Click();
+  testsupport::menuItem("Off1")->trigger();
   captureRect(300, 200, 200, 150);
   mainWindow()->placeRemoteControl();
   EXPECT_TRUE(remoteControl()->isVisible()) << "Off does not hide it";
   testsupport::pumpFor(100);
   EXPECT_TRUE(remoteAt(100, 250)) << "Off: it no longer follows";
 
-  mainWindow()->On1Click();
-  mainWindow()->Moveable1->trigger();
-  EXPECT_EQ(mainWindow()->remoteMoveable, true);
-  EXPECT_TRUE(mainWindow()->Moveable1->isChecked());
+  testsupport::menuItem("On1")->trigger();
+  testsupport::menuItem("Moveable1")->trigger();
+  EXPECT_EQ(!mainWindow()->remoteFollowsCapture(), true);
+  EXPECT_TRUE(testsupport::menuItem("Moveable1")->isChecked());
   remoteControl()->hide();
   mainWindow()->placeRemoteControl();
   EXPECT_TRUE(remoteControl()->isVisible()) << "moveable: still shown";
   EXPECT_TRUE(remoteAt(100, 250)) << "moveable: left where it was";
 
-  mainWindow()->Moveable1->trigger();
-  EXPECT_EQ(mainWindow()->remoteMoveable, false);
-  EXPECT_FALSE(mainWindow()->Moveable1->isChecked());
+  testsupport::menuItem("Moveable1")->trigger();
+  EXPECT_EQ(!mainWindow()->remoteFollowsCapture(), false);
+  EXPECT_FALSE(testsupport::menuItem("Moveable1")->isChecked());
   mainWindow()->placeRemoteControl();
   EXPECT_TRUE(remoteAt(300, 350));
 }
@@ -206,60 +206,58 @@ TEST_F(Remote, OnOffAndMoveable) {
 // The real grab places it too, at every tick of the grab timer.
 TEST_F(Remote, TheGrabPlacesIt) {
   captureRect(60, 80, 160, 120);
-  mainWindow()->getpic->setEnabled(true);
+  session().startPreview();
   ASSERT_TRUE(pumpUntil([] { return remoteControl()->isVisible(); }, 3000));
   EXPECT_TRUE(remoteAt(60, 200));
-  EXPECT_EQ(recorder().frameGate(), recording::FrameGate::Ready);
-  mainWindow()->getpic->setEnabled(false);
+  EXPECT_GT(session().grabCount(), 0u);
+  session().stopPreview();
 }
 
 // Show brings the main window back and keeps the remote; Cancel shows the
-// main window first, cancels, and hides the remote; Pause follows the
-// caption and ignores any other; Stop disables its own three buttons.
+// main window first, cancels, and hides the remote; Pause and UnPause show
+// on both buttons; Stop leaves only Cancel and Show.
 TEST_F(Remote, Buttons) {
   remoteControl()->show();
   ASSERT_FALSE(mainWindow()->isVisible());
-  remoteControl()->Button5Click();
+  testsupport::control(remoteControl(), "Button5")->click();
   EXPECT_TRUE(mainWindow()->isVisible());
   EXPECT_TRUE(remoteControl()->isVisible());
 
-  // Pause acts on a recording: one is open, no frame written yet.
+  // Pause acts on a recording.
   testsupport::TempDir files;
-  recorder().setOutputFile(files.path() + QStringLiteral("/remote.avi"));
-  recorder().frameGrabbed(gdi::Bitmap::device(32, 24, gdi::PixelFormat::Rgb32));
-  vfw::COMPVARS fullFrames{};
-  fullFrames.fccType = vfw::streamtypeVIDEO;
-  fullFrames.fccHandler = vfw::comptypeDIB;
-  ASSERT_EQ(recorder().start(5, fullFrames, false), recording::StartOutcome::Started);
+  testsupport::showOnScreen(gdi::Bitmap::device(32, 24, gdi::PixelFormat::Rgb32));
+  session().fixTarget({0, 0, 32, 24});
+  session().beat();
+  recording::RecordingSettings settings;
+  settings.file = files.path() + QStringLiteral("/remote.avi");
+  settings.rate = 5;
+  settings.compressor.fccType = vfw::streamtypeVIDEO;
+  settings.compressor.fccHandler = vfw::comptypeDIB;
+  ASSERT_EQ(session().start(settings), recording::StartOutcome::Started);
+  EXPECT_FALSE(testsupport::control(remoteControl(), "Button1")->isEnabled());
+  EXPECT_TRUE(testsupport::control(remoteControl(), "Button3")->isEnabled());
 
-  remoteControl()->Button2->setText(QStringLiteral("Other"));
-  remoteControl()->Button2Click();
-  EXPECT_EQ(remoteControl()->Button2->text(), QStringLiteral("Other"));
-  EXPECT_EQ(mainWindow()->Button5->text(), QStringLiteral("Pause"));
-  remoteControl()->Button2->setText(QStringLiteral("Pause"));
-  remoteControl()->Button2Click();
-  EXPECT_EQ(remoteControl()->Button2->text(), QStringLiteral("UnPause"));
-  EXPECT_EQ(mainWindow()->Button5->text(), QStringLiteral("UnPause"));
-  EXPECT_EQ(recorder().state(), recording::RecordState::Paused);
-  remoteControl()->Button2Click();
-  EXPECT_EQ(remoteControl()->Button2->text(), QStringLiteral("Pause"));
-  EXPECT_EQ(mainWindow()->Button5->text(), QStringLiteral("Pause"));
+  testsupport::control(remoteControl(), "Button2")->click();
+  EXPECT_EQ(testsupport::control(remoteControl(), "Button2")->text(), QStringLiteral("UnPause"));
+  EXPECT_EQ(testsupport::control(mainWindow(), "Button5")->text(), QStringLiteral("UnPause"));
+  EXPECT_EQ(session().state(), recording::RecordState::Paused);
+  testsupport::control(remoteControl(), "Button2")->click();
+  EXPECT_EQ(testsupport::control(remoteControl(), "Button2")->text(), QStringLiteral("Pause"));
+  EXPECT_EQ(testsupport::control(mainWindow(), "Button5")->text(), QStringLiteral("Pause"));
 
-  for (QPushButton* b : {remoteControl()->Button1, remoteControl()->Button2, remoteControl()->Button3}) b->setEnabled(true);
-  remoteControl()->Button3Click();
-  EXPECT_FALSE(remoteControl()->Button1->isEnabled());
-  EXPECT_FALSE(remoteControl()->Button2->isEnabled());
-  EXPECT_FALSE(remoteControl()->Button3->isEnabled());
-  EXPECT_TRUE(remoteControl()->Button4->isEnabled());
-  EXPECT_EQ(mainWindow()->getpic->Interval(), 700) << "the main window's Stop ran";
-  EXPECT_FALSE(recorder().isFileOpen()) << "Stop closed the recording";
+  testsupport::control(remoteControl(), "Button3")->click();
+  EXPECT_FALSE(testsupport::control(remoteControl(), "Button1")->isEnabled());
+  EXPECT_FALSE(testsupport::control(remoteControl(), "Button2")->isEnabled());
+  EXPECT_FALSE(testsupport::control(remoteControl(), "Button3")->isEnabled());
+  EXPECT_TRUE(testsupport::control(remoteControl(), "Button4")->isEnabled());
+  EXPECT_EQ(session().previewInterval(), 700) << "the main window's Stop ran";
+  EXPECT_FALSE(session().isFileOpen()) << "Stop closed the recording";
 
   mainWindow()->hide();
-  mainWindow()->getpic->setEnabled(true);
-  mainWindow()->Button7->setEnabled(true);
-  remoteControl()->Button4Click();
+  session().startPreview();
+  testsupport::control(remoteControl(), "Button4")->click();
   EXPECT_TRUE(mainWindow()->isVisible());
   EXPECT_FALSE(remoteControl()->isVisible());
-  EXPECT_FALSE(mainWindow()->getpic->Enabled()) << "the main window's Cancel ran";
-  EXPECT_FALSE(mainWindow()->Button7->isEnabled());
+  EXPECT_FALSE(session().previewing()) << "the main window's Cancel ran";
+  EXPECT_FALSE(testsupport::control(mainWindow(), "Button7")->isEnabled());
 }

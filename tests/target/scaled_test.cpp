@@ -37,7 +37,7 @@ TEST(ScaledInterface, RecordsTheRectangleTheFrameCovered) {
 
   clickX();
   ASSERT_TRUE(waitForGrab());
-  const gdi::Bitmap pic = mainWindow()->Image1->picture();
+  const gdi::Bitmap pic = mainWindow()->preview()->picture();
   ASSERT_EQ(pic.width(), covered.width());
   ASSERT_EQ(pic.height(), covered.height());
   EXPECT_EQ(patternMismatches(pic, covered, 200, 100), 0);

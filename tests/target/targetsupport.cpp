@@ -75,9 +75,9 @@ void clickX() {
 }
 
 bool waitForGrab(int ms) {
-  const auto before = recorder().grabCount();
+  const auto before = session().grabCount();
   return testsupport::pumpUntil(
-      [before] { return recorder().grabCount() > before && !mainWindow()->Image1->picture().empty(); }, ms);
+      [before] { return session().grabCount() > before && !mainWindow()->preview()->picture().empty(); }, ms);
 }
 
 long patternMismatches(const gdi::Bitmap& b, const wnd::RECT& r, int px, int py) {

@@ -112,13 +112,13 @@ TEST(WindowMode, FrameFollowsTheForegroundWindow) {
   clickX();
   EXPECT_FALSE(captureFrame()->followTimer()->Enabled());
   EXPECT_FALSE(captureFrame()->isVisible());
-  EXPECT_TRUE(mainWindow()->getpic->Enabled());
+  EXPECT_TRUE(session().previewing());
   testsupport::runCommand({"xdotool", "windowmove", "--sync", std::to_string(a.id), "300", "300"});
   testsupport::pumpFor(3500);
   EXPECT_FALSE(captureFrame()->isVisible());
   EXPECT_EQ(toRect(framework::outerBounds(captureFrame())), fixed);
-  EXPECT_EQ(mainWindow()->Image1->picture().width(), fixed.width());
-  EXPECT_EQ(mainWindow()->Image1->picture().height(), fixed.height());
+  EXPECT_EQ(mainWindow()->preview()->picture().width(), fixed.width());
+  EXPECT_EQ(mainWindow()->preview()->picture().height(), fixed.height());
 }
 
 // An "X" clicked before the first tick fixes the frame where it stood.

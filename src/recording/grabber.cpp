@@ -1,0 +1,16 @@
+#include "recording/grabber.h"
+
+#include "platform/window/grabsource.h"
+
+namespace recording {
+
+void ScreenGrabber::start(const wnd::RECT& r) { wnd::StartScreenCopy(r); }
+
+bool ScreenGrabber::arrived() { return wnd::ScreenCopyArrived(); }
+
+gdi::Bitmap ScreenGrabber::finish() {
+  if (!wnd::ScreenCopyPending()) return {};
+  return wnd::FinishScreenCopy();
+}
+
+}  // namespace recording
