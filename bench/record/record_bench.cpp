@@ -138,14 +138,14 @@ int main(int argc, char** argv) {
 
   g_windows = std::make_unique<app::Windows>();
   mainWindow()->findChild<framework::Timer*>(QStringLiteral("Timer2"))->setEnabled(false);
-  frameRateDialog()->Edit1->setText(QString::number(rate));
+  frameRateDialog()->setRateText(QString::number(rate));
   framework::setOuterBounds(captureFrame(), rect);
   vfw::setCompressorChoiceForTesting(vfw::mmioFOURCC(fcc[0], fcc[1], fcc[2], fcc[3]));
 
   // The file named, the capture frame's X, then Start once the first grab
   // is in.
   session().nameFile(out);
-  captureFrame()->Label3Click();
+  captureFrame()->fixRectangle();
   while (mainWindow()->preview()->picture().empty()) app.processEvents(QEventLoop::AllEvents, 10);
 
   const auto origin = Clock::now();

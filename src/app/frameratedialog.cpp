@@ -34,48 +34,52 @@ FrameRateDialog::FrameRateDialog(QWidget* parent) : QWidget(parent, Qt::Tool) {
   setObjectName(QStringLiteral("Form6"));
   setWindowTitle(QStringLiteral("Frame Rate"));
   auto* lay = new QVBoxLayout(this);
-  Memo1 = named<QPlainTextEdit>(this, "Memo1");
+  advice_ = named<QPlainTextEdit>(this, "Memo1");
   // A text on the dialog rather than an editor: no frame, no scroll bars,
   // the dialog's own colour, nothing to type into.
   QStringList lines;
   for (const char* l : kAdvice) lines << QString::fromLatin1(l);
-  Memo1->setPlainText(lines.join(QLatin1Char('\n')));
-  Memo1->setReadOnly(true);
-  Memo1->setFrameShape(QFrame::NoFrame);
-  Memo1->setLineWrapMode(QPlainTextEdit::NoWrap);
-  Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-  Memo1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-  Memo1->setFocusPolicy(Qt::NoFocus);
-  Memo1->setBackgroundRole(QPalette::Window);
-  QPalette pal = Memo1->palette();
+  advice_->setPlainText(lines.join(QLatin1Char('\n')));
+  advice_->setReadOnly(true);
+  advice_->setFrameShape(QFrame::NoFrame);
+  advice_->setLineWrapMode(QPlainTextEdit::NoWrap);
+  advice_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  advice_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  advice_->setFocusPolicy(Qt::NoFocus);
+  advice_->setBackgroundRole(QPalette::Window);
+  QPalette pal = advice_->palette();
   pal.setColor(QPalette::Base, pal.color(QPalette::Window));
-  Memo1->setPalette(pal);
-  const QFontMetrics fm(Memo1->font());
+  advice_->setPalette(pal);
+  const QFontMetrics fm(advice_->font());
   int width = 0;
   for (const QString& l : lines) width = qMax(width, fm.horizontalAdvance(l));
-  Memo1->setMinimumSize(width + 16, fm.lineSpacing() * int(lines.size()) + 12);
-  Label1 = named<QLabel>(this, "Label1", QStringLiteral("Frames Per Second"));
-  Edit1 = named<QLineEdit>(this, "Edit1", QStringLiteral("3"));
-  Label1->setBuddy(Edit1);
-  Button1 = named<QPushButton>(this, "Button1", QStringLiteral("OK"));
-  Button2 = named<QPushButton>(this, "Button2", QStringLiteral("Cancel"));
-  Button3 = named<QPushButton>(this, "Button3", QStringLiteral("Help"));
-  framework::addWidgets(lay, {Memo1, Label1, Edit1, Button1, Button2, Button3});
-  framework::onClicked({{Button1, [this] { Button1Click(); }},
-                        {Button2, [this] { Button2Click(); }},
-                        {Button3, [this] { Button3Click(); }}});
+  advice_->setMinimumSize(width + 16, fm.lineSpacing() * int(lines.size()) + 12);
+  label_ = named<QLabel>(this, "Label1", QStringLiteral("Frames Per Second"));
+  rateEdit_ = named<QLineEdit>(this, "Edit1", QStringLiteral("3"));
+  label_->setBuddy(rateEdit_);
+  okButton_ = named<QPushButton>(this, "Button1", QStringLiteral("OK"));
+  cancelButton_ = named<QPushButton>(this, "Button2", QStringLiteral("Cancel"));
+  helpButton_ = named<QPushButton>(this, "Button3", QStringLiteral("Help"));
+  framework::addWidgets(lay, {advice_, label_, rateEdit_, okButton_, cancelButton_, helpButton_});
+  framework::onClicked({{okButton_, [this] { confirm(); }},
+                        {cancelButton_, [this] { cancel(); }},
+                        {helpButton_, [this] { showHelp(); }}});
 }
 
+QString FrameRateDialog::rateText() const { return rateEdit_->text(); }
+
+void FrameRateDialog::setRateText(const QString& text) { rateEdit_->setText(text); }
+
 // The text stays as typed; nothing is checked here (Start reads it).
-void FrameRateDialog::Button1Click() { hide(); }
+void FrameRateDialog::confirm() { hide(); }
 
 // Cancel falls back to one frame per second, not to the text shown before.
-void FrameRateDialog::Button2Click() {
-  Edit1->setText(QStringLiteral("1"));
+void FrameRateDialog::cancel() {
+  rateEdit_->setText(QStringLiteral("1"));
   hide();
 }
 
-void FrameRateDialog::Button3Click() {
+void FrameRateDialog::showHelp() {
   framework::ShowMessage(QStringLiteral("Frames per seconds is how many frames are recorded each second."));
 }
 

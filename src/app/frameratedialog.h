@@ -24,16 +24,21 @@ class FrameRateDialog : public QWidget {
  public:
   explicit FrameRateDialog(QWidget* parent = nullptr);
 
-  QPlainTextEdit* Memo1;
-  QLabel* Label1;  // "Frames Per Second"
-  QLineEdit* Edit1;
-  QPushButton* Button1;  // "OK"
-  QPushButton* Button2;  // "Cancel"
-  QPushButton* Button3;  // "Help"
+  // The frame rate as typed (Start reads it, the preferences keep it).
+  QString rateText() const;
+  void setRateText(const QString& text);
 
-  void Button1Click();
-  void Button2Click();
-  void Button3Click();
+ private:
+  void confirm();
+  void cancel();
+  void showHelp();
+
+  QPlainTextEdit* advice_;
+  QLabel* label_;
+  QLineEdit* rateEdit_;
+  QPushButton* okButton_;
+  QPushButton* cancelButton_;
+  QPushButton* helpButton_;
 };
 
 }  // namespace app

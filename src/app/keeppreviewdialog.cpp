@@ -14,30 +14,30 @@ using framework::named;
 KeepPreviewDialog::KeepPreviewDialog(QWidget* parent) : QWidget(parent, Qt::Tool) {
   setObjectName(QStringLiteral("Form5"));
   setWindowTitle(QStringLiteral("Keep Preview ?"));
-  RadioButton1 = named<QRadioButton>(this, "RadioButton1", QStringLiteral("Keep Preview"));
-  RadioButton2 = named<QRadioButton>(this, "RadioButton2", QStringLiteral("No Preview"));
-  RadioButton2->setChecked(true);
-  Button2 = named<QPushButton>(this, "Button2", QStringLiteral("OK"));
-  Button3 = named<QPushButton>(this, "Button3", QStringLiteral("Cancel"));
-  Button1 = named<QPushButton>(this, "Button1", QStringLiteral("Help"));
-  framework::addWidgets(new QVBoxLayout(this), {RadioButton1, RadioButton2, Button2, Button3, Button1});
-  framework::onClicked({{Button2, [this] { Button2Click(); }},
-                        {Button3, [this] { Button3Click(); }},
-                        {Button1, [this] { Button1Click(); }}});
+  keep_ = named<QRadioButton>(this, "RadioButton1", QStringLiteral("Keep Preview"));
+  noPreview_ = named<QRadioButton>(this, "RadioButton2", QStringLiteral("No Preview"));
+  noPreview_->setChecked(true);
+  okButton_ = named<QPushButton>(this, "Button2", QStringLiteral("OK"));
+  cancelButton_ = named<QPushButton>(this, "Button3", QStringLiteral("Cancel"));
+  helpButton_ = named<QPushButton>(this, "Button1", QStringLiteral("Help"));
+  framework::addWidgets(new QVBoxLayout(this), {keep_, noPreview_, okButton_, cancelButton_, helpButton_});
+  framework::onClicked({{okButton_, [this] { confirm(); }},
+                        {cancelButton_, [this] { cancel(); }},
+                        {helpButton_, [this] { showHelp(); }}});
 }
 
-void KeepPreviewDialog::Button2Click() {
-  const bool keep = !RadioButton2->isChecked();
+void KeepPreviewDialog::confirm() {
+  const bool keep = !noPreview_->isChecked();
   hide();
   emit chosen(keep);
 }
 
-void KeepPreviewDialog::Button3Click() {
+void KeepPreviewDialog::cancel() {
   hide();
   emit cancelled();
 }
 
-void KeepPreviewDialog::Button1Click() {
+void KeepPreviewDialog::showHelp() {
   framework::ShowMessage(
       QStringLiteral("If you wish to keep the image updating, while not recording then Keep Preview."));
 }

@@ -21,20 +21,21 @@ class KeepPreviewDialog : public QWidget {
  public:
   explicit KeepPreviewDialog(QWidget* parent = nullptr);
 
-  QRadioButton* RadioButton1;  // "Keep Preview"
-  QRadioButton* RadioButton2;  // "No Preview"
-  QPushButton* Button2;        // "OK"
-  QPushButton* Button3;        // "Cancel"
-  QPushButton* Button1;        // "Help"
-
-  void Button2Click();
-  void Button3Click();
-  void Button1Click();
-
  signals:
   // After the dialog hid itself.
   void chosen(bool keepPreview);
   void cancelled();
+
+ private:
+  void confirm();
+  void cancel();
+  void showHelp();
+
+  QRadioButton* keep_;
+  QRadioButton* noPreview_;
+  QPushButton* okButton_;
+  QPushButton* cancelButton_;
+  QPushButton* helpButton_;
 };
 
 }  // namespace app

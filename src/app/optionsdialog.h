@@ -31,21 +31,10 @@ class OptionsDialog : public QWidget {
  public:
   explicit OptionsDialog(FrameRateDialog* frameRate, QWidget* parent = nullptr);
 
-  framework::StatusBar* StatusBar1;  // the hint line
-  QGroupBox* GroupBox1;
-  QCheckBox* CheckBox1;  // "Stetch Image"
-  QCheckBox* CheckBox2;  // "Remote Control"
-  QCheckBox* CheckBox3;  // "Final Preview"
-  QPushButton* Button1;  // "Frame Rate"
-  QPushButton* Button2;  // "OK"
-  QPushButton* Button3;  // "Help" (hidden)
-
-  void Button1Click();
-  void Button2Click();
-  void Button3Click();
-  void CheckBox1MouseMove();
-  void GroupBox1MouseMove();
-  void FormMouseMove();
+  // The stored options' boxes, for the preferences.
+  QCheckBox* stretchBox() const { return stretch_; }
+  QCheckBox* remoteBox() const { return remote_; }
+  QCheckBox* finalPreviewBox() const { return finalPreview_; }
 
  signals:
   // OK hid the dialog.
@@ -56,6 +45,21 @@ class OptionsDialog : public QWidget {
   void mouseMoveEvent(QMouseEvent* event) override;
 
  private:
+  void showFrameRate();
+  void confirm();
+  void showHelp();
+  void hintStretch();
+  void hintNothingInGroup();
+  void hintNothing();
+
+  framework::StatusBar* hintLine_;
+  QGroupBox* group_;
+  QCheckBox* stretch_;
+  QCheckBox* remote_;
+  QCheckBox* finalPreview_;
+  QPushButton* frameRateButton_;
+  QPushButton* okButton_;
+  QPushButton* helpButton_;
   FrameRateDialog* frameRate_;
 };
 

@@ -30,13 +30,13 @@ const QString kFrameRateKey = QStringLiteral("framerate");
 // what the user set there is what is kept.
 std::vector<MainWindow::CheckPreference> MainWindow::checkPreferences() const {
   return {
-      {"stretch", false, stretch_, peers_.options->CheckBox1},
+      {"stretch", false, stretch_, peers_.options->stretchBox()},
       {"nonstrech", true, noStretch_, nullptr},
       {"single", false, singleImage_, nullptr},
       {"avi", true, aviCapture_, nullptr},
-      {"on1", true, remoteOn_, peers_.options->CheckBox2},
+      {"on1", true, remoteOn_, peers_.options->remoteBox()},
       {"off1", false, remoteOffItem_, nullptr},
-      {"ask1", false, askPreview_, peers_.options->CheckBox3},
+      {"ask1", false, askPreview_, peers_.options->finalPreviewBox()},
       {"keep1", false, keepPreview_, nullptr},
       {"on2", true, snapshotsOn_, nullptr},
       {"off2", false, snapshotsOff_, nullptr},
@@ -50,7 +50,7 @@ void MainWindow::loadPreferences() {
     p.item->setChecked(settings_->ReadBool(kSection, QLatin1String(p.key), p.byDefault));
     if (p.box) p.box->setChecked(p.item->isChecked());
   }
-  peers_.frameRate->Edit1->setText(settings_->ReadString(kSection, kFrameRateKey, QStringLiteral("2")));
+  peers_.frameRate->setRateText(settings_->ReadString(kSection, kFrameRateKey, QStringLiteral("2")));
   settings_->CloseStore();
   chooseGrabSource(*settings_);
 
@@ -70,7 +70,7 @@ void MainWindow::savePreferences() {
   try {
     for (const CheckPreference& p : checkPreferences())
       settings_->WriteBool(kSection, QLatin1String(p.key), p.box ? p.box->isChecked() : p.item->isChecked());
-    settings_->WriteString(kSection, kFrameRateKey, peers_.frameRate->Edit1->text());
+    settings_->WriteString(kSection, kFrameRateKey, peers_.frameRate->rateText());
   } catch (...) {
     settings_->CloseStore();
     throw;

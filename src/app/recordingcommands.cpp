@@ -96,7 +96,7 @@ void MainWindow::recordingEnded(const recording::RecordingEnd& end) {
 // is hidden for most of a recording.
 QString MainWindow::frameRateText() const {
   if (!builderPanel_->isHidden()) return builderPanel_->Edit1->text();
-  return peers_.frameRate->Edit1->text();
+  return peers_.frameRate->rateText();
 }
 
 void MainWindow::recordNewFile() {

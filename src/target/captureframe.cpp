@@ -65,29 +65,29 @@ CaptureFrame::CaptureFrame(QWidget* parent)
   grid->setSizeConstraint(QLayout::SetNoConstraint);
   // Two copies of the instructions lie on the same spot; the borderless one
   // in the button-face colour, added last, is the one seen.
-  Memo1 = makeMemo(this, "Memo1");
-  Memo2 = makeMemo(this, "Memo2");
-  Memo2->setFrameShape(QFrame::NoFrame);
-  Memo2->setBackgroundRole(QPalette::Button);
-  Memo2->viewport()->setBackgroundRole(QPalette::Button);
-  Memo2->viewport()->setAutoFillBackground(true);
-  QFont small = Memo2->font();
+  instructions_ = makeMemo(this, "Memo1");
+  instructionsFramed_ = makeMemo(this, "Memo2");
+  instructionsFramed_->setFrameShape(QFrame::NoFrame);
+  instructionsFramed_->setBackgroundRole(QPalette::Button);
+  instructionsFramed_->viewport()->setBackgroundRole(QPalette::Button);
+  instructionsFramed_->viewport()->setAutoFillBackground(true);
+  QFont small = instructionsFramed_->font();
   small.setPixelSize(10);
-  Memo1->setFont(small);
-  Memo2->setFont(small);
-  grid->addWidget(Memo1, 0, 0);
-  grid->addWidget(Memo2, 0, 0);
+  instructions_->setFont(small);
+  instructionsFramed_->setFont(small);
+  grid->addWidget(instructions_, 0, 0);
+  grid->addWidget(instructionsFramed_, 0, 0);
 
-  Label3 = framework::named<QLabel>(this, "Label3", QStringLiteral("X"));
-  QFont big = Label3->font();
+  x_ = framework::named<QLabel>(this, "Label3", QStringLiteral("X"));
+  QFont big = x_->font();
   big.setPixelSize(19);
   big.setBold(true);
-  Label3->setFont(big);
-  Label3->setAlignment(Qt::AlignCenter);
-  Label3->setCursor(Qt::PointingHandCursor);
-  Label3->setToolTip(QStringLiteral("Click on X"));
-  Label3->installEventFilter(this);
-  grid->addWidget(Label3, 1, 0, Qt::AlignHCenter | Qt::AlignBottom);
+  x_->setFont(big);
+  x_->setAlignment(Qt::AlignCenter);
+  x_->setCursor(Qt::PointingHandCursor);
+  x_->setToolTip(QStringLiteral("Click on X"));
+  x_->installEventFilter(this);
+  grid->addWidget(x_, 1, 0, Qt::AlignHCenter | Qt::AlignBottom);
   grid->setRowStretch(0, 1);
 
   framework::setOuterBounds(this, {-2, 0, 255, 253});
@@ -174,10 +174,10 @@ void CaptureFrame::showOnTop() {
 }
 
 bool CaptureFrame::eventFilter(QObject* o, QEvent* e) {
-  if (o == Label3 && e->type() == QEvent::MouseButtonRelease) {
+  if (o == x_ && e->type() == QEvent::MouseButtonRelease) {
     auto* me = static_cast<QMouseEvent*>(e);
-    if (me->button() == Qt::LeftButton && Label3->rect().contains(me->position().toPoint())) {
-      Label3Click();
+    if (me->button() == Qt::LeftButton && x_->rect().contains(me->position().toPoint())) {
+      fixRectangle();
       return true;
     }
   }
@@ -258,6 +258,6 @@ void CaptureFrame::hideEvent(QHideEvent* e) {
 
 // Ends the choice: the frame's bounds are from now on the capture
 // rectangle, read by every grab while the frame stays hidden.
-void CaptureFrame::Label3Click() { emit xClicked(); }
+void CaptureFrame::fixRectangle() { emit xClicked(); }
 
 }  // namespace target

@@ -29,12 +29,8 @@ class CaptureFrame : public QWidget {
  public:
   explicit CaptureFrame(QWidget* parent = nullptr);
 
-  QPlainTextEdit* Memo1;
-  QPlainTextEdit* Memo2;
-  QLabel* Label3;  // the large "X"
-
-  // A click on the X (emits xClicked).
-  void Label3Click();
+  // A click on the X: the rectangle is chosen (emits xClicked).
+  void fixRectangle();
 
   // The user picked Area mode: the frame, sizeable again, waits to be
   // moved over the area.
@@ -92,6 +88,9 @@ class CaptureFrame : public QWidget {
   void hideEvent(QHideEvent* e) override;
 
  private:
+  QPlainTextEdit* instructions_;
+  QPlainTextEdit* instructionsFramed_;
+  QLabel* x_;  // the large "X"
   static Qt::WindowFlags flagsFor(FrameStyle s);  // static: used before the object exists
   void lockSize(int outerWidth, int outerHeight);
   FrameStyle style_ = FrameStyle::Sizeable;

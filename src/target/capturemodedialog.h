@@ -21,20 +21,21 @@ class CaptureModeDialog : public QWidget {
  public:
   explicit CaptureModeDialog(QWidget* parent = nullptr);
 
-  QRadioButton* RadioButton1;  // Window mode
-  QRadioButton* RadioButton2;  // Area mode
-  QPushButton* Button1;        // "OK"
-  QPushButton* Button3;        // "Cancel"
-  QPushButton* Button2;        // "Help"
-
-  void Button1Click();
-  void Button3Click();
-  void Button2Click();
-
  signals:
   void areaChosen();
   void windowChosen();
   void cancelled();
+
+ private:
+  void confirm();
+  void cancel();
+  void showHelp();
+
+  QRadioButton* windowMode_;
+  QRadioButton* areaMode_;
+  QPushButton* okButton_;
+  QPushButton* cancelButton_;
+  QPushButton* helpButton_;
 };
 
 }  // namespace target

@@ -11,8 +11,8 @@ PictureWindow::PictureWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
   setWindowTitle(QStringLiteral("Picture"));
   auto* lay = new QVBoxLayout(this);
   lay->setContentsMargins(0, 0, 0, 0);
-  Image1 = new framework::Image(this, QStringLiteral("Image1"));
-  lay->addWidget(Image1);
+  picture_ = new framework::Image(this, QStringLiteral("Image1"));
+  lay->addWidget(picture_);
 }
 
 }  // namespace target

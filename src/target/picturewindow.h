@@ -17,7 +17,10 @@ class PictureWindow : public QWidget {
   Q_OBJECT
  public:
   explicit PictureWindow(QWidget* parent = nullptr);
-  framework::Image* Image1;
+  framework::Image* picture() const { return picture_; }
+
+ private:
+  framework::Image* picture_;
 };
 
 }  // namespace target

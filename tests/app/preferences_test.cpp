@@ -75,8 +75,8 @@ Marks current() {
   return {testsupport::menuItem("Strech1")->isChecked(), testsupport::menuItem("NonStretch1")->isChecked(), testsupport::menuItem("Single1")->isChecked(),
           testsupport::menuItem("Avi1")->isChecked(),    testsupport::menuItem("On1")->isChecked(),         testsupport::menuItem("Off1")->isChecked(),
           testsupport::menuItem("Ask1")->isChecked(),    testsupport::menuItem("Keep1")->isChecked(),       testsupport::menuItem("On2")->isChecked(),
-          testsupport::menuItem("Off2")->isChecked(),    optionsDialog()->CheckBox1->isChecked(),   optionsDialog()->CheckBox2->isChecked(),
-          optionsDialog()->CheckBox3->isChecked(), frameRateDialog()->Edit1->text()};
+          testsupport::menuItem("Off2")->isChecked(),    testsupport::control<QCheckBox>(optionsDialog(), "CheckBox1")->isChecked(),   testsupport::control<QCheckBox>(optionsDialog(), "CheckBox2")->isChecked(),
+          testsupport::control<QCheckBox>(optionsDialog(), "CheckBox3")->isChecked(), frameRateDialog()->rateText()};
 }
 
 }  // namespace
@@ -130,11 +130,11 @@ TEST_F(Prefs, EveryStoredValueIsRestored) {
 }
 
 TEST_F(Prefs, ToolbarExitSavesExactlyTheElevenKeysAndRestartRestoresThem) {
-  optionsDialog()->CheckBox1->setChecked(true);
-  optionsDialog()->CheckBox2->setChecked(false);
-  optionsDialog()->CheckBox3->setChecked(true);
+  testsupport::control<QCheckBox>(optionsDialog(), "CheckBox1")->setChecked(true);
+  testsupport::control<QCheckBox>(optionsDialog(), "CheckBox2")->setChecked(false);
+  testsupport::control<QCheckBox>(optionsDialog(), "CheckBox3")->setChecked(true);
   testsupport::menuItem("Keep1")->trigger();
-  frameRateDialog()->Edit1->setText(QStringLiteral("7"));
+  frameRateDialog()->setRateText(QStringLiteral("7"));
   mainWindow()->show();
   click(testsupport::control(mainWindow(), "Button10"));
   EXPECT_FALSE(mainWindow()->isVisible()) << "Exit closes the main window";
@@ -158,14 +158,14 @@ TEST_F(Prefs, ToolbarExitSavesExactlyTheElevenKeysAndRestartRestoresThem) {
 }
 
 TEST_F(Prefs, MenuExitAndCloseBoxWriteNothing) {
-  optionsDialog()->CheckBox3->setChecked(true);
+  testsupport::control<QCheckBox>(optionsDialog(), "CheckBox3")->setChecked(true);
   mainWindow()->show();
   testsupport::menuItem("Exit1")->trigger();
   EXPECT_FALSE(mainWindow()->isVisible());
   EXPECT_FALSE(fs::exists(ini()));
   restart();
-  EXPECT_FALSE(optionsDialog()->CheckBox3->isChecked());
-  optionsDialog()->CheckBox3->setChecked(true);
+  EXPECT_FALSE(testsupport::control<QCheckBox>(optionsDialog(), "CheckBox3")->isChecked());
+  testsupport::control<QCheckBox>(optionsDialog(), "CheckBox3")->setChecked(true);
   mainWindow()->show();
   mainWindow()->close();
   EXPECT_FALSE(fs::exists(ini()));
@@ -178,8 +178,8 @@ TEST_F(Prefs, FailedSaveShowsTheErrorKeepsRunningAndKeepsTheFile) {
   restart();
   const std::string before = slurp(ini());
   ASSERT_EQ(::chmod(ini().c_str(), 0444), 0);
-  optionsDialog()->CheckBox3->setChecked(true);
-  frameRateDialog()->Edit1->setText(QStringLiteral("9"));
+  testsupport::control<QCheckBox>(optionsDialog(), "CheckBox3")->setChecked(true);
+  frameRateDialog()->setRateText(QStringLiteral("9"));
   mainWindow()->show();
   const int errorsBefore = framework::handledExceptionCount();
   ModalWatcher watcher;
@@ -207,8 +207,8 @@ TEST_F(Prefs, StretchAndPreviewCommands) {
   EXPECT_FALSE(testsupport::menuItem("Keep1")->isChecked());
   EXPECT_TRUE(testsupport::menuItem("Ask1")->isChecked());
   // Ticking "Stetch Image" acts only through the next start.
-  optionsDialog()->CheckBox1->setChecked(false);
-  optionsDialog()->CheckBox1->click();
+  testsupport::control<QCheckBox>(optionsDialog(), "CheckBox1")->setChecked(false);
+  testsupport::control<QCheckBox>(optionsDialog(), "CheckBox1")->click();
   EXPECT_FALSE(mainWindow()->preview()->Stretch());
 }
 
@@ -216,34 +216,34 @@ TEST_F(Prefs, DialogsAreModelessAndTheirButtonsAct) {
   testsupport::menuItem("Setup1")->trigger();
   EXPECT_TRUE(optionsDialog()->isVisible());
   EXPECT_FALSE(optionsDialog()->isModal());
-  optionsDialog()->Button1->click();
+  testsupport::control(optionsDialog(), "Button1")->click();
   EXPECT_TRUE(frameRateDialog()->isVisible());
   frameRateDialog()->hide();
   testsupport::menuItem("FrameRate1")->trigger();
   EXPECT_TRUE(frameRateDialog()->isVisible());
   EXPECT_FALSE(frameRateDialog()->isModal());
-  frameRateDialog()->Edit1->setText(QStringLiteral("5"));
-  frameRateDialog()->Button2->click();
-  EXPECT_EQ(frameRateDialog()->Edit1->text(), QStringLiteral("1")) << "Cancel falls back to 1";
+  frameRateDialog()->setRateText(QStringLiteral("5"));
+  testsupport::control(frameRateDialog(), "Button2")->click();
+  EXPECT_EQ(frameRateDialog()->rateText(), QStringLiteral("1")) << "Cancel falls back to 1";
   EXPECT_FALSE(frameRateDialog()->isVisible());
   testsupport::menuItem("FrameRate1")->trigger();
-  frameRateDialog()->Edit1->setText(QStringLiteral("abc"));
-  frameRateDialog()->Button1->click();
-  EXPECT_EQ(frameRateDialog()->Edit1->text(), QStringLiteral("abc"));
+  frameRateDialog()->setRateText(QStringLiteral("abc"));
+  testsupport::control(frameRateDialog(), "Button1")->click();
+  EXPECT_EQ(frameRateDialog()->rateText(), QStringLiteral("abc"));
   EXPECT_FALSE(frameRateDialog()->isVisible());
   // OK shows the main window, even a hidden one.
   mainWindow()->hide();
-  optionsDialog()->Button2->click();
+  testsupport::control(optionsDialog(), "Button2")->click();
   EXPECT_FALSE(optionsDialog()->isVisible());
   EXPECT_TRUE(mainWindow()->isVisible());
-  optionsDialog()->Button3->click();  // the hidden help does nothing
-  EXPECT_TRUE(optionsDialog()->Button3->isHidden());
+  testsupport::control(optionsDialog(), "Button3")->click();  // the hidden help does nothing
+  EXPECT_TRUE(testsupport::control(optionsDialog(), "Button3")->isHidden());
 
   ModalWatcher watcher;
-  frameRateDialog()->Button3->click();
+  testsupport::control(frameRateDialog(), "Button3")->click();
   // Let the watcher see the first box gone before the second one comes.
   testsupport::pumpFor(100);
-  keepPreviewDialog()->Button1->click();
+  testsupport::control(keepPreviewDialog(), "Button1")->click();
   EXPECT_EQ(watcher.texts(),
             (QStringList{QStringLiteral("Frames per seconds is how many frames are recorded each second."),
                          QStringLiteral("If you wish to keep the image updating, while not recording then Keep "
@@ -252,28 +252,28 @@ TEST_F(Prefs, DialogsAreModelessAndTheirButtonsAct) {
 }
 
 TEST_F(Prefs, KeepPreviewAnswers) {
-  EXPECT_TRUE(keepPreviewDialog()->RadioButton2->isChecked());
+  EXPECT_TRUE(testsupport::control<QRadioButton>(keepPreviewDialog(), "RadioButton2")->isChecked());
   // "No Preview" and OK: the grab stops, the remote control goes.
   remoteControl()->show();
   session().startPreview();
   keepPreviewDialog()->show();
-  keepPreviewDialog()->Button2->click();
+  testsupport::control(keepPreviewDialog(), "Button2")->click();
   EXPECT_FALSE(session().previewing());
   EXPECT_FALSE(remoteControl()->isVisible());
   EXPECT_FALSE(keepPreviewDialog()->isVisible());
   EXPECT_TRUE(mainWindow()->isVisible());
   // "Keep Preview" and OK: the grab runs again; the choice stays.
-  keepPreviewDialog()->RadioButton1->setChecked(true);
+  testsupport::control<QRadioButton>(keepPreviewDialog(), "RadioButton1")->setChecked(true);
   keepPreviewDialog()->show();
-  keepPreviewDialog()->Button2->click();
+  testsupport::control(keepPreviewDialog(), "Button2")->click();
   EXPECT_TRUE(session().previewing());
   session().stopPreview();
-  EXPECT_TRUE(keepPreviewDialog()->RadioButton1->isChecked());
+  EXPECT_TRUE(testsupport::control<QRadioButton>(keepPreviewDialog(), "RadioButton1")->isChecked());
   // Cancel: the grab stops whatever is selected.
   session().startPreview();
   mainWindow()->hide();
   keepPreviewDialog()->show();
-  keepPreviewDialog()->Button3->click();
+  testsupport::control(keepPreviewDialog(), "Button3")->click();
   EXPECT_FALSE(session().previewing());
   EXPECT_FALSE(keepPreviewDialog()->isVisible());
   EXPECT_TRUE(mainWindow()->isVisible());
@@ -283,26 +283,26 @@ TEST_F(Prefs, DialogTextsAndHintLine) {
   EXPECT_EQ(optionsDialog()->windowTitle(), QStringLiteral("Options"));
   EXPECT_EQ(frameRateDialog()->windowTitle(), QStringLiteral("Frame Rate"));
   EXPECT_EQ(keepPreviewDialog()->windowTitle(), QStringLiteral("Keep Preview ?"));
-  EXPECT_EQ(frameRateDialog()->Memo1->toPlainText(),
+  EXPECT_EQ(testsupport::control<QPlainTextEdit>(frameRateDialog(), "Memo1")->toPlainText(),
             QStringLiteral("When changing the frame rate it \nis recommened to stay between 1 \nand 10 frames per "
                            "second.  If your \nrecordings are slow, it is due to \nthe processes time.  If this "
                            "occurs \nthen you should lower your frame \nrate."));
-  EXPECT_TRUE(frameRateDialog()->Memo1->isReadOnly());
-  EXPECT_EQ(frameRateDialog()->Memo1->frameShape(), QFrame::NoFrame);
-  EXPECT_EQ(frameRateDialog()->Memo1->palette().color(QPalette::Base), frameRateDialog()->palette().color(QPalette::Window));
+  EXPECT_TRUE(testsupport::control<QPlainTextEdit>(frameRateDialog(), "Memo1")->isReadOnly());
+  EXPECT_EQ(testsupport::control<QPlainTextEdit>(frameRateDialog(), "Memo1")->frameShape(), QFrame::NoFrame);
+  EXPECT_EQ(testsupport::control<QPlainTextEdit>(frameRateDialog(), "Memo1")->palette().color(QPalette::Base), frameRateDialog()->palette().color(QPalette::Window));
 
   optionsDialog()->show();
-  auto hint = [] { return optionsDialog()->StatusBar1->SimpleText(); };
+  auto hint = [] { return testsupport::control<framework::StatusBar>(optionsDialog(), "StatusBar1")->SimpleText(); };
   EXPECT_EQ(hint(), QString());
-  hover(optionsDialog()->CheckBox1);
+  hover(testsupport::control<QCheckBox>(optionsDialog(), "CheckBox1"));
   EXPECT_EQ(hint(), QStringLiteral("Stretch the viewing image to fit the preview window."));
-  hover(optionsDialog()->CheckBox2);
-  hover(optionsDialog()->CheckBox3);
-  hover(optionsDialog()->Button2);
+  hover(testsupport::control<QCheckBox>(optionsDialog(), "CheckBox2"));
+  hover(testsupport::control<QCheckBox>(optionsDialog(), "CheckBox3"));
+  hover(testsupport::control(optionsDialog(), "Button2"));
   EXPECT_EQ(hint(), QStringLiteral("Stretch the viewing image to fit the preview window."));
-  hover(optionsDialog()->GroupBox1);
+  hover(testsupport::control<QGroupBox>(optionsDialog(), "GroupBox1"));
   EXPECT_EQ(hint(), QString());
-  hover(optionsDialog()->CheckBox1);
+  hover(testsupport::control<QCheckBox>(optionsDialog(), "CheckBox1"));
   hover(optionsDialog());
   EXPECT_EQ(hint(), QString());
 }

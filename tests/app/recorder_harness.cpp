@@ -46,7 +46,7 @@ void RecorderFixture::nameFile(const QString& name) {
 }
 
 void RecorderFixture::fixTarget() {
-  captureFrame()->Label3Click();
+  captureFrame()->fixRectangle();
   ASSERT_TRUE(session().previewing()) << "the capture frame's X starts the grab";
 }
 

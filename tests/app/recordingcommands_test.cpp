@@ -85,7 +85,7 @@ TEST_F(RecorderFixture, WalksEverySituationOfARecording) {
   EXPECT_TRUE(session().previewing());
 
   // Recording.
-  frameRateDialog()->Edit1->setText(QStringLiteral("20"));
+  frameRateDialog()->setRateText(QStringLiteral("20"));
   feed(kRed);
   start();
   EXPECT_TRUE(boxes.isEmpty()) << boxes.join('|').toStdString();
@@ -153,7 +153,7 @@ TEST_F(RecorderFixture, WalksEverySituationOfARecording) {
 TEST_F(RecorderFixture, StopWhilePausedAndCaptionsIntoTheNextRecording) {
   nameFile(QStringLiteral("first.avi"));
   fixTarget();
-  frameRateDialog()->Edit1->setText(QStringLiteral("25"));
+  frameRateDialog()->setRateText(QStringLiteral("25"));
   feed(kRed);
   start();
   ASSERT_TRUE(waitForFrame(2));
@@ -186,7 +186,7 @@ TEST_F(RecorderFixture, StopWhilePausedAndCaptionsIntoTheNextRecording) {
 TEST_F(RecorderFixture, BothPauseButtonsAgreeAfterACancelFromTheToolbar) {
   nameFile(QStringLiteral("remote.avi"));
   fixTarget();
-  frameRateDialog()->Edit1->setText(QStringLiteral("20"));
+  frameRateDialog()->setRateText(QStringLiteral("20"));
   feed(kRed);
   {
     testsupport::ModalWatcher watcher([](QWidget* w) { chooseCompressor(w, kUncompressed); });
@@ -217,7 +217,7 @@ TEST_F(RecorderFixture, BothPauseButtonsAgreeAfterACancelFromTheToolbar) {
 TEST_F(RecorderFixture, StopBeforeTheFirstFrame) {
   nameFile(QStringLiteral("early.avi"));
   fixTarget();
-  frameRateDialog()->Edit1->setText(QStringLiteral("2"));
+  frameRateDialog()->setRateText(QStringLiteral("2"));
   feed(kRed);
   start();
   ASSERT_EQ(session().previewInterval(), 500);
@@ -243,7 +243,7 @@ TEST_F(RecorderFixture, KeepAndAskAfterStopAndCancel) {
   testsupport::menuItem("Ask1")->setChecked(true);
   nameFile(QStringLiteral("keep.avi"));
   fixTarget();
-  frameRateDialog()->Edit1->setText(QStringLiteral("10"));
+  frameRateDialog()->setRateText(QStringLiteral("10"));
   // The real grab feeds the preview this time.
   ASSERT_TRUE(testsupport::pumpUntil([] { return !mainWindow()->preview()->picture().empty(); }, 3000));
   start();
@@ -269,7 +269,7 @@ TEST_F(RecorderFixture, CancelFromTheDialogCreatesNothing) {
   mainWindow()->show();
   nameFile(QStringLiteral("never.avi"));
   ASSERT_TRUE(captureModeDialog()->isVisible());
-  captureModeDialog()->Button3Click();
+  testsupport::control(captureModeDialog(), "Button3")->click();
   EXPECT_FALSE(exists(path("never.avi")));
   EXPECT_NE(status(), QStringLiteral("AVI Completed"));
   EXPECT_FALSE(mainWindow()->isVisible());
@@ -283,7 +283,7 @@ TEST_F(RecorderFixture, CancelFromTheDialogCreatesNothing) {
 TEST_F(RecorderFixture, CancelKeepsWhatWasRecorded) {
   nameFile(QStringLiteral("cancel.avi"));
   fixTarget();
-  frameRateDialog()->Edit1->setText(QStringLiteral("20"));
+  frameRateDialog()->setRateText(QStringLiteral("20"));
   feed(kRed);
   start();
   ASSERT_TRUE(waitForFrame(3));
@@ -298,7 +298,7 @@ TEST_F(RecorderFixture, CancelKeepsWhatWasRecorded) {
 
   nameFile(QStringLiteral("cancel-early.avi"));
   fixTarget();
-  frameRateDialog()->Edit1->setText(QStringLiteral("1"));
+  frameRateDialog()->setRateText(QStringLiteral("1"));
   feed(kGreen);
   start();
   ASSERT_TRUE(session().isFileOpen());
@@ -321,7 +321,7 @@ TEST_F(RecorderFixture, CancelKeepsWhatWasRecorded) {
 TEST_F(RecorderFixture, CancelledCompressorDialogIsAFailedStart) {
   nameFile(QStringLiteral("nocodec.avi"));
   fixTarget();
-  frameRateDialog()->Edit1->setText(QStringLiteral("20"));
+  frameRateDialog()->setRateText(QStringLiteral("20"));
   feed(kRed);
   start(QString());
   EXPECT_TRUE(boxes.isEmpty());
@@ -359,7 +359,7 @@ TEST_F(RecorderFixture, AFileThatCannotBeCreatedIsNamedWithTheReason) {
     // place: the file the recording is to be written to.
     session().nameFile(name);
     fixTarget();
-    frameRateDialog()->Edit1->setText(QStringLiteral("10"));
+    frameRateDialog()->setRateText(QStringLiteral("10"));
     feed(kRed);
     // The compressor dialog is start()'s to answer; this one takes the box.
     testsupport::ModalWatcher watcher([](QWidget* w) {
@@ -394,7 +394,7 @@ TEST_F(RecorderFixture, StartBeforeTheFirstGrab) {
   session().fixTarget({0, 0, 64, 48});
   session().stopPreview();
   ASSERT_TRUE(mainWindow()->preview()->picture().empty());
-  frameRateDialog()->Edit1->setText(QStringLiteral("10"));
+  frameRateDialog()->setRateText(QStringLiteral("10"));
   start();
   ASSERT_EQ(boxes.size(), 1);
   EXPECT_EQ(boxes[0], QStringLiteral("ERROR: Unable to Initialize Image Data"));
@@ -414,7 +414,7 @@ TEST_F(RecorderFixture, RefusesFrameRatesItCannotKeep) {
   feed(kRed);
   for (const char* bad : {"abc", "0", "-3", "1001"}) {
     boxes.clear();
-    frameRateDialog()->Edit1->setText(QString::fromLatin1(bad));
+    frameRateDialog()->setRateText(QString::fromLatin1(bad));
     start();
     ASSERT_EQ(boxes.size(), 1) << bad;
     EXPECT_TRUE(boxes[0].contains(QLatin1String("frame rate"), Qt::CaseInsensitive)) << boxes[0].toStdString();
@@ -435,7 +435,7 @@ TEST_F(RecorderFixture, RefusesFrameRatesItCannotKeep) {
 
   // The same start goes through once the rate is right: 7 gives 142 ms.
   boxes.clear();
-  frameRateDialog()->Edit1->setText(QStringLiteral("7"));
+  frameRateDialog()->setRateText(QStringLiteral("7"));
   start();
   EXPECT_TRUE(boxes.isEmpty());
   EXPECT_EQ(session().previewInterval(), 142);
@@ -449,7 +449,7 @@ TEST_F(RecorderFixture, RefusesFrameRatesItCannotKeep) {
 TEST_F(RecorderFixture, BuilderPanelGivesTheRate) {
   mainWindow()->builderPanel()->show();
   mainWindow()->builderPanel()->Edit1->setText(QStringLiteral("12"));
-  frameRateDialog()->Edit1->setText(QStringLiteral("abc"));
+  frameRateDialog()->setRateText(QStringLiteral("abc"));
   nameFile(QStringLiteral("panel.avi"));
   fixTarget();
   feed(kRed);
@@ -466,7 +466,7 @@ TEST_F(RecorderFixture, BuilderPanelGivesTheRate) {
 TEST_F(RecorderFixture, OneFileAtATime) {
   nameFile(QStringLiteral("one.avi"));
   fixTarget();
-  frameRateDialog()->Edit1->setText(QStringLiteral("20"));
+  frameRateDialog()->setRateText(QStringLiteral("20"));
   feed(kRed);
   start();
   ASSERT_TRUE(session().isFileOpen());
@@ -494,7 +494,7 @@ TEST_F(RecorderFixture, TheTrayTooltipShowsTheRecordingsHealth) {
   mainWindow()->trayIcon()->setToolTip(QStringLiteral("before"));
   nameFile(QStringLiteral("health.avi"));
   fixTarget();
-  frameRateDialog()->Edit1->setText(QStringLiteral("10"));
+  frameRateDialog()->setRateText(QStringLiteral("10"));
   feed(kRed);
   start();
   ASSERT_TRUE(testsupport::pumpUntil(
@@ -514,7 +514,7 @@ TEST_F(RecorderFixture, TheTrayTooltipShowsTheRecordingsHealth) {
 TEST_F(RecorderFixture, AnErrorBoxDoesNotStopTheFrames) {
   nameFile(QStringLiteral("boxed.avi"));
   fixTarget();
-  frameRateDialog()->Edit1->setText(QStringLiteral("20"));
+  frameRateDialog()->setRateText(QStringLiteral("20"));
   feed(kRed);
   start();
   ASSERT_TRUE(waitForFrame(2));
@@ -537,7 +537,7 @@ TEST_F(RecorderFixture, ClosingTheMainWindowFinishesTheFile) {
   mainWindow()->show();
   nameFile(QStringLiteral("exit.avi"));
   fixTarget();
-  frameRateDialog()->Edit1->setText(QStringLiteral("20"));
+  frameRateDialog()->setRateText(QStringLiteral("20"));
   feed(kRed);
   start();
   ASSERT_TRUE(waitForFrame(3));
@@ -580,7 +580,7 @@ TEST_F(RecorderFixture, ChildRecordsUntilTheFileCannotGrow) {
   std::signal(SIGXFSZ, SIG_IGN);
   nameFile(out);
   fixTarget();
-  frameRateDialog()->Edit1->setText(QStringLiteral("20"));
+  frameRateDialog()->setRateText(QStringLiteral("20"));
   feed(kRed, 320, 240);
   start();
   ASSERT_TRUE(session().isFileOpen());

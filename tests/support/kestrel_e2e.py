@@ -180,11 +180,12 @@ def enabled(node):
     return node is not None and node.getState().contains(pyatspi.STATE_ENABLED)
 
 
-def begin_recording(app, out_file, frame_at=(380, 260), expect_remote=True):
+def begin_recording(app, out_file, frame_at=(380, 260), expect_remote=True, proposed="make.avi"):
     """Record, the save dialog answered with out_file, Area, OK, the capture
     frame moved to frame_at and its X clicked: what a person does before
-    Start. Returns the remote control and the capture rectangle (without
-    expect_remote, None and the rectangle right after the click)."""
+    Start; the save dialog proposes `proposed` (the name chosen last, after
+    the first time). Returns the remote control and the capture rectangle
+    (without expect_remote, None and the rectangle right after the click)."""
     wait_for(lambda: find(app, "frame", CAPTION), what="the main window")
     # The preferences are read 100 ms after start; the rate comes from them.
     time.sleep(0.5)
@@ -192,7 +193,7 @@ def begin_recording(app, out_file, frame_at=(380, 260), expect_remote=True):
     dlg = wait_for(lambda: find(app, "dialog"), what="the save dialog")
     name_field = wait_for(lambda: find(
         dlg, "text", pred=lambda a: a.getState().contains(pyatspi.STATE_EDITABLE)
-        and a.queryText().getText(0, -1).endswith("make.avi")), what="the file name field")
+        and a.queryText().getText(0, -1).endswith(proposed)), what="the file name field")
     name_field.queryEditableText().setTextContents(out_file)
     act(wait_for(lambda: find(dlg, "push button", "Save"), what="Save"))
     mode = wait_for(lambda: frame(app, "Type recording ?"), what="the window-or-area dialog")

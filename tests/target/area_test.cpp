@@ -26,7 +26,7 @@ TEST(AreaMode, MovedAndSizedFrameRecordsTheScreenUnderIt) {
   Forms f;
   xtest::PatternWindow pattern(wnd::Display::instance(), 300, 200, 420, 330);
   captureModeDialog()->show();
-  captureModeDialog()->Button1->click();
+  testsupport::control(captureModeDialog(), "Button1")->click();
   const wnd::RECT r{340, 230, 340 + 201, 230 + 157};
   framework::setOuterBounds(captureFrame(), {r.left, r.top, r.width(), r.height()});
   ASSERT_TRUE(waitFrameAt(r));
@@ -57,7 +57,7 @@ TEST(AreaMode, UntouchedFrameFromMinusTwo) {
   testsupport::menuItem("Off1")->trigger();
   mainWindow()->move(600, 500);  // shown by the "X": away from the rectangle
   captureModeDialog()->show();
-  captureModeDialog()->Button1->click();
+  testsupport::control(captureModeDialog(), "Button1")->click();
   ASSERT_TRUE(waitFrameAt({-2, 0, 253, 253}));
   clickX();
   EXPECT_TRUE(mainWindow()->isVisible());
@@ -72,17 +72,17 @@ TEST(AreaMode, UntouchedFrameFromMinusTwo) {
 // gives it back, since sizing the frame is what Area mode is for.
 TEST(AreaMode, GetsTheSizingBorderBackAfterWindowMode) {
   Forms f;
-  captureModeDialog()->RadioButton1->setChecked(true);
+  testsupport::control<QRadioButton>(captureModeDialog(), "RadioButton1")->setChecked(true);
   captureModeDialog()->show();
-  captureModeDialog()->Button1->click();
+  testsupport::control(captureModeDialog(), "Button1")->click();
   EXPECT_EQ(captureFrame()->windowTitle(), "Click the the application to record");
   EXPECT_EQ(captureFrame()->frameStyle(), target::CaptureFrame::FrameStyle::ToolWindow);
   EXPECT_EQ(captureFrame()->minimumSize(), captureFrame()->maximumSize());
   clickX();
 
-  captureModeDialog()->RadioButton2->setChecked(true);
+  testsupport::control<QRadioButton>(captureModeDialog(), "RadioButton2")->setChecked(true);
   captureModeDialog()->show();
-  captureModeDialog()->Button1->click();
+  testsupport::control(captureModeDialog(), "Button1")->click();
   EXPECT_EQ(captureFrame()->frameStyle(), target::CaptureFrame::FrameStyle::Sizeable);
   EXPECT_NE(captureFrame()->minimumSize(), captureFrame()->maximumSize());
   EXPECT_TRUE(captureFrame()->isVisible());

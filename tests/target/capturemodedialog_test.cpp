@@ -22,27 +22,27 @@ using namespace targettest;
 TEST(TargetDialog, CreatedWithTheProgramsTexts) {
   Forms f;
   EXPECT_EQ(captureModeDialog()->windowTitle(), "Type recording ?");
-  EXPECT_EQ(captureModeDialog()->RadioButton1->text(), "Window    i.e. Applicaions");
-  EXPECT_EQ(captureModeDialog()->RadioButton2->text(), "Area          i.e. WebCam");
-  EXPECT_FALSE(captureModeDialog()->RadioButton1->isChecked());
-  EXPECT_TRUE(captureModeDialog()->RadioButton2->isChecked());
+  EXPECT_EQ(testsupport::control<QRadioButton>(captureModeDialog(), "RadioButton1")->text(), "Window    i.e. Applicaions");
+  EXPECT_EQ(testsupport::control<QRadioButton>(captureModeDialog(), "RadioButton2")->text(), "Area          i.e. WebCam");
+  EXPECT_FALSE(testsupport::control<QRadioButton>(captureModeDialog(), "RadioButton1")->isChecked());
+  EXPECT_TRUE(testsupport::control<QRadioButton>(captureModeDialog(), "RadioButton2")->isChecked());
   EXPECT_TRUE(captureModeDialog()->windowFlags() & Qt::WindowStaysOnTopHint);
-  EXPECT_EQ(captureModeDialog()->Button1->text(), "OK");
-  EXPECT_EQ(captureModeDialog()->Button3->text(), "Cancel");
-  EXPECT_EQ(captureModeDialog()->Button2->text(), "Help");
+  EXPECT_EQ(testsupport::control(captureModeDialog(), "Button1")->text(), "OK");
+  EXPECT_EQ(testsupport::control(captureModeDialog(), "Button3")->text(), "Cancel");
+  EXPECT_EQ(testsupport::control(captureModeDialog(), "Button2")->text(), "Help");
 
   EXPECT_EQ(captureFrame()->windowTitle(), "Click on X");
   EXPECT_TRUE(captureFrame()->windowFlags() & Qt::WindowStaysOnTopHint);
   EXPECT_FALSE(captureFrame()->isVisible());
-  const QStringList lines = captureFrame()->Memo2->toPlainText().split('\n');
+  const QStringList lines = testsupport::control<QPlainTextEdit>(captureFrame(), "Memo2")->toPlainText().split('\n');
   ASSERT_EQ(lines.size(), 8);
   EXPECT_EQ(lines[0], "To record an application like netmeeting, click ");
   EXPECT_EQ(lines[2], "second this window will cover the program, ");
   EXPECT_EQ(lines[4], "");
   EXPECT_EQ(lines[7], "and click on the X.");
-  EXPECT_EQ(captureFrame()->Memo1->toPlainText(), captureFrame()->Memo2->toPlainText());
-  EXPECT_EQ(captureFrame()->Label3->text(), "X");
-  EXPECT_EQ(captureFrame()->Label3->font().pixelSize(), 19);
+  EXPECT_EQ(testsupport::control<QPlainTextEdit>(captureFrame(), "Memo1")->toPlainText(), testsupport::control<QPlainTextEdit>(captureFrame(), "Memo2")->toPlainText());
+  EXPECT_EQ(testsupport::control<QLabel>(captureFrame(), "Label3")->text(), "X");
+  EXPECT_EQ(testsupport::control<QLabel>(captureFrame(), "Label3")->font().pixelSize(), 19);
   EXPECT_EQ(framework::outerBounds(captureFrame()), (framework::Bounds{-2, 0, 255, 253}));
   EXPECT_FALSE(captureFrame()->followTimer()->Enabled());
   EXPECT_EQ(captureFrame()->followTimer()->Interval(), 3000);
@@ -55,7 +55,7 @@ TEST(TargetDialog, AreaOkShowsTheFrameAtItsCreationBounds) {
   XTerm user("kestrel-user", "30x5+500+400");
   ASSERT_TRUE(activate(user.id));
   captureModeDialog()->show();
-  captureModeDialog()->Button1->click();
+  testsupport::control(captureModeDialog(), "Button1")->click();
   EXPECT_TRUE(captureFrame()->isVisible());
   EXPECT_FALSE(captureModeDialog()->isVisible());
   EXPECT_EQ(captureFrame()->windowTitle(), "Click on the X");
@@ -78,7 +78,7 @@ TEST(TargetDialog, HelpCancelAndNoModeChosen) {
   Forms f;
   {
     testsupport::ModalWatcher boxes;
-    captureModeDialog()->Button2->click();
+    testsupport::control(captureModeDialog(), "Button2")->click();
     ASSERT_EQ(boxes.seen().size(), 1u);
     EXPECT_EQ(boxes.seen()[0].text,
               "1. Window  If you wish to record a Video Conferencing Program Video Window then you might tru Window.\r\n"
@@ -87,21 +87,21 @@ TEST(TargetDialog, HelpCancelAndNoModeChosen) {
 
   // With both buttons cleared (only a program can do that) OK does nothing.
   captureModeDialog()->show();
-  captureModeDialog()->RadioButton2->setAutoExclusive(false);
-  captureModeDialog()->RadioButton2->setChecked(false);
-  captureModeDialog()->Button1->click();
+  testsupport::control<QRadioButton>(captureModeDialog(), "RadioButton2")->setAutoExclusive(false);
+  testsupport::control<QRadioButton>(captureModeDialog(), "RadioButton2")->setChecked(false);
+  testsupport::control(captureModeDialog(), "Button1")->click();
   EXPECT_TRUE(captureModeDialog()->isVisible());
   EXPECT_FALSE(captureFrame()->isVisible());
   EXPECT_FALSE(captureFrame()->followTimer()->Enabled());
-  captureModeDialog()->RadioButton2->setChecked(true);
-  captureModeDialog()->RadioButton2->setAutoExclusive(true);
+  testsupport::control<QRadioButton>(captureModeDialog(), "RadioButton2")->setChecked(true);
+  testsupport::control<QRadioButton>(captureModeDialog(), "RadioButton2")->setAutoExclusive(true);
 
   // Cancel runs the main window's Cancel (which stops a running preview)
   // and hides the dialog; it leaves the following alone.
   session().startPreview();
   captureFrame()->followTimer()->setEnabled(true);
   testsupport::ModalWatcher any;
-  captureModeDialog()->Button3->click();
+  testsupport::control(captureModeDialog(), "Button3")->click();
   EXPECT_FALSE(captureModeDialog()->isVisible());
   EXPECT_FALSE(session().previewing());
   EXPECT_TRUE(captureFrame()->followTimer()->Enabled());

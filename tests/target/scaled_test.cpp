@@ -22,7 +22,7 @@ TEST(ScaledInterface, RecordsTheRectangleTheFrameCovered) {
   ASSERT_DOUBLE_EQ(captureFrame()->devicePixelRatioF(), 2.0);
   xtest::PatternWindow pattern(wnd::Display::instance(), 200, 100, 600, 500);
   captureModeDialog()->show();
-  captureModeDialog()->Button1->click();
+  testsupport::control(captureModeDialog(), "Button1")->click();
   framework::setOuterBounds(captureFrame(), {260, 180, 300, 240});
   testsupport::pumpUntil([] { return captureFrame()->isVisible() && frameOnServer().width() > 0; }, 3000);
   testsupport::pumpFor(500);

@@ -52,7 +52,7 @@ void clickX() {
   testsupport::pumpFor(300);
   int x = 0, y = 0;
   auto locate = [&] {
-    const QPoint logical = captureFrame()->Label3->mapToGlobal(captureFrame()->Label3->rect().center());
+    const QPoint logical = testsupport::control<QLabel>(captureFrame(), "Label3")->mapToGlobal(testsupport::control<QLabel>(captureFrame(), "Label3")->rect().center());
     const double dpr = captureFrame()->devicePixelRatioF();
     const QPoint origin = captureFrame()->screen()->geometry().topLeft();
     x = int((logical.x() - origin.x()) * dpr) + origin.x();
@@ -68,7 +68,7 @@ void clickX() {
     if (attempt > 0) fprintf(stderr, "clickX: the click on the X did not register; clicking again\n");
     testsupport::pumpUntil(locate, 3000);
     testsupport::runCommand({"xdotool", "mousemove", "--sync", std::to_string(x), std::to_string(y)});
-    testsupport::pumpUntil([] { return captureFrame()->Label3->underMouse(); }, 2000);
+    testsupport::pumpUntil([] { return testsupport::control<QLabel>(captureFrame(), "Label3")->underMouse(); }, 2000);
     testsupport::runCommand({"xdotool", "click", "1"});
     if (testsupport::pumpUntil([] { return !captureFrame()->isVisible(); }, 2000)) return;
   }

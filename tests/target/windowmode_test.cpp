@@ -35,9 +35,9 @@ TEST(WindowMode, FrameFollowsTheForegroundWindow) {
   ASSERT_NE(b.id, 0u);
   ASSERT_TRUE(activate(a.id));
 
-  captureModeDialog()->RadioButton1->setChecked(true);
+  testsupport::control<QRadioButton>(captureModeDialog(), "RadioButton1")->setChecked(true);
   captureModeDialog()->show();
-  captureModeDialog()->Button1->click();
+  testsupport::control(captureModeDialog(), "Button1")->click();
   QElapsedTimer sinceOk;
   sinceOk.start();
   EXPECT_TRUE(captureFrame()->followTimer()->Enabled());
@@ -124,9 +124,9 @@ TEST(WindowMode, FrameFollowsTheForegroundWindow) {
 // An "X" clicked before the first tick fixes the frame where it stood.
 TEST(WindowMode, XBeforeTheFirstTick) {
   Forms f;
-  captureModeDialog()->RadioButton1->setChecked(true);
+  testsupport::control<QRadioButton>(captureModeDialog(), "RadioButton1")->setChecked(true);
   captureModeDialog()->show();
-  captureModeDialog()->Button1->click();
+  testsupport::control(captureModeDialog(), "Button1")->click();
   testsupport::pumpFor(400);
   const framework::Bounds before = framework::outerBounds(captureFrame());
   clickX();
