@@ -14,6 +14,7 @@
 #include <stdexcept>
 
 #include "platform/fd.h"
+#include "platform/path.h"
 
 namespace gdi {
 
@@ -304,7 +305,7 @@ Bitmap loadBmp(const QString& path) {
   };
   // O_NONBLOCK: opening a named pipe must not wait for a writer. The type is
   // checked on the open descriptor, so nothing can swap the file in between.
-  const QByteArray name = QFile::encodeName(path);
+  const QByteArray name = platform::encodePath(path);
   Fd fd(::open(name.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
   if (fd.get() < 0) throw fail({});
   struct stat st {};
@@ -394,7 +395,7 @@ void saveBmp(const Bitmap& bmp, const QString& path) {
   // pipe or a device would put a plain file where that node was (under
   // /dev, for one run as root), and writing into one directly could block.
   struct stat st {};
-  if (::stat(QFile::encodeName(path).constData(), &st) == 0) {
+  if (::stat(platform::encodePath(path).constData(), &st) == 0) {
     if (const QString what = notAFile(st.st_mode); !what.isEmpty())
       throw platform::EFCreateError(
           QStringLiteral("Cannot create file %1: it is %2, not a file a bitmap can be saved in").arg(path, what));
