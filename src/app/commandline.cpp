@@ -528,30 +528,43 @@ QString notAFile(mode_t mode) {
 }
 
 struct Frame {
-  int width = 0, height = 0, bits = 0;
-  std::vector<std::uint8_t> format;  // the packed frame's header, colour table included
-  std::uint32_t imageSize = 0;
+  gdi::BmpInfo info;
+  std::vector<std::uint8_t> format;  // the first file's packed frame header, for the compressor
 };
 
 QString describe(const Frame& f) {
-  return QStringLiteral("%1x%2 pixels at %3 bits").arg(f.width).arg(f.height).arg(f.bits);
+  return QStringLiteral("%1x%2 pixels at %3 bits").arg(f.info.width).arg(f.info.height).arg(f.info.bitsPerPixel);
 }
 
-// Reads one listed file as the build will; the problem, or an empty string.
-QString checkInput(const QString& file, Frame& frame) {
+// Whether the writer takes a frame of `b` after one of `a`: the same
+// header (but for the colour-table length, which it writes in full), the
+// same colour table and masks.
+bool sameFormat(const gdi::BmpInfo& a, const gdi::BmpInfo& b) {
+  auto header = [](std::vector<std::uint8_t> h) {
+    if (h.size() >= 36) std::fill(h.begin() + 32, h.begin() + 36, 0);  // biClrUsed
+    return h;
+  };
+  const auto rgb = [](const gdi::RGBQUAD& q) { return q.rgbRed << 16 | q.rgbGreen << 8 | q.rgbBlue; };
+  return header(a.header) == header(b.header) && a.masks == b.masks && a.palette.size() == b.palette.size() &&
+         std::equal(a.palette.begin(), a.palette.end(), b.palette.begin(),
+                    [&rgb](const auto& x, const auto& y) { return rgb(x) == rgb(y); });
+}
+
+// Reads one listed file as the build will (the first whole, for the
+// compressor; the others only as far as their headers); the problem, or an
+// empty string.
+QString checkInput(const QString& file, bool whole, Frame& frame) {
   const QByteArray path = platform::encodePath(file);
   struct stat st {};
   if (::stat(path.constData(), &st) != 0) return because(errno);
   if (const QString what = notAFile(st.st_mode); !what.isEmpty()) return what;
   if (::access(path.constData(), R_OK) != 0) return because(errno);
   try {
-    const gdi::Bitmap b = gdi::loadBmp(file);
-    frame.width = b.width();
-    frame.height = b.height();
-    frame.bits = b.bitsPerPixel();
-    std::uint32_t hs = 0;
-    if (!recording::DIBFrameSizes(b, hs, frame.imageSize) || !recording::frameFormat(b, frame.format))
-      return QStringLiteral("ERROR: Unable to Initialize Image Data");
+    frame.info = gdi::probeBmp(file);
+    if (whole) {
+      const gdi::Bitmap b = gdi::loadBmp(file);
+      if (!recording::frameFormat(b, frame.format)) return QStringLiteral("ERROR: Unable to Initialize Image Data");
+    }
   } catch (const gdi::InvalidBitmap& e) {
     return QStringLiteral("%1 (%2)").arg(e.message(), QString::fromStdString(e.reason()));
   } catch (const std::exception& e) {
@@ -561,10 +574,10 @@ QString checkInput(const QString& file, Frame& frame) {
 }
 
 // What no compressor takes at all, said of the first file.
-QString noCompressorTakes(const Frame& f) {
-  if (f.bits != 8 && f.bits != 16 && f.bits != 24 && f.bits != 32)
-    return QStringLiteral("its pixels have %1 bits; no compressor takes them (8, 16, 24 and 32 bits are taken)")
-        .arg(f.bits);
+QString noCompressorTakes(const gdi::BmpInfo& f) {
+  if (f.bitsPerPixel != 8 && f.bitsPerPixel != 16 && f.bitsPerPixel != 24 && f.bitsPerPixel != 32)
+    return QStringLiteral("it has %1-bit pixels, which no compressor takes (they take 8, 16, 24 and 32-bit ones)")
+        .arg(f.bitsPerPixel);
   if (f.width > kMaxFrameSide || f.height > kMaxFrameSide)
     return QStringLiteral("it is %1x%2 pixels; no compressor takes frames wider or higher than %3 pixels")
         .arg(f.width)
@@ -617,18 +630,18 @@ int buildAvi(const Parsed& p) {
     if (const auto it = seen.find(f); it != seen.end()) {
       if (!it->second.isEmpty()) continue;  // told already
     } else {
-      problem = checkInput(f, frame);
+      problem = checkInput(f, i == 0, frame);
       seen[f] = problem;
       if (i == 0 && problem.isEmpty()) {
         first = frame;
-        problem = noCompressorTakes(first);
+        problem = noCompressorTakes(first.info);
         if (problem.isEmpty()) {
           if (const QString refusal = vfw::compressorRefusal(*c, first.format); !refusal.isEmpty())
             problem = QStringLiteral("%1 cannot compress frames of this size or format: it %2").arg(c->name, refusal);
         }
-      } else if (problem.isEmpty() && !first.format.empty() &&
-                 (frame.format != first.format || frame.imageSize != first.imageSize)) {
-        problem = frame.width == first.width && frame.height == first.height && frame.bits == first.bits
+      } else if (problem.isEmpty() && !first.format.empty() && !sameFormat(frame.info, first.info)) {
+        const gdi::BmpInfo &a = first.info, &b = frame.info;
+        problem = a.width == b.width && a.height == b.height && a.bitsPerPixel == b.bitsPerPixel
                       ? QStringLiteral("ERROR: Image Format: its colour table or header differs from that of the "
                                        "first file, %1")
                             .arg(files[0])

@@ -380,7 +380,7 @@ class Causes(unittest.TestCase):
         # What no compressor takes: its bit depth, or its size.
         one_bit = os.path.join(d, "mono.bmp")
         run("convert", "-size", "16x8", "xc:white", "-monochrome", "-type", "bilevel", "BMP3:" + one_bit, check=True)
-        self.assertIn("kestrel: %s: its pixels have 1 bits; no compressor takes them" % one_bit,
+        self.assertIn("kestrel: %s: it has 1-bit pixels, which no compressor takes" % one_bit,
                       self.failure("--build-avi", out, one_bit))
         odd = os.path.join(d, "odd.bmp")
         write_bmp(odd, 31, 15)
