@@ -149,11 +149,11 @@ const Option* optionNamed(const QString& name) {
 
 QString dashed(const Option& o) { return QStringLiteral("--") + QLatin1String(o.name); }
 
-QString commandNames(unsigned commands) {
+QString commandNames(unsigned commands, const QString& joiner = QStringLiteral(" or ")) {
   QStringList names;
   for (const Option& o : kOptions)
     if (o.command & commands) names << dashed(o);
-  return names.join(QStringLiteral(" or "));
+  return names.join(joiner);
 }
 
 // "unknown option '--hel'", with the one it may be short for.
@@ -514,7 +514,8 @@ QString whyCannotCreate(const QString& out) {
   }
   // The frames go to a new file beside it first, so the folder must let us.
   if (::access(folder.constData(), W_OK | X_OK) != 0)
-    return QStringLiteral("permission to write %1 is denied").arg(folderName);
+    return errno == EROFS ? QStringLiteral("the file system of %1 is read-only").arg(folderName)
+                          : QStringLiteral("permission to write %1 is denied").arg(folderName);
   return {};
 }
 
@@ -777,7 +778,7 @@ std::optional<int> runCommandLine(int argc, char** argv) {
                              .arg(dashed(*optionNamed(p.values.begin()->first)),
                                   commandNames(optionNamed(p.values.begin()->first)->goesWith)));
   } else if ((p.commands & (p.commands - 1)) != 0) {
-    status = usage(QStringLiteral("%1 go alone").arg(commandNames(p.commands)));
+    status = usage(QStringLiteral("%1 cannot be given together").arg(commandNames(p.commands, QStringLiteral(" and "))));
   } else {
     // Every option must belong to the command given.
     for (const auto& [name, value] : p.values) {

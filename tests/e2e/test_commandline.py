@@ -117,7 +117,7 @@ class Answers(unittest.TestCase):
             (["--rate", "5", "a.bmp"], "--rate goes with --build-avi"),
             (["--list-compressors", "--rate", "5"], "--rate goes with --build-avi"),
             (["--build-avi", "x.avi", "--size", "8x8", "a.bmp"], "--size goes with --list-compressors"),
-            (["--build-avi", "x.avi", "--list-compressors", "a.bmp"], "--build-avi or --list-compressors go alone"),
+            (["--build-avi", "x.avi", "--list-compressors", "a.bmp"], "--build-avi and --list-compressors cannot be given together"),
             (["--list-compressors", "a.bmp"], "--list-compressors takes no files, not 'a.bmp'"),
             (["--version", "--frobnicate"], "unknown option '--frobnicate'"),
         ]
