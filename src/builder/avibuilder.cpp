@@ -5,11 +5,10 @@
 #include <unistd.h>
 
 #include <QDir>
+#include <algorithm>
 #include <cerrno>
 #include <climits>
-#include <cstdio>
 #include <cstdlib>
-#include <algorithm>
 #include <future>
 
 #include "platform/gdi/bmpfile.h"
@@ -175,7 +174,6 @@ void writeFrames(const AviBuilder& b, const BuildJob& job, ReadAhead& ahead, gdi
   if (writer.finish() != 0 || !writer.close()) return failed();
   r.outcome = aborted ? BuildOutcome::Aborted : BuildOutcome::Completed;
 }
-
 
 bool sameFile(const QByteArray& a, const struct stat& sa, const QByteArray& b) {
   if (QDir::cleanPath(platform::decodePath(a)) == QDir::cleanPath(platform::decodePath(b))) return true;
