@@ -770,7 +770,9 @@ std::optional<int> runCommandLine(int argc, char** argv) {
   } else if (p.commands & kVersion) {
     say(stdout, QStringLiteral("kestrel %1\n").arg(QCoreApplication::applicationVersion()));
   } else if (p.commands == kNoCommand) {
-    status = p.values.empty()
+    status = p.values.empty() && p.operands.isEmpty()
+                 ? usage(QStringLiteral("no command given"))
+             : p.values.empty()
                  ? usage(QStringLiteral("'%1' is not an option; to build an AVI file from bitmap files: kestrel "
                                         "--build-avi OUT FILE...")
                              .arg(p.operands.value(0)))
@@ -789,12 +791,17 @@ std::optional<int> runCommandLine(int argc, char** argv) {
       }
     }
     if (status == kDone) {
-      if (p.commands == kListCompressors) {
-        status = p.operands.isEmpty()
-                     ? listCompressors(p)
-                     : usage(QStringLiteral("--list-compressors takes no files, not '%1'").arg(p.operands[0]));
-      } else {
-        status = buildAvi(p);
+      switch (Command(p.commands)) {
+        case kListCompressors:
+          status = p.operands.isEmpty()
+                       ? listCompressors(p)
+                       : usage(QStringLiteral("--list-compressors takes no files, not '%1'").arg(p.operands[0]));
+          break;
+        case kBuildAvi:
+          status = buildAvi(p);
+          break;
+        default:
+          break;  // --help and --version answered above
       }
     }
   }

@@ -111,6 +111,7 @@ class Answers(unittest.TestCase):
             (["a.bmp", "b.bmp"], "'a.bmp' is not an option; to build an AVI file from bitmap files: "
                                  "kestrel --build-avi OUT FILE..."),
             (["--help=yes"], "--help takes no value"),
+            (["--"], "no command given"),
             (["--build-avi"], "--build-avi needs a value: --build-avi OUT"),
             (["--build-avi", "x.avi"], "--build-avi x.avi needs the bitmap files to build from"),
             (["--build-avi", "x.avi", "--build-avi", "y.avi", "a.bmp"], "--build-avi is given twice"),
