@@ -15,9 +15,13 @@ or over any area of the screen, and records that rectangle into an AVI file
 with one of FFmpeg's encoders: uncompressed, Cinepak, Microsoft Video 1,
 Motion JPEG, MPEG-4 Part 2, H.264, FFV1, ZMBV, Ut Video or HuffYUV. A small
 remote control below the rectangle starts, pauses and stops the recording.
-It also builds an AVI file from a list of BMP files.
+It also builds an AVI file from a list of BMP files, from its window or
+from the command line, without a display.
 .
-Kestrel needs X11; in a Wayland session it runs through XWayland.")
+It records X11 desktops, and Wayland desktops through the screen-cast
+portal (xdg-desktop-portal) and PipeWire, its own windows running on
+XWayland; tested on sway. On Wayland desktops other than sway, Window mode
+follows only X11 (XWayland) windows.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 # The package carries the program, not its debugging information.
 set(CPACK_STRIP_FILES ON)

@@ -14,7 +14,7 @@ PACKAGES=(
   ffmpeg imagemagick
   dbus dbus-x11 at-spi2-core python3 python3-pyatspi python3-gi gir1.2-atspi-2.0
   fonts-dejavu-core xdg-utils
-  desktop-file-utils appstream dpkg-dev groff-base man-db file
+  desktop-file-utils appstream dpkg-dev groff-base man-db file lintian
   # Wayland sessions: the screen-cast portal's frames over PipeWire, XWayland's monitors
   libpipewire-0.3-dev libxcb-randr0-dev
   # The test desktop (scripts/wayland-session.sh) and a native Wayland client of the tests

@@ -1,8 +1,18 @@
 #include "builder/avibuilder.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QDir>
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
 #include <future>
 
 #include "platform/gdi/bmpfile.h"
+#include "platform/path.h"
 #include "recording/aviwriter.h"
 
 namespace builder {
@@ -49,7 +59,162 @@ bool isFormatRefusal(std::int32_t result) {
 
 const QString kImageFormat = QStringLiteral("ERROR: Image Format");
 
+// The path a symbolic link leads to, or the path itself; names are taken
+// as bytes, whatever they hold.
+QByteArray resolved(const QByteArray& path) {
+  char buf[PATH_MAX];
+  return ::realpath(path.constData(), buf) ? QByteArray(buf) : path;
+}
+
+// The unfinished file of one build: created beside the output before the
+// writer opens it, and at the end moved over the output when it holds
+// frames, removed when it holds none.
+class Unfinished {
+ public:
+  explicit Unfinished(const QString& output) {
+    // A link to a file stays a link: the file it leads to is replaced.
+    struct stat st {};
+    const QByteArray out = platform::encodePath(output);
+    target_ = ::lstat(out.constData(), &st) == 0 && S_ISLNK(st.st_mode) ? resolved(out) : out;
+    const bool replacing = ::stat(target_.constData(), &st) == 0;
+    QByteArray base = platform::encodePath(unfinishedName(platform::decodePath(target_)));
+    // A name the file system takes may leave no room for the suffix: the
+    // unfinished file then takes a shorter one, in the same folder.
+    const qsizetype slash = base.lastIndexOf('/') + 1;
+    constexpr qsizetype kMaxName = NAME_MAX - 4;  // room for "-99"
+    if (base.size() - slash > kMaxName) base = base.left(slash + kMaxName - 11) + ".unfinished";
+    // One left by a build that was killed is kept: it may hold frames.
+    int fd = -1;
+    for (int n = 1; n < 100 && fd < 0; ++n) {
+      path_ = n == 1 ? base : base + '-' + QByteArray::number(n);
+      fd = ::open(path_.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+      if (fd < 0 && errno != EEXIST) break;
+    }
+    if (fd < 0) {
+      errno_ = errno;
+      path_.clear();
+      return;
+    }
+    // The new file gets the permissions of the one it replaces.
+    if (replacing && S_ISREG(st.st_mode)) (void)::fchmod(fd, st.st_mode & 07777);
+    ::close(fd);
+  }
+  ~Unfinished() {
+    if (!path_.isEmpty()) ::unlink(path_.constData());
+  }
+  Unfinished(const Unfinished&) = delete;
+  Unfinished& operator=(const Unfinished&) = delete;
+
+  bool created() const { return !path_.isEmpty(); }
+  int error() const { return errno_; }
+  QString path() const { return platform::decodePath(path_); }
+
+  // Called once the writer has let go of the file.
+  void end(BuildResult& r) {
+    if (path_.isEmpty() || r.framesWritten == 0) return;  // removed by the destructor
+    if (::rename(path_.constData(), target_.constData()) == 0) {
+      r.keptIn = platform::decodePath(target_);
+    } else {
+      r.keptIn = platform::decodePath(path_);
+      if (r.errorNumber == 0) r.errorNumber = errno;
+    }
+    path_.clear();
+  }
+
+ private:
+  QByteArray target_;
+  QByteArray path_;
+  int errno_ = 0;
+};
+
+// The writer completes the file however this ends, an exception from the
+// loader included, before the file is moved into place.
+void writeFrames(const AviBuilder& b, const BuildJob& job, ReadAhead& ahead, gdi::Bitmap frame, const QString& file,
+                 BuildResult& r) {
+  // A frame compresses while the next one is converted; nothing needs a
+  // frame in the file before the build is over.
+  recording::AviWriter writer;
+  writer.setOverlap(true);
+  const auto opened = writer.open(frame, job.compressor, file,
+                                  [&job](vfw::AVISTREAMINFO& si) { si.dwRate = vfw::DWORD(job.rate); });
+  if (opened == recording::OpenOutcome::FrameDataFailed) {
+    r.outcome = BuildOutcome::NotOpened;
+    return;
+  }
+  // The frames that reached the file are those the writer counts once the
+  // ones still being compressed have been written or have failed.
+  const auto failed = [&writer, &r] {
+    (void)writer.finish();
+    r.framesWritten = int(std::min<std::int64_t>(r.framesWritten, writer.framesInFile()));
+    r.errorNumber = writer.lastErrno();
+    writer.close();
+    if (r.errorNumber == 0) r.errorNumber = writer.lastErrno();
+  };
+  if (opened == recording::OpenOutcome::LibraryFailure) return failed();
+  if (b.onOpened) b.onOpened();
+
+  bool aborted = false;
+  for (int i = 0; i < job.files.size(); ++i) {
+    if (i > 0) frame = ahead.next();
+    if (b.onFrameLoaded) b.onFrameLoaded(frame, i);
+
+    std::uint32_t hs = 0, is = 0;
+    if (!recording::DIBFrameSizes(frame, hs, is) || hs != writer.headerSize() || is != writer.imageSize()) {
+      r.error = kImageFormat;
+      return failed();
+    }
+    const std::int32_t result = writer.write(frame, i);
+    if (result != 0) {
+      if (isFormatRefusal(result)) r.error = kImageFormat;
+      return failed();
+    }
+    ++r.framesWritten;
+    if (b.onFrameWritten && b.onFrameWritten(r.framesWritten)) {
+      aborted = true;
+      break;
+    }
+  }
+  // The last frame handed over is in the file only once this returns; if
+  // it fails, that frame's write failed. A close that fails leaves the
+  // frames without the indexes players need.
+  if (writer.finish() != 0 || !writer.close()) return failed();
+  r.outcome = aborted ? BuildOutcome::Aborted : BuildOutcome::Completed;
+}
+
+bool sameFile(const QByteArray& a, const struct stat& sa, const QByteArray& b) {
+  if (QDir::cleanPath(platform::decodePath(a)) == QDir::cleanPath(platform::decodePath(b))) return true;
+  struct stat sb {};
+  return ::stat(b.constData(), &sb) == 0 && sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
+
 }  // namespace
+
+QString inputThatIsOutput(const QString& outputFile, const QStringList& files) {
+  const QByteArray out = platform::encodePath(outputFile);
+  struct stat st {};
+  // An output that does not exist yet can only clash by its name.
+  const bool exists = ::stat(out.constData(), &st) == 0;
+  for (const QString& f : files) {
+    const QByteArray in = platform::encodePath(f);
+    if (exists ? sameFile(out, st, in)
+               : QDir::cleanPath(QDir(QDir::currentPath()).absoluteFilePath(f)) ==
+                     QDir::cleanPath(QDir(QDir::currentPath()).absoluteFilePath(outputFile)))
+      return f;
+  }
+  return {};
+}
+
+QString outputIsInputText(const QString& outputFile, const QString& input) {
+  return input == outputFile
+             ? QStringLiteral("%1 is one of the files to build from; building would destroy it. Choose another "
+                              "name for the AVI file.")
+                   .arg(outputFile)
+             : QStringLiteral("%1 is the same file as %2, one of the files to build from; building would destroy "
+                              "it. Choose another name for the AVI file.")
+                   .arg(outputFile, input);
+}
+
+QString unfinishedName(const QString& outputFile) { return outputFile + QStringLiteral(".unfinished"); }
 
 BuildResult AviBuilder::build(const BuildJob& job) {
   BuildResult r;
@@ -58,48 +223,23 @@ BuildResult AviBuilder::build(const BuildJob& job) {
     return r;
   }
   ReadAhead ahead(job.files);
-  gdi::Bitmap frame = ahead.next();
-
-  // A frame compresses while the next one is converted; nothing needs a
-  // frame in the file before the build is over. The writer completes the
-  // file however the build ends, an exception from the loader included.
-  recording::AviWriter writer;
-  writer.setOverlap(true);
-  const auto opened = writer.open(frame, job.compressor, job.outputFile,
-                                  [&job](vfw::AVISTREAMINFO& si) { si.dwRate = vfw::DWORD(job.rate); });
-  if (opened == recording::OpenOutcome::FrameDataFailed) {
+  gdi::Bitmap first = ahead.next();
+  if (std::uint32_t hs = 0, is = 0; !recording::DIBFrameSizes(first, hs, is)) {
     r.outcome = BuildOutcome::NotOpened;
     return r;
   }
-  if (opened == recording::OpenOutcome::LibraryFailure) return r;
-  if (onOpened) onOpened();
-
-  bool aborted = false;
-  for (int i = 0; i < job.files.size(); ++i) {
-    if (i > 0) frame = ahead.next();
-    if (onFrameLoaded) onFrameLoaded(frame, i);
-
-    std::uint32_t hs = 0, is = 0;
-    if (!recording::DIBFrameSizes(frame, hs, is) || hs != writer.headerSize() || is != writer.imageSize()) {
-      r.error = kImageFormat;
-      return r;
-    }
-    const std::int32_t result = writer.write(frame, i);
-    if (result != 0) {
-      if (isFormatRefusal(result)) r.error = kImageFormat;
-      return r;
-    }
-    ++r.framesWritten;
-    if (onFrameWritten && onFrameWritten(r.framesWritten)) {
-      aborted = true;
-      break;
-    }
+  Unfinished unfinished(job.outputFile);
+  if (!unfinished.created()) {
+    r.errorNumber = unfinished.error();
+    return r;
   }
-  // The last frame handed over is in the file only once this returns; if
-  // it fails, that frame's write failed.
-  if (writer.finish() != 0) return r;
-  writer.close();
-  r.outcome = aborted ? BuildOutcome::Aborted : BuildOutcome::Completed;
+  try {
+    writeFrames(*this, job, ahead, std::move(first), unfinished.path(), r);
+  } catch (...) {
+    unfinished.end(r);
+    throw;
+  }
+  unfinished.end(r);
   return r;
 }
 

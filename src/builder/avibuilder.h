@@ -31,7 +31,26 @@ struct BuildResult {
   // For Failed: "ERROR: Image Format" when a file does not match the first
   // (or the compressor refuses its format); empty for other failures.
   QString error;
+  // The errno of what failed, where one is known: the file that could not
+  // be created, or the first write that failed (ENOSPC, EFBIG, ...).
+  int errorNumber = 0;
+  // Where the frames are: the output file, or (only when it could not be
+  // moved into place) the unfinished one; empty when nothing was kept and
+  // a file of the output's name is as it was.
+  QString keptIn;
 };
+
+// The input that is the output file itself, by its name, another path to
+// it, a symbolic link or a hard link; empty when none is. Building would
+// destroy it, so the build is refused before anything is written.
+QString inputThatIsOutput(const QString& outputFile, const QStringList& files);
+// The words both the panel and the command line refuse that build with.
+QString outputIsInputText(const QString& outputFile, const QString& input);
+
+// The file a build writes its frames into until it ends: beside the output
+// (so that moving it into place replaces the output at once), with a name
+// that says it is unfinished.
+QString unfinishedName(const QString& outputFile);
 
 class AviBuilder {
  public:
@@ -44,7 +63,10 @@ class AviBuilder {
   // the build there.
   std::function<bool(int framesWritten)> onFrameWritten;
 
-  // Builds the file. A file that cannot be read raises the loader's error
+  // Builds the file. The frames go to an unfinished file beside the output
+  // that replaces it when the build ends with frames written (completed,
+  // aborted or failed); a build that wrote none leaves an existing file of
+  // that name alone. A file that cannot be read raises the loader's error
   // (platform::EFOpenError, gdi::InvalidBitmap) after the frames before it
   // were completed in the file.
   BuildResult build(const BuildJob& job);

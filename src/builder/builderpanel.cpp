@@ -148,6 +148,10 @@ void BuilderPanel::makeAvi() {
 
   if (!saveDialog_.Execute(window())) return;
   job.outputFile = saveDialog_.FileName;
+  if (const QString input = inputThatIsOutput(job.outputFile, job.files); !input.isEmpty()) {
+    framework::MessageBox(outputIsInputText(job.outputFile, input), QStringLiteral("ERROR"));
+    return;
+  }
 
   BuildScope scope(this);
   const gdi::Bitmap first = gdi::loadBmp(job.files[0]);

@@ -1,9 +1,9 @@
 #include "recording/aviwriter.h"
 
-#include <QFile>
 #include <cstring>
 
 #include "platform/gdi/dib.h"
+#include "platform/path.h"
 
 namespace recording {
 
@@ -164,7 +164,7 @@ OpenOutcome AviWriter::open(const gdi::Bitmap& first, const vfw::COMPVARS& compr
 
   try {
     // The file.
-    const QByteArray path = QFile::encodeName(fileName);
+    const QByteArray path = platform::encodePath(fileName);
     aviResult_ = AVIFileOpenA(&aviFile_, path.constData(), OF_WRITE | OF_CREATE, nullptr);
     if (aviResult_ != AVIERR_OK) return fail();
     if (directWrites_) AVIFileSetDirectWrites(aviFile_, 1);  // a hint: refused, the page cache serves

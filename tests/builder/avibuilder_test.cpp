@@ -2,6 +2,7 @@
 // ffprobe/ffmpeg.
 #include <gtest/gtest.h>
 
+#include <QDir>
 #include <QFile>
 
 #include "builder/avibuilder.h"
@@ -115,5 +116,45 @@ TEST_F(AviBuilderTest, UnreadableFilesAndUncreatableOutputs) {
     EXPECT_TRUE(r.error.isEmpty());
     EXPECT_FALSE(QFile::exists(j.outputFile));
   }
+  {
+    // A name as long as the file system takes leaves no room for the
+    // unfinished file's suffix; the build lands under it all the same.
+    const QString longName = QString(251, QLatin1Char('n')) + QStringLiteral(".avi");
+    const BuildJob j = job({red, red}, longName.toUtf8().constData());
+    EXPECT_EQ(AviBuilder().build(j).outcome, BuildOutcome::Completed);
+    EXPECT_EQ(testsupport::probeVideo(j.outputFile.toStdString()).frameCount, 2);
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files).filter(QStringLiteral("unfinished")).size(), 0);
+  }
   EXPECT_EQ(AviBuilder().build(job({}, "empty.avi")).outcome, BuildOutcome::NotOpened);
+}
+
+// The frames go to an unfinished file beside the output and replace it at
+// the end; a build that writes no frame (the compressor refuses the first)
+// leaves a file of that name as it was, and nothing beside it.
+TEST_F(AviBuilderTest, AnExistingFileIsReplacedOnlyByABuildThatWroteFrames) {
+  const QString red = bmp("r.bmp", 0, 0, 255, 21, 11);
+  BuildJob j = job({red, red}, "take.avi");
+  {
+    QFile f(j.outputFile);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write("the previous take");
+  }
+  AviBuilder b;
+  b.onFrameWritten = [&j](int) {
+    EXPECT_TRUE(QFile::exists(builder::unfinishedName(j.outputFile)));
+    return false;
+  };
+  j.compressor.fccHandler = vfw::mmioFOURCC('H', '2', '6', '4');  // refuses odd sides
+  EXPECT_EQ(b.build(j).outcome, BuildOutcome::Failed);
+  QFile f(j.outputFile);
+  ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+  EXPECT_EQ(f.readAll(), QByteArray("the previous take"));
+  EXPECT_FALSE(QFile::exists(builder::unfinishedName(j.outputFile)));
+
+  j.compressor.fccHandler = vfw::comptypeDIB;
+  const auto r = b.build(j);
+  EXPECT_EQ(r.outcome, BuildOutcome::Completed);
+  EXPECT_EQ(r.keptIn, j.outputFile);
+  EXPECT_EQ(testsupport::probeVideo(j.outputFile.toStdString()).frameCount, 2);
+  EXPECT_FALSE(QFile::exists(builder::unfinishedName(j.outputFile)));
 }

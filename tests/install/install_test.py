@@ -7,6 +7,7 @@
     install_test.py package-build     cpack -G DEB, unpacked with dpkg-deb -x
     install_test.py package-contents  the package's control fields and files
     install_test.py package-runs      the packaged binary answers --version
+    install_test.py package-lintian   lintian finds no error and no warning
 
 Every check runs; the failures are listed together at the end.
 """
@@ -118,7 +119,22 @@ def installed_files(prefix, what):
         icon = need("share/icons/hicolor/%dx%d/apps/%s.png" % (n, n, entry.get("Icon")))
         if os.path.isfile(icon):
             check(png_size(icon) == (n, n), "%s: the %dx%d icon is %s" % (what, n, n, png_size(icon)))
-    need("share/man/man1/kestrel.1")
+    # Compressed, as Debian's policy asks; man reads it as it is.
+    page = need("share/man/man1/kestrel.1.gz")
+    if os.path.isfile(page):
+        r = run("man", "-l", page, env=dict(os.environ, MANWIDTH="80", PAGER="cat"))
+        check(r.returncode == 0 and "build-avi" in re.sub(".\b", "", r.stdout),
+              "%s: man -l cannot read the compressed page: %s" % (what, r.stderr))
+    # Who holds the rights to what is shipped, under which licences, and
+    # what changed, where Debian keeps them for every package.
+    copyright = need("share/doc/kestrel/copyright")
+    if os.path.isfile(copyright):
+        with open(copyright, encoding="utf-8") as f:
+            text = f.read()
+        check(text.startswith("Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/"),
+              "%s: the copyright file is not in Debian's machine-readable format" % what)
+        check("License: CC0-1.0" in text, "%s: the copyright file does not give the metainfo's licence" % what)
+    need("share/doc/kestrel/changelog.gz")
     # The program looks for its help pages beside its binary, as
     # <bindir>/../share/kestrel/help.
     help_dir = os.path.join(prefix, "bin", "..", "share", "kestrel", "help")
@@ -192,8 +208,25 @@ def package_runs():
           "kestrel --version: exit %d, output %r, errors %r" % (r.returncode, r.stdout, r.stderr))
 
 
+def package_lintian():
+    # Debian's own checks of a package. Informational tags (hardening hints,
+    # the help pages outside /usr/share/doc) are not failures; errors and
+    # warnings are.
+    if not shutil.which("lintian"):
+        print("lintian is not installed (scripts/deps.sh installs it); skipped")
+        return
+    r = run("lintian", "--allow-root", "--no-cfg", "--fail-on", "error,warning", deb_path(), timeout=280)
+    print(r.stdout + r.stderr)
+    tags = [line for line in r.stdout.splitlines() if line[:2] in ("E:", "W:")]
+    check(r.returncode == 0 and not tags, "lintian: exit %d\n%s" % (r.returncode, "\n".join(tags) or r.stderr))
+    # The description says what Kestrel does today, Wayland included.
+    description = run("dpkg-deb", "-f", deb_path(), "Description").stdout
+    check("Wayland" in description and "needs X11" not in description,
+          "the description does not say what Kestrel does in a Wayland session:\n" + description)
+
+
 CASES = {"data-files": data_files, "layout": layout, "package-build": package_build,
-         "package-contents": package_contents, "package-runs": package_runs}
+         "package-contents": package_contents, "package-runs": package_runs, "package-lintian": package_lintian}
 
 if __name__ == "__main__":
     if len(sys.argv) != 2 or sys.argv[1] not in CASES:

@@ -14,6 +14,7 @@
 #include <stdexcept>
 
 #include "platform/fd.h"
+#include "platform/path.h"
 
 namespace gdi {
 
@@ -130,8 +131,12 @@ void decodeRle(std::span<const std::uint8_t> data, bool rle4, std::int64_t width
 
 }  // namespace
 
-Bitmap decodeBmp(std::span<const std::uint8_t> file) {
-  const std::int64_t n = std::int64_t(file.size());
+namespace {
+
+// Decodes the file, or with `info` checks only its headers: `file` may then
+// be its first bytes (kBmpProbeBytes hold every header, mask and colour
+// table there is) and `n` is its whole size.
+Bitmap decode(std::span<const std::uint8_t> file, std::int64_t n, BmpInfo* info) {
   if (n < 18) invalid("file shorter than the file header");
   if (file[0] != 'B' || file[1] != 'M') invalid("no BM signature");
   const std::int64_t offBits = rd32(file, 10);
@@ -239,7 +244,9 @@ Bitmap decodeBmp(std::span<const std::uint8_t> file) {
     if (clrImportant > DWORD(entries)) clrImportant = 0;
   }
   std::vector<std::uint8_t> bits;
-  if (rle) {
+  if (info) {
+    // Only the headers are asked for.
+  } else if (rle) {
     bits.assign(std::size_t(imageBytes), 0);  // skipped pixels take colour 0
     decodeRle(file.subspan(std::size_t(offBits)), compression == BI_RLE4, width, absHeight, stride, bits);
   } else {
@@ -275,9 +282,22 @@ Bitmap decodeBmp(std::span<const std::uint8_t> file) {
   h.biClrImportant = clrImportant;
   std::vector<std::uint8_t> header(sizeof h);
   std::memcpy(header.data(), &h, sizeof h);
+  if (info) {
+    info->width = int(width);
+    info->height = int(absHeight);
+    info->bitsPerPixel = int(bpp);
+    info->header = std::move(header);
+    info->palette = std::move(palette);
+    info->masks = masks;
+    return {};
+  }
   return Bitmap::dibSection(std::move(header), format, int(width), int(absHeight), topDown, std::move(palette),
                             masks, std::move(bits));
 }
+
+}  // namespace
+
+Bitmap decodeBmp(std::span<const std::uint8_t> file) { return decode(file, std::int64_t(file.size()), nullptr); }
 
 namespace {
 
@@ -296,7 +316,11 @@ using platform::Fd;
 
 }  // namespace
 
-Bitmap loadBmp(const QString& path) {
+namespace {
+
+// Reads up to `limit` bytes of a BMP file (all of it for -1) and its size,
+// with loadBmp's errors.
+std::vector<std::uint8_t> readBmpFile(const QString& path, qint64 limit, qint64& size) {
   const auto fail = [&path](const QString& why) {
     return platform::EFOpenError(why.isEmpty() ? QStringLiteral("Cannot open file %1").arg(path)
                                                : QStringLiteral("Cannot open file %1: it is %2, not a bitmap file")
@@ -304,15 +328,16 @@ Bitmap loadBmp(const QString& path) {
   };
   // O_NONBLOCK: opening a named pipe must not wait for a writer. The type is
   // checked on the open descriptor, so nothing can swap the file in between.
-  const QByteArray name = QFile::encodeName(path);
+  const QByteArray name = platform::encodePath(path);
   Fd fd(::open(name.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
   if (fd.get() < 0) throw fail({});
   struct stat st {};
   if (::fstat(fd.get(), &st) != 0) throw fail({});
   if (const QString what = notAFile(st.st_mode); !what.isEmpty()) throw fail(what);
-  const qint64 size = st.st_size;
+  size = st.st_size;
   if (size > kMaxBmpFileBytes) throw InvalidBitmap("file too large");
-  std::vector<std::uint8_t> data(std::size_t(std::max<qint64>(size, 0)));
+  const qint64 wanted = limit < 0 ? size : std::min(size, limit);
+  std::vector<std::uint8_t> data(std::size_t(std::max<qint64>(wanted, 0)));
   std::size_t got = 0;
   while (got < data.size()) {
     const ssize_t r = ::read(fd.get(), data.data() + got, data.size() - got);
@@ -322,7 +347,25 @@ Bitmap loadBmp(const QString& path) {
     got += std::size_t(r);
   }
   data.resize(got);
-  return decodeBmp(data);
+  if (limit < 0) size = qint64(got);
+  return data;
+}
+
+}  // namespace
+
+Bitmap loadBmp(const QString& path) {
+  qint64 size = 0;
+  return decodeBmp(readBmpFile(path, -1, size));
+}
+
+BmpInfo probeBmp(const QString& path) {
+  qint64 size = 0;
+  const std::vector<std::uint8_t> head = readBmpFile(path, kBmpProbeBytes, size);
+  BmpInfo info;
+  // A file that shrank under us is judged by what was read.
+  (void)decode(head, head.size() < std::size_t(std::min<qint64>(size, kBmpProbeBytes)) ? qint64(head.size()) : size,
+               &info);
+  return info;
 }
 
 std::vector<std::uint8_t> encodeBmp(const Bitmap& bmp) {
@@ -394,7 +437,7 @@ void saveBmp(const Bitmap& bmp, const QString& path) {
   // pipe or a device would put a plain file where that node was (under
   // /dev, for one run as root), and writing into one directly could block.
   struct stat st {};
-  if (::stat(QFile::encodeName(path).constData(), &st) == 0) {
+  if (::stat(platform::encodePath(path).constData(), &st) == 0) {
     if (const QString what = notAFile(st.st_mode); !what.isEmpty())
       throw platform::EFCreateError(
           QStringLiteral("Cannot create file %1: it is %2, not a file a bitmap can be saved in").arg(path, what));

@@ -64,6 +64,23 @@ Bitmap loadBmp(const QString& path);
 // the full colour table.
 std::vector<std::uint8_t> encodeBmp(const Bitmap& bmp);
 
+// What a bitmap file holds, read from its headers alone: what loadBmp's
+// bitmap would have but the pixels. The files' sizes are checked, RLE data
+// is not decoded.
+struct BmpInfo {
+  int width = 0;
+  int height = 0;  // always positive
+  int bitsPerPixel = 0;
+  std::vector<std::uint8_t> header;  // the 40-byte info header loadBmp's bitmap keeps
+  std::vector<RGBQUAD> palette;      // 2^bpp entries up to 8 bits, none above
+  std::array<DWORD, 3> masks{};
+};
+// Every header, mask and colour table of a BMP file lies in its first
+// this many bytes.
+constexpr std::int64_t kBmpProbeBytes = 14 + 124 + 12 + 4 * 256;
+// loadBmp's checks and errors without reading the pixels.
+BmpInfo probeBmp(const QString& path);
+
 // Writes encodeBmp(bmp) to path, replacing an existing file. The bytes go to
 // a temporary file beside it that is renamed over the target only when all
 // were written, so a failure leaves no half file and the old file intact.

@@ -45,6 +45,7 @@
 
 #include <QCoreApplication>
 #include <algorithm>
+#include <climits>
 #include <deque>
 #include <cctype>
 #include <cstring>
@@ -177,6 +178,11 @@ QString sizeRefusal(Family family, const InputFormat& in) {
     return QCoreApplication::translate("vfw", "needs a width and height divisible by %1").arg(rule.multiple);
   if (rule.maxSide > 0 && (in.width > rule.maxSide || in.height > rule.maxSide))
     return QCoreApplication::translate("vfw", "takes at most %1 pixels a side").arg(rule.maxSide);
+  // libavutil's picture buffers (av_image_check_size): their rows padded by
+  // 128 pixels, times 8 bytes a pixel, must stay below 2 GiB. The encoder's
+  // open fails past that as if memory had run out, which it has not.
+  if (family != Family::Raw && (std::int64_t(in.width) + 128) * (std::int64_t(in.height) + 128) * 8 >= INT_MAX)
+    return QCoreApplication::translate("vfw", "takes frames of at most 268 million pixels");
   return {};
 }
 

@@ -376,6 +376,7 @@ bool RiffWriter::start(std::span<const std::uint8_t> lists) {
   pos_ = moviPos_ + 12;
   stage_->restart(pos_, o.b);
   lastCheckpoint_ = std::chrono::steady_clock::now();
+  sinceLast_ = {};
   return true;
 }
 
@@ -459,10 +460,16 @@ std::optional<std::uint64_t> RiffWriter::append(std::span<const std::uint8_t> ch
   return at;
 }
 
+// The first chunk brings the header up to date at once, and the waits
+// grow from an eighth of the interval to the whole one: a file killed in
+// its first second (a build writes hundreds of frames there) counts about
+// what a longer one does, the frames of up to a second before.
 bool RiffWriter::checkpointDue() {
   const auto now = std::chrono::steady_clock::now();
-  if (now - lastCheckpoint_ < checkpointEvery_) return false;
+  if (now - lastCheckpoint_ < sinceLast_) return false;
   lastCheckpoint_ = now;
+  sinceLast_ = sinceLast_ == std::chrono::steady_clock::duration{} ? checkpointEvery_ / 8
+                                                                  : std::min(checkpointEvery_, sinceLast_ * 2);
   return true;
 }
 

@@ -124,6 +124,7 @@ class RiffWriter {
   const std::uint64_t riffLimit_;
   const std::chrono::steady_clock::duration checkpointEvery_;
   std::chrono::steady_clock::time_point lastCheckpoint_{};
+  std::chrono::steady_clock::duration sinceLast_{};  // the wait before the next update
   bool started_ = false;
   bool failed_ = false;
   bool riffOpen_ = true;

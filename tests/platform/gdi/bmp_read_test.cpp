@@ -2,6 +2,8 @@
 // the pixels that an independent reader (ImageMagick or ffmpeg) sees, and
 // damaged files refused with the program's messages.
 #include <gtest/gtest.h>
+
+#include <functional>
 #include <sys/stat.h>
 
 #include <chrono>
@@ -387,6 +389,47 @@ TEST(BmpBroken, RleRunsOutsideTheImage) {
   expectInvalid(rle8({}), "no RLE data");
   // A tiny file may not declare a huge picture to make us allocate it.
   expectInvalid(rle8({0, 1}, 20000, 20000), "too large");
+}
+
+// The headers alone tell what loadBmp's bitmap would be, and refuse what
+// it refuses, without the pixels being read; an 8-bit file's colour table
+// lies past a V5 header, at the end of what is read.
+TEST(BmpFiles, ProbingReadsTheHeadersAsLoadingDoes) {
+  testsupport::TempDir dir;
+  bmptest::Spec s;
+  s.headerSize = 124;
+  s.width = 5;
+  s.height = -3;
+  s.bpp = 8;
+  std::vector<std::uint32_t> pal(256);
+  for (std::size_t i = 0; i < pal.size(); ++i) pal[i] = std::uint32_t(i * 0x010203);
+  s.tables = bmptest::quads(pal);
+  s.pixels.assign(8 * 3, 7);
+  const std::string path = dir.file("v5.bmp");
+  writeFile(path, bmptest::make(s));
+  const QString name = QString::fromStdString(path);
+  const gdi::Bitmap b = gdi::loadBmp(name);
+  const gdi::BmpInfo info = gdi::probeBmp(name);
+  EXPECT_EQ(info.width, 5);
+  EXPECT_EQ(info.height, 3);
+  EXPECT_EQ(info.bitsPerPixel, 8);
+  EXPECT_EQ(info.header, b.dibHeader());
+  ASSERT_EQ(info.palette.size(), 256u);
+  EXPECT_EQ(info.palette[255].rgbRed, b.palette()[255].rgbRed);
+  EXPECT_EQ(info.palette[255].rgbBlue, std::uint8_t(255 * 3));
+
+  s.pixels.resize(8 * 3 - 1);  // a row cut short
+  writeFile(path, bmptest::make(s));
+  for (const auto& read : {std::function<void()>([&] { gdi::loadBmp(name); }),
+                           std::function<void()>([&] { gdi::probeBmp(name); })}) {
+    try {
+      read();
+      ADD_FAILURE();
+    } catch (const gdi::InvalidBitmap& e) {
+      EXPECT_EQ(e.reason(), "pixel data past the end of the file");
+    }
+  }
+  EXPECT_THROW(gdi::probeBmp(dir.path() + "/missing.bmp"), platform::EFOpenError);
 }
 
 TEST(BmpFiles, OpenFailuresNameTheFile) {
