@@ -174,7 +174,7 @@ bool MainWindow::makeavi() {
   }
   vfw::COMPVARS compressor{};
   if (!recording::chooseCompressor(format, QStringLiteral("Choose Cinepake Codec for default compression"),
-                                   compressor))
+                                   compressor, rate))
     return false;
   // The builder's rate names the file's rate only; the timers keep theirs.
   const recording::StartOutcome outcome = recorder_.start(rate, compressor, !builderRate);

@@ -162,7 +162,9 @@ void BuilderPanel::makeAvi() {
                           QStringLiteral("Terminating Process"));
     return;
   }
-  if (!recording::chooseCompressor(format, QStringLiteral("Choose Compression"), job.compressor)) return;
+  // The dialog's size of a minute takes the rate when it is a number.
+  if (!recording::chooseCompressor(format, QStringLiteral("Choose Compression"), job.compressor, isNumber ? rate : 0))
+    return;
   // Not a number: the framework's error box, before any file is created.
   job.rate = framework::StrToInt(rateText);
 
