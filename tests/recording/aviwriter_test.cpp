@@ -6,12 +6,10 @@
 #include <QDialog>
 #include <QFileInfo>
 #include <QMessageBox>
-#include <QSpinBox>
 #include <QThread>
 #include <cerrno>
 #include <cstring>
 #include <functional>
-#include <tuple>
 
 #include "framework/errors.h"
 #include "platform/gdi/bmpfile.h"
@@ -355,96 +353,5 @@ TEST_F(AviWriterTest, EarlyEndsLeaveNoFileOrAValidEmptyOne) {
     expectClosed(st);
     std::string out;
     EXPECT_EQ(testsupport::runCommand({"ffprobe", "-v", "error", "-show_format", path}, &out), 0);
-  }
-}
-
-// A screen-like frame: a gradient with a light window that moves right by
-// four pixels a frame.
-static Bitmap movingPicture(int w, int h, int i) {
-  Bitmap b = Bitmap::device(w, h, PixelFormat::Rgb32);
-  for (int y = 0; y < h; ++y) {
-    std::uint8_t* row = b.scanLine(y);
-    for (int x = 0; x < w; ++x) {
-      const bool window = x >= 20 + 4 * i % (w - 100) && x < 100 + 4 * i % (w - 100) && y >= 40 && y < 120;
-      row[4 * x] = window ? 230 : std::uint8_t(x * 255 / w);
-      row[4 * x + 1] = window ? 230 : std::uint8_t(y * 255 / h);
-      row[4 * x + 2] = window ? std::uint8_t((y % 8) < 2 ? 20 : 230) : 128;
-      row[4 * x + 3] = 0;
-    }
-  }
-  return b;
-}
-
-// H.264 with "Key frame every" set to 30 in the dialog, written as a live
-// recording writes (overlapped, paced, every write flagged AVIIF_KEYFRAME):
-// key frames at 0, 30, 60 and 90 only; idx1, ffprobe's packets and the
-// decoder's frames all say so; every frame decodes near its source, and a
-// seek into the last group lands on the very picture a full decode gives.
-TEST_F(AviWriterTest, H264KeyFramesFollowTheDialogsIntervalAndTheIndexSaysSo) {
-  const int w = 320, h = 240, n = 95;
-  const std::string path = dir.file("h264.avi");
-  std::vector<Bitmap> frames;
-  for (int i = 0; i < n; ++i) frames.push_back(movingPicture(w, h, i));
-  LONG offered = 0;
-  bool offeredEnabled = false;
-  testsupport::ModalWatcher watcher([&](QWidget* wd) {
-    auto* d = qobject_cast<vfw::CompressorDialog*>(wd);
-    if (!d) return testsupport::ModalWatcher::acceptDefault(wd);
-    EXPECT_TRUE(d->selectHandler(mmioFOURCC('H', '2', '6', '4')));
-    auto* box = d->findChild<QSpinBox*>("KeyFrameEdit");
-    offered = box->value();
-    offeredEnabled = box->isEnabled();
-    box->setValue(30);
-    d->findChild<QAbstractButton*>("OkButton")->click();
-  });
-  recording::AviWriter st;
-  st.setOverlap(true);
-  st.setPaced(true);
-  COMPVARS chosen{};
-  ASSERT_EQ(openWith(st, frames[0], "Choose", QString::fromStdString(path),
-                     [](AVISTREAMINFO& si) { si.dwRate = 30; }, &chosen),
-            Outcome::Opened);
-  EXPECT_EQ(offered, 250);  // H.264's own default spacing
-  EXPECT_TRUE(offeredEnabled);
-  EXPECT_EQ(chosen.lKey, 30);
-  for (int i = 0; i < n; ++i) ASSERT_EQ(st.write(frames[std::size_t(i)], i), 0) << i;
-  EXPECT_EQ(st.finish(), 0);
-  EXPECT_TRUE(st.close());
-
-  const std::vector<bool> want = testsupport::everyNth(n, 30);
-  const auto index = avitest::indexFlags(avitest::readFile(path));
-  EXPECT_EQ(index.idx1, want);
-  const auto flags = testsupport::keyFlags(path);
-  EXPECT_EQ(flags.packets, want);
-  EXPECT_EQ(flags.frames, want);
-  const auto decoded = testsupport::decodeFrames(path, w, h, "bgra");
-  ASSERT_EQ(decoded.size(), std::size_t(n));
-  for (int i = 0; i < n; ++i) {
-    const auto src = expectedBgra(frames[std::size_t(i)]);
-    std::vector<std::uint8_t> got;
-    for (std::size_t p = 0; p < decoded[std::size_t(i)].size(); p += 4)
-      got.insert(got.end(), decoded[std::size_t(i)].begin() + long(p), decoded[std::size_t(i)].begin() + long(p) + 3);
-    EXPECT_GT(testsupport::psnr(got, src), 30.0) << "frame " << i;
-  }
-  // Frame 75 is 15 frames past the key frame at 60. An accurate seek shows
-  // it; one that does not decode up to the time starts from the key frame
-  // too, and whatever it shows first is a frame of that group exactly as a
-  // full decode has it, never the remains of a missing reference.
-  for (const auto& [at, accurate] : {std::tuple{"2.5", true}, std::tuple{"2.5", false}}) {
-    std::string out;
-    std::vector<std::string> args{"ffmpeg", "-v", "error"};
-    if (!accurate) args.push_back("-noaccurate_seek");
-    for (const char* a : {"-ss", at, "-i"}) args.push_back(a);
-    args.push_back(path);
-    for (const char* a : {"-frames:v", "1", "-f", "rawvideo", "-pix_fmt", "bgra", "-"}) args.push_back(a);
-    ASSERT_EQ(testsupport::runCommand(args, &out), 0);
-    int landed = -1;
-    for (int i = 0; i < n && landed < 0; ++i)
-      if (std::vector<std::uint8_t>(out.begin(), out.end()) == decoded[std::size_t(i)]) landed = i;
-    if (accurate) {
-      EXPECT_EQ(landed, 75) << "seek to " << at;
-    } else {
-      EXPECT_TRUE(landed >= 60 && landed <= 75) << "seek to " << at << " without decoding up to it: " << landed;
-    }
   }
 }
