@@ -509,8 +509,15 @@ class LavcEncoder final : public Encoder {
         av_opt_set_int(c->priv_data, "min_strips", 3, 0);
         av_opt_set_int(c->priv_data, "max_strips", 3, 0);
         break;
-      case Family::Ffv1:
       case Family::Zmbv:
+        // Its delta frames search motion 8 pixels each way by default: on
+        // 1080p testsrc2 that took 0.52 s a frame against 0.18 for a key
+        // frame. One pixel each way takes 0.16 and makes the file 2 %
+        // larger (20 frames); a block that did not change is taken at
+        // once, without a search.
+        c->me_range = 1;
+        break;
+      case Family::Ffv1:
       case Family::UtVideo:
       case Family::HuffYuv:
       case Family::MsVideo1:
