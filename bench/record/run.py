@@ -15,6 +15,8 @@ user + system time of the whole process (all threads) read from
 recording was due to end, divided by the frames the tool wrote in that
 window (its frame rate over the whole file times the window). Frames are
 the non-empty packets ffprobe finds; "asked" is rate x recorded seconds.
+Size per minute is the file's size over its recorded seconds, times 60,
+and "keys" its key-frame packets.
 Prints one JSON line per run and a Markdown table with the ratios.
 """
 import argparse
@@ -34,9 +36,12 @@ SETTLE_S = 4.0  # start-up left out of the CPU window
 TAIL_S = 1.0    # stopping left out too
 TICK = os.sysconf("SC_CLK_TCK")
 
-# Kestrel's compressor settings, and the same for the peers. Kestrel writes
-# every frame as a key frame; the peers get g=1 for that, and their own
-# defaults in extra rows.
+# Kestrel's compressor settings, and the same for the peers. Kestrel takes
+# the compressor dialog's first values: for H.264 a key frame every 250
+# frames, x264's own default, which the peers keep too; the intra-only
+# compressors write every frame as a key frame, and the peers get g=1 for
+# those. --defaults adds H.264 rows of the peers with every frame a key
+# frame, as Kestrel wrote them before it honoured the interval.
 CODECS = {
     "H264": {"kestrel": "H264",
              "ffmpeg": ["-c:v", "libx264", "-preset", "ultrafast", "-tune", "zerolatency", "-crf", "23",
@@ -59,6 +64,20 @@ CODECS = {
 
 def log(*a):
     print(*a, file=sys.stderr, flush=True)
+
+
+# Compressors whose Kestrel default has delta frames: the peers keep their
+# default GOP for them.
+DELTA = {"H264"}
+
+
+def key_frames_in(path):
+    try:
+        out = subprocess.run(["ffprobe", "-v", "error", "-select_streams", "v:0", "-show_entries", "packet=flags",
+                              "-of", "csv=p=0", path], capture_output=True, text=True, timeout=120).stdout
+    except subprocess.TimeoutExpired:
+        return -1
+    return sum(1 for line in out.split() if line.startswith("K"))
 
 
 def frames_in(path):
@@ -152,6 +171,9 @@ def run_measured(argv, out, seconds, stdin_script=None, env=None):
 def finish(row, out, rate, seconds):
     row["seconds"] = seconds
     row["frames"] = frames_in(out) if os.path.exists(out) else 0
+    if os.path.exists(out) and seconds:
+        row["mb_per_min"] = os.path.getsize(out) / 1e6 / float(seconds) * 60
+        row["keys"] = key_frames_in(out)
     if row["frames"] > 0 and row.get("window_s"):
         # Frames written in the CPU window, at the rate the file shows.
         fps = row["frames"] / seconds
@@ -185,7 +207,9 @@ def kestrel(build, work, rate, codec, seconds, latency=False):
     return finish(row, out, rate, seconds)
 
 
-def ffmpeg(work, rate, codec, seconds, keyframes_only=True):
+def ffmpeg(work, rate, codec, seconds, keyframes_only=None):
+    if keyframes_only is None:
+        keyframes_only = codec not in DELTA
     out = os.path.join(work, f"ffmpeg-{rate}-{codec}.avi")
     x, y, w, h = RECT
     argv = ["ffmpeg", "-y", "-v", "error", "-f", "x11grab", "-draw_mouse", "0", "-framerate", str(rate),
@@ -194,7 +218,7 @@ def ffmpeg(work, rate, codec, seconds, keyframes_only=True):
     if keyframes_only:
         argv += ["-g", "1"]
     argv.append(out)
-    row = {"tool": "ffmpeg" + ("" if keyframes_only else " (default GOP)"), "rate": rate, "codec": codec}
+    row = {"tool": "ffmpeg" + (" (g=1)" if keyframes_only and codec in DELTA else ""), "rate": rate, "codec": codec}
     row.update(run_measured(argv, out, seconds))
     return finish(row, out, rate, seconds)
 
@@ -216,7 +240,9 @@ def ssr_settings(path, out, rate, codec, keyframes_only):
         f.write("\n".join(lines) + "\n")
 
 
-def ssr(work, rate, codec, seconds, keyframes_only=True):
+def ssr(work, rate, codec, seconds, keyframes_only=None):
+    if keyframes_only is None:
+        keyframes_only = codec not in DELTA
     out = os.path.join(work, f"ssr-{rate}-{codec}.avi")
     settings = os.path.join(work, f"ssr-{rate}-{codec}.conf")
     stats = os.path.join(work, f"ssr-{rate}-{codec}.stats")
@@ -240,8 +266,8 @@ def ssr(work, rate, codec, seconds, keyframes_only=True):
         except BrokenPipeError:
             pass
 
-    row = {"tool": "SimpleScreenRecorder" + ("" if keyframes_only else " (default GOP)"), "rate": rate,
-           "codec": codec}
+    row = {"tool": "SimpleScreenRecorder" + (" (keyint=1)" if keyframes_only and codec in DELTA else ""),
+           "rate": rate, "codec": codec}
     row.update(run_measured(["simplescreenrecorder", f"--settingsfile={settings}", f"--statsfile={stats}",
                              "--no-systray", "--start-hidden", "--start-recording"], out, seconds, drive))
     return finish(row, out, rate, seconds)
@@ -270,7 +296,8 @@ def main():
     ap.add_argument("--rect", default="full", help="full (the whole screen) or WxH+X+Y")
     ap.add_argument("--rows", default="30:H264,30:MJPG,30:ULRG,30:DIB")
     ap.add_argument("--tools", default="kestrel,ffmpeg,ssr")
-    ap.add_argument("--defaults", action="store_true", help="also run the peers with their default GOP")
+    ap.add_argument("--defaults", action="store_true",
+                    help="also run the peers' H.264 with every frame a key frame")
     ap.add_argument("--long", type=float, default=0, help="one long Kestrel H.264 run for memory growth")
     ap.add_argument("--latency", action="store_true",
                     help="after each Kestrel row, a second Kestrel run with the user-interface latency probe "
@@ -323,8 +350,8 @@ def main():
                 if name not in tools:
                     continue
                 emit(fn(work, rate, codec, args.seconds))
-                if args.defaults and codec == "H264":
-                    emit(fn(work, rate, codec, args.seconds, keyframes_only=False))
+                if args.defaults and codec in DELTA:
+                    emit(fn(work, rate, codec, args.seconds, keyframes_only=True))
         if args.long:
             r = kestrel(args.build, work, 30, "H264", args.long)
             r["tool"] = "kestrel (long run)"
@@ -371,15 +398,16 @@ def table(rows):
     x, y, w, h = RECT
     print()
     print(f"Rectangle {w}x{h}+{x}+{y}")
-    print("| rate | codec | tool | frames | asked | written % | CPU ms/frame | vs SSR | vs ffmpeg | RSS start -> end MiB |")
-    print("|---|---|---|---|---|---|---|---|---|---|")
+    print("| rate | codec | tool | frames | keys | asked | written % | CPU ms/frame | vs SSR | vs ffmpeg | "
+          "MB/min | vs SSR | RSS start -> end MiB |")
+    print("|---|---|---|---|---|---|---|---|---|---|---|---|---|")
     by = {(r["rate"], r["codec"], r["tool"]): r for r in rows}
 
-    def ratio(r, peer_name):
+    def ratio(r, peer_name, key="ms_per_frame"):
         p = by.get((r["rate"], r["codec"], peer_name))
-        if not p or not p.get("ms_per_frame") or not r.get("ms_per_frame"):
+        if not p or not p.get(key) or not r.get(key):
             return ""
-        return "%.2f" % (r["ms_per_frame"] / p["ms_per_frame"])
+        return "%.2f" % (r[key] / p[key])
 
     for r in rows:
         asked = int(round(r["rate"] * float(r.get("seconds", 0))))
@@ -388,9 +416,11 @@ def table(rows):
         rss = ""
         if r.get("rss_start_kib"):
             rss = f"{r['rss_start_kib'] / 1024:.0f} -> {r['rss_end_kib'] / 1024:.0f}"
-        print(f"| {r['rate']} | {r['codec']} | {r['tool']} | {frames} | {asked} | "
+        mb = r.get("mb_per_min")
+        print(f"| {r['rate']} | {r['codec']} | {r['tool']} | {frames} | {r.get('keys', '')} | {asked} | "
               f"{100.0 * frames / asked if asked else 0:.1f} | {'%.2f' % per if per else '-'} | "
-              f"{ratio(r, 'SimpleScreenRecorder')} | {ratio(r, 'ffmpeg')} | {rss} |")
+              f"{ratio(r, 'SimpleScreenRecorder')} | {ratio(r, 'ffmpeg')} | {'%.1f' % mb if mb else '-'} | "
+              f"{ratio(r, 'SimpleScreenRecorder', 'mb_per_min')} | {rss} |")
     for r in rows:
         if r["tool"].startswith("kestrel") and "write_mean_ms" in r:
             print(f"kestrel {r['rate']} fps {r['codec']}: frames every {r['write_mean_ms']:.3f} ms "

@@ -157,7 +157,7 @@ bool MainWindow::openRecording() {
     return false;
   }
   if (!recording::chooseCompressor(format, QStringLiteral("Choose Cinepake Codec for default compression"),
-                                   settings.compressor))
+                                   settings.compressor, settings.rate))
     return false;
   const recording::StartOutcome outcome = session_.start(settings);
   if (outcome == recording::StartOutcome::Failed) {

@@ -162,7 +162,8 @@ void BuilderPanel::makeAvi() {
                           QStringLiteral("Terminating Process"));
     return;
   }
-  if (!recording::chooseCompressor(format, QStringLiteral("Choose Compression"), job.compressor)) return;
+  // The dialog's size of a minute is at the build's rate.
+  if (!recording::chooseCompressor(format, QStringLiteral("Choose Compression"), job.compressor, job.rate)) return;
 
   AviBuilder builder;
   builder.onFrameLoaded = [this](const gdi::Bitmap& frame, int) {

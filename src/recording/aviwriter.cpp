@@ -113,12 +113,13 @@ bool frameFormat(const gdi::Bitmap& first, std::vector<std::uint8_t>& header) {
   return gdi::GetDIBits(first, 0, rows, {}, header, gdi::DIB_RGB_COLORS) != 0;
 }
 
-bool chooseCompressor(const std::vector<std::uint8_t>& format, const QString& title, vfw::COMPVARS& choice) {
+bool chooseCompressor(const std::vector<std::uint8_t>& format, const QString& title, vfw::COMPVARS& choice,
+                      int framesPerSecond) {
   choice = vfw::COMPVARS{};
   choice.cbSize = vfw::COMPVARS_CBSIZE;
   const QByteArray titleBytes = title.toUtf8();
-  return vfw::ICCompressorChoose(nullptr, vfw::ICMF_CHOOSE_KEYFRAME | vfw::ICMF_CHOOSE_DATARATE, format.data(),
-                                 nullptr, &choice, titleBytes.constData()) != 0;
+  return vfw::ICCompressorChooseAtRate(nullptr, vfw::ICMF_CHOOSE_KEYFRAME | vfw::ICMF_CHOOSE_DATARATE, format.data(),
+                                       nullptr, &choice, titleBytes.constData(), framesPerSecond) != 0;
 }
 
 // What an open had created is given back, and the open reports the failure.

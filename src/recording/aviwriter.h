@@ -1,6 +1,7 @@
 #pragma once
 // The AVI video stream writer: a sequence of bitmaps of one size and depth
-// becomes one compressed video stream of key frames in a new AVI file.
+// becomes one compressed video stream in a new AVI file, with key frames
+// at the interval chosen in the compressor dialog.
 // The recorder owns one for its recording, the builder one per build.
 #include <QString>
 #include <cstdint>
@@ -32,8 +33,11 @@ std::uint32_t DIBFormatSize(std::span<const std::uint8_t> header);
 bool frameFormat(const gdi::Bitmap& first, std::vector<std::uint8_t>& header);
 
 // Shows the compressor dialog for frames of `format` under `title`; true
-// with the choice, false when the user cancelled.
-bool chooseCompressor(const std::vector<std::uint8_t>& format, const QString& title, vfw::COMPVARS& choice);
+// with the choice, false when the user cancelled. With the frame rate the
+// file will have (0: not known yet), the dialog says how large a minute of
+// recording comes out.
+bool chooseCompressor(const std::vector<std::uint8_t>& format, const QString& title, vfw::COMPVARS& choice,
+                      int framesPerSecond = 0);
 
 class AviWriter {
  public:
@@ -64,7 +68,8 @@ class AviWriter {
                    const std::function<void(vfw::AVISTREAMINFO&)>& rateStep);
   // Whether `bmp` is a frame of this file's size and depth.
   bool accepts(const gdi::Bitmap& bmp) const;
-  // Writes `bmp` as key frame `index`; the library's result (0 = written).
+  // Writes `bmp` as frame `index` (a key frame or not, as the compressor
+  // decides at its interval); the library's result (0 = written).
   // Another thread may write while this one only asks whether the writer
   // is open; nothing else of the writer may be used meanwhile.
   std::int32_t write(const gdi::Bitmap& bmp, std::int32_t index);

@@ -15,6 +15,7 @@
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QTreeWidget>
 
 #include "builder/avibuilder.h"
@@ -86,10 +87,13 @@ class Builder : public ::testing::Test {
         ModalWatcher::acceptDefault(w);
       } else if (auto* d = qobject_cast<QDialog*>(w)) {
         compressorTitle = d->windowTitle();
-        if (auto* list = d->findChild<QTreeWidget*>(QStringLiteral("CompressorList")))
+        if (auto* list = d->findChild<QTreeWidget*>(QStringLiteral("CompressorList"))) {
           for (int i = 0; i < list->topLevelItemCount(); ++i)
             if (list->topLevelItem(i)->data(0, Qt::UserRole).value<quint32>() == compressor)
               list->setCurrentItem(list->topLevelItem(i));
+          sizeHeader = list->headerItem()->text(2);
+        }
+        if (keyFrameEvery > 0) d->findChild<QSpinBox*>(QStringLiteral("KeyFrameEdit"))->setValue(keyFrameEvery);
         if (acceptCompressor) d->accept();
         else d->reject();
       }
@@ -115,7 +119,9 @@ class Builder : public ::testing::Test {
   testsupport::TempDir dir;
   std::unique_ptr<ModalWatcher> watcher;
   QString compressorTitle;
+  QString sizeHeader;  // the compressor list's size column
   vfw::FOURCC compressor = vfw::comptypeDIB;
+  int keyFrameEvery = 0;  // > 0: typed into the dialog's key-frame box
   // A lossless compressor that compresses each frame on a second core
   // while the builder converts the next.
   static constexpr vfw::FOURCC kUtVideo = vfw::mmioFOURCC('U', 'L', 'R', 'G');
@@ -140,6 +146,27 @@ TEST_F(Builder, OneFileGivesOneKeyFrameWithItsPixels) {
   EXPECT_EQ(mainWindow()->builderPanel()->ProgressBar1->value(), 1);
   EXPECT_EQ(session().frameIndex(), -1);
   EXPECT_TRUE(watcher->texts().filter(QStringLiteral("ERROR")).isEmpty());
+}
+
+// The builder follows its compressor dialog: H.264 with "Key frame every"
+// 5 gives key frames at 0, 5 and 10 of twelve files, and the dialog sized
+// its minute at the panel's rate.
+TEST_F(Builder, KeyFramesFollowTheIntervalChosenInTheDialog) {
+  const auto red = bmp("red.bmp", "red"), blue = bmp("blue.bmp", "blue");
+  std::vector<std::string> files;
+  for (int i = 0; i < 12; ++i) files.push_back(i % 3 ? red : blue);
+  list(files);
+  mainWindow()->Panel1->Edit1->setText(QStringLiteral("10"));
+  compressor = vfw::mmioFOURCC('H', '2', '6', '4');
+  keyFrameEvery = 5;
+  const std::string out = dir.file("h264.avi");
+  makeAvi(out);
+  EXPECT_EQ(sizeHeader, QStringLiteral("A minute at 10 fps"));
+  const auto flags = testsupport::keyFlags(out);
+  EXPECT_EQ(flags.packets, testsupport::everyNth(12, 5));
+  EXPECT_EQ(flags.frames, testsupport::everyNth(12, 5));
+  EXPECT_EQ(testsupport::decodeFrames(out, 64, 48, "rgb24").size(), 12u);
+  EXPECT_EQ(status(), QStringLiteral("AVI Completed"));
 }
 
 TEST_F(Builder, RateSetsTheDurationAndRepeatedFilesGiveIdenticalFrames) {

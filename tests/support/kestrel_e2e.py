@@ -180,11 +180,12 @@ def enabled(node):
     return node is not None and node.getState().contains(pyatspi.STATE_ENABLED)
 
 
-def begin_recording(app, out_file, frame_at=(380, 260), expect_remote=True, proposed="make.avi"):
+def begin_recording(app, out_file, frame_at=(380, 260), expect_remote=True, frame_size=None, proposed="make.avi"):
     """Record, the save dialog answered with out_file, Area, OK, the capture
-    frame moved to frame_at and its X clicked: what a person does before
-    Start; the save dialog proposes `proposed` (the name chosen last, after
-    the first time). Returns the remote control and the capture rectangle
+    frame moved to frame_at (and sized to frame_size, outer width and
+    height, when given) and its X clicked: what a person does before Start;
+    the save dialog proposes `proposed` (the name chosen last, after the
+    first time). Returns the remote control and the capture rectangle
     (without expect_remote, None and the rectangle right after the click)."""
     wait_for(lambda: find(app, "frame", CAPTION), what="the main window")
     # The preferences are read 100 ms after start; the rate comes from them.
@@ -211,6 +212,16 @@ def begin_recording(app, out_file, frame_at=(380, 260), expect_remote=True, prop
         wait_for(moved, 10, what="the frame moved by sway")
     else:
         output("xdotool", "windowmove", "--sync", wid, str(frame_at[0]), str(frame_at[1]))
+    if frame_size:
+        def sized():
+            # xdotool sizes the client area; the frame adds the rest.
+            _, _, ow, oh = outer_bounds(wid)
+            geometry = output("xdotool", "getwindowgeometry", wid).split("Geometry:")[1].split()[0]
+            cw, ch = (int(v) for v in geometry.split("x"))
+            output("xdotool", "windowsize", wid, str(frame_size[0] - (ow - cw)), str(frame_size[1] - (oh - ch)))
+            time.sleep(0.3)
+            return outer_bounds(wid)[2:] == tuple(frame_size)
+        wait_for(sized, 10, what="the frame sized")
     time.sleep(0.5)
     rect = outer_bounds(wid)
     capture = wait_for(lambda: frame(app, "Click on the X"), what="the capture frame on the bus")

@@ -65,6 +65,35 @@ ProbedStream probeVideo(const std::string& path) {
   return s;
 }
 
+KeyFlags keyFlags(const std::string& path, bool useOdml) {
+  KeyFlags k;
+  std::string out;
+  const std::string odml = useOdml ? "1" : "0";
+  if (runCommand({"ffprobe", "-v", "error", "-use_odml", odml, "-select_streams", "v:0", "-show_entries",
+                  "packet=flags,size", "-of", "csv=p=0", path},
+                 &out, 300000) != 0)
+    return {};
+  for (const QString& line : QString::fromStdString(out).split('\n', Qt::SkipEmptyParts)) {
+    // "size,flags"; empty chunks (a skipped position) carry no picture.
+    const QStringList f = line.split(',');
+    if (f.size() >= 2 && f[0].toLong() > 0) k.packets.push_back(f[1].startsWith('K'));
+  }
+  if (runCommand({"ffprobe", "-v", "error", "-use_odml", odml, "-select_streams", "v:0", "-show_entries",
+                  "frame=key_frame", "-of", "csv=p=0", path},
+                 &out, 300000) != 0)
+    return {};
+  // A frame with side data has more fields after its flag.
+  for (const QString& line : QString::fromStdString(out).split('\n', Qt::SkipEmptyParts))
+    k.frames.push_back(line.section(',', 0, 0).trimmed() == "1");
+  return k;
+}
+
+std::vector<bool> everyNth(int count, int n) {
+  std::vector<bool> v;
+  for (int i = 0; i < count; ++i) v.push_back(n <= 1 || i % n == 0);
+  return v;
+}
+
 std::vector<std::vector<uint8_t>> decodeFrames(const std::string& path, int width, int height,
                                                const std::string& pixFmt) {
   std::vector<std::vector<uint8_t>> frames;

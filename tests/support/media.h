@@ -24,6 +24,18 @@ struct ProbedStream {
 // Runs ffprobe on one file and returns the first video stream's facts.
 ProbedStream probeVideo(const std::string& path);
 
+// The key-frame flags of the first video stream, one per packet as the
+// file's index gives them (ffprobe -show_packets, the OpenDML indexes or,
+// with useOdml false, idx1), and one per decoded frame as the decoder
+// finds it (-show_frames key_frame). Empty on failure.
+struct KeyFlags {
+  std::vector<bool> packets;
+  std::vector<bool> frames;
+};
+KeyFlags keyFlags(const std::string& path, bool useOdml = true);
+// Key frames at 0, n, 2n, ... of `count` frames, n <= 1 meaning every one.
+std::vector<bool> everyNth(int count, int n);
+
 // Decodes every frame of the file's first video stream with ffmpeg into
 // tightly packed pixels of pixFmt ("bgra", "rgb24", ...). Empty on failure.
 std::vector<std::vector<uint8_t>> decodeFrames(const std::string& path, int width, int height,

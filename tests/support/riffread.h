@@ -77,4 +77,24 @@ inline int count(const std::vector<Chunk>& cs, const std::string& id) {
   return n;
 }
 
+// The key-frame flag of every frame chunk as the file's own indexes say it:
+// idx1's AVIIF_KEYFRAME for the first RIFF's frames, and every 'ix00'
+// entry's bit 31 clear, in file order.
+struct IndexFlags {
+  std::vector<bool> idx1;
+  std::vector<bool> ix00;
+};
+inline IndexFlags indexFlags(const std::vector<std::uint8_t>& b) {
+  IndexFlags f;
+  for (const Chunk& c : chunks(b)) {
+    if (c.id == "idx1") {
+      for (std::uint32_t e = 0; e < c.size / 16; ++e) f.idx1.push_back((u32(b, c.pos + 8 + 16u * e + 4) & 0x10) != 0);
+    } else if (c.id == "ix00") {
+      const std::uint32_t n = u32(b, c.pos + 8 + 4);
+      for (std::uint32_t e = 0; e < n; ++e) f.ix00.push_back((u32(b, c.pos + 8 + 24 + 8u * e + 4) & 0x80000000u) == 0);
+    }
+  }
+  return f;
+}
+
 }  // namespace avitest

@@ -23,6 +23,12 @@ struct CompressorInfo {
   bool usesQuality;    // the quality slider means something
   bool usesDataRate;   // "Data rate" means something
   const char* encoder;  // libavcodec encoder name ("" for full frames)
+  // Makes delta frames: the dialog's "Key frame every" applies. Intra-only
+  // compressors make every frame a key frame whatever it says.
+  bool temporal = false;
+  // The key-frame spacing the dialog starts at (frames), as the platform's
+  // compressors each report one; 1 for intra-only ones.
+  LONG defaultKeyFrameEvery = 1;
 };
 
 // Every compressor this machine offers, "Full Frames (Uncompressed)" first.
@@ -37,7 +43,7 @@ QString compressorRefusal(const CompressorInfo& c, std::span<const std::uint8_t>
 
 struct EncoderOptions {
   LONG quality = ICQUALITY_DEFAULT;  // 0..10000 or ICQUALITY_DEFAULT
-  LONG keyFrameEvery = 0;            // frames; 0 or 1 = every frame
+  LONG keyFrameEvery = 0;            // frames; 0 or 1 = every frame (intra-only compressors: always)
   LONG kilobytesPerSecond = 0;       // 0 = no data-rate target
   int framesPerSecond = 0;           // for rate control; 0 = unknown
   int threads = -1;  // -1: the compressor's own default (measured, see codec.cpp); 0: libavcodec's choice; n: n
@@ -118,6 +124,23 @@ std::vector<std::uint8_t> syntheticFrame(std::span<const std::uint8_t> inputForm
 // thread.
 double measureFrameRate(FOURCC fccHandler, std::span<const std::uint8_t> inputFormat, double budgetSeconds = 0.25,
                         int maxFrames = 8, const std::atomic<bool>* cancel = nullptr);
+
+// What a trial recording found: the rate it sustained and the sizes of its
+// packets. The first trial frame is a key frame; with a compressor that
+// makes delta frames the others are delta frames (at least one is made),
+// so both sizes are known; otherwise every frame is a key frame.
+struct TrialResult {
+  double framesPerSecond = -1;  // negative: no figure (refused, cancelled)
+  double keyFrameBytes = -1;    // the first frame's packet
+  double deltaFrameBytes = -1;  // the average of the others; negative when there were none
+};
+TrialResult runTrial(FOURCC fccHandler, std::span<const std::uint8_t> inputFormat, double budgetSeconds = 0.25,
+                     int maxFrames = 8, const std::atomic<bool>* cancel = nullptr, LONG quality = ICQUALITY_DEFAULT);
+
+// Bytes `frames` frames take with key frames every `keyFrameEvery` frames
+// (the first one a key frame), at the trial's packet sizes: an estimate.
+// Negative without a trial figure.
+double estimatedBytes(const TrialResult& trial, LONG keyFrameEvery, double frames);
 
 // What a person choosing a compressor needs to know about each one, for a
 // given input format; the compressor dialog shows these, and so can a

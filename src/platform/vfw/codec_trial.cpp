@@ -56,10 +56,22 @@ std::vector<std::uint8_t> syntheticFrame(std::span<const std::uint8_t> inputForm
 
 double measureFrameRate(FOURCC fccHandler, std::span<const std::uint8_t> inputFormat, double budgetSeconds,
                         int maxFrames, const std::atomic<bool>* cancel) {
+  return runTrial(fccHandler, inputFormat, budgetSeconds, maxFrames, cancel).framesPerSecond;
+}
+
+TrialResult runTrial(FOURCC fccHandler, std::span<const std::uint8_t> inputFormat, double budgetSeconds,
+                     int maxFrames, const std::atomic<bool>* cancel, LONG quality) {
   using Clock = std::chrono::steady_clock;
+  TrialResult result;
+  const CompressorInfo* info = findCompressor(fccHandler);
+  if (!info) return result;
   std::unique_ptr<Encoder> enc;
   EncoderOptions options;
-  if (createEncoder(fccHandler, inputFormat, options, enc) != AVIERR_OK) return -1;
+  options.quality = quality;
+  // Delta frames after the first, as a recording has them between its key
+  // frames; the interval is longer than any trial.
+  options.keyFrameEvery = info->temporal ? 1000000 : 1;
+  if (createEncoder(fccHandler, inputFormat, options, enc) != AVIERR_OK) return result;
   const auto frames = std::array{syntheticFrame(inputFormat, 0), syntheticFrame(inputFormat, 3)};
   // Removed by the system when closed, even if we are killed mid-trial.
   // Under a file size limit the trial's writes must fail like the AVI
@@ -68,22 +80,40 @@ double measureFrameRate(FOURCC fccHandler, std::span<const std::uint8_t> inputFo
   detail::ignoreFileSizeSignal();
   std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::tmpfile(), &std::fclose);
   const auto start = Clock::now();
+  // A compressor with delta frames makes one at least, so that its size is
+  // known too.
+  const int atLeast = info->temporal ? 2 : 1;
   int done = 0;
   double elapsed = 0;
-  while (done < std::max(1, maxFrames)) {
-    if (cancel && cancel->load()) return -1;
+  double deltaBytes = 0;
+  while (done < std::max(atLeast, maxFrames)) {
+    if (cancel && cancel->load()) return {};
     std::span<const std::uint8_t> packet;
     bool key = false;
-    if (enc->encode(frames[std::size_t(done % 2)], true, packet, key) != AVIERR_OK) return -1;
+    if (enc->encode(frames[std::size_t(done % 2)], done == 0, packet, key) != AVIERR_OK) return {};
+    if (done == 0)
+      result.keyFrameBytes = double(packet.size());
+    else
+      deltaBytes += double(packet.size());
     // Flushed so each frame's write reaches the system, as the AVI file's do.
     if (file && (std::fwrite(packet.data(), 1, packet.size(), file.get()) != packet.size() ||
                  std::fflush(file.get()) != 0))
       file.reset();  // a full temporary folder: go on without the write
     ++done;
     elapsed = std::chrono::duration<double>(Clock::now() - start).count();
-    if (elapsed >= budgetSeconds) break;
+    if (elapsed >= budgetSeconds && done >= atLeast) break;
   }
-  return elapsed > 0 ? done / elapsed : 0;
+  result.framesPerSecond = elapsed > 0 ? done / elapsed : 0;
+  if (done > 1) result.deltaFrameBytes = deltaBytes / (done - 1);
+  return result;
+}
+
+double estimatedBytes(const TrialResult& trial, LONG keyFrameEvery, double frames) {
+  if (trial.keyFrameBytes < 0 || frames <= 0) return -1;
+  // Intra-only compressors' other frames are key frames too: their average.
+  const double delta = trial.deltaFrameBytes >= 0 ? trial.deltaFrameBytes : trial.keyFrameBytes;
+  const double keys = keyFrameEvery > 1 ? std::ceil(frames / double(keyFrameEvery)) : frames;
+  return keys * trial.keyFrameBytes + (frames - keys) * delta;
 }
 
 std::vector<CompressorDescription> describeCompressors(std::span<const std::uint8_t> inputFormat, bool measure) {

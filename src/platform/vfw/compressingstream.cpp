@@ -185,7 +185,11 @@ class CompressingStream final : public AviStream {
     // An overlapped frame that did not make it leaves a gap no later frame
     // may close.
     if (overlapFailure_ != AVIERR_OK) return overlapFailure_;
-    const bool forceKey = (flags & AVIIF_KEYFRAME) != 0;
+    // The caller's AVIIF_KEYFRAME asks for nothing: the encoder makes key
+    // frames at the interval of the options, and the file is told which
+    // packets are key frames by the encoder.
+    (void)flags;
+    const bool forceKey = false;
     if (overlap_ && encoder_->worthOverlapping()) return writeOverlapped(start, prepare, forceKey, samplesWritten);
     if (const HRESULT hr = prepare(); hr != AVIERR_OK) return hr;
     return compressAndWrite(start, forceKey, samplesWritten, bytesWritten);

@@ -7,7 +7,9 @@
 //
 // Next to each usable compressor the dialog shows how many frames per second
 // recording with it sustains at the caller's frame size: conversion,
-// compression and the write to a file, as measureFrameRate times them. The
+// compression and the write to a file, as runTrial times them; and about
+// how large a minute of recording comes out, from the sizes of the trial's
+// key and delta frames at the compressor's key-frame interval. The
 // trials run on one worker thread, slowest compressors last, and post each
 // figure back to the dialog's (the UI) thread. The worker never outlives its
 // welcome: the dialog's destructor marks the shared state cancelled under
@@ -27,8 +29,10 @@
 #include <QTimer>
 #include <QTreeWidget>
 #include <QVBoxLayout>
+#include <QLocale>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <mutex>
 #include <thread>
 
@@ -41,6 +45,15 @@ namespace {
 std::optional<FOURCC> g_testChoice;
 // The compressor picked last in this run, preselected next time.
 std::optional<FOURCC> g_lastChoice;
+// The key-frame interval last chosen in this run for each compressor with
+// delta frames, by its own handler code.
+std::map<FOURCC, LONG> g_lastKeyFrames;
+
+// The compressor's own handler code (aliases name the same one).
+FOURCC canonical(FOURCC f) {
+  const CompressorInfo* c = findCompressor(f);
+  return c ? c->fccHandler : f;
+}
 
 // Worker threads of closed dialogs, joined before the process ends so no
 // trial encode runs while static data is torn down.
@@ -90,7 +103,10 @@ bool choosable(const QTreeWidgetItem* item) { return item && (item->flags() & Qt
 }  // namespace
 
 void setCompressorChoiceForTesting(std::optional<FOURCC> handler) { g_testChoice = handler; }
-void forgetLastCompressorChoice() { g_lastChoice.reset(); }
+void forgetLastCompressorChoice() {
+  g_lastChoice.reset();
+  g_lastKeyFrames.clear();
+}
 
 struct CompressorDialog::TrialState {
   std::mutex mutex;
@@ -100,8 +116,8 @@ struct CompressorDialog::TrialState {
 };
 
 CompressorDialog::CompressorDialog(const QString& title, UINT flags, std::span<const std::uint8_t> inputFormat,
-                                   const COMPVARS& initial, QWidget* parent)
-    : QDialog(parent) {
+                                   const COMPVARS& initial, QWidget* parent, int framesPerSecond)
+    : QDialog(parent), framesPerSecond_(std::max(0, framesPerSecond)) {
   setObjectName("CompressorDialog");
   setWindowTitle(title.isEmpty() ? tr("Video Compression") : title);
   setModal(true);
@@ -111,14 +127,23 @@ CompressorDialog::CompressorDialog(const QString& title, UINT flags, std::span<c
   list_ = new QTreeWidget(this);
   list_->setObjectName("CompressorList");
   list_->setAccessibleName(tr("Compressor"));
-  list_->setColumnCount(2);
-  list_->setHeaderLabels({tr("Compressor"), tr("Frames/s at this size")});
+  list_->setColumnCount(3);
+  const QString sizeHeader =
+      framesPerSecond_ > 0 ? tr("A minute at %1 fps").arg(framesPerSecond_) : tr("1,000 frames");
+  list_->setHeaderLabels({tr("Compressor"), tr("Frames/s at this size"), sizeHeader});
   const QString speedMeaning = tr("Frames per second that recording sustains at this frame size: conversion, "
                                   "compression and writing each frame to a file, measured on a few frames.");
   list_->headerItem()->setToolTip(1, speedMeaning);
+  const QString sizeMeaning =
+      tr("About how large %1 of recording comes out at this frame size and key-frame interval: estimated from "
+         "the sizes of a key frame and of delta frames of the trial, whose picture changes more than most "
+         "screens do, at the quality the dialog opened with.")
+          .arg(framesPerSecond_ > 0 ? tr("a minute") : tr("1,000 frames"));
+  list_->headerItem()->setToolTip(2, sizeMeaning);
   list_->setRootIsDecorated(false);
   list_->header()->setSectionResizeMode(0, QHeaderView::Stretch);
   list_->header()->setSectionResizeMode(1, QHeaderView::ResizeToContents);
+  list_->header()->setSectionResizeMode(2, QHeaderView::ResizeToContents);
   listLabel->setBuddy(list_);
   layout->addWidget(listLabel);
   layout->addWidget(list_);
@@ -140,6 +165,7 @@ CompressorDialog::CompressorDialog(const QString& title, UINT flags, std::span<c
       item->setText(0, c.name);
       item->setText(1, inputFormat.empty() ? QString() : tr("measuring..."));
       item->setToolTip(1, speedMeaning);
+      item->setToolTip(2, sizeMeaning);
       continue;
     }
     // In the entry itself, not only its tooltip: the reason is what a person
@@ -183,13 +209,17 @@ CompressorDialog::CompressorDialog(const QString& title, UINT flags, std::span<c
   keyFrames_->setObjectName("KeyFrameEdit");
   keyFrames_->setAccessibleName(tr("Key frame every"));
   keyFrames_->setRange(1, 100000);
-  keyFrames_->setValue(valid && initial.lKey > 0 ? initial.lKey : 1);
+  keyFrames_->setValue(1);
+  // The caller's own interval stands for its own compressor.
+  if (valid && initial.lKey > 0) typedKeyFrames_[canonical(initial.fccHandler)] = initial.lKey;
+  connect(keyFrames_, &QSpinBox::valueChanged, this, [this] { updateEstimates(); });
   dataRate_ = new QSpinBox(this);
   dataRate_->setObjectName("DataRateEdit");
   dataRate_->setAccessibleName(tr("Data rate in kilobytes per second"));
   dataRate_->setRange(0, 10000000);
   dataRate_->setSpecialValueText(tr("no limit"));
   dataRate_->setValue(valid && initial.lDataRate > 0 ? initial.lDataRate : 0);
+  connect(dataRate_, &QSpinBox::valueChanged, this, [this] { updateEstimates(); });
   auto addRow = [&](const QString& label, QSpinBox* box, const QString& unit, bool shown) {
     auto* row = new QHBoxLayout;
     auto* l = new QLabel(label, this);
@@ -223,8 +253,9 @@ CompressorDialog::CompressorDialog(const QString& title, UINT flags, std::span<c
       }
     }
   }
+  trialsByRow_.resize(std::size_t(list_->topLevelItemCount()));
   updateControls();
-  resize(460, 400);
+  resize(560, 400);
 
   if (!inputFormat.empty() && list_->topLevelItemCount() > 0) startTrials(inputFormat);
 }
@@ -263,7 +294,9 @@ void CompressorDialog::storeChoice(COMPVARS& pc) const {
   // An untouched slider keeps the caller's value, so ICQUALITY_DEFAULT
   // still means "the compressor's own default".
   pc.lQ = qualityTouched_ ? LONG(quality_->value()) * 100 : initialQuality_;
-  pc.lKey = keyFrames_->value();
+  // Without delta frames every frame is a key frame, whatever the box said.
+  const CompressorInfo* c = findCompressor(pc.fccHandler);
+  pc.lKey = c && c->temporal ? keyFrames_->value() : 1;
   pc.lDataRate = dataRate_->value();
   pc.dwFlags |= ICMF_COMPVARS_VALID;
 }
@@ -273,13 +306,61 @@ void CompressorDialog::updateControls() {
   ok_->setEnabled(c != nullptr);
   quality_->setEnabled(c && c->usesQuality);
   dataRate_->setEnabled(c && c->usesDataRate);
+  // The interval typed for the compressor left stays with it for this
+  // dialog; the one chosen shows its own.
+  const FOURCC now = c ? c->fccHandler : 0;
+  if (now != shownInterval_) {
+    if (const CompressorInfo* before = findCompressor(shownInterval_); before && before->temporal)
+      typedKeyFrames_[before->fccHandler] = keyFrames_->value();
+    const LONG interval = storedInterval(now);
+    shownInterval_ = now;
+    const QSignalBlocker quiet(keyFrames_);
+    keyFrames_->setValue(int(interval));
+  }
   // Intra-only and pass-through compressors make every frame a key frame.
-  keyFrames_->setEnabled(c && !c->lossless);
+  keyFrames_->setEnabled(c && c->temporal);
+  updateEstimates();
 }
 
-void CompressorDialog::showRate(int row, double fps) {
-  if (QTreeWidgetItem* item = list_->topLevelItem(row)) item->setText(1, frameRateText(fps));
+LONG CompressorDialog::intervalFor(FOURCC handler) const {
+  const CompressorInfo* c = findCompressor(handler);
+  if (!c || !c->temporal) return 1;
+  if (c->fccHandler == shownInterval_) return keyFrames_->value();
+  return storedInterval(handler);
+}
+
+LONG CompressorDialog::storedInterval(FOURCC handler) const {
+  const CompressorInfo* c = findCompressor(handler);
+  if (!c || !c->temporal) return 1;
+  if (auto it = typedKeyFrames_.find(c->fccHandler); it != typedKeyFrames_.end()) return it->second;
+  if (auto it = g_lastKeyFrames.find(c->fccHandler); it != g_lastKeyFrames.end()) return it->second;
+  return c->defaultKeyFrameEvery;
+}
+
+void CompressorDialog::showTrial(int row, const TrialResult& trial) {
+  if (QTreeWidgetItem* item = list_->topLevelItem(row)) item->setText(1, frameRateText(trial.framesPerSecond));
+  if (row >= 0 && std::size_t(row) < trialsByRow_.size()) trialsByRow_[std::size_t(row)] = trial;
   ++measured_;
+  updateEstimates();
+}
+
+void CompressorDialog::updateEstimates() {
+  const double frames = framesPerSecond_ > 0 ? 60.0 * framesPerSecond_ : 1000.0;
+  QLocale locale;
+  for (int row = 0; row < list_->topLevelItemCount() && std::size_t(row) < trialsByRow_.size(); ++row) {
+    const auto& trial = trialsByRow_[std::size_t(row)];
+    if (!trial) continue;
+    QTreeWidgetItem* item = list_->topLevelItem(row);
+    const FOURCC handler = handlerOf(item);
+    double bytes = estimatedBytes(*trial, intervalFor(handler), frames);
+    // A data rate caps what the chosen compressor writes.
+    const CompressorInfo* c = findCompressor(handler);
+    if (bytes >= 0 && framesPerSecond_ > 0 && c && c->usesDataRate && handler == selectedHandler() &&
+        dataRate_->isEnabled() && dataRate_->value() > 0)
+      bytes = std::min(bytes, 60.0 * 1024.0 * dataRate_->value());
+    item->setText(2, bytes < 0 ? tr("n/a")
+                               : tr("about %1").arg(locale.formattedDataSize(qint64(bytes), 1, QLocale::DataSizeSIFormat)));
+  }
 }
 
 void CompressorDialog::startTrials(std::span<const std::uint8_t> inputFormat) {
@@ -296,15 +377,15 @@ void CompressorDialog::startTrials(std::span<const std::uint8_t> inputFormat) {
   }
   order.insert(order.end(), slow.begin(), slow.end());
   auto done = std::make_shared<std::atomic<bool>>(false);
-  std::thread worker([state = trials_, done, order, format = std::vector<std::uint8_t>(inputFormat.begin(),
-                                                                                         inputFormat.end())] {
+  std::thread worker([state = trials_, done, order, quality = initialQuality_,
+                      format = std::vector<std::uint8_t>(inputFormat.begin(), inputFormat.end())] {
     for (const auto& [row, handler] : order) {
       if (state->stop) break;
-      const double fps = measureFrameRate(handler, format, 0.25, 8, &state->stop);
+      const TrialResult trial = runTrial(handler, format, 0.25, 8, &state->stop, quality);
       std::lock_guard lock(state->mutex);
       if (state->cancelled) break;
       CompressorDialog* d = state->dialog;
-      QMetaObject::invokeMethod(d, [d, row = row, fps] { d->showRate(row, fps); }, Qt::QueuedConnection);
+      QMetaObject::invokeMethod(d, [d, row = row, trial] { d->showTrial(row, trial); }, Qt::QueuedConnection);
     }
     *done = true;
   });
@@ -313,6 +394,11 @@ void CompressorDialog::startTrials(std::span<const std::uint8_t> inputFormat) {
 
 BOOL ICCompressorChoose(void* hwnd, UINT uiFlags, const void* pvIn, const void* lpData, COMPVARS* pc,
                         const char* lpszTitle) {
+  return ICCompressorChooseAtRate(hwnd, uiFlags, pvIn, lpData, pc, lpszTitle, 0);
+}
+
+BOOL ICCompressorChooseAtRate(void* hwnd, UINT uiFlags, const void* pvIn, const void* lpData, COMPVARS* pc,
+                              const char* lpszTitle, int framesPerSecond) {
   (void)hwnd;
   (void)lpData;
   if (!pc || pc->cbSize != COMPVARS_CBSIZE) return false;
@@ -328,7 +414,8 @@ BOOL ICCompressorChoose(void* hwnd, UINT uiFlags, const void* pvIn, const void* 
     else if (bi.biCompression == gdi::BI_BITFIELDS && bi.biSize == 40) size += 12;
     format = {bytes, size};
   }
-  CompressorDialog dialog(QString::fromLocal8Bit(lpszTitle ? lpszTitle : ""), uiFlags, format, *pc);
+  CompressorDialog dialog(QString::fromLocal8Bit(lpszTitle ? lpszTitle : ""), uiFlags, format, *pc, nullptr,
+                          framesPerSecond);
   if (g_testChoice) {
     const FOURCC wanted = *g_testChoice;
     QTimer::singleShot(0, &dialog, [&dialog, wanted] {
@@ -339,6 +426,7 @@ BOOL ICCompressorChoose(void* hwnd, UINT uiFlags, const void* pvIn, const void* 
   if (dialog.exec() != QDialog::Accepted || dialog.selectedHandler() == 0) return false;
   dialog.storeChoice(*pc);
   g_lastChoice = pc->fccHandler;
+  if (const CompressorInfo* c = findCompressor(pc->fccHandler); c && c->temporal) g_lastKeyFrames[c->fccHandler] = pc->lKey;
   return true;
 }
 

@@ -3,14 +3,22 @@
 //
 // Widgets, by objectName (for tests and screen readers):
 //   "CompressorDialog"  the dialog itself, titled with the caller's title
-//   "CompressorList"    a two-column list: compressor name, frames per second
-//                       that recording sustains at the caller's frame size;
-//                       each item carries the handler FOURCC in Qt::UserRole.
+//   "CompressorList"    a three-column list: compressor name, frames per
+//                       second that recording sustains at the caller's frame
+//                       size, and about how large a minute of recording comes
+//                       out at that size, the caller's frame rate and the
+//                       compressor's key-frame interval (estimated from the
+//                       trial frames' packets; 1,000 frames when the caller
+//                       gave no rate); each item carries the handler FOURCC
+//                       in Qt::UserRole.
 //                       Compressors that cannot take the format are listed
 //                       greyed (disabled, never the choice) as "Name (reason)",
 //                       the reason also in the tooltip and accessible text.
 //   "QualitySlider"     0..100 shown, times 100 stored in COMPVARS::lQ
-//   "KeyFrameEdit"      key frame every n frames (ICMF_CHOOSE_KEYFRAME)
+//   "KeyFrameEdit"      key frame every n frames (ICMF_CHOOSE_KEYFRAME);
+//                       starts at the compressor's own default spacing, or
+//                       the one chosen for it last in this run; greyed at 1
+//                       for compressors without delta frames
 //   "DataRateEdit"      kB/sec, 0 = no limit (ICMF_CHOOSE_DATARATE)
 //   "OkButton", "CancelButton"
 //
@@ -23,11 +31,13 @@
 // cancels, as a person could not pick it either).
 #include <QDialog>
 #include <atomic>
+#include <map>
 #include <memory>
 #include <optional>
 #include <span>
 #include <vector>
 
+#include "platform/vfw/codec.h"
 #include "platform/vfw/vfw.h"
 
 class QLabel;
@@ -47,7 +57,7 @@ class CompressorDialog : public QDialog {
   Q_OBJECT
  public:
   CompressorDialog(const QString& title, UINT flags, std::span<const std::uint8_t> inputFormat,
-                   const COMPVARS& initial, QWidget* parent = nullptr);
+                   const COMPVARS& initial, QWidget* parent = nullptr, int framesPerSecond = 0);
   ~CompressorDialog() override;
 
   FOURCC selectedHandler() const;  // 0 if nothing is selected
@@ -60,8 +70,14 @@ class CompressorDialog : public QDialog {
  private:
   struct TrialState;
   void startTrials(std::span<const std::uint8_t> inputFormat);
-  void showRate(int row, double fps);
+  void showTrial(int row, const TrialResult& trial);
   void updateControls();
+  void updateEstimates();
+  // The interval a compressor's row assumes: the box's for the current row.
+  LONG intervalFor(FOURCC handler) const;
+  // The same without the box: typed earlier in this dialog, chosen last in
+  // this run, or the compressor's default.
+  LONG storedInterval(FOURCC handler) const;
 
   QTreeWidget* list_ = nullptr;
   QSlider* quality_ = nullptr;
@@ -71,7 +87,11 @@ class CompressorDialog : public QDialog {
   QPushButton* ok_ = nullptr;
   bool qualityTouched_ = false;
   LONG initialQuality_ = ICQUALITY_DEFAULT;
+  int framesPerSecond_ = 0;
   int measured_ = 0;
+  std::vector<std::optional<TrialResult>> trialsByRow_;
+  FOURCC shownInterval_ = 0;  // whose interval the box holds
+  std::map<FOURCC, LONG> typedKeyFrames_;  // intervals typed for other compressors of this dialog
   std::shared_ptr<TrialState> trials_;
 };
 

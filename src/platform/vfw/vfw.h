@@ -197,5 +197,10 @@ HRESULT AVISaveOptionsFree(int nStreams, LPAVICOMPRESSOPTIONS* plpOptions);
 // The compressor-choice dialog: modal, with the caller's title.
 BOOL ICCompressorChoose(void* hwnd, UINT uiFlags, const void* pvIn, const void* lpData, COMPVARS* pc,
                         const char* lpszTitle);
+// Kestrel's own: the same for frames that will be recorded at
+// `framesPerSecond` (0: not known), so that the dialog can say how large a
+// minute of recording comes out.
+BOOL ICCompressorChooseAtRate(void* hwnd, UINT uiFlags, const void* pvIn, const void* lpData, COMPVARS* pc,
+                              const char* lpszTitle, int framesPerSecond);
 
 }  // namespace vfw

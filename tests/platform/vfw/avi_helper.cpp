@@ -7,7 +7,9 @@
 // frames without); "overlap" writes with AVIStreamSetOverlap and ends with
 // AVIStreamFlush. With AVI_HELPER_COMPLETE set, the file is completed with
 // AVIFileComplete before the release and "completed HR ERRNO" printed last;
-// AVI_HELPER_CHECKPOINT_MS sets the interval between header updates.
+// AVI_HELPER_CHECKPOINT_MS sets the interval between header updates;
+// AVI_HELPER_KEYFRAMES=N asks for a key frame every N frames (every write
+// is flagged AVIIF_KEYFRAME all the same, as the recorder's are).
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -49,6 +51,10 @@ int main(int argc, char** argv) {
   o.fccType = ICTYPE_VIDEO;
   o.fccHandler = handler;
   o.dwFlags = AVICOMPRESSF_VALID;
+  if (const char* every = std::getenv("AVI_HELPER_KEYFRAMES")) {
+    o.dwKeyFrameEvery = DWORD(std::atoi(every));
+    o.dwFlags |= AVICOMPRESSF_KEYFRAMES;
+  }
   if (AVIMakeCompressedStream(&comp, raw, &o, nullptr) != AVIERR_OK) return 6;
   BITMAPINFOHEADER bi{};
   bi.biSize = 40;

@@ -4,6 +4,7 @@
 
 #include <QFileInfo>
 #include <sys/stat.h>
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -58,13 +59,17 @@ struct OpenFile {
   PAVIFILE file = nullptr;
   PAVISTREAM raw = nullptr;
   PAVISTREAM comp = nullptr;
-  OpenFile(const std::string& path, const AVISTREAMINFO& si) {
+  // With another compressor than full frames, a key frame every
+  // `keyFrameEvery` frames.
+  OpenFile(const std::string& path, const AVISTREAMINFO& si, FOURCC compressor = comptypeDIB,
+           DWORD keyFrameEvery = 1) {
     AVIFileInit();
     EXPECT_EQ(AVIFileOpenA(&file, path.c_str(), OF_WRITE | OF_CREATE, nullptr), AVIERR_OK);
     EXPECT_EQ(AVIFileCreateStreamA(file, &raw, &si), AVIERR_OK);
     AVICOMPRESSOPTIONS o{};
     o.fccType = ICTYPE_VIDEO;
-    o.fccHandler = comptypeDIB;
+    o.fccHandler = compressor;
+    o.dwKeyFrameEvery = keyFrameEvery;
     o.dwFlags = AVICOMPRESSF_VALID | AVICOMPRESSF_KEYFRAMES | AVICOMPRESSF_DATARATE;
     EXPECT_EQ(AVIMakeCompressedStream(&comp, raw, &o, nullptr), AVIERR_OK);
   }
@@ -292,6 +297,51 @@ TEST_F(AviFileTest, OpenDmlFileOfSeveralRiffsReadsInFull) {
   const auto frames = testsupport::decodeFrames(path, w, h);
   ASSERT_EQ(frames.size(), std::size_t(n));
   for (int i = 0; i < n; ++i) EXPECT_TRUE(isPatternFrame(frames[std::size_t(i)], w, h, i)) << "frame " << i;
+}
+
+// The same past 1 GiB with delta frames (the RIFF limit lowered): lossless
+// ZMBV and H.264, a key frame every 10 frames, every write flagged
+// AVIIF_KEYFRAME. idx1 and every part's ix00 flag exactly the key frames,
+// ffprobe reads the same flags through either index and the decoder finds
+// the same; every ZMBV frame decodes to what was written.
+TEST_F(AviFileTest, OpenDmlFileOfDeltaFramesIndexesTheKeyFrames) {
+  const int w = 96, h = 64, n = 95;
+  for (const char* c : {"ZMBV", "H264"}) {
+    SCOPED_TRACE(c);
+    // Several parts of each file's size.
+    avilimits::setRiffSizeLimit(c[0] == 'Z' ? 64 * 1024 : 4 * 1024);
+    const std::string path = dir.file(QStringLiteral("delta_%1.avi").arg(c));
+    {
+      OpenFile f(path, streamInfo(w, h, 25), mmioFOURCC(c[0], c[1], c[2], c[3]), 10);
+      const BITMAPINFOHEADER bi = infoHeader(w, h, 32);
+      ASSERT_EQ(AVIStreamSetFormat(f.comp, 0, &bi, 40), AVIERR_OK);
+      for (int i = 0; i < n; ++i) ASSERT_EQ(writeFrame(f.comp, i, patternFrame32(w, h, i)), AVIERR_OK);
+    }
+    const auto b = readFile(path);
+    const auto cs = chunks(b);
+    EXPECT_GE(count(cs, "RIFF:AVIX"), 2);
+    const auto want = testsupport::everyNth(n, 10);
+    const auto index = indexFlags(b);
+    EXPECT_EQ(index.ix00, want);
+    ASSERT_FALSE(index.idx1.empty());
+    ASSERT_LT(index.idx1.size(), std::size_t(n));
+    EXPECT_EQ(index.idx1, testsupport::everyNth(int(index.idx1.size()), 10));
+    for (const bool odml : {true, false}) {
+      const auto flags = testsupport::keyFlags(path, odml);
+      EXPECT_EQ(flags.frames, want) << "use_odml " << odml;
+      // Through idx1 alone ffmpeg finds the later parts' frames by scanning
+      // and calls them all key frames: only the indexed ones count.
+      ASSERT_EQ(flags.packets.size(), want.size()) << "use_odml " << odml;
+      const std::size_t indexed = odml ? want.size() : index.idx1.size();
+      EXPECT_TRUE(std::equal(want.begin(), want.begin() + long(indexed), flags.packets.begin()))
+          << "use_odml " << odml;
+    }
+    const auto frames = testsupport::decodeFrames(path, w, h);
+    ASSERT_EQ(frames.size(), std::size_t(n));
+    if (c[0] == 'Z') {
+      for (int i = 0; i < n; ++i) EXPECT_TRUE(isPatternFrame(frames[std::size_t(i)], w, h, i)) << "frame " << i;
+    }
+  }
 }
 
 // The compressing stream takes one input format: the same one again is a

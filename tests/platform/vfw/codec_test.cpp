@@ -12,6 +12,7 @@
 #include "platform/vfw/framegen.h"
 #include "platform/vfw/codec.h"
 #include "support/media.h"
+#include "support/riffread.h"
 #include "support/tempdir.h"
 
 using namespace vfw;
@@ -65,13 +66,17 @@ struct Written {
   std::string path;
   std::vector<std::vector<std::uint8_t>> sources;  // top-down B G R A, as packed
   FOURCC tag = 0;
+  FOURCC fcc = 0;
 };
 
 // Encodes `c.frames` pictures with compressor `fcc` into a file through the
 // AVI library, the way the recorder does: a compressing stream over a file
-// stream, the input format set before every frame, every frame marked key.
+// stream, the input format set before every frame, every frame marked key
+// (which asks the compressor for nothing: its key frames follow the
+// interval).
 Written writeClip(const testsupport::TempDir& dir, FOURCC fcc, const Case& c) {
   Written w;
+  w.fcc = fcc;
   const auto fmt = dibHeader(c.width, c.height, c.bitCount, c.topDown);
   {
     // The output format's compression field, as ffprobe should report it.
@@ -150,7 +155,11 @@ void expectPictures(const Written& w, const Case& c, bool lossless, const std::s
   EXPECT_EQ(probe.width, c.width) << what;
   EXPECT_EQ(probe.height, c.height) << what;
   EXPECT_EQ(probe.frameCount, c.frames) << what;
-  EXPECT_EQ(probe.keyPackets, c.frames) << what;
+  // Key frames at the interval for compressors with delta frames, every
+  // frame for the others.
+  const CompressorInfo* info = findCompressor(w.fcc);
+  const int every = info && info->temporal ? c.options.keyFrameEvery : 1;
+  EXPECT_EQ(testsupport::keyFlags(w.path).packets, testsupport::everyNth(c.frames, every)) << what;
   const auto decoded = testsupport::decodeFrames(w.path, c.width, c.height, "bgra");
   ASSERT_EQ(decoded.size(), std::size_t(c.frames)) << what;
   for (int i = 0; i < c.frames; ++i) {
@@ -361,6 +370,35 @@ TEST(Compressors, SizesAnEncoderCannotTakeAreNotOffered) {
   EXPECT_FALSE(compressorAccepts(*findCompressor(mmioFOURCC('M', 'S', 'V', 'C')), fmt));
   EXPECT_TRUE(compressorAccepts(*findCompressor(comptypeDIB), fmt));
   EXPECT_TRUE(compressorAccepts(*findCompressor(mmioFOURCC('Z', 'M', 'B', 'V')), fmt));
+}
+
+// Through the library, every write flagged AVIIF_KEYFRAME: each compressor
+// with delta frames makes key frames at exactly the interval, the others
+// every frame; idx1, ffprobe's packets and the decoded frames agree (Video
+// 1's decoder calls every frame a key frame, so only its packets count),
+// and every frame decodes as before.
+TEST(Compressors, KeyFramesAreTheIntervalsAndTheIndexSaysWhichTheyAre) {
+  testsupport::TempDir dir;
+  int temporal = 0;
+  for (const CompressorInfo& info : compressors()) {
+    Case c;
+    c.width = 64;
+    c.height = 48;
+    c.frames = 22;
+    c.options.keyFrameEvery = 7;
+    const Written w = writeClip(dir, info.fccHandler, c);
+    const std::string what = info.name.toStdString();
+    expectPictures(w, c, info.lossless, what);
+    const auto want = testsupport::everyNth(c.frames, info.temporal ? 7 : 1);
+    temporal += info.temporal;
+    EXPECT_EQ(avitest::indexFlags(avitest::readFile(w.path)).idx1, want) << what;
+    const auto flags = testsupport::keyFlags(w.path);
+    EXPECT_EQ(flags.packets, want) << what;
+    if (info.fccHandler != mmioFOURCC('M', 'S', 'V', 'C')) {
+      EXPECT_EQ(flags.frames, want) << what;
+    }
+  }
+  EXPECT_GE(temporal, 3);  // H.264, MPEG-4 and ZMBV at least
 }
 
 TEST(Compressors, KeyFramesFollowTheIntervalAndTheCallersRequest) {

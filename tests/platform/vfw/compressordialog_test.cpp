@@ -4,12 +4,14 @@
 
 #include <QApplication>
 #include <QKeyEvent>
+#include <QLocale>
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QSlider>
 #include <QSpinBox>
 #include <QTimer>
 #include <QTreeWidget>
+#include <algorithm>
 #include <cstring>
 
 #include "platform/vfw/framegen.h"
@@ -103,7 +105,7 @@ TEST_F(CompressorDialogTest, OkFillsTheChoiceAndTheNextDialogPreselectsIt) {
   COMPVARS cv = freshVars();
   testsupport::ModalWatcher watcher([](QWidget* w) {
     auto* list = w->findChild<QTreeWidget*>("CompressorList");
-    select(list, kMjpg);
+    select(list, kH264);
     w->findChild<QSlider*>("QualitySlider")->setValue(40);
     w->findChild<QSpinBox*>("KeyFrameEdit")->setValue(5);
     w->findChild<QSpinBox*>("DataRateEdit")->setValue(300);
@@ -111,14 +113,14 @@ TEST_F(CompressorDialogTest, OkFillsTheChoiceAndTheNextDialogPreselectsIt) {
   });
   ASSERT_TRUE(ICCompressorChoose(nullptr, 3, fmt.data(), nullptr, &cv, "Choose"));
   EXPECT_EQ(cv.fccType, ICTYPE_VIDEO);
-  EXPECT_EQ(cv.fccHandler, kMjpg);
+  EXPECT_EQ(cv.fccHandler, kH264);
   EXPECT_EQ(cv.lQ, 4000);
   EXPECT_EQ(cv.lKey, 5);
   EXPECT_EQ(cv.lDataRate, 300);
   EXPECT_TRUE(cv.dwFlags & ICMF_COMPVARS_VALID);
 
-  // A fresh record next time: the list starts on the last choice, and an
-  // untouched slider leaves the quality to the compressor.
+  // A fresh record next time: the list starts on the last choice with its
+  // interval, and an untouched slider leaves the quality to the compressor.
   FOURCC preselected = 0;
   watcher.setHandler([&](QWidget* w) {
     auto* list = w->findChild<QTreeWidget*>("CompressorList");
@@ -127,10 +129,10 @@ TEST_F(CompressorDialogTest, OkFillsTheChoiceAndTheNextDialogPreselectsIt) {
   });
   COMPVARS again = freshVars();
   ASSERT_TRUE(ICCompressorChoose(nullptr, 3, fmt.data(), nullptr, &again, "Choose"));
-  EXPECT_EQ(preselected, kMjpg);
-  EXPECT_EQ(again.fccHandler, kMjpg);
+  EXPECT_EQ(preselected, kH264);
+  EXPECT_EQ(again.fccHandler, kH264);
   EXPECT_EQ(again.lQ, ICQUALITY_DEFAULT);
-  EXPECT_EQ(again.lKey, 1);
+  EXPECT_EQ(again.lKey, 5);
   EXPECT_EQ(again.lDataRate, 0);
 }
 
@@ -333,4 +335,80 @@ TEST_F(CompressorDialogTest, SpeedColumnSaysWhatItMeasures) {
   const QString meaning = list->headerItem()->toolTip(1);
   for (const char* part : {"conversion", "compression", "writing"}) EXPECT_TRUE(meaning.contains(part)) << part;
   EXPECT_EQ(list->topLevelItem(0)->toolTip(1), meaning);
+}
+
+// "Key frame every" starts at each compressor's own spacing, is greyed at 1
+// for compressors without delta frames (whose choice then says 1, whatever
+// was typed), keeps what was typed for a compressor while another is
+// looked at, and a caller's own valid interval stands for its compressor.
+TEST_F(CompressorDialogTest, KeyFrameIntervalIsEachCompressorsOwn) {
+  const auto fmt = dibHeader(64, 48, 32, false);
+  CompressorDialog dialog("t", 3, fmt, freshVars());
+  auto* box = dialog.findChild<QSpinBox*>("KeyFrameEdit");
+  for (const CompressorInfo& c : compressors()) {
+    ASSERT_TRUE(dialog.selectHandler(c.fccHandler)) << c.name.toStdString();
+    EXPECT_EQ(box->isEnabled(), c.temporal) << c.name.toStdString();
+    EXPECT_EQ(box->value(), c.temporal ? c.defaultKeyFrameEvery : 1) << c.name.toStdString();
+  }
+  EXPECT_EQ(findCompressor(kH264)->defaultKeyFrameEvery, 250);
+  EXPECT_FALSE(findCompressor(kMjpg)->temporal);
+  ASSERT_TRUE(dialog.selectHandler(kH264));
+  box->setValue(30);
+  ASSERT_TRUE(dialog.selectHandler(kMjpg));
+  box->setValue(9);  // greyed: a program can, a person cannot
+  COMPVARS mjpg = freshVars();
+  dialog.storeChoice(mjpg);
+  EXPECT_EQ(mjpg.lKey, 1);
+  ASSERT_TRUE(dialog.selectHandler(kH264));
+  EXPECT_EQ(box->value(), 30);
+
+  COMPVARS mine = freshVars();
+  mine.dwFlags = ICMF_COMPVARS_VALID;
+  mine.fccHandler = mmioFOURCC('X', 'V', 'I', 'D');
+  mine.lKey = 48;
+  CompressorDialog caller("t", 3, fmt, mine);
+  EXPECT_EQ(caller.selectedHandler(), mine.fccHandler);
+  EXPECT_EQ(caller.findChild<QSpinBox*>("KeyFrameEdit")->value(), 48);
+}
+
+// Beside the speed, about how large a minute comes out at the caller's rate
+// and each compressor's interval: a longer interval makes H.264's minute
+// smaller, a data rate caps it, and without a rate the column counts
+// 1,000 frames.
+TEST_F(CompressorDialogTest, SizeColumnEstimatesAMinuteAtTheRateAndInterval) {
+  const auto fmt = dibHeader(320, 240, 32, false);
+  CompressorDialog dialog("t", 3, fmt, freshVars(), nullptr, 30);
+  auto* list = dialog.findChild<QTreeWidget*>("CompressorList");
+  EXPECT_EQ(list->headerItem()->text(2), "A minute at 30 fps");
+  EXPECT_TRUE(list->headerItem()->toolTip(2).contains("estimated"));
+  const int usable = int(std::count_if(compressors().begin(), compressors().end(),
+                                       [&](const CompressorInfo& c) { return compressorAccepts(c, fmt); }));
+  ASSERT_TRUE(testsupport::pumpUntil([&] { return dialog.measuredRows() == usable; }, 120000));
+  QTreeWidgetItem* h264 = nullptr;
+  for (int i = 0; i < list->topLevelItemCount(); ++i) {
+    QTreeWidgetItem* item = list->topLevelItem(i);
+    EXPECT_TRUE(item->text(2).startsWith("about ")) << item->text(0).toStdString() << ": " << item->text(2).toStdString();
+    if (item->data(0, Qt::UserRole).value<quint32>() == kH264) h264 = item;
+  }
+  ASSERT_TRUE(h264);
+  // The figure in bytes, from "about 12.3 MB".
+  const auto bytes = [&] {
+    const QStringList parts = h264->text(2).split(' ');
+    const double v = QLocale().toDouble(parts.value(1));
+    const QString unit = parts.value(2);
+    return v * (unit == "kB" ? 1e3 : unit == "MB" ? 1e6 : unit == "GB" ? 1e9 : 1);
+  };
+  ASSERT_TRUE(dialog.selectHandler(kH264));
+  auto* box = dialog.findChild<QSpinBox*>("KeyFrameEdit");
+  box->setValue(1);
+  const double everyFrame = bytes();
+  box->setValue(250);
+  const double longGroups = bytes();
+  EXPECT_LT(longGroups, everyFrame / 2);
+  // 10 kB/s is 600 kB a minute, below what the trial frames need.
+  dialog.findChild<QSpinBox*>("DataRateEdit")->setValue(10);
+  EXPECT_NEAR(bytes(), 614400, 614400 * 0.1);
+
+  CompressorDialog noRate("t", 3, fmt, freshVars());
+  EXPECT_EQ(noRate.findChild<QTreeWidget*>("CompressorList")->headerItem()->text(2), "1,000 frames");
 }
