@@ -24,7 +24,7 @@
 #include "platform/path.h"
 #include "platform/vfw/codec.h"
 #include "recording/aviwriter.h"
-#include "recording/recorder.h"
+#include "recording/reports.h"
 
 namespace app {
 

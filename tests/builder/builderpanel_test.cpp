@@ -156,7 +156,7 @@ TEST_F(Builder, KeyFramesFollowTheIntervalChosenInTheDialog) {
   std::vector<std::string> files;
   for (int i = 0; i < 12; ++i) files.push_back(i % 3 ? red : blue);
   list(files);
-  mainWindow()->Panel1->Edit1->setText(QStringLiteral("10"));
+  mainWindow()->builderPanel()->Edit1->setText(QStringLiteral("10"));
   compressor = vfw::mmioFOURCC('H', '2', '6', '4');
   keyFrameEvery = 5;
   const std::string out = dir.file("h264.avi");
@@ -248,7 +248,7 @@ TEST_F(Builder, AnOutputThatIsOneOfTheFilesIsRefused) {
   };
   const QByteArray before = contents(b);
   for (const std::string& out : {b, link}) {
-    mainWindow()->StatusBar1->setSimpleText(QStringLiteral("before"));
+    mainWindow()->statusLine()->setSimpleText(QStringLiteral("before"));
     compressorTitle.clear();
     ModalWatcher& w = makeAvi(out);
     ASSERT_EQ(w.seen().size(), 2u) << out;  // the save dialog, then the refusal

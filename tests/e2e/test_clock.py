@@ -93,9 +93,10 @@ def run(rate, work, end_from_main_window):
                                         proposed=os.path.basename(out_file))
             start_with(app, remote, COMPRESSOR)
             press(remote, "Pause")
-            main = frame(app, "Kestrel 2.5")
             wait_for(lambda: caption_of(remote, ("UnPause",)), what="the remote's UnPause")
-            assert caption_of(main, ("Pause", "UnPause")) == "UnPause"
+            press(remote, "Show")
+            main = wait_for(lambda: frame(app, "Kestrel 2.5"), what="the main window")
+            wait_for(lambda: caption_of(main, ("UnPause",)), 5, what="the toolbar's UnPause")
             press(remote, "UnPause")
             press(remote, "Stop")
     finally:
