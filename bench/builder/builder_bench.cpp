@@ -201,9 +201,11 @@ std::function<void()> g_onAccepted;
 
 double panelBuild(vfw::FOURCC fcc, const std::string& dir, int count, const std::string& out) {
   mainWindow()->builderPanel()->show();
-  mainWindow()->builderPanel()->ListBox1->clear();
-  for (int i = 0; i < count; ++i) mainWindow()->builderPanel()->ListBox1->addItem(QString::fromStdString(framePath(dir, i % g_files)));
-  mainWindow()->builderPanel()->Edit1->setText(QString::number(kRate));
+  // The panel's list and rate, by their names, as a person's tools find them.
+  auto* files = mainWindow()->builderPanel()->findChild<QListWidget*>(QStringLiteral("ListBox1"));
+  files->clear();
+  for (int i = 0; i < count; ++i) files->addItem(QString::fromStdString(framePath(dir, i % g_files)));
+  mainWindow()->builderPanel()->findChild<QLineEdit*>(QStringLiteral("Edit1"))->setText(QString::number(kRate));
   mainWindow()->statusLine()->setSimpleText(QString());
   std::remove(out.c_str());
   vfw::forgetLastCompressorChoice();
@@ -233,7 +235,7 @@ double panelBuild(vfw::FOURCC fcc, const std::string& dir, int count, const std:
     }
   });
   poll.start();
-  mainWindow()->builderPanel()->Button3Click();
+  mainWindow()->builderPanel()->buildFromList();
   const double took = seconds(accepted);
   poll.stop();
   if (failed || mainWindow()->statusLine()->SimpleText() != QStringLiteral("AVI Completed")) return -1;

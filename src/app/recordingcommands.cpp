@@ -66,7 +66,7 @@ void MainWindow::showFrameWritten(int index) {
   // Frames that could not be had or written in time are said, not hidden.
   text += recording::lostText(session_.lostFrames());
   statusLine_->setSimpleText(text);
-  builderPanel_->Label2->setText(text);
+  builderPanel_->showRecordingStatus(text);
 }
 
 void MainWindow::showHealth(const recording::Health& h) {
@@ -95,7 +95,7 @@ void MainWindow::recordingEnded(const recording::RecordingEnd& end) {
 // not whether the main window around it is on the screen: the main window
 // is hidden for most of a recording.
 QString MainWindow::frameRateText() const {
-  if (!builderPanel_->isHidden()) return builderPanel_->Edit1->text();
+  if (!builderPanel_->isHidden()) return builderPanel_->rateText();
   return peers_.frameRate->rateText();
 }
 

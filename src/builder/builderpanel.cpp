@@ -61,7 +61,7 @@ class BuildScope {
   void set(bool building) {
     p_->building_ = building;
     p_->abort_ = false;
-    for (QWidget* w : {p_->Button1, p_->Button3, p_->Button8}) w->setEnabled(!building);
+    for (QWidget* w : {p_->addButton_, p_->makeButton_, p_->clearButton_}) w->setEnabled(!building);
     emit p_->buildingChanged(building);
   }
   BuilderPanel* p_;
@@ -71,57 +71,61 @@ class BuildScope {
 BuilderPanel::BuilderPanel(framework::StatusBar* status, framework::FileDialog& saveDialog,
                            const recording::Session& session, QWidget* parent)
     : QWidget(parent),
-      OpenDialog1(framework::FileDialog::Kind::Open, QStringLiteral("OpenDialog1")),
+      addFileDialog_(framework::FileDialog::Kind::Open, QStringLiteral("OpenDialog1")),
       status_(status),
       saveDialog_(saveDialog),
       session_(session) {
   setObjectName(QStringLiteral("Panel1"));
   setAutoFillBackground(true);
-  OpenDialog1.DefaultExt = QStringLiteral(".bmp");
-  OpenDialog1.Filter = QStringLiteral("Bitmap|*.bmp");
+  addFileDialog_.DefaultExt = QStringLiteral(".bmp");
+  addFileDialog_.Filter = QStringLiteral("Bitmap|*.bmp");
 
-  ListBox1 = named<QListWidget>(this, "ListBox1");
-  Button1 = named<QPushButton>(this, "Button1", QStringLiteral("Add File"));
-  Button3 = named<QPushButton>(this, "Button3", QStringLiteral("Make Avi"));
-  Button8 = named<QPushButton>(this, "Button8", QStringLiteral("Clear List"));
-  Label2 = named<QLabel>(this, "Label2", QStringLiteral("Frame Rate"));
-  Edit1 = named<QLineEdit>(this, "Edit1", QStringLiteral("1"));
-  Label2->setBuddy(Edit1);
-  Image3 = new framework::Image(this, QStringLiteral("Image3"));
-  Image3->setMinimumSize(120, 90);
-  Label1 = named<QLabel>(this, "Label1", QStringLiteral("No Actual Size"));
-  Label3 = named<QLabel>(this, "Label3", QStringLiteral("All Files must have the"));
-  Label4 = named<QLabel>(this, "Label4", QStringLiteral("the exact format and size"));
-  ProgressBar1 = named<QProgressBar>(this, "ProgressBar1");
-  ProgressBar1->setRange(0, 100);
-  ProgressBar1->setValue(0);
+  files_ = named<QListWidget>(this, "ListBox1");
+  addButton_ = named<QPushButton>(this, "Button1", QStringLiteral("Add File"));
+  makeButton_ = named<QPushButton>(this, "Button3", QStringLiteral("Make Avi"));
+  clearButton_ = named<QPushButton>(this, "Button8", QStringLiteral("Clear List"));
+  rateLabel_ = named<QLabel>(this, "Label2", QStringLiteral("Frame Rate"));
+  rateEdit_ = named<QLineEdit>(this, "Edit1", QStringLiteral("1"));
+  rateLabel_->setBuddy(rateEdit_);
+  frameView_ = new framework::Image(this, QStringLiteral("Image3"));
+  frameView_->setMinimumSize(120, 90);
+  scaleNote_ = named<QLabel>(this, "Label1", QStringLiteral("No Actual Size"));
+  ruleLine1_ = named<QLabel>(this, "Label3", QStringLiteral("All Files must have the"));
+  ruleLine2_ = named<QLabel>(this, "Label4", QStringLiteral("the exact format and size"));
+  progress_ = named<QProgressBar>(this, "ProgressBar1");
+  progress_->setRange(0, 100);
+  progress_->setValue(0);
 
   auto* grid = new QGridLayout(this);
-  grid->addWidget(ListBox1, 0, 0, 6, 1);
-  grid->addWidget(Button1, 0, 1);
-  grid->addWidget(Button8, 1, 1);
-  grid->addWidget(Button3, 2, 1);
-  grid->addWidget(Label2, 3, 1);
-  grid->addWidget(Edit1, 4, 1);
-  grid->addWidget(Label3, 6, 0);
-  grid->addWidget(Label4, 7, 0);
-  grid->addWidget(Label1, 6, 1);
-  grid->addWidget(Image3, 7, 1, 2, 1);
-  grid->addWidget(ProgressBar1, 9, 0, 1, 2);
+  grid->addWidget(files_, 0, 0, 6, 1);
+  grid->addWidget(addButton_, 0, 1);
+  grid->addWidget(clearButton_, 1, 1);
+  grid->addWidget(makeButton_, 2, 1);
+  grid->addWidget(rateLabel_, 3, 1);
+  grid->addWidget(rateEdit_, 4, 1);
+  grid->addWidget(ruleLine1_, 6, 0);
+  grid->addWidget(ruleLine2_, 7, 0);
+  grid->addWidget(scaleNote_, 6, 1);
+  grid->addWidget(frameView_, 7, 1, 2, 1);
+  grid->addWidget(progress_, 9, 0, 1, 2);
 
-  framework::onClicked({{Button1, [this] { Button1Click(); }},
-                        {Button3, [this] { Button3Click(); }},
-                        {Button8, [this] { Button8Click(); }}});
+  framework::onClicked({{addButton_, [this] { addFile(); }},
+                        {makeButton_, [this] { buildFromList(); }},
+                        {clearButton_, [this] { clearList(); }}});
 }
 
-void BuilderPanel::Button1Click() {
-  if (OpenDialog1.Execute(window())) ListBox1->addItem(OpenDialog1.FileName);
+QString BuilderPanel::rateText() const { return rateEdit_->text(); }
+
+void BuilderPanel::showRecordingStatus(const QString& text) { rateLabel_->setText(text); }
+
+void BuilderPanel::addFile() {
+  if (addFileDialog_.Execute(window())) files_->addItem(addFileDialog_.FileName);
 }
 
-void BuilderPanel::Button8Click() { ListBox1->clear(); }
+void BuilderPanel::clearList() { files_->clear(); }
 
-void BuilderPanel::Button3Click() {
-  if (ListBox1->count() == 0 || building_) return;
+void BuilderPanel::buildFromList() {
+  if (files_->count() == 0 || building_) return;
   // One heavy job at a time: a recording keeps its file until it is
   // stopped or cancelled.
   if (session_.isFileOpen()) {
@@ -134,14 +138,14 @@ void BuilderPanel::Button3Click() {
 void BuilderPanel::makeAvi() {
   // The list and the rate are taken once: the build runs on them whatever
   // happens to the panel meanwhile.
-  const int n = ListBox1->count();
+  const int n = files_->count();
   if (n == 0) return;
   BuildJob job;
-  for (int i = 0; i < n; ++i) job.files << ListBox1->item(i)->text();
+  for (int i = 0; i < n; ++i) job.files << files_->item(i)->text();
   // A rate no file can be timed by is refused before anything is asked or
   // created, by the same rule as a recording's.
   QString problem;
-  if (!recording::parseFrameRate(Edit1->text(), job.rate, problem, Button3->text())) {
+  if (!recording::parseFrameRate(rateEdit_->text(), job.rate, problem, makeButton_->text())) {
     framework::ShowMessage(problem);
     return;
   }
@@ -155,7 +159,7 @@ void BuilderPanel::makeAvi() {
 
   BuildScope scope(this);
   const gdi::Bitmap first = gdi::loadBmp(job.files[0]);
-  Image3->setPicture(first);
+  frameView_->setPicture(first);
   std::vector<std::uint8_t> format;
   if (!recording::frameFormat(first, format)) {
     framework::MessageBox(QStringLiteral("ERROR: Unable to Initialize Image Data"),
@@ -167,8 +171,8 @@ void BuilderPanel::makeAvi() {
 
   AviBuilder builder;
   builder.onFrameLoaded = [this](const gdi::Bitmap& frame, int) {
-    Image3->setPicture(frame);
-    Image3->repaint();
+    frameView_->setPicture(frame);
+    frameView_->repaint();
     framework::ProcessMessages();
   };
   builder.onFrameWritten = [this](int) {
@@ -200,7 +204,7 @@ void BuilderPanel::makeAvi() {
     framework::ProcessMessages();
     status_->setSimpleText(QStringLiteral("AVI Completed"));
   }
-  ProgressBar1->setValue(1);
+  progress_->setValue(1);
   if (result.outcome == BuildOutcome::Failed) {
     framework::MessageBox(result.error, QStringLiteral("ERROR"));
     status_->setSimpleText(QStringLiteral("Use Image Conversion Tool"));

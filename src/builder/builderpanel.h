@@ -45,24 +45,17 @@ class BuilderPanel : public QWidget {
   BuilderPanel(framework::StatusBar* status, framework::FileDialog& saveDialog, const recording::Session& session,
                QWidget* parent);
 
-  QListWidget* ListBox1;
-  QPushButton* Button1;  // "Add File"
-  QPushButton* Button3;  // "Make Avi"
-  QPushButton* Button8;  // "Clear List"
-  QLabel* Label2;        // "Frame Rate"
-  QLineEdit* Edit1;      // "1"
-  framework::Image* Image3;
-  QLabel* Label1;  // "No Actual Size"
-  QLabel* Label3;  // "All Files must have the"
-  QLabel* Label4;  // "the exact format and size"
-  QProgressBar* ProgressBar1;
-  framework::FileDialog OpenDialog1;
-
-  void Button1Click();
-  void Button8Click();
-  void Button3Click();
+  // The rate as typed, and the line under it that a recording writes its
+  // frame count into while the panel is shown.
+  QString rateText() const;
+  void showRecordingStatus(const QString& text);
+  // "Make Avi": builds the listed files (refused while a recording holds
+  // its file).
+  void buildFromList();
   // Builds the listed files into a file named in the save dialog.
   void makeAvi();
+  // The dialog "Add File" asks with.
+  framework::FileDialog& addFileDialog() { return addFileDialog_; }
 
   // A build is under way; Esc in the main window aborts it.
   bool isBuilding() const { return building_; }
@@ -77,6 +70,21 @@ class BuilderPanel : public QWidget {
 
  private:
   friend class BuildScope;
+  void addFile();
+  void clearList();
+
+  QListWidget* files_;
+  QPushButton* addButton_;
+  QPushButton* makeButton_;
+  QPushButton* clearButton_;
+  QLabel* rateLabel_;
+  QLineEdit* rateEdit_;
+  framework::Image* frameView_;
+  QLabel* scaleNote_;
+  QLabel* ruleLine1_;
+  QLabel* ruleLine2_;
+  QProgressBar* progress_;
+  framework::FileDialog addFileDialog_;
   framework::StatusBar* status_;
   framework::FileDialog& saveDialog_;
   const recording::Session& session_;

@@ -188,8 +188,8 @@ TEST_F(MainWindowTest, ComponentsAtCreation) {
   EXPECT_EQ(session().previewInterval(), 300);
   EXPECT_FALSE(session().previewing());
 
-  EXPECT_EQ(mainWindow()->builderPanel()->OpenDialog1.DefaultExt, QStringLiteral(".bmp"));
-  EXPECT_EQ(mainWindow()->builderPanel()->OpenDialog1.Filter, QStringLiteral("Bitmap|*.bmp"));
+  EXPECT_EQ(mainWindow()->builderPanel()->addFileDialog().DefaultExt, QStringLiteral(".bmp"));
+  EXPECT_EQ(mainWindow()->builderPanel()->addFileDialog().Filter, QStringLiteral("Bitmap|*.bmp"));
   EXPECT_EQ(mainWindow()->recordingFileDialog().DefaultExt, QStringLiteral(".avi"));
   EXPECT_EQ(mainWindow()->recordingFileDialog().FileName, QStringLiteral("make.avi"));
   EXPECT_EQ(mainWindow()->recordingFileDialog().Filter, QStringLiteral("Video For Windows|*.avi"));

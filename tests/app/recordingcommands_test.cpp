@@ -97,7 +97,7 @@ TEST_F(RecorderFixture, WalksEverySituationOfARecording) {
   ASSERT_TRUE(exists(path("walk.avi")));
   ASSERT_TRUE(waitForFrame(0));
   EXPECT_EQ(status(), QStringLiteral("Writing Frame #0"));
-  EXPECT_EQ(mainWindow()->builderPanel()->Label2->text(), QStringLiteral("Writing Frame #0"));
+  EXPECT_EQ(testsupport::control<QLabel>(mainWindow()->builderPanel(), "Label2")->text(), QStringLiteral("Writing Frame #0"));
   ASSERT_TRUE(waitForFrame(4));
 
   // Paused from the remote control: both captions, the grab on.
@@ -448,7 +448,7 @@ TEST_F(RecorderFixture, RefusesFrameRatesItCannotKeep) {
 // the frames come at that rate.
 TEST_F(RecorderFixture, BuilderPanelGivesTheRate) {
   mainWindow()->builderPanel()->show();
-  mainWindow()->builderPanel()->Edit1->setText(QStringLiteral("12"));
+  testsupport::control<QLineEdit>(mainWindow()->builderPanel(), "Edit1")->setText(QStringLiteral("12"));
   frameRateDialog()->setRateText(QStringLiteral("abc"));
   nameFile(QStringLiteral("panel.avi"));
   fixTarget();

@@ -47,9 +47,9 @@ class Builder : public ::testing::Test {
   static inline testsupport::ProgramWindows* program = nullptr;
 
   void SetUp() override {
-    mainWindow()->builderPanel()->ListBox1->clear();
-    mainWindow()->builderPanel()->Edit1->setText(QStringLiteral("1"));
-    mainWindow()->builderPanel()->ProgressBar1->setValue(0);
+    testsupport::control<QListWidget>(mainWindow()->builderPanel(), "ListBox1")->clear();
+    testsupport::control<QLineEdit>(mainWindow()->builderPanel(), "Edit1")->setText(QStringLiteral("1"));
+    testsupport::control<QProgressBar>(mainWindow()->builderPanel(), "ProgressBar1")->setValue(0);
     mainWindow()->statusLine()->setSimpleText(QString());
     testsupport::menuItem("Open1")->trigger();
   }
@@ -68,7 +68,7 @@ class Builder : public ::testing::Test {
   }
 
   void list(const std::vector<std::string>& files) {
-    for (const auto& f : files) mainWindow()->builderPanel()->ListBox1->addItem(QString::fromStdString(f));
+    for (const auto& f : files) testsupport::control<QListWidget>(mainWindow()->builderPanel(), "ListBox1")->addItem(QString::fromStdString(f));
   }
 
   // Runs "Make Avi" as a click delivered through the application, so that
@@ -100,7 +100,7 @@ class Builder : public ::testing::Test {
     });
     bool done = false;
     QMetaObject::invokeMethod(
-        mainWindow(), [&done] { done = true; mainWindow()->builderPanel()->Button3Click(); }, Qt::QueuedConnection);
+        mainWindow(), [&done] { done = true; mainWindow()->builderPanel()->buildFromList(); }, Qt::QueuedConnection);
     EXPECT_TRUE(testsupport::pumpUntil([&] { return done && !QApplication::activeModalWidget(); }, 60000));
     testsupport::pumpFor(50);
     // Every build gives back what it took from the AVI library (a recording
@@ -143,7 +143,7 @@ TEST_F(Builder, OneFileGivesOneKeyFrameWithItsPixels) {
   ASSERT_EQ(frames.size(), 1u);
   EXPECT_EQ(frames[0], pixelsOf(a));
   EXPECT_EQ(status(), QStringLiteral("AVI Completed"));
-  EXPECT_EQ(mainWindow()->builderPanel()->ProgressBar1->value(), 1);
+  EXPECT_EQ(testsupport::control<QProgressBar>(mainWindow()->builderPanel(), "ProgressBar1")->value(), 1);
   EXPECT_EQ(session().frameIndex(), -1);
   EXPECT_TRUE(watcher->texts().filter(QStringLiteral("ERROR")).isEmpty());
 }
@@ -156,7 +156,7 @@ TEST_F(Builder, KeyFramesFollowTheIntervalChosenInTheDialog) {
   std::vector<std::string> files;
   for (int i = 0; i < 12; ++i) files.push_back(i % 3 ? red : blue);
   list(files);
-  mainWindow()->builderPanel()->Edit1->setText(QStringLiteral("10"));
+  testsupport::control<QLineEdit>(mainWindow()->builderPanel(), "Edit1")->setText(QStringLiteral("10"));
   compressor = vfw::mmioFOURCC('H', '2', '6', '4');
   keyFrameEvery = 5;
   const std::string out = dir.file("h264.avi");
@@ -175,7 +175,7 @@ TEST_F(Builder, RateSetsTheDurationAndRepeatedFilesGiveIdenticalFrames) {
   list(five);
   const std::string slow = dir.file("slow.avi"), fast = dir.file("fast.avi");
   makeAvi(slow);
-  mainWindow()->builderPanel()->Edit1->setText(QStringLiteral("10"));
+  testsupport::control<QLineEdit>(mainWindow()->builderPanel(), "Edit1")->setText(QStringLiteral("10"));
   makeAvi(fast);
   const auto s = testsupport::probeVideo(slow), f = testsupport::probeVideo(fast);
   ASSERT_TRUE(s.ok);
@@ -185,10 +185,10 @@ TEST_F(Builder, RateSetsTheDurationAndRepeatedFilesGiveIdenticalFrames) {
   EXPECT_DOUBLE_EQ(double(s.frameCount) * s.rateDen / s.rateNum, 5.0);
   EXPECT_DOUBLE_EQ(double(f.frameCount) * f.rateDen / f.rateNum, 0.5);
   // The list and the rate text are the build's input, never changed by it.
-  EXPECT_EQ(mainWindow()->builderPanel()->ListBox1->count(), 5);
-  EXPECT_EQ(mainWindow()->builderPanel()->Edit1->text(), QStringLiteral("10"));
+  EXPECT_EQ(testsupport::control<QListWidget>(mainWindow()->builderPanel(), "ListBox1")->count(), 5);
+  EXPECT_EQ(testsupport::control<QLineEdit>(mainWindow()->builderPanel(), "Edit1")->text(), QStringLiteral("10"));
 
-  mainWindow()->builderPanel()->ListBox1->clear();
+  testsupport::control<QListWidget>(mainWindow()->builderPanel(), "ListBox1")->clear();
   list({five[1], five[1], five[1]});
   const std::string same = dir.file("same.avi");
   makeAvi(same);
@@ -208,7 +208,7 @@ TEST_F(Builder, AFileOfAnotherSizeStopsAfterTheFramesBeforeIt) {
       if (s.text == QStringLiteral("ERROR: Image Format") && s.title == QStringLiteral("ERROR")) boxSeen = true;
     EXPECT_TRUE(boxSeen);
     EXPECT_EQ(status(), QStringLiteral("Use Image Conversion Tool"));
-    EXPECT_EQ(mainWindow()->builderPanel()->ProgressBar1->value(), 1);
+    EXPECT_EQ(testsupport::control<QProgressBar>(mainWindow()->builderPanel(), "ProgressBar1")->value(), 1);
     EXPECT_EQ(testsupport::probeVideo(out).frameCount, 1) << c;
   }
 }
@@ -294,21 +294,21 @@ TEST_F(Builder, PaletteFilesBuildIntoFramesWithTheirColours) {
 class EscOnThirdFrame : public QObject {
  public:
   explicit EscOnThirdFrame(std::vector<QRgb> colours) : colours_(std::move(colours)) {
-    mainWindow()->builderPanel()->Image3->installEventFilter(this);
+    testsupport::control<framework::Image>(mainWindow()->builderPanel(), "Image3")->installEventFilter(this);
   }
-  ~EscOnThirdFrame() override { mainWindow()->builderPanel()->Image3->removeEventFilter(this); }
+  ~EscOnThirdFrame() override { testsupport::control<framework::Image>(mainWindow()->builderPanel(), "Image3")->removeEventFilter(this); }
   bool disabledDuringBuild = true;
 
  protected:
   bool eventFilter(QObject*, QEvent* e) override {
-    if (e->type() != QEvent::Paint || mainWindow()->builderPanel()->Image3->picture().empty() || sent_) return false;
-    disabledDuringBuild = disabledDuringBuild && !mainWindow()->builderPanel()->Button1->isEnabled() && !mainWindow()->builderPanel()->Button3->isEnabled() &&
-                          !mainWindow()->builderPanel()->Button8->isEnabled() && !testsupport::menuItem("Open1")->isEnabled() && !testsupport::menuItem("Close1")->isEnabled();
-    const auto* px = mainWindow()->builderPanel()->Image3->picture().scanLine(47);  // bottom-left pixel, B G R
+    if (e->type() != QEvent::Paint || testsupport::control<framework::Image>(mainWindow()->builderPanel(), "Image3")->picture().empty() || sent_) return false;
+    disabledDuringBuild = disabledDuringBuild && !testsupport::control(mainWindow()->builderPanel(), "Button1")->isEnabled() && !testsupport::control(mainWindow()->builderPanel(), "Button3")->isEnabled() &&
+                          !testsupport::control(mainWindow()->builderPanel(), "Button8")->isEnabled() && !testsupport::menuItem("Open1")->isEnabled() && !testsupport::menuItem("Close1")->isEnabled();
+    const auto* px = testsupport::control<framework::Image>(mainWindow()->builderPanel(), "Image3")->picture().scanLine(47);  // bottom-left pixel, B G R
     const QRgb c = qRgb(px[2], px[1], px[0]);
     if (colours_.size() > 2 && c == colours_[2]) {
       sent_ = true;
-      QCoreApplication::postEvent(mainWindow()->builderPanel()->ListBox1, new QKeyEvent(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier));
+      QCoreApplication::postEvent(testsupport::control<QListWidget>(mainWindow()->builderPanel(), "ListBox1"), new QKeyEvent(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier));
     }
     return false;
   }
@@ -332,13 +332,13 @@ TEST_F(Builder, EscAfterTheThirdFrameKeepsThreeFrames) {
     const std::string out = dir.file(QStringLiteral("esc%1.avi").arg(c));
     makeAvi(out);
     EXPECT_TRUE(esc.disabledDuringBuild);
-    EXPECT_TRUE(mainWindow()->builderPanel()->Button3->isEnabled());
+    EXPECT_TRUE(testsupport::control(mainWindow()->builderPanel(), "Button3")->isEnabled());
     EXPECT_TRUE(testsupport::menuItem("Open1")->isEnabled());
     const auto frames = testsupport::decodeFrames(out, 64, 48, "rgb24");
     ASSERT_EQ(frames.size(), 3u) << c;
     EXPECT_EQ(frames[2], pixelsOf(files[2])) << c;
     EXPECT_EQ(status(), QStringLiteral("AVI stopped: 3 frames written"));
-    EXPECT_EQ(mainWindow()->builderPanel()->ProgressBar1->value(), 1);
+    EXPECT_EQ(testsupport::control<QProgressBar>(mainWindow()->builderPanel(), "ProgressBar1")->value(), 1);
     EXPECT_FALSE(mainWindow()->builderPanel()->isBuilding());
   }
 }
@@ -348,7 +348,7 @@ TEST_F(Builder, RateTextsThatAreNoFrameRate) {
   // Not a whole number from 1 to 1000: refused by the recording's own rule
   // before a name is asked for, and no file is left behind.
   for (const char* rate : {"fast", "0", "-5", "1001"}) {
-    mainWindow()->builderPanel()->Edit1->setText(QString::fromLatin1(rate));
+    testsupport::control<QLineEdit>(mainWindow()->builderPanel(), "Edit1")->setText(QString::fromLatin1(rate));
     const std::string none = dir.file("zero.avi");
     ModalWatcher& z = makeAvi(none);
     ASSERT_EQ(z.seen().size(), 1u) << rate;
@@ -356,7 +356,7 @@ TEST_F(Builder, RateTextsThatAreNoFrameRate) {
     EXPECT_TRUE(z.texts()[0].endsWith(QStringLiteral("press Make Avi again."))) << z.texts()[0].toStdString();
     EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(none)));
     EXPECT_FALSE(mainWindow()->builderPanel()->isBuilding());
-    EXPECT_TRUE(mainWindow()->builderPanel()->Button3->isEnabled());
+    EXPECT_TRUE(testsupport::control(mainWindow()->builderPanel(), "Button3")->isEnabled());
   }
 }
 
@@ -381,7 +381,7 @@ TEST_F(Builder, FilesThatCannotBeReadEndTheBuildWithTheLoadersMessage) {
     ASSERT_TRUE(f.open(QIODevice::WriteOnly));
     f.write("BM not really a bitmap");
   }
-  mainWindow()->builderPanel()->ListBox1->clear();
+  testsupport::control<QListWidget>(mainWindow()->builderPanel(), "ListBox1")->clear();
   list({text, a});
   const std::string none = dir.file("broken.avi");
   ModalWatcher& b = makeAvi(none);
@@ -398,7 +398,7 @@ TEST_F(Builder, AWriteThatFailsKeepsTheFramesBeforeIt) {
   const auto a = bmp("noise.bmp", "red", 160, 120, {"-seed", "7", "+noise", "Random", "-type", "TrueColor"});
   compressor = kUtVideo;
   auto sizeWith = [&](int n) {
-    mainWindow()->builderPanel()->ListBox1->clear();
+    testsupport::control<QListWidget>(mainWindow()->builderPanel(), "ListBox1")->clear();
     list(std::vector<std::string>(std::size_t(n), a));
     const std::string out = dir.file(QStringLiteral("free%1.avi").arg(n));
     makeAvi(out);
@@ -435,7 +435,7 @@ TEST_F(Builder, ChildBuildsUntilTheFileCannotGrow) {
     if (box.title == QStringLiteral("ERROR") && box.text.isEmpty()) emptyErrorBox = true;
   EXPECT_TRUE(emptyErrorBox);
   EXPECT_EQ(status(), QStringLiteral("Use Image Conversion Tool"));
-  EXPECT_EQ(mainWindow()->builderPanel()->ProgressBar1->value(), 1);
+  EXPECT_EQ(testsupport::control<QProgressBar>(mainWindow()->builderPanel(), "ProgressBar1")->value(), 1);
 }
 
 TEST_F(Builder, AnOpenRecordingIsNotCutOffFromItsFile) {
@@ -463,7 +463,7 @@ TEST_F(Builder, AnOpenRecordingIsNotCutOffFromItsFile) {
   EXPECT_EQ(testsupport::probeVideo(dir.file("recording.avi")).frameCount, frames);
 
   // An empty list does nothing at all.
-  mainWindow()->builderPanel()->ListBox1->clear();
+  testsupport::control<QListWidget>(mainWindow()->builderPanel(), "ListBox1")->clear();
   EXPECT_TRUE(makeAvi(out).seen().empty());
 }
 
@@ -474,21 +474,21 @@ TEST_F(Builder, PanelCommandsKeepTheListAndTheRate) {
       testsupport::chooseFile(fd, QString::fromStdString(a));
     }
   });
-  mainWindow()->builderPanel()->Button1->click();
-  mainWindow()->builderPanel()->Button1->click();
-  ASSERT_EQ(mainWindow()->builderPanel()->ListBox1->count(), 2);  // the same path twice: two frames
-  EXPECT_EQ(mainWindow()->builderPanel()->ListBox1->item(1)->text(), QFileInfo(QString::fromStdString(a)).absoluteFilePath());
+  testsupport::control(mainWindow()->builderPanel(), "Button1")->click();
+  testsupport::control(mainWindow()->builderPanel(), "Button1")->click();
+  ASSERT_EQ(testsupport::control<QListWidget>(mainWindow()->builderPanel(), "ListBox1")->count(), 2);  // the same path twice: two frames
+  EXPECT_EQ(testsupport::control<QListWidget>(mainWindow()->builderPanel(), "ListBox1")->item(1)->text(), QFileInfo(QString::fromStdString(a)).absoluteFilePath());
 
-  mainWindow()->builderPanel()->Edit1->setText(QStringLiteral("7"));
+  testsupport::control<QLineEdit>(mainWindow()->builderPanel(), "Edit1")->setText(QStringLiteral("7"));
   testsupport::menuItem("Close1")->trigger();
   EXPECT_TRUE(mainWindow()->builderPanel()->isHidden());
   testsupport::menuItem("Open1")->trigger();
   EXPECT_FALSE(mainWindow()->builderPanel()->isHidden());
-  EXPECT_EQ(mainWindow()->builderPanel()->ListBox1->count(), 2);
-  EXPECT_EQ(mainWindow()->builderPanel()->Edit1->text(), QStringLiteral("7"));
+  EXPECT_EQ(testsupport::control<QListWidget>(mainWindow()->builderPanel(), "ListBox1")->count(), 2);
+  EXPECT_EQ(testsupport::control<QLineEdit>(mainWindow()->builderPanel(), "Edit1")->text(), QStringLiteral("7"));
 
-  mainWindow()->builderPanel()->Button8->click();
-  EXPECT_EQ(mainWindow()->builderPanel()->ListBox1->count(), 0);
+  testsupport::control(mainWindow()->builderPanel(), "Button8")->click();
+  EXPECT_EQ(testsupport::control<QListWidget>(mainWindow()->builderPanel(), "ListBox1")->count(), 0);
 }
 
 }  // namespace
