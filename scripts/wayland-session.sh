@@ -9,7 +9,9 @@
 #   sway   sway, xdg-desktop-portal-wlr set to share the one output without
 #          asking (the default);
 #   gnome  mutter headless with a virtual monitor, xdg-desktop-portal-gnome;
-#   kde    kwin_wayland on its virtual back end, xdg-desktop-portal-kde.
+#   kde    kwin_wayland on its virtual back end, xdg-desktop-portal-kde
+#          (starts and asks, but Debian 12's portal will not share kwin's
+#          virtual output: "Invalid screen! ... Virtual"; see README).
 # On gnome and kde the desktop's share dialog is answered through the
 # accessibility bus as a person would (scripts/portal-answer.py); each
 # answer is a line in $KESTREL_PORTAL_DIALOGS, and while the file
@@ -117,6 +119,35 @@ EOF
       fi
       kwin=$copy
     fi
+    # The dialog's list of screens cannot be chosen through the accessibility
+    # bus: portal-answer.py clicks it with kwin-click, which KWin lets
+    # inject input as its desktop entry asks. The dialog is put at the
+    # screen's origin without a frame, so its own coordinates are the
+    # screen's.
+    click=$(bash "$here/kwin-click.sh")
+    mkdir -p "$rt/data/applications" "$rt/config"
+    cat >"$rt/data/applications/kestrel-kwin-click.desktop" <<EOF
+[Desktop Entry]
+Type=Application
+Name=Kestrel test clicks
+Exec=$click
+NoDisplay=true
+X-KDE-Wayland-Interfaces=org_kde_kwin_fake_input
+EOF
+    cat >"$rt/config/kwinrulesrc" <<EOF
+[General]
+count=1
+rules=1
+
+[1]
+Description=The portal's dialog at the origin, without a frame
+title=Screen Sharing
+titlematch=1
+position=0,0
+positionrule=2
+noborder=true
+noborderrule=2
+EOF
     ;;
 esac
 # mutter refuses an X socket folder that others cannot write to (sway's
@@ -242,7 +273,8 @@ fi
 export KESTREL_DESKTOP=$desktop KESTREL_PORTAL_BACKEND=$backend_name
 if [ "$desktop" != sway ]; then
   export KESTREL_PORTAL_DIALOGS=$rt/portal-dialogs KESTREL_PORTAL_ANSWER=$rt/portal-answer
-  "${as_user[@]}" "${userenv[@]}" /usr/bin/python3 "$here/portal-answer.py" "$KESTREL_PORTAL_DIALOGS" \
+  [ "$desktop" = kde ] && export KESTREL_KWIN_CLICK=$click
+  "${as_user[@]}" "${userenv[@]}" KESTREL_KWIN_CLICK="${click:-}" /usr/bin/python3 "$here/portal-answer.py" "$KESTREL_PORTAL_DIALOGS" \
     "$KESTREL_PORTAL_ANSWER" >"$rt/portal-answer.log" 2>&1 &
   pids+=($!)
 fi
