@@ -20,6 +20,8 @@ PACKAGES=(
   # The test desktop (scripts/wayland-session.sh) and a native Wayland client of the tests
   sway xwayland pipewire pipewire-bin wireplumber xdg-desktop-portal xdg-desktop-portal-wlr qt6-wayland
   libglib2.0-bin util-linux
+  # GNOME's test desktop (wayland-session.sh --desktop gnome): mutter headless and its portal
+  mutter xdg-desktop-portal-gnome
   # Debian's source of the portal's wlroots back end, built by scripts/portal-wlr-shm.sh
   meson libdrm-dev libinih-dev libgbm-dev libwayland-dev wayland-protocols libsystemd-dev
 )

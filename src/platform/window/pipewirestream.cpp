@@ -1,8 +1,5 @@
 #include "platform/window/pipewirestream.h"
 
-#include <linux/dma-buf.h>
-#include <sys/ioctl.h>
-#include <sys/mman.h>
 #include <unistd.h>
 
 #include <condition_variable>
@@ -23,8 +20,13 @@
 #pragma GCC diagnostic pop
 
 #include "platform/window/display.h"
+#include "platform/window/videobuffer.h"
 
 namespace wnd {
+
+namespace {
+constexpr std::int64_t kLinearModifier = 0;  // DRM_FORMAT_MOD_LINEAR
+}
 
 struct PipeWireStream::Impl {
   pw_thread_loop* loop = nullptr;
@@ -55,26 +57,9 @@ struct PipeWireStream::Impl {
   void onFormat(const spa_pod* param);
   void onProcess();
   void teardown();
-  void copyFrame(const std::uint8_t* src, std::size_t stride, std::size_t available, const char* bufferKind);
 };
 
 namespace {
-
-// Byte positions of blue, green and red in one 4-byte pixel of a format
-// we accept; false for any other format.
-bool channelOrder(std::uint32_t f, int& b, int& g, int& r) {
-  switch (f) {
-    case SPA_VIDEO_FORMAT_BGRx:
-    case SPA_VIDEO_FORMAT_BGRA: b = 0, g = 1, r = 2; return true;
-    case SPA_VIDEO_FORMAT_RGBx:
-    case SPA_VIDEO_FORMAT_RGBA: r = 0, g = 1, b = 2; return true;
-    case SPA_VIDEO_FORMAT_xRGB:
-    case SPA_VIDEO_FORMAT_ARGB: r = 1, g = 2, b = 3; return true;
-    case SPA_VIDEO_FORMAT_xBGR:
-    case SPA_VIDEO_FORMAT_ABGR: b = 1, g = 2, r = 3; return true;
-    default: return false;
-  }
-}
 
 void onStateChanged(void* data, pw_stream_state, pw_stream_state state, const char* error) {
   auto* d = static_cast<PipeWireStream::Impl*>(data);
@@ -146,88 +131,51 @@ void PipeWireStream::Impl::onFormat(const spa_pod* param) {
     return;
   }
   format = f;
-  // Shared memory (memfd or plain) is mapped by PipeWire; a DMA-BUF is
-  // mapped here when a frame comes in one.
-  std::uint8_t buf[256];
+  // A format with a modifier is a DMA-BUF one; only the linear modifier is
+  // offered, which reads as plain rows once mapped. Without one, shared
+  // memory (memfd or plain) is mapped by PipeWire, and a DMA-BUF here.
+  const bool dmabuf = spa_pod_find_prop(param, nullptr, SPA_FORMAT_VIDEO_modifier) != nullptr;
+  const int types = dmabuf ? (1 << SPA_DATA_DmaBuf) : (1 << SPA_DATA_MemPtr) | (1 << SPA_DATA_MemFd) | (1 << SPA_DATA_DmaBuf);
+  std::uint8_t buf[512];
   spa_pod_builder builder = SPA_POD_BUILDER_INIT(buf, sizeof buf);
-  const spa_pod* params[1];
+  const spa_pod* params[3];
   params[0] = static_cast<const spa_pod*>(spa_pod_builder_add_object(
-      &builder, SPA_TYPE_OBJECT_ParamBuffers, SPA_PARAM_Buffers, SPA_PARAM_BUFFERS_dataType,
-      SPA_POD_CHOICE_FLAGS_Int((1 << SPA_DATA_MemPtr) | (1 << SPA_DATA_MemFd) | (1 << SPA_DATA_DmaBuf))));
-  pw_stream_update_params(stream, params, 1);
-}
-
-void PipeWireStream::Impl::copyFrame(const std::uint8_t* src, std::size_t stride, std::size_t available,
-                                     const char* bufferKind) {
-  const int w = int(format.size.width), h = int(format.size.height);
-  if (w <= 0 || h <= 0 || stride < std::size_t(w) * 4 || stride * std::size_t(h - 1) + std::size_t(w) * 4 > available)
-    return;  // a short or empty buffer: keep the frame before it
-  int bi = 0, gi = 1, ri = 2;
-  channelOrder(format.format, bi, gi, ri);
-  {
-    std::lock_guard<std::mutex> l(m);
-    frame.width = w;
-    frame.height = h;
-    frame.pixels.resize(std::size_t(w) * h * 4);
-    const std::size_t rowBytes = std::size_t(w) * 4;
-    for (int y = 0; y < h; ++y) {
-      const std::uint8_t* s = src + stride * std::size_t(y);
-      std::uint8_t* o = frame.pixels.data() + rowBytes * std::size_t(y);
-      if (bi == 0 && gi == 1 && ri == 2) {
-        std::memcpy(o, s, rowBytes);
-        for (int x = 0; x < w; ++x) o[x * 4 + 3] = 0;
-      } else {
-        for (int x = 0; x < w; ++x, s += 4, o += 4) {
-          o[0] = s[bi];
-          o[1] = s[gi];
-          o[2] = s[ri];
-          o[3] = 0;
-        }
-      }
-    }
-    ++frame.sequence;
-    kind = bufferKind;
-  }
-  cv.notify_all();
+      &builder, SPA_TYPE_OBJECT_ParamBuffers, SPA_PARAM_Buffers, SPA_PARAM_BUFFERS_dataType, SPA_POD_CHOICE_FLAGS_Int(types)));
+  // The crop a producer asks for (GNOME's streams carry one), and the
+  // header whose flags mark a corrupted buffer.
+  params[1] = static_cast<const spa_pod*>(spa_pod_builder_add_object(
+      &builder, SPA_TYPE_OBJECT_ParamMeta, SPA_PARAM_Meta, SPA_PARAM_META_type, SPA_POD_Id(SPA_META_VideoCrop),
+      SPA_PARAM_META_size, SPA_POD_Int(sizeof(spa_meta_region))));
+  params[2] = static_cast<const spa_pod*>(spa_pod_builder_add_object(
+      &builder, SPA_TYPE_OBJECT_ParamMeta, SPA_PARAM_Meta, SPA_PARAM_META_type, SPA_POD_Id(SPA_META_Header),
+      SPA_PARAM_META_size, SPA_POD_Int(sizeof(spa_meta_header))));
+  pw_stream_update_params(stream, params, 3);
 }
 
 void PipeWireStream::Impl::onProcess() {
-  // Only the newest buffer counts; older ones go straight back.
+  // Only the newest buffer with a picture counts; older ones go straight
+  // back. One without a picture (a cursor update) keeps the frame before.
   pw_buffer* b = nullptr;
   while (pw_buffer* next = pw_stream_dequeue_buffer(stream)) {
     if (b) pw_stream_queue_buffer(stream, b);
     b = next;
   }
   if (!b) return;
-  spa_buffer* sb = b->buffer;
-  if (sb->n_datas >= 1 && sb->datas[0].chunk && sb->datas[0].chunk->size > 0 &&
-      !(sb->datas[0].chunk->flags & SPA_CHUNK_FLAG_CORRUPTED)) {
-    const spa_data& d = sb->datas[0];
-    const std::size_t offset = d.chunk->offset;
-    const std::size_t stride = d.chunk->stride > 0 ? std::size_t(d.chunk->stride) : std::size_t(format.size.width) * 4;
-    if (d.data && offset <= d.maxsize) {
-      const char* k = d.type == SPA_DATA_MemFd ? "memfd" : d.type == SPA_DATA_DmaBuf ? "dma-buf" : "shared memory";
-      copyFrame(static_cast<const std::uint8_t*>(d.data) + offset, stride, d.maxsize - offset, k);
-    } else if (d.type == SPA_DATA_DmaBuf && d.fd >= 0) {
-      // A DMA-BUF PipeWire did not map: mapped for this one read, with the
-      // driver told so that its caches are coherent.
-      const std::size_t len = std::size_t(d.mapoffset) + d.maxsize;
-      void* p = mmap(nullptr, len, PROT_READ, MAP_SHARED, int(d.fd), 0);
-      if (p != MAP_FAILED) {
-        dma_buf_sync sync{DMA_BUF_SYNC_START | DMA_BUF_SYNC_READ};
-        ioctl(int(d.fd), DMA_BUF_IOCTL_SYNC, &sync);
-        if (offset <= d.maxsize)
-          copyFrame(static_cast<const std::uint8_t*>(p) + d.mapoffset + offset, stride, d.maxsize - offset,
-                    "dma-buf");
-        sync.flags = DMA_BUF_SYNC_END | DMA_BUF_SYNC_READ;
-        ioctl(int(d.fd), DMA_BUF_IOCTL_SYNC, &sync);
-        munmap(p, len);
-      } else {
-        end("The screen cast sends its frames in graphics memory that Kestrel cannot map");
-      }
+  BufferRead read;
+  {
+    std::lock_guard<std::mutex> l(m);
+    const char* k = "";
+    read = readVideoBuffer(*b->buffer, format.format, int(format.size.width), int(format.size.height), frame, k);
+    if (read == BufferRead::Frame) {
+      ++frame.sequence;
+      kind = k;
     }
   }
+  const spa_data& d = b->buffer->datas[0];
+  const bool unmappable = read == BufferRead::Unreadable && b->buffer->n_datas >= 1 && d.type == SPA_DATA_DmaBuf && !d.data;
   pw_stream_queue_buffer(stream, b);
+  if (read == BufferRead::Frame) cv.notify_all();
+  if (unmappable) end("The screen cast sends its frames in graphics memory that Kestrel cannot map");
 }
 
 PipeWireStream::PipeWireStream(int fd, std::uint32_t node) : d_(std::make_unique<Impl>()) {
@@ -262,24 +210,38 @@ PipeWireStream::PipeWireStream(int fd, std::uint32_t node) : d_(std::make_unique
       failure = "PipeWire refused to make a stream";
     } else {
       pw_stream_add_listener(d_->stream, &d_->streamListener, &kStreamEvents, d_.get());
-      std::uint8_t buf[1024];
+      std::uint8_t buf[2048];
       spa_pod_builder builder = SPA_POD_BUILDER_INIT(buf, sizeof buf);
       spa_rectangle defSize{1280, 720}, minSize{1, 1}, maxSize{16384, 16384};
       spa_fraction defRate{30, 1}, minRate{0, 1}, maxRate{1000, 1};
-      const spa_pod* params[1];
-      params[0] = static_cast<const spa_pod*>(spa_pod_builder_add_object(
-          &builder, SPA_TYPE_OBJECT_Format, SPA_PARAM_EnumFormat, SPA_FORMAT_mediaType,
-          SPA_POD_Id(SPA_MEDIA_TYPE_video), SPA_FORMAT_mediaSubtype, SPA_POD_Id(SPA_MEDIA_SUBTYPE_raw),
-          SPA_FORMAT_VIDEO_format,
-          SPA_POD_CHOICE_ENUM_Id(9, SPA_VIDEO_FORMAT_BGRx, SPA_VIDEO_FORMAT_BGRx, SPA_VIDEO_FORMAT_BGRA,
-                                 SPA_VIDEO_FORMAT_RGBx, SPA_VIDEO_FORMAT_RGBA, SPA_VIDEO_FORMAT_xRGB,
-                                 SPA_VIDEO_FORMAT_ARGB, SPA_VIDEO_FORMAT_xBGR, SPA_VIDEO_FORMAT_ABGR),
-          SPA_FORMAT_VIDEO_size, SPA_POD_CHOICE_RANGE_Rectangle(&defSize, &minSize, &maxSize),
-          SPA_FORMAT_VIDEO_framerate, SPA_POD_CHOICE_RANGE_Fraction(&defRate, &minRate, &maxRate)));
+      // A linear DMA-BUF first (a producer that offers its buffers in
+      // graphics memory with explicit modifiers gives one Kestrel can map),
+      // then shared memory: a producer with only tiled modifiers, or none,
+      // falls through to the second.
+      auto enumFormat = [&](bool linearDmaBuf) {
+        spa_pod_frame frame;
+        spa_pod_builder_push_object(&builder, &frame, SPA_TYPE_OBJECT_Format, SPA_PARAM_EnumFormat);
+        spa_pod_builder_add(
+            &builder, SPA_FORMAT_mediaType, SPA_POD_Id(SPA_MEDIA_TYPE_video), SPA_FORMAT_mediaSubtype,
+            SPA_POD_Id(SPA_MEDIA_SUBTYPE_raw), SPA_FORMAT_VIDEO_format,
+            SPA_POD_CHOICE_ENUM_Id(9, SPA_VIDEO_FORMAT_BGRx, SPA_VIDEO_FORMAT_BGRx, SPA_VIDEO_FORMAT_BGRA,
+                                   SPA_VIDEO_FORMAT_RGBx, SPA_VIDEO_FORMAT_RGBA, SPA_VIDEO_FORMAT_xRGB,
+                                   SPA_VIDEO_FORMAT_ARGB, SPA_VIDEO_FORMAT_xBGR, SPA_VIDEO_FORMAT_ABGR),
+            SPA_FORMAT_VIDEO_size, SPA_POD_CHOICE_RANGE_Rectangle(&defSize, &minSize, &maxSize),
+            SPA_FORMAT_VIDEO_framerate, SPA_POD_CHOICE_RANGE_Fraction(&defRate, &minRate, &maxRate), 0);
+        if (linearDmaBuf) {
+          spa_pod_builder_prop(&builder, SPA_FORMAT_VIDEO_modifier, SPA_POD_PROP_FLAG_MANDATORY);
+          spa_pod_builder_long(&builder, kLinearModifier);
+        }
+        return static_cast<const spa_pod*>(spa_pod_builder_pop(&builder, &frame));
+      };
+      const spa_pod* params[2];
+      params[0] = enumFormat(true);
+      params[1] = enumFormat(false);
       const int rc = pw_stream_connect(d_->stream, PW_DIRECTION_INPUT, node,
                                        static_cast<pw_stream_flags>(PW_STREAM_FLAG_AUTOCONNECT |
                                                                     PW_STREAM_FLAG_MAP_BUFFERS),
-                                       params, 1);
+                                       params, 2);
       if (rc < 0) failure = std::string("PipeWire refused the screen cast's stream (") + strerror(-rc) + ")";
     }
   }

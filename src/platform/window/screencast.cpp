@@ -143,6 +143,24 @@ QDBusMessage portalCall(const QString& method, const QVariantList& args) {
   return m;
 }
 
+// XWayland gives each monitor a video mode whose width is rounded down to
+// a multiple of 8, while windows keep their true logical places: at scale
+// 1.5 a 1280-pixel monitor is 853 logical pixels wide, its mode 848. The
+// true right edge is where the next monitor, or the screen, begins within
+// those 8 pixels.
+void widenRoundedMonitors(std::vector<RECT>& monitors, int screenWidth) {
+  const std::vector<RECT> modes = monitors;
+  for (RECT& m : monitors) {
+    const int edge = m.right;
+    auto near = [edge](int x) { return x >= edge && x < edge + 8; };
+    // The nearest beginning: a monitor beside it, else the screen's end.
+    int best = near(screenWidth) ? screenWidth : edge;
+    for (const RECT& o : modes)
+      if (near(o.left) && o.top < m.bottom && o.bottom > m.top && (best == edge || o.left < best)) best = o.left;
+    m.right = best;
+  }
+}
+
 // XWayland's monitors in X screen coordinates, which are the desktop's
 // logical layout: where a shared monitor lies, and how large it is in the
 // capture rectangle's pixels whatever its scale. (Portals differ in what
@@ -161,6 +179,8 @@ std::vector<RECT> xMonitors() {
     if (!r) return out;
     for (auto it = xcb_randr_get_monitors_monitors_iterator(r.get()); it.rem; xcb_randr_monitor_info_next(&it))
       out.push_back({it.data->x, it.data->y, it.data->x + it.data->width, it.data->y + it.data->height});
+    XcbPtr<xcb_get_geometry_reply_t> root(xcb_get_geometry_reply(c, xcb_get_geometry(c, d.root()), nullptr));
+    if (root) widenRoundedMonitors(out, root->width);
   } catch (const Error&) {
   }
   return out;

@@ -18,6 +18,7 @@
 #include <QThread>
 #include <cstring>
 
+#include "platform/window/castcheck.h"
 #include "platform/window/display.h"
 #include "platform/window/screencast.h"
 #include "platform/window/screengrab.h"
@@ -25,85 +26,9 @@
 
 namespace {
 
-constexpr int kScreenW = 1280, kScreenH = 720;
-
-// The native client, full screen; stopped with the test.
-class PatternClient {
- public:
-  // `blocks`: one colour per blocks x blocks logical pixels (0: per pixel).
-  bool start(int blocks = 0) {
-    p_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    QStringList args;
-    if (blocks) args << QStringLiteral("--blocks") << QString::number(blocks);
-    p_.start(QStringLiteral(KESTREL_WAYLAND_PATTERN), args);
-    if (!p_.waitForStarted(5000)) return false;
-    return waitPainted();
-  }
-  // Waits until the client has painted `size` (its first paint may come
-  // before it is made full screen).
-  bool waitPainted(const char* size = "painted 1280x720", int ms = 10000) {
-    QElapsedTimer t;
-    t.start();
-    while (t.elapsed() < ms) {
-      if (p_.canReadLine() || p_.waitForReadyRead(200)) {
-        const QByteArray line = p_.readLine();
-        if (line.startsWith("painted")) painted_ = QString::fromLatin1(line).trimmed();
-        if (line.startsWith(size)) return true;
-      }
-      if (p_.state() != QProcess::Running) return false;
-    }
-    return false;
-  }
-  const QString& painted() const { return painted_; }
-  ~PatternClient() {
-    p_.kill();
-    p_.waitForFinished(3000);
-  }
-
- private:
-  QProcess p_;
-  QString painted_;
-};
+using namespace castcheck;
 
 bool sway(const QStringList& args) { return QProcess::execute(QStringLiteral("swaymsg"), args) == 0; }
-
-std::uint32_t pixel(const gdi::Bitmap& b, int x, int y) {
-  std::uint32_t p = 0;
-  std::memcpy(&p, b.scanLine(y) + x * 4, 4);
-  return p & 0xffffff;
-}
-
-// Pixels of b (grabbed at r) that are not what `want(sx, sy)` says for
-// screen pixel (sx, sy), or black off the screen.
-template <class Want>
-long wrongPixels(const gdi::Bitmap& b, const wnd::RECT& r, Want want) {
-  if (b.width() != r.width() || b.height() != r.height()) return -1;
-  long bad = 0;
-  for (int y = 0; y < b.height(); ++y)
-    for (int x = 0; x < b.width(); ++x) {
-      const int sx = r.left + x, sy = r.top + y;
-      const bool on = sx >= 0 && sy >= 0 && sx < kScreenW && sy < kScreenH;
-      if (pixel(b, x, y) != (on ? want(sx, sy) : 0u)) ++bad;
-    }
-  return bad;
-}
-
-long wrongPixels(const gdi::Bitmap& b, const wnd::RECT& r) { return wrongPixels(b, r, testpattern::colour); }
-
-// Grabs r until it shows the pattern (the client may be drawn after the
-// cast's first frame); the last count of wrong pixels.
-template <class Want>
-long settle(wnd::GrabSource& g, const wnd::RECT& r, Want want) {
-  long bad = -1;
-  QElapsedTimer t;
-  t.start();
-  while (t.elapsed() < 5000) {
-    bad = wrongPixels(g.grab(r), r, want);
-    if (bad == 0) break;
-    QThread::msleep(50);
-  }
-  return bad;
-}
 
 }  // namespace
 
@@ -262,39 +187,55 @@ TEST(ScreenCast, DeclinedIsToldAndNotAskedAgainByGrabs) {
   EXPECT_EQ(timesAsked(), 2);
 }
 
-// At scale 2 the X screen (and the capture rectangle) counts logical
-// pixels, the frame twice as many: each grabbed pixel is the frame pixel
+namespace {
+
+// At another scale the X screen (and the capture rectangle) counts logical
+// pixels, the frame the monitor's: each grabbed pixel is the frame pixel
 // under its centre. The client paints 8 x 8 blocks, so that the
 // compositor's scaling leaves the inside of each block exact.
-TEST(ScreenCast, ScaleTwoMapsLogicalPixelsOntoTheFrame) {
+void checkScale(const char* scale, const char* painted, int logicalW, int logicalH) {
   PatternClient client;
   ASSERT_TRUE(client.start(8));
-  ASSERT_TRUE(sway({QStringLiteral("output"), QStringLiteral("HEADLESS-1"), QStringLiteral("scale"), QStringLiteral("2")}));
+  ASSERT_TRUE(sway({QStringLiteral("output"), QStringLiteral("HEADLESS-1"), QStringLiteral("scale"), QString::fromLatin1(scale)}));
   struct Restore {
     ~Restore() { sway({QStringLiteral("output"), QStringLiteral("HEADLESS-1"), QStringLiteral("scale"), QStringLiteral("1")}); }
   } restore;
-  ASSERT_TRUE(client.waitPainted("painted 640x360")) << client.painted().toStdString();
+  ASSERT_TRUE(client.waitPainted(painted)) << client.painted().toStdString();
   wnd::PortalGrabber g;
   ASSERT_NO_THROW(g.prepare());
   EXPECT_EQ(g.frameSize(), std::make_pair(kScreenW, kScreenH));
-  EXPECT_EQ(g.area().width, kScreenW / 2);
-  EXPECT_EQ(g.area().height, kScreenH / 2);
-  const wnd::RECT r{8, 16, 8 + 200, 16 + 120};
-  QElapsedTimer t;
-  t.start();
-  long bad = -1;
-  while (bad != 0 && t.elapsed() < 5000) {
-    const gdi::Bitmap b = g.grab(r);
-    bad = 0;
-    // Block edges may blend under the compositor's filter; the inside may not.
-    for (int y = 0; y < r.height(); ++y)
-      for (int x = 0; x < r.width(); ++x) {
-        const int lx = r.left + x, ly = r.top + y;
-        if (lx % 8 == 0 || lx % 8 == 7 || ly % 8 == 0 || ly % 8 == 7) continue;
-        if (pixel(b, x, y) != testpattern::colour(lx / 8, ly / 8)) ++bad;
-      }
+  EXPECT_EQ(g.area().width, logicalW);
+  EXPECT_EQ(g.area().height, logicalH);
+  // Near the origin, and up to the right and bottom edges, where a wrong
+  // scale would be off the most.
+  for (const wnd::RECT& r : {wnd::RECT{8, 16, 8 + 200, 16 + 120}, wnd::RECT{logicalW - 200, logicalH - 120, logicalW, logicalH}}) {
+    SCOPED_TRACE(testing::Message() << r.left << "," << r.top);
+    QElapsedTimer t;
+    t.start();
+    long bad = -1;
+    while (bad != 0 && t.elapsed() < 5000) {
+      const gdi::Bitmap b = g.grab(r);
+      bad = 0;
+      // Block edges may blend under the compositor's filter; the inside may not.
+      for (int y = 0; y < r.height(); ++y)
+        for (int x = 0; x < r.width(); ++x) {
+          const int lx = r.left + x, ly = r.top + y;
+          if (lx % 8 == 0 || lx % 8 == 7 || ly % 8 == 0 || ly % 8 == 7) continue;
+          if (pixel(b, x, y) != testpattern::colour(lx / 8, ly / 8)) ++bad;
+        }
+    }
+    EXPECT_EQ(bad, 0);
   }
-  EXPECT_EQ(bad, 0);
+}
+
+}  // namespace
+
+TEST(ScreenCast, ScaleTwoMapsLogicalPixelsOntoTheFrame) { checkScale("2", "painted 640x360", kScreenW / 2, kScreenH / 2); }
+
+// At 1.5 the logical screen is 853 x 480 (1280 / 1.5, rounded), not a whole
+// fraction of the frame: a pixel's centre still lands inside its block.
+TEST(ScreenCast, FractionalScaleMapsLogicalPixelsOntoTheFrame) {
+  checkScale("1.5", "painted 853x480", 853, 480);
 }
 
 // A monitor away from the layout's origin: found through XWayland's own
