@@ -19,7 +19,7 @@ import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
 from kestrel_e2e import (act, begin_recording, enabled, find, find_app, frame, load_pyatspi, make_workdir,  # noqa: E402
-                         output, start_kestrel, start_with, wait_for)
+                         output, start_kestrel, start_with, stop, wait_for)
 
 os.environ["QT_LINUX_ACCESSIBILITY_ALWAYS_ON"] = "1"
 os.environ.setdefault("NO_AT_BRIDGE", "0")
@@ -100,12 +100,7 @@ def run(rate, work, end_from_main_window):
             press(remote, "UnPause")
             press(remote, "Stop")
     finally:
-        if proc.poll() is None:
-            proc.terminate()
-            try:
-                proc.wait(5)
-            except subprocess.TimeoutExpired:
-                proc.kill()
+        stop(proc)
         log(proc.stdout.read().decode(errors="replace")[-2000:])
 
 

@@ -18,7 +18,7 @@ import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
 from kestrel_e2e import (act, begin_recording, find, find_app, load_pyatspi, make_workdir, output,  # noqa: E402
-                         outer_bounds, start_kestrel, start_with, visible_windows, wait_for)
+                         outer_bounds, start_kestrel, start_with, stop, visible_windows, wait_for)
 
 os.environ["QT_LINUX_ACCESSIBILITY_ALWAYS_ON"] = "1"
 os.environ.setdefault("NO_AT_BRIDGE", "0")
@@ -86,13 +86,8 @@ def main():
         proc_alive = proc.poll() is None
         assert proc_alive, "Kestrel ended during the recording"
     finally:
-        if proc.poll() is None:
-            proc.terminate()
-            try:
-                proc.wait(5)
-            except subprocess.TimeoutExpired:
-                proc.kill()
-        backdrop.terminate()
+        stop(proc)
+        stop(backdrop)
         log(proc.stdout.read().decode(errors="replace")[-2000:])
     log("PASS")
 

@@ -16,7 +16,7 @@ import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
 from kestrel_e2e import (act, begin_recording, center, enabled, find, find_app, frame, load_pyatspi,  # noqa: E402
-                         make_workdir, mouse_to, output, start_kestrel, visible_windows, wait_for)
+                         make_workdir, mouse_to, output, start_kestrel, stop, visible_windows, wait_for)
 
 os.environ["QT_LINUX_ACCESSIBILITY_ALWAYS_ON"] = "1"
 os.environ.setdefault("NO_AT_BRIDGE", "0")
@@ -84,13 +84,8 @@ def main():
         assert proc.poll() is None, "Kestrel ended during the recording"
         check_file(out_file)
     finally:
-        if proc.poll() is None:
-            proc.terminate()
-            try:
-                proc.wait(5)
-            except subprocess.TimeoutExpired:
-                proc.kill()
-        picture.terminate()
+        stop(proc)
+        stop(picture)
         log(proc.stdout.read().decode(errors="replace")[-2000:])
     log("PASS")
 

@@ -89,6 +89,20 @@ def start_kestrel(config_home, env=None, **popen):
     return subprocess.Popen([BIN], env=full, **popen)
 
 
+def stop(proc):
+    """Ends a program a test started, and waits for it to be gone: asked
+    first, then killed. A player left running (ffplay under load has shrugged
+    off SIGTERM) would cover the screen for every test after it."""
+    if proc is None or proc.poll() is not None:
+        return
+    proc.terminate()
+    try:
+        proc.wait(5)
+    except subprocess.TimeoutExpired:
+        proc.kill()
+        proc.wait(5)
+
+
 def find_app(pid):
     """The application with this process id on the accessibility bus."""
     desktop = pyatspi.Registry.getDesktop(0)
