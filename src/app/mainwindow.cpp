@@ -293,7 +293,7 @@ void MainWindow::connectPeers(const MainWindowPeers& peers) {
   connect(peers.captureMode, &target::CaptureModeDialog::cancelled, this, &MainWindow::cancelRecording);
   connect(peers.captureFrame, &target::CaptureFrame::xClicked, this, &MainWindow::targetChosen);
   connect(peers.captureFrame, &target::CaptureFrame::rectangleChanged, this, [this](const framework::Bounds& b) {
-    session_.setArea({b.left, b.top, b.left + b.width, b.top + b.height});
+    session_.setArea(recordedRect(b));
   });
 
   connect(peers.keepPreview, &KeepPreviewDialog::chosen, this, [this](bool keep) {

@@ -34,6 +34,7 @@
 #include <QString>
 #include <vector>
 
+#include "framework/bounds.h"
 #include "framework/dialogs.h"
 #include "recording/session.h"
 
@@ -148,6 +149,10 @@ class MainWindow : public QMainWindow {
   // Opens the file; false when it was not (refused, cancelled, failed).
   bool openRecording();
   QString frameRateText() const;
+  // The capture frame's outer bounds as the rectangle the session records.
+  static wnd::RECT recordedRect(const framework::Bounds& b) {
+    return {b.left, b.top, b.left + b.width, b.top + b.height};
+  }
 
   void exitSavingPreferences();
   void playRecording();

@@ -114,8 +114,7 @@ void MainWindow::targetChosen() {
   if (!grabSourceReady()) return;
   peers_.captureFrame->followTimer()->setEnabled(false);
   peers_.captureFrame->hide();
-  const framework::Bounds b = peers_.captureFrame->recordedBounds();
-  session_.fixTarget({b.left, b.top, b.left + b.width, b.top + b.height});
+  session_.fixTarget(recordedRect(peers_.captureFrame->recordedBounds()));
   if (remoteOffItem_->isChecked()) show();
 }
 

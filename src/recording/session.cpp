@@ -291,18 +291,7 @@ void Session::resume() {
 bool Session::stop() {
   setPreviewInterval(kAfterStopPreviewMs);
   if (!isFileOpen()) return false;
-  setState(RecordState::Stopping);
-  if (settleQueue()) {
-    endWithFailedWrite();
-    return true;
-  }
-  const int frames = frameIndex_ + 1;
-  if (!close()) {
-    frameIndex_ = frames - 1;
-    endWithFailure(EndCause::CloseFailed, writer_.lastErrno(), QString());
-    return true;
-  }
-  finished(EndCause::Stopped, frames);
+  complete(EndCause::Stopped);
   return true;
 }
 
@@ -310,22 +299,25 @@ void Session::cancel() {
   stopPreview();
   // A recording started but without a frame yet also holds a file; leaving
   // it open would lose it and let the next start open a second one over it.
-  if (isFileOpen()) {
-    setState(RecordState::Stopping);
-    if (settleQueue()) {
-      endWithFailedWrite();
-      return;
-    }
-    const int frames = frameIndex_ + 1;
-    if (!close()) {
-      frameIndex_ = frames - 1;
-      endWithFailure(EndCause::CloseFailed, writer_.lastErrno(), QString());
-      return;
-    }
-    finished(EndCause::Cancelled, frames);
+  if (isFileOpen())
+    complete(EndCause::Cancelled);
+  else
+    setState(RecordState::Idle);
+}
+
+// Stop's and Cancel's end: the frames handed over go into the file, which
+// is completed; a write or a close that fails ends it as a failure does.
+void Session::complete(EndCause how) {
+  setState(RecordState::Stopping);
+  if (settleQueue()) {
+    endWithFailedWrite();
     return;
   }
-  setState(RecordState::Idle);
+  if (!close()) {
+    endWithFailure(EndCause::CloseFailed, writer_.lastErrno(), QString());
+    return;
+  }
+  finished(how, frameIndex_ + 1);
 }
 
 void Session::closeOnExit() {

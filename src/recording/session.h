@@ -154,6 +154,7 @@ class Session : public QObject {
   void grabFailed(const QString& message);
   void writeDue();
   bool close();
+  void complete(EndCause how);
   void finished(EndCause cause, int framesKept);
   void endWithFailure(EndCause cause, int error, const QString& detail, int framesKept = -1);
   std::optional<FrameQueue::Failure> settleQueue();
