@@ -24,8 +24,8 @@ const Clock& Clock::steady() {
   return clock;
 }
 
-void FrameSchedule::start(std::int64_t now, int rate) {
-  start_ = now;
+void FrameSchedule::start(std::int64_t zero, int rate) {
+  start_ = zero;
   pausedNs_ = 0;
   pausedAt_ = 0;
   rate_ = std::max(1, rate);
@@ -44,14 +44,18 @@ void FrameSchedule::resume(std::int64_t now) {
   pausedNs_ += std::max<std::int64_t>(0, now - pausedAt_);
 }
 
-std::int64_t FrameSchedule::recordedNs(std::int64_t now) const {
+std::int64_t FrameSchedule::elapsedNs(std::int64_t now) const {
   const std::int64_t end = paused_ ? pausedAt_ : now;
-  return std::max<std::int64_t>(0, end - start_ - pausedNs_);
+  return end - start_ - pausedNs_;
 }
 
+std::int64_t FrameSchedule::recordedNs(std::int64_t now) const { return std::max<std::int64_t>(0, elapsedNs(now)); }
+
 std::int64_t FrameSchedule::dueBy(std::int64_t now) const {
+  const std::int64_t elapsed = elapsedNs(now);
+  if (elapsed < 0) return 0;  // the recording's time has not begun
   // Ten hours at 1000 frames a second is 3.6e16 here: far inside 64 bits.
-  return recordedNs(now) * rate_ / kNsPerSecond + 1;
+  return elapsed * rate_ / kNsPerSecond + 1;
 }
 
 std::int64_t FrameSchedule::dueAt(std::int64_t k) const {

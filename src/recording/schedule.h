@@ -19,8 +19,9 @@ class Clock {
 
 class FrameSchedule {
  public:
-  // Frame 0 falls due at `now`.
-  void start(std::int64_t now, int rate);
+  // Frame 0 falls due at `zero` (which may lie ahead: nothing is due
+  // before it).
+  void start(std::int64_t zero, int rate);
   // Time stops counting for the recording until resume.
   void pause(std::int64_t now);
   void resume(std::int64_t now);
@@ -29,13 +30,15 @@ class FrameSchedule {
 
   // Recorded time at `now`: time since the start, paused spans left out.
   std::int64_t recordedNs(std::int64_t now) const;
-  // How many frames have fallen due by `now` (frame 0 is due at once).
+  // How many frames have fallen due by `now` (frame 0 at the start).
   std::int64_t dueBy(std::int64_t now) const;
   // When frame k falls due, on the clock, if the recording is not paused
   // again before then.
   std::int64_t dueAt(std::int64_t k) const;
 
  private:
+  std::int64_t elapsedNs(std::int64_t now) const;  // negative before the start
+
   std::int64_t start_ = 0;
   std::int64_t pausedNs_ = 0;  // paused time before the current pause
   std::int64_t pausedAt_ = 0;

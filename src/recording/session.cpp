@@ -171,6 +171,9 @@ void Session::finishGrab() {
 void Session::frameGrabbed(const gdi::Bitmap& frame) {
   grabFailingSince_ = -1;
   latest_ = frame;
+  // A copy asked for before the recording's start may show what Start
+  // closed: the preview may have it, the file may not.
+  latestRecordable_ = isFileOpen() && lastGrabAt_ >= startedAt_;
   ++grabs_;
   writeDue();
   // A preview stopped while the copy was on its way shows nothing more.
@@ -199,7 +202,7 @@ void Session::grabFailed(const QString& message) {
 // slow compositor), so the file keeps its length in time. A frame the
 // writer cannot take, a whole queue behind, is given up and counted.
 void Session::writeDue() {
-  if (state_ != RecordState::Recording || !queue_ || latest_.empty()) return;
+  if (state_ != RecordState::Recording || !queue_ || latest_.empty() || !latestRecordable_) return;
   if (!writer_.accepts(latest_)) {
     // Another size or depth than the file's: refused before the queue.
     endWithFailure(EndCause::WriteError, 0, QString());
@@ -253,16 +256,16 @@ StartOutcome Session::start(const RecordingSettings& settings) {
       lost_ = 0;
       scheduled_ = 0;
       grabFailingSince_ = -1;
-      startedAt_ = now();
+      startedAt_ = now() + kSettleMs * kNsPerMs;
       schedule_.start(startedAt_, rate);
+      latestRecordable_ = false;
       // The preview follows the recording's frames, and goes on at their
       // pace while paused.
       previewMs_ = std::max(1, 1000 / rate);
       setState(RecordState::Recording);
       watchTimer_->start();
       watch();
-      // Frame 0 is due now: a fresh grab, unless one is on its way already.
-      if (!grabbing_) beat();
+      arm();
       return StartOutcome::Started;
     case OpenOutcome::FrameDataFailed:
       return StartOutcome::NoFrame;
@@ -410,7 +413,7 @@ void Session::endWithFailure(EndCause cause, int error, const QString& detail, i
 void Session::watch() {
   if (!isFileOpen()) return;
   Health h;
-  h.elapsedMs = (now() - startedAt_) / kNsPerMs;
+  h.elapsedMs = std::max<std::int64_t>(0, now() - startedAt_) / kNsPerMs;
   h.frames = frameIndex_ + 1;
   h.lostFrames = lost_;
   h.fileBytes = lastFileBytes_;

@@ -124,6 +124,10 @@ class Session : public QObject {
   static constexpr int kGrabFailureMs = 2000;
   // The preview's interval after a Stop.
   static constexpr int kAfterStopPreviewMs = 700;
+  // From Start to the recording's first frame: the dialog that started it
+  // leaves the screen meanwhile (a compositor's screen cast shows a closed
+  // window for a frame or two more).
+  static constexpr int kSettleMs = 100;
 
  signals:
   void stateChanged(recording::RecordState state);
@@ -184,7 +188,8 @@ class Session : public QObject {
   bool previewOn_ = false;
   bool grabbing_ = false;       // a copy is on its way
   std::int64_t lastGrabAt_ = 0;  // when the last copy was asked for
-  std::int64_t startedAt_ = 0;
+  std::int64_t startedAt_ = 0;   // the recording's frame 0, on the clock
+  bool latestRecordable_ = false;  // latest_ was asked for after the recording's start
   std::future<Sample> sample_;
   qint64 lastFileBytes_ = 0;
   qint64 bytesPerSecond_ = 0;

@@ -69,7 +69,8 @@ class SessionTest : public ::testing::Test {
     QObject::connect(&session, &Session::ended, [this](const recording::RecordingEnd& e) { ends.push_back(e); });
   }
   std::string path(const char* name) const { return dir.file(QString::fromLatin1(name)); }
-  // The rectangle fixed and previewed once, then Start.
+  // The rectangle fixed and previewed once, then Start, and frame 0 once
+  // the screen has settled.
   StartOutcome start(const char* file, int rate) {
     session.fixTarget({0, 0, 32, 24});
     session.beat();
@@ -77,7 +78,10 @@ class SessionTest : public ::testing::Test {
     s.file = QString::fromStdString(path(file));
     s.rate = rate;
     s.compressor = fullFrames();
-    return session.start(s);
+    const StartOutcome started = session.start(s);
+    clock.advanceMs(Session::kSettleMs);
+    session.beat();
+    return started;
   }
   int frames() const { return session.frameIndex() + 1; }
 
@@ -95,7 +99,8 @@ class SessionTest : public ::testing::Test {
 TEST(FrameSchedule, FramesFallDueOnRecordedTime) {
   recording::FrameSchedule s;
   s.start(1000, 60);
-  EXPECT_EQ(s.dueBy(1000), 1) << "frame 0 at once";
+  EXPECT_EQ(s.dueBy(999), 0) << "nothing before the start";
+  EXPECT_EQ(s.dueBy(1000), 1) << "frame 0 at the start";
   EXPECT_EQ(s.dueAt(1), 1000 + 16'666'667);
   EXPECT_EQ(s.dueBy(1000 + 16'666'666), 1);
   EXPECT_EQ(s.dueBy(1000 + 16'666'667), 2);
@@ -220,6 +225,8 @@ TEST_F(SessionTest, WalksThroughARecording) {
   EXPECT_EQ(session.outputFile(), QString::fromStdString(path("walk.avi")));
   EXPECT_EQ(session.start(s), StartOutcome::AlreadyOpen);
   EXPECT_EQ(session.previewInterval(), 200);
+  clock.advanceMs(Session::kSettleMs);
+  session.beat();
   session.pause();
   EXPECT_EQ(session.state(), RecordState::Paused);
   clock.advanceMs(5000);
@@ -246,6 +253,34 @@ TEST_F(SessionTest, WalksThroughARecording) {
                                       RecordState::Idle}));
   session.cancel();
   EXPECT_FALSE(session.previewing());
+}
+
+// The first frame is a copy asked for once the screen has settled after
+// Start: not one on its way at Start, which may show the dialog that
+// started the recording.
+TEST_F(SessionTest, TheFirstFrameIsTakenAfterStart) {
+  session.fixTarget({0, 0, 32, 24});
+  session.beat();
+  grabber->held = true;
+  session.beat();  // a preview copy on its way
+  clock.advanceMs(300);
+  session.beat();
+  const int asked = grabber->asked;
+  recording::RecordingSettings s;
+  s.file = QString::fromStdString(path("first.avi"));
+  s.rate = 10;
+  s.compressor = fullFrames();
+  ASSERT_EQ(session.start(s), StartOutcome::Started);
+  clock.advanceMs(Session::kSettleMs);
+  grabber->held = false;
+  session.poll();
+  EXPECT_EQ(session.frameIndex(), -1) << "the copy asked for before Start is not recorded";
+  EXPECT_EQ(session.lostFrames(), 0u);
+  session.beat();
+  EXPECT_EQ(grabber->asked, asked + 1);
+  EXPECT_EQ(frames(), 1);
+  ASSERT_TRUE(session.stop());
+  EXPECT_EQ(testsupport::probeVideo(path("first.avi")).frameCount, 1);
 }
 
 // Start without a grab creates nothing; Stop before the first frame
