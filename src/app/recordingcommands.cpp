@@ -113,8 +113,10 @@ void MainWindow::recordNewFile() {
 void MainWindow::targetChosen() {
   if (!grabSourceReady()) return;
   peers_.captureFrame->followTimer()->setEnabled(false);
+  // Read while the frame is still seen where the user left it.
+  const wnd::RECT target = recordedRect(peers_.captureFrame->recordedBounds());
   peers_.captureFrame->hide();
-  session_.fixTarget(recordedRect(peers_.captureFrame->recordedBounds()));
+  session_.fixTarget(target);
   if (remoteOffItem_->isChecked()) show();
 }
 

@@ -219,17 +219,58 @@ void watchFrameExtents() {
   QCoreApplication::instance()->installNativeEventFilter(&filter);
 }
 
-}  // namespace
-
-Margins frameMargins(const QWidget* w) { return knownMargins(w); }
-
-Bounds outerBounds(const QWidget* w) {
+// The toolkit's geometry and the frame's widths as last known.
+Bounds boundsFromGeometry(const QWidget* w) {
   const Margins m = knownMargins(w);
   const QRect g = w->geometry();
   const Scale s = scaleOf(w);
   const int left = toDevice(g.left(), s.origin.x(), s.ratio), top = toDevice(g.top(), s.origin.y(), s.ratio);
   const int width = int(std::lround(g.width() * s.ratio)), height = int(std::lround(g.height() * s.ratio));
   return {left - m.left, top - m.top, width + m.left + m.right, height + m.top + m.bottom};
+}
+
+// A hidden window's bounds are the ones it was seen with when it was
+// hidden, or was given since. A window manager that lets go of a window
+// may move it: mutter puts the client where its frame's corner was (its
+// gravity says so, and it comes back framed where it was), and the client's
+// place minus the frame then lay a title bar too high. A capture rectangle
+// read that way recorded 37 pixels above the frame the user had placed.
+class HiddenBounds : public QObject {
+ public:
+  explicit HiddenBounds(QWidget* w) : QObject(w), w_(w) {
+    setObjectName(QStringLiteral("kestrelHiddenBounds"));
+    w->installEventFilter(this);
+  }
+  std::optional<Bounds> bounds;
+
+ protected:
+  bool eventFilter(QObject*, QEvent* e) override {
+    if (e->type() == QEvent::Hide)
+      bounds = boundsFromGeometry(w_);
+    else if (e->type() == QEvent::Show)
+      bounds.reset();
+    return false;
+  }
+
+ private:
+  QWidget* w_;
+};
+
+HiddenBounds* hiddenBoundsOf(const QWidget* w) {
+  auto* h = w->findChild<HiddenBounds*>(QStringLiteral("kestrelHiddenBounds"), Qt::FindDirectChildrenOnly);
+  if (!h && onX11()) h = new HiddenBounds(const_cast<QWidget*>(w));
+  return h;
+}
+
+}  // namespace
+
+Margins frameMargins(const QWidget* w) { return knownMargins(w); }
+
+Bounds outerBounds(const QWidget* w) {
+  // Watched from the first look on, so that its hiding is seen.
+  const HiddenBounds* h = hiddenBoundsOf(w);
+  if (h && h->bounds && !w->isVisible()) return *h->bounds;
+  return boundsFromGeometry(w);
 }
 
 namespace {
@@ -292,6 +333,8 @@ void setOuterBounds(QWidget* w, const Bounds& b) {
   const int cw = std::max(1, b.width - m.left - m.right), ch = std::max(1, b.height - m.top - m.bottom);
   const int ll = toLogical(cl, s.origin.x(), s.ratio), lt = toLogical(ct, s.origin.y(), s.ratio);
   const int lw = std::max(1, int(std::lround(cw / s.ratio))), lh = std::max(1, int(std::lround(ch / s.ratio)));
+  // Before the geometry: its move and resize events tell these bounds.
+  if (HiddenBounds* h = hiddenBoundsOf(w); h && !w->isVisible()) h->bounds = b;
   w->setGeometry(ll, lt, lw, lh);
   if (wnd::OnSway()) placeOnSway(w, b);
 

@@ -8,6 +8,8 @@ void ScreenGrabber::start(const wnd::RECT& r) { wnd::StartScreenCopy(r); }
 
 bool ScreenGrabber::arrived() { return wnd::ScreenCopyArrived(); }
 
+void ScreenGrabber::awaitNewPicture() { wnd::AwaitNewScreenPicture(); }
+
 gdi::Bitmap ScreenGrabber::finish() {
   if (!wnd::ScreenCopyPending()) return {};
   return wnd::FinishScreenCopy();

@@ -20,6 +20,9 @@ class Grabber {
   // Takes them. An empty bitmap when the copy was dropped on the way (the
   // screen source was replaced); throws as start does.
   virtual gdi::Bitmap finish() = 0;
+  // The next copy shows the screen as it is from now on, not as a
+  // compositor's last frame still showed it (wnd::GrabSource).
+  virtual void awaitNewPicture() {}
 };
 
 // The program's screen source (wnd::CurrentGrabSource), whichever it is at
@@ -29,6 +32,7 @@ class ScreenGrabber final : public Grabber {
   void start(const wnd::RECT& r) override;
   bool arrived() override;
   gdi::Bitmap finish() override;
+  void awaitNewPicture() override;
 };
 
 }  // namespace recording

@@ -129,6 +129,9 @@ void Session::beat() {
   if (!grabsRun() || grabbing_) return;
   lastGrabAt_ = now();
   try {
+    // Frame 0 is the screen once Start has left it: not a compositor's
+    // frame that still shows the dialog that started the recording.
+    if (state_ == RecordState::Recording && !latestRecordable_ && scheduled_ == 0) grabber_->awaitNewPicture();
     grabber_->start(area_);
   } catch (const std::exception& e) {
     grabFailed(QString::fromUtf8(e.what()));

@@ -125,8 +125,8 @@ class Session : public QObject {
   // The preview's interval after a Stop.
   static constexpr int kAfterStopPreviewMs = 700;
   // From Start to the recording's first frame: the dialog that started it
-  // leaves the screen meanwhile (a compositor's screen cast shows a closed
-  // window for a frame or two more).
+  // leaves the screen meanwhile, and frame 0's copy waits for a picture of
+  // the screen from then on (Grabber::awaitNewPicture).
   static constexpr int kSettleMs = 100;
 
  signals:

@@ -61,3 +61,29 @@ TEST(FrameMargins, FollowWhatTheWindowManagerPublishes) {
   w.show();
   EXPECT_TRUE(marginsBecome(w, {6, 7, 8, 9}));
 }
+
+// A window manager that lets go of a hidden window may move it: mutter puts
+// the client where the frame's corner was. The hidden window's bounds stay
+// those it was seen with, or the ones the program gives it meanwhile.
+TEST(FrameMargins, AHiddenWindowKeepsTheBoundsItWasSeenWith) {
+  QWidget w(nullptr, Qt::X11BypassWindowManagerHint | Qt::FramelessWindowHint);
+  w.setGeometry(50, 60, 120, 80);
+  w.show();
+  ASSERT_TRUE(pumpUntil([&] { return w.windowHandle() && w.windowHandle()->isExposed(); }, 3000));
+  publishFrame(w, {0, 20, 0, 0});
+  ASSERT_TRUE(marginsBecome(w, {0, 20, 0, 0}));
+  const framework::Bounds seen = framework::outerBounds(&w);
+  EXPECT_EQ(seen, (framework::Bounds{50, 40, 120, 100}));
+
+  w.hide();
+  pumpUntil([] { return false; }, 300);  // the unmap through
+  wnd::Display& d = wnd::Display::instance();
+  const std::uint32_t corner[2] = {50, 40};
+  xcb_configure_window(d.conn(), xcb_window_t(w.winId()), XCB_CONFIG_WINDOW_X | XCB_CONFIG_WINDOW_Y, corner);
+  xcb_flush(d.conn());
+  ASSERT_TRUE(pumpUntil([&] { return w.geometry().top() == 40; }, 3000));
+  EXPECT_EQ(framework::outerBounds(&w), seen);
+
+  framework::setOuterBounds(&w, {10, 30, 120, 100});
+  EXPECT_EQ(framework::outerBounds(&w), (framework::Bounds{10, 30, 120, 100}));
+}

@@ -46,11 +46,13 @@ class FakeGrabber final : public recording::Grabber {
   }
   bool arrived() override { return !held; }
   gdi::Bitmap finish() override { return picture; }
+  void awaitNewPicture() override { ++awaited; }
 
   gdi::Bitmap picture = solid(0x00ff0000);
   std::string failure;
   bool held = false;
   int asked = 0;
+  int awaited = 0;
   wnd::RECT last;
 };
 
@@ -276,11 +278,17 @@ TEST_F(SessionTest, TheFirstFrameIsTakenAfterStart) {
   session.poll();
   EXPECT_EQ(session.frameIndex(), -1) << "the copy asked for before Start is not recorded";
   EXPECT_EQ(session.lostFrames(), 0u);
+  EXPECT_EQ(grabber->awaited, 0);
   session.beat();
   EXPECT_EQ(grabber->asked, asked + 1);
+  EXPECT_EQ(grabber->awaited, 1) << "frame 0 waits for a picture from after Start";
   EXPECT_EQ(frames(), 1);
+  clock.advanceMs(100);
+  session.beat();
+  EXPECT_EQ(grabber->awaited, 1) << "the frames after it do not";
+  EXPECT_EQ(frames(), 2);
   ASSERT_TRUE(session.stop());
-  EXPECT_EQ(testsupport::probeVideo(path("first.avi")).frameCount, 1);
+  EXPECT_EQ(testsupport::probeVideo(path("first.avi")).frameCount, 2);
 }
 
 // Start without a grab creates nothing; Stop before the first frame

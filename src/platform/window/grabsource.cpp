@@ -97,5 +97,6 @@ void StartScreenCopy(const RECT& r) { CurrentGrabSource().startGrab(r); }
 bool ScreenCopyArrived() { return CurrentGrabSource().grabArrived(); }
 bool ScreenCopyPending() { return CurrentGrabSource().grabPending(); }
 gdi::Bitmap FinishScreenCopy() { return CurrentGrabSource().finishGrab(); }
+void AwaitNewScreenPicture() { CurrentGrabSource().awaitNewPicture(); }
 
 }  // namespace wnd

@@ -32,6 +32,15 @@ class GrabSource {
   virtual gdi::Bitmap finishGrab();
   virtual bool grabPending() const { return started_; }
 
+  // The next copy shows the screen as it is from now on. A source that
+  // shows it late (a compositor's cast, whose newest frame may still hold
+  // a window closed a moment ago) lets that copy arrive only with a frame
+  // that came after this call, or once kNewPictureWait has passed (a
+  // screen that does not change sends none). The X server's copies are
+  // the screen as it is.
+  virtual void awaitNewPicture() {}
+  static constexpr int kNewPictureWaitMs = 500;
+
   // Makes the source ready before the first grab of a preview: the portal
   // asks the desktop for the screen (the desktop may ask the user, and this
   // waits for the answer). Throws wnd::Error with a plain message when the
@@ -82,5 +91,6 @@ bool ScreenCopyArrived();
 // False when no copy is on its way (the source was replaced meanwhile).
 bool ScreenCopyPending();
 gdi::Bitmap FinishScreenCopy();
+void AwaitNewScreenPicture();
 
 }  // namespace wnd

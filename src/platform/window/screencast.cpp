@@ -387,6 +387,46 @@ std::string PortalGrabber::bufferKind() const {
   return session_ && session_->stream ? session_->stream->bufferKind() : std::string();
 }
 
+std::uint64_t PortalGrabber::newestSequence() const {
+  std::uint64_t n = 0;
+  if (session_ && session_->stream) session_->stream->withFrame([&](const StreamFrame& f) { n = f.sequence; });
+  return n;
+}
+
+void PortalGrabber::awaitNewPicture() {
+  awaiting_ = true;
+  awaitAfter_ = newestSequence();
+  awaitUntil_ = std::chrono::steady_clock::now() + std::chrono::milliseconds(kNewPictureWaitMs);
+}
+
+void PortalGrabber::startGrab(const RECT& r) {
+  pending_ = false;
+  if (!awaiting_) {
+    GrabSource::startGrab(r);
+    return;
+  }
+  // Copied once the frame is in; a cast that ended says so now.
+  if (session_) {
+    const std::string why = session_->stream->ended();
+    if (!why.empty()) throw Error(why);
+  }
+  pendingRect_ = r;
+  pending_ = true;
+}
+
+bool PortalGrabber::grabArrived() {
+  if (!pending_) return GrabSource::grabArrived();
+  const bool ended = session_ && !session_->stream->ended().empty();
+  return ended || newestSequence() > awaitAfter_ || std::chrono::steady_clock::now() >= awaitUntil_;
+}
+
+gdi::Bitmap PortalGrabber::finishGrab() {
+  if (!pending_) return GrabSource::finishGrab();
+  pending_ = false;
+  awaiting_ = false;
+  return grab(pendingRect_);
+}
+
 gdi::Bitmap PortalGrabber::grab(const RECT& r) {
   const std::int64_t w = std::int64_t(r.right) - r.left, h = std::int64_t(r.bottom) - r.top;
   if (w < 1 || h < 1 || w > 65535 || h > 65535)

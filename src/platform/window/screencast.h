@@ -41,6 +41,14 @@ class PortalGrabber : public GrabSource {
   void prepare() override;
   std::string name() const override { return "screen-cast portal"; }
 
+  // A copy asked for after awaitNewPicture() waits for the cast's next
+  // frame (at most kNewPictureWaitMs); the others are made at once.
+  void awaitNewPicture() override;
+  void startGrab(const RECT& r) override;
+  bool grabArrived() override;
+  gdi::Bitmap finishGrab() override;
+  bool grabPending() const override { return pending_ || GrabSource::grabPending(); }
+
   // While a cast runs: the monitor's area, its frame's size, the kind of
   // buffers that carry it ("memfd", "shared memory", "dma-buf").
   ScreenCastArea area() const;
@@ -56,9 +64,18 @@ class PortalGrabber : public GrabSource {
   void start();
   struct Session;
   std::unique_ptr<Session> session_;
+  std::uint64_t newestSequence() const;
+
   std::string lastFailure_;
   ScreenCastPermission permission_;
   bool preparing_ = false;
+  // A new picture awaited: after which frame, until when.
+  bool awaiting_ = false;
+  std::uint64_t awaitAfter_ = 0;
+  std::chrono::steady_clock::time_point awaitUntil_;
+  // A copy held back until that frame comes.
+  bool pending_ = false;
+  RECT pendingRect_{};
 };
 
 }  // namespace wnd

@@ -58,6 +58,21 @@ TEST(ScreenCast, NativeClientPixelForPixelWithTheX11Rules) {
     SCOPED_TRACE(testing::Message() << r.left << "," << r.top << " " << r.width() << "x" << r.height());
     EXPECT_EQ(wrongPixels(g.grab(r), r), 0);
   }
+  // A copy that awaits a new picture arrives with the cast's next frame
+  // (or once the wait is over, on a desktop that sends none for a screen
+  // that does not change), with the pixels.
+  g.awaitNewPicture();
+  QElapsedTimer waited;
+  waited.start();
+  g.startGrab(inner);
+  EXPECT_TRUE(g.grabPending());
+  while (!g.grabArrived() && waited.elapsed() < 5000) QThread::msleep(5);
+  EXPECT_TRUE(g.grabArrived());
+  EXPECT_EQ(wrongPixels(g.finishGrab(), inner), 0);
+  g.startGrab(inner);
+  EXPECT_TRUE(g.grabArrived()) << "the next copy is made at once";
+  g.finishGrab();
+
   EXPECT_THROW(g.grab({10, 10, 10, 50}), wnd::Error);
   EXPECT_THROW(g.grab({0, 0, 70000, 10}), wnd::Error);
 
