@@ -11,7 +11,9 @@ the desktop's side of a cast goes away during a recording: one box says why,
 and the file keeps its frames. Last, the X11 source, forced in the settings,
 is refused in words before anything is recorded. Window mode follows the
 native window in front through sway's IPC; without it (as on other Wayland
-desktops) it says once that it cannot follow it and offers Area mode.
+desktops) it says once that it cannot follow it and offers Area mode. On
+GNOME, Window mode follows an X11 window in front, and says that it cannot
+follow the native one that comes in front after it.
 """
 import os
 import re
@@ -179,9 +181,9 @@ class WaylandRecording(unittest.TestCase):
         self.assertIsNone(find(self.app, "filler", "Remote Control"))
         self.assertFalse(os.path.exists(out))
 
-    def choose_window_mode(self):
+    def choose_window_mode(self, focus_native=True):
         """Record, the file named, Window, OK; the native window then gets
-        the focus, as when the person clicks it once the frame is up."""
+        the focus (on sway), as when the person clicks it once the frame is up."""
         wait_for(lambda: find(self.app, "frame", CAPTION), what="the main window")
         time.sleep(0.5)
         act(wait_for(lambda: find(self.app, "push button", "Record"), what="Record"))
@@ -195,6 +197,8 @@ class WaylandRecording(unittest.TestCase):
         act(wait_for(lambda: find(mode, "radio button", pred=lambda a: a.name.startswith("Window")), what="Window"))
         act(wait_for(lambda: find(mode, "push button", "OK"), what="OK"))
         wait_for(lambda: frame(self.app, "Click the the application to record"), what="the frame in Window mode")
+        if not focus_native:
+            return
         time.sleep(1)
         output("swaymsg", '[app_id="kestrel-pattern"] focus')
 
@@ -220,6 +224,29 @@ class WaylandRecording(unittest.TestCase):
         output("swaymsg", '[app_id="kestrel-pattern"] focus')
         time.sleep(3.5)
         self.assertIsNone(find(self.app, "label", pred=lambda a: (a.name or "").startswith("Kestrel cannot follow")))
+
+    @unittest.skipUnless(DESKTOP == "gnome", "mutter's XWayland windows")
+    def test_6_window_mode_on_gnome_follows_x11_windows_and_says_it_cannot_follow_native_ones(self):
+        self.start(f"[setup]\nframerate={RATE}\n")
+        xterm = subprocess.Popen(["xterm", "-title", "kestrel-followed", "-geometry", "40x10+300+200", "-e", "sleep", "600"])
+        try:
+            xid = wait_for(lambda: (visible_windows("^kestrel-followed$") or [None])[0], 20, what="the xterm")
+            self.choose_window_mode(focus_native=False)
+            wid = wait_for(lambda: (visible_windows("^Click the the application to record$") or [None])[0],
+                           what="the frame's window")
+            output("xdotool", "windowactivate", xid)
+            # The frame is laid over the window in front, its title bar included.
+            wait_for(lambda: outer_bounds(wid) == outer_bounds(xid), 15, what="the frame over the xterm")
+            self.assertIsNone(find(self.app, "label",
+                                   pred=lambda a: (a.name or "").startswith("Kestrel cannot follow")))
+            # The xterm gone, mutter gives the focus to the native window.
+            xterm.kill()
+            text = self.box_text("Kestrel cannot follow the window in front", timeout=15)
+            print("then the box says:", text, flush=True)
+        finally:
+            xterm.kill()
+            xterm.wait()
+
 
 if __name__ == "__main__":
     unittest.main(verbosity=2)
