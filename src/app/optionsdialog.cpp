@@ -23,11 +23,12 @@ OptionsDialog::OptionsDialog(FrameRateDialog* frameRate, QWidget* parent)
   stretch_ = named<QCheckBox>(group_, "CheckBox1", QStringLiteral("Stetch Image"));
   remote_ = named<QCheckBox>(group_, "CheckBox2", QStringLiteral("Remote Control"));
   finalPreview_ = named<QCheckBox>(group_, "CheckBox3", QStringLiteral("Final Preview"));
+  pointer_ = named<QCheckBox>(group_, "PointerBox", QStringLiteral("Record the mouse pointer"));
   frameRateButton_ = named<QPushButton>(group_, "Button1", QStringLiteral("Frame Rate"));
   okButton_ = named<QPushButton>(group_, "Button2", QStringLiteral("OK"));
   helpButton_ = named<QPushButton>(group_, "Button3", QStringLiteral("Help"));
   helpButton_->hide();
-  framework::addWidgets(new QVBoxLayout(group_), {stretch_, remote_, finalPreview_, frameRateButton_, okButton_, helpButton_});
+  framework::addWidgets(new QVBoxLayout(group_), {stretch_, remote_, finalPreview_, pointer_, frameRateButton_, okButton_, helpButton_});
   lay->addWidget(group_);
   hintLine_ = new framework::StatusBar(this, QStringLiteral("StatusBar1"));
   hintLine_->setSizeGripEnabled(false);
@@ -45,7 +46,7 @@ OptionsDialog::OptionsDialog(FrameRateDialog* frameRate, QWidget* parent)
   stretch_->setMouseTracking(true);
   group_->installEventFilter(this);
   stretch_->installEventFilter(this);
-  for (QWidget* w : std::initializer_list<QWidget*>{group_, stretch_, remote_, finalPreview_, frameRateButton_, okButton_,
+  for (QWidget* w : std::initializer_list<QWidget*>{group_, stretch_, remote_, finalPreview_, pointer_, frameRateButton_, okButton_,
                                                     helpButton_, hintLine_})
     w->setAttribute(Qt::WA_NoMousePropagation);
 }

@@ -9,6 +9,7 @@
 // | CheckBox1  | "Stetch Image"    | stored; stretches the preview at next start |
 // | CheckBox2  | "Remote Control"  | stored; the remote control at next start   |
 // | CheckBox3  | "Final Preview"   | stored; the keep-preview question          |
+// | PointerBox | "Record the mouse pointer" | stored; the pointer in the frames |
 // | Button1    | "Frame Rate"      | shows the frame-rate dialog                |
 // | Button2    | "OK"              | hides, shows the main window (closed)      |
 // | Button3    | "Help" (hidden)   | nothing                                    |
@@ -35,6 +36,7 @@ class OptionsDialog : public QWidget {
   QCheckBox* stretchBox() const { return stretch_; }
   QCheckBox* remoteBox() const { return remote_; }
   QCheckBox* finalPreviewBox() const { return finalPreview_; }
+  QCheckBox* pointerBox() const { return pointer_; }
 
  signals:
   // OK hid the dialog.
@@ -57,6 +59,7 @@ class OptionsDialog : public QWidget {
   QCheckBox* stretch_;
   QCheckBox* remote_;
   QCheckBox* finalPreview_;
+  QCheckBox* pointer_;
   QPushButton* frameRateButton_;
   QPushButton* okButton_;
   QPushButton* helpButton_;

@@ -22,6 +22,7 @@ namespace {
 
 const QString kSection = QStringLiteral("setup");
 const QString kFrameRateKey = QStringLiteral("framerate");
+const QString kPointerKey = QStringLiteral("pointer");
 
 }  // namespace
 
@@ -51,6 +52,8 @@ void MainWindow::loadPreferences() {
     if (p.box) p.box->setChecked(p.item->isChecked());
   }
   peers_.frameRate->setRateText(settings_->ReadString(kSection, kFrameRateKey, QStringLiteral("2")));
+  // Off unless chosen: frames stay as the screen shows them.
+  peers_.options->pointerBox()->setChecked(settings_->ReadBool(kSection, kPointerKey, false));
   settings_->CloseStore();
   chooseGrabSource(*settings_);
 
@@ -71,6 +74,7 @@ void MainWindow::savePreferences() {
     for (const CheckPreference& p : checkPreferences())
       settings_->WriteBool(kSection, QLatin1String(p.key), p.box ? p.box->isChecked() : p.item->isChecked());
     settings_->WriteString(kSection, kFrameRateKey, peers_.frameRate->rateText());
+    settings_->WriteBool(kSection, kPointerKey, peers_.options->pointerBox()->isChecked());
   } catch (...) {
     settings_->CloseStore();
     throw;

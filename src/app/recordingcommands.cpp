@@ -2,6 +2,7 @@
 // target, Start, Pause, Stop and Cancel. The session records; these pass
 // the commands on, and showState puts the toolbar, the remote control and
 // the tray icon into the session's state.
+#include <QCheckBox>
 #include <QFileInfo>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -12,6 +13,7 @@
 #include "app/grabsourcesetup.h"
 #include "app/keeppreviewdialog.h"
 #include "app/mainwindow.h"
+#include "app/optionsdialog.h"
 #include "builder/builderpanel.h"
 #include "components/trayicon.h"
 #include "framework/application.h"
@@ -141,6 +143,7 @@ bool MainWindow::openRecording() {
   // could change, and the rate must be the one that was checked.
   recording::RecordingSettings settings;
   settings.file = session_.outputFile();
+  settings.pointer = peers_.options->pointerBox()->isChecked();
   QString problem;
   if (!recording::parseFrameRate(frameRateText(), settings.rate, problem)) {
     framework::ShowMessage(problem);

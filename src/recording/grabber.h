@@ -20,6 +20,9 @@ class Grabber {
   // Takes them. An empty bitmap when the copy was dropped on the way (the
   // screen source was replaced); throws as start does.
   virtual gdi::Bitmap finish() = 0;
+  // Whether the copies started from now on show the mouse pointer drawn in
+  // where it lies over the rectangle. A grabber that cannot ignores it.
+  virtual void showPointer(bool /*on*/) {}
 };
 
 // The program's screen source (wnd::CurrentGrabSource), whichever it is at
@@ -29,6 +32,10 @@ class ScreenGrabber final : public Grabber {
   void start(const wnd::RECT& r) override;
   bool arrived() override;
   gdi::Bitmap finish() override;
+  void showPointer(bool on) override { pointer_ = on; }
+
+ private:
+  bool pointer_ = false;
 };
 
 }  // namespace recording

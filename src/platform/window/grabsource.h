@@ -42,7 +42,14 @@ class GrabSource {
   // "X11" or "screen-cast portal", for messages.
   virtual std::string name() const = 0;
 
+  // Whether copies started with startGrab from now on show the mouse
+  // pointer where it lies over their rectangle, with its shape and hot spot
+  // as the user sees them (grab() never does). Off at first.
+  virtual void showPointer(bool on) { pointer_ = on; }
+  bool pointerShown() const { return pointer_; }
+
  private:
+  bool pointer_ = false;
   gdi::Bitmap copied_;  // what startGrab copied at once
   bool started_ = false;
 };
