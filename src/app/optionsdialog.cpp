@@ -2,7 +2,10 @@
 
 #include <QCheckBox>
 #include <QEvent>
+#include <QFormLayout>
 #include <QGroupBox>
+#include <QKeySequenceEdit>
+#include <QLabel>
 #include <QPushButton>
 #include <QVBoxLayout>
 
@@ -30,6 +33,23 @@ OptionsDialog::OptionsDialog(FrameRateDialog* frameRate, QWidget* parent)
   helpButton_->hide();
   framework::addWidgets(new QVBoxLayout(group_), {stretch_, remote_, finalPreview_, pointer_, frameRateButton_, okButton_, helpButton_});
   lay->addWidget(group_);
+  auto* shortcuts = named<QGroupBox>(this, "ShortcutsBox", QStringLiteral("Global shortcuts"));
+  auto* keys = new QFormLayout(shortcuts);
+  startStopKey_ = named<QKeySequenceEdit>(shortcuts, "StartStopKey");
+  pauseKey_ = named<QKeySequenceEdit>(shortcuts, "PauseKey");
+  for (QKeySequenceEdit* e : {startStopKey_, pauseKey_}) {
+    e->setClearButtonEnabled(true);
+    e->setAttribute(Qt::WA_NoMousePropagation);
+  }
+  keys->addRow(QStringLiteral("Start/Stop:"), startStopKey_);
+  keys->addRow(QStringLiteral("Pause/UnPause:"), pauseKey_);
+  shortcutsNote_ = named<QLabel>(shortcuts, "ShortcutsNote");
+  shortcutsNote_->setWordWrap(true);
+  shortcutsNote_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  shortcutsNote_->hide();
+  keys->addRow(shortcutsNote_);
+  shortcuts->setAttribute(Qt::WA_NoMousePropagation);
+  lay->addWidget(shortcuts);
   hintLine_ = new framework::StatusBar(this, QStringLiteral("StatusBar1"));
   hintLine_->setSizeGripEnabled(false);
   lay->addWidget(hintLine_);
@@ -73,6 +93,11 @@ void OptionsDialog::hintStretch() {
 void OptionsDialog::hintNothingInGroup() { hintLine_->setSimpleText(QString()); }
 
 void OptionsDialog::hintNothing() { hintLine_->setSimpleText(QString()); }
+
+void OptionsDialog::showShortcutsNote(const QString& text) {
+  shortcutsNote_->setText(text);
+  shortcutsNote_->setVisible(!text.isEmpty());
+}
 
 void OptionsDialog::showFrameRate() {
   frameRate_->show();

@@ -11,6 +11,10 @@
 // | CheckBox3  | "Final Preview"   | stored; the keep-preview question          |
 // | PointerBox | "Record the mouse pointer" | stored; the pointer in the frames |
 // | Button1    | "Frame Rate"      | shows the frame-rate dialog                |
+// | ShortcutsBox | "Global shortcuts" | frames the two shortcuts                 |
+// | StartStopKey | (key sequence)   | stored; Start/Stop from any program        |
+// | PauseKey   | (key sequence)    | stored; Pause/UnPause from any program     |
+// | ShortcutsNote | (label)        | why a shortcut does not work (hidden: none)|
 // | Button2    | "OK"              | hides, shows the main window (closed)      |
 // | Button3    | "Help" (hidden)   | nothing                                    |
 // | StatusBar1 |                   | the hint line                              |
@@ -18,6 +22,8 @@
 
 class QCheckBox;
 class QGroupBox;
+class QKeySequenceEdit;
+class QLabel;
 class QPushButton;
 namespace framework {
 class StatusBar;
@@ -37,6 +43,11 @@ class OptionsDialog : public QWidget {
   QCheckBox* remoteBox() const { return remote_; }
   QCheckBox* finalPreviewBox() const { return finalPreview_; }
   QCheckBox* pointerBox() const { return pointer_; }
+  // The global shortcuts' keys (empty: none).
+  QKeySequenceEdit* startStopKeyEdit() const { return startStopKey_; }
+  QKeySequenceEdit* pauseKeyEdit() const { return pauseKey_; }
+  // Says under the shortcuts why one does not work.
+  void showShortcutsNote(const QString& text);
 
  signals:
   // OK hid the dialog.
@@ -60,6 +71,9 @@ class OptionsDialog : public QWidget {
   QCheckBox* remote_;
   QCheckBox* finalPreview_;
   QCheckBox* pointer_;
+  QKeySequenceEdit* startStopKey_;
+  QKeySequenceEdit* pauseKey_;
+  QLabel* shortcutsNote_;
   QPushButton* frameRateButton_;
   QPushButton* okButton_;
   QPushButton* helpButton_;
