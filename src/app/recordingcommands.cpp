@@ -113,7 +113,7 @@ void MainWindow::recordNewFile() {
 }
 
 void MainWindow::targetChosen() {
-  if (!grabSourceReady()) return;
+  if (!grabSourceReady(session_.pointerShown())) return;
   peers_.captureFrame->followTimer()->setEnabled(false);
   peers_.captureFrame->hide();
   session_.fixTarget(recordedRect(peers_.captureFrame->recordedBounds()));

@@ -83,7 +83,7 @@ void Session::setArea(const wnd::RECT& area) { area_ = area; }
 
 void Session::setGrabber(std::unique_ptr<Grabber> grabber) {
   grabber_ = std::move(grabber);
-  grabber_->showPointer(pointer_);
+  if (grabber_) grabber_->showPointer(pointer_);
   if (!grabbing_) return;
   poll_->stop();
   grabbing_ = false;
@@ -92,7 +92,7 @@ void Session::setGrabber(std::unique_ptr<Grabber> grabber) {
 
 void Session::showPointer(bool on) {
   pointer_ = on;
-  grabber_->showPointer(on);
+  if (grabber_) grabber_->showPointer(on);
 }
 
 // ---- Grabs ---------------------------------------------------------------

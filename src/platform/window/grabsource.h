@@ -47,6 +47,9 @@ class GrabSource {
   // as the user sees them (grab() never does). Off at first.
   virtual void showPointer(bool on) { pointer_ = on; }
   bool pointerShown() const { return pointer_; }
+  // Why the pointer, though shown, is missing from the copies (empty: it
+  // is not), in words for the user; known after prepare().
+  virtual std::string pointerProblem() const { return {}; }
 
  private:
   bool pointer_ = false;

@@ -27,7 +27,7 @@ HotKeys::HotKeys(QObject* parent) : QObject(parent) {
 
 HotKeys::~HotKeys() {
   if (!conn_) return;
-  QCoreApplication::instance()->removeNativeEventFilter(this);
+  if (QCoreApplication::instance()) QCoreApplication::instance()->removeNativeEventFilter(this);
   for (const auto& [id, g] : grabs_) ungrab(g);
   xcb_flush(conn(conn_));
 }

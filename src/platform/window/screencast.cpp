@@ -32,6 +32,7 @@ const QString kScreenCast = QStringLiteral("org.freedesktop.portal.ScreenCast");
 
 constexpr std::uint32_t kMonitor = 1;
 constexpr std::uint32_t kCursorHidden = 1;
+constexpr std::uint32_t kCursorEmbedded = 2;
 constexpr std::uint32_t kPersistUntilRevoked = 2;
 
 const char* const kNoPortal =
@@ -203,6 +204,9 @@ struct PortalGrabber::Session {
   QDBusConnection bus = QDBusConnection::sessionBus();
   QString handle;
   std::uint32_t node = 0;
+  std::uint32_t cursorMode = 0;  // asked of SelectSources
+  bool pointerWanted = false;    // what the cast was started for
+  bool pointerMissing = false;   // wanted, but the desktop cannot embed it
   ScreenCastArea area;
   std::unique_ptr<SessionWatch> watch;
   std::unique_ptr<PipeWireStream> stream;
@@ -224,7 +228,8 @@ struct PortalGrabber::Session {
   // The portal's three steps: a session, one monitor for it, and the
   // start, which is where the desktop asks the user. Returns the new
   // permission token (empty when the portal gave none).
-  std::string open(const std::string& restoreToken) {
+  std::string open(const std::string& restoreToken, bool pointer) {
+    pointerWanted = pointer;
     if (!bus.isConnected()) throw Error("Kestrel cannot reach the desktop's session bus, so it cannot ask to see the screen");
     std::uint32_t version = 0, sources = 0, cursors = 0;
     // A portal whose back end has just (re)started reports no source types
@@ -263,7 +268,15 @@ struct PortalGrabber::Session {
       QVariantMap options{{QStringLiteral("handle_token"), t},
                           {QStringLiteral("types"), QVariant::fromValue<uint>(kMonitor)},
                           {QStringLiteral("multiple"), false}};
-      if (cursors & kCursorHidden) options.insert(QStringLiteral("cursor_mode"), QVariant::fromValue<uint>(kCursorHidden));
+      // The pointer drawn by the desktop where it can, else none: the
+      // metadata mode (the pointer's picture sent beside the frames) is not
+      // drawn by Kestrel.
+      if (pointer && (cursors & kCursorEmbedded))
+        cursorMode = kCursorEmbedded;
+      else if (cursors & kCursorHidden)
+        cursorMode = kCursorHidden;
+      pointerMissing = pointer && cursorMode != kCursorEmbedded;
+      if (cursorMode) options.insert(QStringLiteral("cursor_mode"), QVariant::fromValue<uint>(cursorMode));
       // Version 4 of the portal keeps a permission across sessions.
       if (version >= 4) {
         options.insert(QStringLiteral("persist_mode"), QVariant::fromValue<uint>(kPersistUntilRevoked));
@@ -334,7 +347,8 @@ PortalGrabber::~PortalGrabber() = default;
 
 void PortalGrabber::prepare() {
   if (preparing_) throw Error("Kestrel is still waiting for the desktop to share the screen");
-  if (session_ && session_->stream && session_->stream->ended().empty()) return;
+  if (session_ && session_->stream && session_->stream->ended().empty() && session_->pointerWanted == pointerShown())
+    return;
   try {
     start();
     lastFailure_.clear();
@@ -352,7 +366,10 @@ void PortalGrabber::start() {
   } done{preparing_};
   session_.reset();
   auto s = std::make_unique<Session>();
-  const std::string token = s->open(permission_.token);
+  const std::string token = s->open(permission_.token, pointerShown());
+  pointerProblem_ = s->pointerMissing ? "The desktop's screen cast cannot show the mouse pointer in its frames, so it is "
+                                        "not recorded"
+                                      : "";
   if (!token.empty() && token != permission_.token) {
     permission_.token = token;
     if (permission_.tokenChanged) permission_.tokenChanged(token);
@@ -365,6 +382,8 @@ void PortalGrabber::start() {
   }
   session_ = std::move(s);
 }
+
+unsigned PortalGrabber::cursorMode() const { return session_ ? session_->cursorMode : 0; }
 
 ScreenCastArea PortalGrabber::area() const {
   ScreenCastArea a = session_ ? session_->area : ScreenCastArea{};

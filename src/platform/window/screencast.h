@@ -40,12 +40,18 @@ class PortalGrabber : public GrabSource {
   // portal, the user declines, or no picture comes.
   void prepare() override;
   std::string name() const override { return "screen-cast portal"; }
+  // The pointer comes drawn into the desktop's frames (the portal's
+  // embedded cursor mode), chosen when the cast starts: a prepare() after
+  // the choice changed starts the cast again.
+  std::string pointerProblem() const override { return pointerProblem_; }
 
   // While a cast runs: the monitor's area, its frame's size, the kind of
   // buffers that carry it ("memfd", "shared memory", "dma-buf").
   ScreenCastArea area() const;
   std::pair<int, int> frameSize() const;
   std::string bufferKind() const;
+  // The cursor mode of the running cast (1 hidden, 2 embedded; 0: none asked).
+  unsigned cursorMode() const;
   // The permission token in use (the last the portal gave).
   const std::string& token() const { return permission_.token; }
 
@@ -57,6 +63,7 @@ class PortalGrabber : public GrabSource {
   struct Session;
   std::unique_ptr<Session> session_;
   std::string lastFailure_;
+  std::string pointerProblem_;
   ScreenCastPermission permission_;
   bool preparing_ = false;
 };
