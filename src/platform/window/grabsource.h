@@ -42,9 +42,11 @@ class GrabSource {
   // "X11" or "screen-cast portal", for messages.
   virtual std::string name() const = 0;
 
-  // Whether copies started with startGrab from now on show the mouse
-  // pointer where it lies over their rectangle, with its shape and hot spot
-  // as the user sees them (grab() never does). Off at first.
+  // Whether copies from now on show the mouse pointer where it lies over
+  // their rectangle, with its shape and hot spot as the user sees them. Off
+  // at first. The X server's source draws it into copies started with
+  // startGrab only: one asked for with grab() (a snapshot, the check before
+  // a preview) is the screen alone.
   virtual void showPointer(bool on) { pointer_ = on; }
   bool pointerShown() const { return pointer_; }
   // Why the pointer, though shown, is missing from the copies (empty: it

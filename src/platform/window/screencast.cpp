@@ -21,6 +21,7 @@
 
 #include "platform/window/display.h"
 #include "platform/window/pipewirestream.h"
+#include "platform/window/videobuffer.h"
 
 namespace wnd {
 
@@ -33,6 +34,7 @@ const QString kScreenCast = QStringLiteral("org.freedesktop.portal.ScreenCast");
 constexpr std::uint32_t kMonitor = 1;
 constexpr std::uint32_t kCursorHidden = 1;
 constexpr std::uint32_t kCursorEmbedded = 2;
+constexpr std::uint32_t kCursorMetadata = 4;
 constexpr std::uint32_t kPersistUntilRevoked = 2;
 
 const char* const kNoPortal =
@@ -268,14 +270,15 @@ struct PortalGrabber::Session {
       QVariantMap options{{QStringLiteral("handle_token"), t},
                           {QStringLiteral("types"), QVariant::fromValue<uint>(kMonitor)},
                           {QStringLiteral("multiple"), false}};
-      // The pointer drawn by the desktop where it can, else none: the
-      // metadata mode (the pointer's picture sent beside the frames) is not
-      // drawn by Kestrel.
+      // The pointer drawn by the desktop where it can, else its picture
+      // and place beside the frames (the metadata mode), drawn here.
       if (pointer && (cursors & kCursorEmbedded))
         cursorMode = kCursorEmbedded;
+      else if (pointer && (cursors & kCursorMetadata))
+        cursorMode = kCursorMetadata;
       else if (cursors & kCursorHidden)
         cursorMode = kCursorHidden;
-      pointerMissing = pointer && cursorMode != kCursorEmbedded;
+      pointerMissing = pointer && cursorMode != kCursorEmbedded && cursorMode != kCursorMetadata;
       if (cursorMode) options.insert(QStringLiteral("cursor_mode"), QVariant::fromValue<uint>(cursorMode));
       // Version 4 of the portal keeps a permission across sessions.
       if (version >= 4) {
@@ -334,7 +337,7 @@ struct PortalGrabber::Session {
     const QDBusUnixFileDescriptor fd = qdbus_cast<QDBusUnixFileDescriptor>(reply.arguments().first());
     const int own = fd.isValid() ? dup(fd.fileDescriptor()) : -1;
     if (own < 0) throw Error("The desktop's screen-cast portal gave no PipeWire connection");
-    stream = std::make_unique<PipeWireStream>(own, node);
+    stream = std::make_unique<PipeWireStream>(own, node, cursorMode == kCursorMetadata);
     watch->stream = stream.get();
     if (watch->closed) stream->end("The screen cast ended as it started: the desktop closed it");
     return newToken;
@@ -447,6 +450,10 @@ gdi::Bitmap PortalGrabber::grab(const RECT& r) {
       }
     }
   });
+  if (pointerShown() && session_->cursorMode == kCursorMetadata)
+    session_->stream->withFrame([&](const StreamFrame& f) {
+      drawStreamCursor(bmp, r, RECT{a.x, a.y, a.x + a.width, a.y + a.height}, f.width, f.height, f.cursor);
+    });
   return bmp;
 }
 

@@ -41,8 +41,9 @@ class PortalGrabber : public GrabSource {
   void prepare() override;
   std::string name() const override { return "screen-cast portal"; }
   // The pointer comes drawn into the desktop's frames (the portal's
-  // embedded cursor mode), chosen when the cast starts: a prepare() after
-  // the choice changed starts the cast again.
+  // embedded cursor mode), else as its picture and place beside them (the
+  // metadata mode), drawn in here; chosen when the cast starts: a
+  // prepare() after the choice changed starts the cast again.
   std::string pointerProblem() const override { return pointerProblem_; }
 
   // While a cast runs: the monitor's area, its frame's size, the kind of
@@ -50,7 +51,8 @@ class PortalGrabber : public GrabSource {
   ScreenCastArea area() const;
   std::pair<int, int> frameSize() const;
   std::string bufferKind() const;
-  // The cursor mode of the running cast (1 hidden, 2 embedded; 0: none asked).
+  // The cursor mode of the running cast (1 hidden, 2 embedded, 4 metadata;
+  // 0: none asked).
   unsigned cursorMode() const;
   // The permission token in use (the last the portal gave).
   const std::string& token() const { return permission_.token; }
