@@ -97,7 +97,12 @@ void GlobalShortcuts::set(Command c, const QKeySequence& keys) {
   wanted_[id] = keys.isEmpty() ? QKeySequence() : QKeySequence(keys[0]);
   if (!hotKeys_) {
     if (keys.isEmpty()) return;
-    if (!desktopHasShortcutPortal())
+    // Asked once: the portal may have to be started by the bus first.
+    if (!portalAsked_) {
+      portalAsked_ = true;
+      hasPortal_ = desktopHasShortcutPortal();
+    }
+    if (!hasPortal_)
       tellOnce(QStringLiteral("This desktop offers programs no global shortcuts (it has no GlobalShortcuts portal), so "
                               "Kestrel's shortcuts work only while its own windows have the focus. Give the desktop's "
                               "own keyboard shortcuts these commands instead: kestrel --stop, kestrel --pause, "

@@ -61,6 +61,8 @@ class GlobalShortcuts : public QObject {
   std::unique_ptr<wnd::HotKeys> hotKeys_;
   QKeySequence held_[3];
   std::set<QString> told_;
+  bool portalAsked_ = false;
+  bool hasPortal_ = false;
 };
 
 }  // namespace app

@@ -71,4 +71,25 @@ TEST(GlobalShortcuts, KeysAnotherProgramHoldsAreToldOnceAndAnotherKeyClearsTheNo
   options->hide();
 }
 
+// In a Wayland session no X grab is made (it would see keys only while an
+// X window has the focus): the dialog says so and names the commands for
+// the desktop's own shortcut settings, without a box at start-up.
+TEST(GlobalShortcuts, WaylandSessionNamesTheCommandsForTheDesktopsOwnShortcuts) {
+  qputenv("WAYLAND_DISPLAY", "wayland-kestrel-test");
+  testsupport::ProgramWindows program(testsupport::ProgramWindows::Preferences::Loaded);
+  qunsetenv("WAYLAND_DISPLAY");
+  auto* note = testsupport::control<QLabel>(optionsDialog(), "ShortcutsNote");
+  EXPECT_FALSE(note->isHidden());
+  for (const char* command : {"kestrel --stop", "kestrel --pause", "kestrel --resume"})
+    EXPECT_TRUE(note->text().contains(QLatin1String(command))) << note->text().toStdString();
+  EXPECT_EQ(boxesSaying(QStringLiteral("kestrel --stop")), 0);
+  // Keys chosen later are shown, and not said again.
+  auto* pause = testsupport::control<QKeySequenceEdit>(optionsDialog(), "PauseKey");
+  optionsDialog()->show();
+  pause->setKeySequence(QKeySequence(QStringLiteral("Ctrl+Alt+F11")));
+  testsupport::pumpUntil([] { return false; }, 100);
+  EXPECT_EQ(boxesSaying(QStringLiteral("kestrel --stop")), 0);
+  optionsDialog()->hide();
+}
+
 }  // namespace
