@@ -104,13 +104,13 @@ void GlobalShortcuts::set(Command c, const QKeySequence& keys) {
     }
     if (!hasPortal_)
       tellOnce(QStringLiteral("This desktop offers programs no global shortcuts (it has no GlobalShortcuts portal), so "
-                              "Kestrel's shortcuts work only while its own windows have the focus. Give the desktop's "
-                              "own keyboard shortcuts these commands instead: kestrel --stop, kestrel --pause, "
+                              "Kestrel's shortcuts do not work here. Give the desktop's own keyboard shortcuts these "
+                              "commands instead: kestrel --stop, kestrel --pause, "
                               "kestrel --resume, kestrel --cancel."));
     else
       tellOnce(QStringLiteral("Kestrel does not take its shortcuts through this desktop's GlobalShortcuts portal yet, so "
-                              "they work only while its own windows have the focus. Give the desktop's own keyboard "
-                              "shortcuts these commands instead: kestrel --stop, kestrel --pause, kestrel --resume, "
+                              "they do not work here. Give the desktop's own keyboard shortcuts these commands "
+                              "instead: kestrel --stop, kestrel --pause, kestrel --resume, "
                               "kestrel --cancel."));
     return;
   }
@@ -126,6 +126,14 @@ void GlobalShortcuts::set(Command c, const QKeySequence& keys) {
     tellOnce(QStringLiteral("%1 cannot be a global shortcut (for %2): choose a letter, a digit or a function key "
                             "with modifiers.")
                  .arg(text, nameOf(c)));
+    return;
+  }
+  // One key for both commands would run only one of them.
+  const Command other = c == Command::StartStop ? Command::Pause : Command::StartStop;
+  if (held_[int(other)] == QKeySequence(keys[0])) {
+    hotKeys_->unregisterHotKey(id);
+    tellOnce(QStringLiteral("%1 is the shortcut for %2 already: choose another for %3 in Options > Setup.")
+                 .arg(text, nameOf(other), nameOf(c)));
     return;
   }
   switch (hotKeys_->registerHotKey(id, chord->modifiers, chord->keysym)) {

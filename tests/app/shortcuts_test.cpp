@@ -64,6 +64,11 @@ TEST(GlobalShortcuts, KeysAnotherProgramHoldsAreToldOnceAndAnotherKeyClearsTheNo
   EXPECT_FALSE(note->isHidden()) << "Start/Stop is still not held";
   startStop->setKeySequence(QKeySequence(QStringLiteral("Ctrl+Alt+F12")));
   EXPECT_TRUE(note->isHidden()) << note->text().toStdString();
+  // The other command's key is refused: one key would run only one of them.
+  pause->setKeySequence(QKeySequence(QStringLiteral("Ctrl+Alt+F12")));
+  EXPECT_TRUE(note->text().contains(QStringLiteral("shortcut for Start/Stop already"))) << note->text().toStdString();
+  pause->setKeySequence(QKeySequence(QStringLiteral("Ctrl+Alt+F11")));
+  EXPECT_TRUE(note->isHidden());
   // A key that cannot be grabbed on its own is refused with its reason.
   startStop->setKeySequence(QKeySequence(Qt::CTRL | Qt::Key_Launch0));
   EXPECT_TRUE(note->text().contains(QStringLiteral("cannot be a global shortcut"))) << note->text().toStdString();
