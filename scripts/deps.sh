@@ -7,7 +7,7 @@ PACKAGES=(
   build-essential cmake ninja-build pkg-config git
   qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libqt6opengl6-dev
   libavcodec-dev libavutil-dev libswscale-dev libyuv-dev libjpeg62-turbo-dev
-  libxcb1-dev libxcb-shm0-dev libx11-dev
+  libxcb1-dev libxcb-shm0-dev libxcb-xfixes0-dev libx11-dev
   libgtest-dev libgmock-dev
   clang libclang-rt-14-dev
   xvfb xserver-xephyr x11-xserver-utils openbox xdotool x11-utils x11-apps xterm trayer wmctrl

@@ -50,9 +50,16 @@ QString grabSourceProblem(const QString& reason) {
   return r + QStringLiteral("\nNothing is recorded until Kestrel can see the screen: click the X to try again.");
 }
 
-bool grabSourceReady() {
+bool grabSourceReady(bool pointer) {
   try {
-    wnd::CurrentGrabSource().prepare();
+    wnd::GrabSource& source = wnd::CurrentGrabSource();
+    source.showPointer(pointer);
+    source.prepare();
+    static bool pointerProblemTold = false;
+    if (const std::string problem = source.pointerProblem(); pointer && !problem.empty() && !pointerProblemTold) {
+      pointerProblemTold = true;
+      framework::ShowMessage(QString::fromStdString(problem) + QStringLiteral("."));
+    }
     return true;
   } catch (const wnd::Error& e) {
     framework::ShowMessage(grabSourceProblem(QString::fromUtf8(e.what())));

@@ -18,8 +18,10 @@ void chooseGrabSource(components::SettingsStore& store);
 
 // Readies the source before the preview starts (the portal may ask the
 // user). On failure the reason is shown in one box and false comes back:
-// nothing is recorded that the program cannot see.
-bool grabSourceReady();
+// nothing is recorded that the program cannot see. `pointer`: the mouse
+// pointer is wanted in the frames (a source that cannot show it says so,
+// once).
+bool grabSourceReady(bool pointer = false);
 
 // The box's text for a source that cannot see the screen.
 QString grabSourceProblem(const QString& reason);

@@ -4,6 +4,7 @@
 #include <functional>
 #include <QAction>
 #include <QApplication>
+#include <QCheckBox>
 #include <QCloseEvent>
 #include <QKeyEvent>
 #include <QLabel>
@@ -311,6 +312,8 @@ void MainWindow::connectPeers(const MainWindowPeers& peers) {
     show();
   });
   connect(peers.options, &OptionsDialog::closed, this, &QWidget::show);
+  // The preview shows the pointer as the file will.
+  connect(peers.options->pointerBox(), &QCheckBox::toggled, this, [this](bool on) { session_.showPointer(on); });
   showState(session_.state());
 }
 

@@ -2,7 +2,10 @@
 
 #include <QCheckBox>
 #include <QEvent>
+#include <QFormLayout>
 #include <QGroupBox>
+#include <QKeySequenceEdit>
+#include <QLabel>
 #include <QPushButton>
 #include <QVBoxLayout>
 
@@ -23,12 +26,30 @@ OptionsDialog::OptionsDialog(FrameRateDialog* frameRate, QWidget* parent)
   stretch_ = named<QCheckBox>(group_, "CheckBox1", QStringLiteral("Stetch Image"));
   remote_ = named<QCheckBox>(group_, "CheckBox2", QStringLiteral("Remote Control"));
   finalPreview_ = named<QCheckBox>(group_, "CheckBox3", QStringLiteral("Final Preview"));
+  pointer_ = named<QCheckBox>(group_, "PointerBox", QStringLiteral("Record the mouse pointer"));
   frameRateButton_ = named<QPushButton>(group_, "Button1", QStringLiteral("Frame Rate"));
   okButton_ = named<QPushButton>(group_, "Button2", QStringLiteral("OK"));
   helpButton_ = named<QPushButton>(group_, "Button3", QStringLiteral("Help"));
   helpButton_->hide();
-  framework::addWidgets(new QVBoxLayout(group_), {stretch_, remote_, finalPreview_, frameRateButton_, okButton_, helpButton_});
+  framework::addWidgets(new QVBoxLayout(group_), {stretch_, remote_, finalPreview_, pointer_, frameRateButton_, okButton_, helpButton_});
   lay->addWidget(group_);
+  auto* shortcuts = named<QGroupBox>(this, "ShortcutsBox", QStringLiteral("Global shortcuts"));
+  auto* keys = new QFormLayout(shortcuts);
+  startStopKey_ = named<QKeySequenceEdit>(shortcuts, "StartStopKey");
+  pauseKey_ = named<QKeySequenceEdit>(shortcuts, "PauseKey");
+  for (QKeySequenceEdit* e : {startStopKey_, pauseKey_}) {
+    e->setClearButtonEnabled(true);
+    e->setAttribute(Qt::WA_NoMousePropagation);
+  }
+  keys->addRow(QStringLiteral("Start/Stop:"), startStopKey_);
+  keys->addRow(QStringLiteral("Pause/UnPause:"), pauseKey_);
+  shortcutsNote_ = named<QLabel>(shortcuts, "ShortcutsNote");
+  shortcutsNote_->setWordWrap(true);
+  shortcutsNote_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  shortcutsNote_->hide();
+  keys->addRow(shortcutsNote_);
+  shortcuts->setAttribute(Qt::WA_NoMousePropagation);
+  lay->addWidget(shortcuts);
   hintLine_ = new framework::StatusBar(this, QStringLiteral("StatusBar1"));
   hintLine_->setSizeGripEnabled(false);
   lay->addWidget(hintLine_);
@@ -45,7 +66,7 @@ OptionsDialog::OptionsDialog(FrameRateDialog* frameRate, QWidget* parent)
   stretch_->setMouseTracking(true);
   group_->installEventFilter(this);
   stretch_->installEventFilter(this);
-  for (QWidget* w : std::initializer_list<QWidget*>{group_, stretch_, remote_, finalPreview_, frameRateButton_, okButton_,
+  for (QWidget* w : std::initializer_list<QWidget*>{group_, stretch_, remote_, finalPreview_, pointer_, frameRateButton_, okButton_,
                                                     helpButton_, hintLine_})
     w->setAttribute(Qt::WA_NoMousePropagation);
 }
@@ -72,6 +93,11 @@ void OptionsDialog::hintStretch() {
 void OptionsDialog::hintNothingInGroup() { hintLine_->setSimpleText(QString()); }
 
 void OptionsDialog::hintNothing() { hintLine_->setSimpleText(QString()); }
+
+void OptionsDialog::showShortcutsNote(const QString& text) {
+  shortcutsNote_->setText(text);
+  shortcutsNote_->setVisible(!text.isEmpty());
+}
 
 void OptionsDialog::showFrameRate() {
   frameRate_->show();

@@ -9,7 +9,12 @@
 // | CheckBox1  | "Stetch Image"    | stored; stretches the preview at next start |
 // | CheckBox2  | "Remote Control"  | stored; the remote control at next start   |
 // | CheckBox3  | "Final Preview"   | stored; the keep-preview question          |
+// | PointerBox | "Record the mouse pointer" | stored; the pointer in the frames |
 // | Button1    | "Frame Rate"      | shows the frame-rate dialog                |
+// | ShortcutsBox | "Global shortcuts" | frames the two shortcuts                 |
+// | StartStopKey | (key sequence)   | stored; Start/Stop from any program        |
+// | PauseKey   | (key sequence)    | stored; Pause/UnPause from any program     |
+// | ShortcutsNote | (label)        | why a shortcut does not work (hidden: none)|
 // | Button2    | "OK"              | hides, shows the main window (closed)      |
 // | Button3    | "Help" (hidden)   | nothing                                    |
 // | StatusBar1 |                   | the hint line                              |
@@ -17,6 +22,8 @@
 
 class QCheckBox;
 class QGroupBox;
+class QKeySequenceEdit;
+class QLabel;
 class QPushButton;
 namespace framework {
 class StatusBar;
@@ -35,6 +42,12 @@ class OptionsDialog : public QWidget {
   QCheckBox* stretchBox() const { return stretch_; }
   QCheckBox* remoteBox() const { return remote_; }
   QCheckBox* finalPreviewBox() const { return finalPreview_; }
+  QCheckBox* pointerBox() const { return pointer_; }
+  // The global shortcuts' keys (empty: none).
+  QKeySequenceEdit* startStopKeyEdit() const { return startStopKey_; }
+  QKeySequenceEdit* pauseKeyEdit() const { return pauseKey_; }
+  // Says under the shortcuts why one does not work.
+  void showShortcutsNote(const QString& text);
 
  signals:
   // OK hid the dialog.
@@ -57,6 +70,10 @@ class OptionsDialog : public QWidget {
   QCheckBox* stretch_;
   QCheckBox* remote_;
   QCheckBox* finalPreview_;
+  QCheckBox* pointer_;
+  QKeySequenceEdit* startStopKey_;
+  QKeySequenceEdit* pauseKey_;
+  QLabel* shortcutsNote_;
   QPushButton* frameRateButton_;
   QPushButton* okButton_;
   QPushButton* helpButton_;

@@ -1,8 +1,10 @@
 #include <QAction>
 #include <QCheckBox>
+#include <QKeySequenceEdit>
 #include <QLineEdit>
 
 #include "app/frameratedialog.h"
+#include "app/globalshortcuts.h"
 #include "app/grabsourcesetup.h"
 #include "app/mainwindow.h"
 #include "app/optionsdialog.h"
@@ -22,6 +24,22 @@ namespace {
 
 const QString kSection = QStringLiteral("setup");
 const QString kFrameRateKey = QStringLiteral("framerate");
+const QString kPointerKey = QStringLiteral("pointer");
+const QString kStartStopKey = QStringLiteral("startstopkey");
+const QString kPauseKey = QStringLiteral("pausekey");
+
+const QString kNoKeys = QStringLiteral("none");
+
+// A shortcut as kept: its portable text ("Ctrl+Alt+Shift+F9"), or "none"
+// (an empty value reads as a missing one: the default).
+QKeySequence readKeys(components::SettingsStore& s, const QString& key, GlobalShortcuts::Command c) {
+  const QString text = s.ReadString(kSection, key, QString());
+  if (text.isEmpty()) return GlobalShortcuts::defaultKeys(c);
+  if (text.compare(kNoKeys, Qt::CaseInsensitive) == 0) return {};
+  return QKeySequence::fromString(text, QKeySequence::PortableText);
+}
+
+QString keysText(const QKeySequence& k) { return k.isEmpty() ? kNoKeys : k.toString(QKeySequence::PortableText); }
 
 }  // namespace
 
@@ -51,6 +69,10 @@ void MainWindow::loadPreferences() {
     if (p.box) p.box->setChecked(p.item->isChecked());
   }
   peers_.frameRate->setRateText(settings_->ReadString(kSection, kFrameRateKey, QStringLiteral("2")));
+  // Off unless chosen: frames stay as the screen shows them.
+  peers_.options->pointerBox()->setChecked(settings_->ReadBool(kSection, kPointerKey, false));
+  peers_.options->startStopKeyEdit()->setKeySequence(readKeys(*settings_, kStartStopKey, GlobalShortcuts::Command::StartStop));
+  peers_.options->pauseKeyEdit()->setKeySequence(readKeys(*settings_, kPauseKey, GlobalShortcuts::Command::Pause));
   settings_->CloseStore();
   chooseGrabSource(*settings_);
 
@@ -71,6 +93,9 @@ void MainWindow::savePreferences() {
     for (const CheckPreference& p : checkPreferences())
       settings_->WriteBool(kSection, QLatin1String(p.key), p.box ? p.box->isChecked() : p.item->isChecked());
     settings_->WriteString(kSection, kFrameRateKey, peers_.frameRate->rateText());
+    settings_->WriteBool(kSection, kPointerKey, peers_.options->pointerBox()->isChecked());
+    settings_->WriteString(kSection, kStartStopKey, keysText(peers_.options->startStopKeyEdit()->keySequence()));
+    settings_->WriteString(kSection, kPauseKey, keysText(peers_.options->pauseKeyEdit()->keySequence()));
   } catch (...) {
     settings_->CloseStore();
     throw;

@@ -2,6 +2,7 @@
 // target, Start, Pause, Stop and Cancel. The session records; these pass
 // the commands on, and showState puts the toolbar, the remote control and
 // the tray icon into the session's state.
+#include <QCheckBox>
 #include <QFileInfo>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -12,6 +13,7 @@
 #include "app/grabsourcesetup.h"
 #include "app/keeppreviewdialog.h"
 #include "app/mainwindow.h"
+#include "app/optionsdialog.h"
 #include "builder/builderpanel.h"
 #include "components/trayicon.h"
 #include "framework/application.h"
@@ -111,7 +113,7 @@ void MainWindow::recordNewFile() {
 }
 
 void MainWindow::targetChosen() {
-  if (!grabSourceReady()) return;
+  if (!grabSourceReady(session_.pointerShown())) return;
   peers_.captureFrame->followTimer()->setEnabled(false);
   // Read while the frame is still seen where the user left it.
   const wnd::RECT target = recordedRect(peers_.captureFrame->recordedBounds());
@@ -143,6 +145,7 @@ bool MainWindow::openRecording() {
   // could change, and the rate must be the one that was checked.
   recording::RecordingSettings settings;
   settings.file = session_.outputFile();
+  settings.pointer = peers_.options->pointerBox()->isChecked();
   QString problem;
   if (!recording::parseFrameRate(frameRateText(), settings.rate, problem)) {
     framework::ShowMessage(problem);

@@ -43,6 +43,8 @@ class Windows {
   OptionsDialog* optionsDialog() const { return options_.get(); }
 
  private:
+  void connectShortcuts();
+
   std::unique_ptr<recording::Session> session_;  // outlives every window
   std::unique_ptr<target::RemoteControl> remote_;
   std::unique_ptr<MainWindow> main_;

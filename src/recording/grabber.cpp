@@ -4,7 +4,11 @@
 
 namespace recording {
 
-void ScreenGrabber::start(const wnd::RECT& r) { wnd::StartScreenCopy(r); }
+void ScreenGrabber::start(const wnd::RECT& r) {
+  // Told at every copy: the source may have been replaced since the last.
+  wnd::CurrentGrabSource().showPointer(pointer_);
+  wnd::StartScreenCopy(r);
+}
 
 bool ScreenGrabber::arrived() { return wnd::ScreenCopyArrived(); }
 

@@ -23,6 +23,9 @@ class Grabber {
   // The next copy shows the screen as it is from now on, not as a
   // compositor's last frame still showed it (wnd::GrabSource).
   virtual void awaitNewPicture() {}
+  // Whether the copies started from now on show the mouse pointer drawn in
+  // where it lies over the rectangle. A grabber that cannot ignores it.
+  virtual void showPointer(bool /*on*/) {}
 };
 
 // The program's screen source (wnd::CurrentGrabSource), whichever it is at
@@ -33,6 +36,10 @@ class ScreenGrabber final : public Grabber {
   bool arrived() override;
   gdi::Bitmap finish() override;
   void awaitNewPicture() override;
+  void showPointer(bool on) override { pointer_ = on; }
+
+ private:
+  bool pointer_ = false;
 };
 
 }  // namespace recording

@@ -83,10 +83,16 @@ void Session::setArea(const wnd::RECT& area) { area_ = area; }
 
 void Session::setGrabber(std::unique_ptr<Grabber> grabber) {
   grabber_ = std::move(grabber);
+  if (grabber_) grabber_->showPointer(pointer_);
   if (!grabbing_) return;
   poll_->stop();
   grabbing_ = false;
   arm();
+}
+
+void Session::showPointer(bool on) {
+  pointer_ = on;
+  if (grabber_) grabber_->showPointer(on);
 }
 
 // ---- Grabs ---------------------------------------------------------------
@@ -231,6 +237,7 @@ StartOutcome Session::start(const RecordingSettings& settings) {
   if (isFileOpen()) return StartOutcome::AlreadyOpen;
   if (settings.area.width() > 0 && settings.area.height() > 0) area_ = settings.area;
   if (!settings.file.isEmpty()) outputFile_ = settings.file;
+  showPointer(settings.pointer);
   const int rate = std::clamp(settings.rate, kMinFrameRate, kMaxFrameRate);
   // Frames are written on the queue's thread, so none needs to be in the
   // file the moment its write returns.

@@ -35,6 +35,8 @@ struct RecordingSettings {
   wnd::RECT area;
   int rate = 1;
   vfw::COMPVARS compressor{};
+  // The mouse pointer drawn into the frames where it lies over the rectangle.
+  bool pointer = false;
 };
 
 enum class RecordState {
@@ -71,6 +73,10 @@ class Session : public QObject {
   // Takes its pictures from `grabber` from the next grab on; a copy on its
   // way from the one before is dropped.
   void setGrabber(std::unique_ptr<Grabber> grabber);
+  // Whether the grabs from the next on, preview and file alike, show the
+  // mouse pointer (off at first; a Start sets it from its settings).
+  void showPointer(bool on);
+  bool pointerShown() const { return pointer_; }
 
   // The preview: a grab of the rectangle every previewInterval ms while
   // no recording runs (a recording grabs as its frames fall due, and
@@ -186,6 +192,7 @@ class Session : public QObject {
   int frameIndex_ = -1;
   int previewMs_ = 300;
   bool previewOn_ = false;
+  bool pointer_ = false;
   bool grabbing_ = false;       // a copy is on its way
   std::int64_t lastGrabAt_ = 0;  // when the last copy was asked for
   std::int64_t startedAt_ = 0;   // the recording's frame 0, on the clock

@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QGroupBox>
+#include <QKeySequenceEdit>
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QPlainTextEdit>
@@ -129,7 +130,12 @@ TEST_F(Prefs, EveryStoredValueIsRestored) {
   EXPECT_EQ(!mainWindow()->remoteShown(), true);
 }
 
-TEST_F(Prefs, ToolbarExitSavesExactlyTheElevenKeysAndRestartRestoresThem) {
+TEST_F(Prefs, ToolbarExitSavesExactlyTheFourteenKeysAndRestartRestoresThem) {
+  EXPECT_FALSE(testsupport::control<QCheckBox>(optionsDialog(), "PointerBox")->isChecked()) << "off at first";
+  EXPECT_FALSE(mainWindow()->session().pointerShown());
+  testsupport::control<QCheckBox>(optionsDialog(), "PointerBox")->setChecked(true);
+  EXPECT_TRUE(mainWindow()->session().pointerShown()) << "the preview shows the pointer at once";
+  testsupport::control<QKeySequenceEdit>(optionsDialog(), "PauseKey")->clear();
   testsupport::control<QCheckBox>(optionsDialog(), "CheckBox1")->setChecked(true);
   testsupport::control<QCheckBox>(optionsDialog(), "CheckBox2")->setChecked(false);
   testsupport::control<QCheckBox>(optionsDialog(), "CheckBox3")->setChecked(true);
@@ -140,8 +146,15 @@ TEST_F(Prefs, ToolbarExitSavesExactlyTheElevenKeysAndRestartRestoresThem) {
   EXPECT_FALSE(mainWindow()->isVisible()) << "Exit closes the main window";
   EXPECT_EQ(slurp(ini()),
             "[setup]\nstretch=1\nnonstrech=1\nsingle=0\navi=1\non1=0\noff1=0\nask1=1\nkeep1=1\non2=1\noff2=0\n"
-            "framerate=7\n");
+            "framerate=7\npointer=1\nstartstopkey=Ctrl+Alt+Shift+F9\npausekey=none\n");
   restart();
+  EXPECT_EQ(testsupport::control<QKeySequenceEdit>(optionsDialog(), "StartStopKey")->keySequence(),
+            QKeySequence(QStringLiteral("Ctrl+Alt+Shift+F9")))
+      << "the default";
+  EXPECT_TRUE(testsupport::control<QKeySequenceEdit>(optionsDialog(), "PauseKey")->keySequence().isEmpty())
+      << "a shortcut taken away stays away";
+  EXPECT_TRUE(testsupport::control<QCheckBox>(optionsDialog(), "PointerBox")->isChecked());
+  EXPECT_TRUE(mainWindow()->session().pointerShown());
   const Marks m = current();
   EXPECT_TRUE(m.box1 && m.stretch && !m.nonstretch);
   EXPECT_TRUE(!m.box2 && !m.on1 && m.off1);
@@ -154,7 +167,7 @@ TEST_F(Prefs, ToolbarExitSavesExactlyTheElevenKeysAndRestartRestoresThem) {
   click(testsupport::control(mainWindow(), "Button10"));
   EXPECT_EQ(slurp(ini()),
             "[setup]\nstretch=1\nnonstrech=0\nsingle=0\navi=1\non1=0\noff1=1\nask1=1\nkeep1=1\non2=1\noff2=0\n"
-            "framerate=7\n");
+            "framerate=7\npointer=1\nstartstopkey=Ctrl+Alt+Shift+F9\npausekey=none\n");
 }
 
 TEST_F(Prefs, MenuExitAndCloseBoxWriteNothing) {

@@ -51,7 +51,19 @@ class GrabSource {
   // "X11" or "screen-cast portal", for messages.
   virtual std::string name() const = 0;
 
+  // Whether copies from now on show the mouse pointer where it lies over
+  // their rectangle, with its shape and hot spot as the user sees them. Off
+  // at first. The X server's source draws it into copies started with
+  // startGrab only: one asked for with grab() (a snapshot, the check before
+  // a preview) is the screen alone.
+  virtual void showPointer(bool on) { pointer_ = on; }
+  bool pointerShown() const { return pointer_; }
+  // Why the pointer, though shown, is missing from the copies (empty: it
+  // is not), in words for the user; known after prepare().
+  virtual std::string pointerProblem() const { return {}; }
+
  private:
+  bool pointer_ = false;
   gdi::Bitmap copied_;  // what startGrab copied at once
   bool started_ = false;
 };

@@ -40,6 +40,8 @@ struct PipeWireStream::Impl {
   spa_hook coreListener{};
   spa_video_info_raw format{};
   bool streaming = false;
+  bool cursorMeta = false;
+  StreamCursor cursor;  // from every buffer, kept or not
 
   mutable std::mutex m;
   mutable std::condition_variable cv;
@@ -136,9 +138,9 @@ void PipeWireStream::Impl::onFormat(const spa_pod* param) {
   // memory (memfd or plain) is mapped by PipeWire, and a DMA-BUF here.
   const bool dmabuf = spa_pod_find_prop(param, nullptr, SPA_FORMAT_VIDEO_modifier) != nullptr;
   const int types = dmabuf ? (1 << SPA_DATA_DmaBuf) : (1 << SPA_DATA_MemPtr) | (1 << SPA_DATA_MemFd) | (1 << SPA_DATA_DmaBuf);
-  std::uint8_t buf[512];
+  std::uint8_t buf[1024];
   spa_pod_builder builder = SPA_POD_BUILDER_INIT(buf, sizeof buf);
-  const spa_pod* params[3];
+  const spa_pod* params[4];
   params[0] = static_cast<const spa_pod*>(spa_pod_builder_add_object(
       &builder, SPA_TYPE_OBJECT_ParamBuffers, SPA_PARAM_Buffers, SPA_PARAM_BUFFERS_dataType, SPA_POD_CHOICE_FLAGS_Int(types)));
   // The crop a producer asks for (GNOME's streams carry one), and the
@@ -149,21 +151,36 @@ void PipeWireStream::Impl::onFormat(const spa_pod* param) {
   params[2] = static_cast<const spa_pod*>(spa_pod_builder_add_object(
       &builder, SPA_TYPE_OBJECT_ParamMeta, SPA_PARAM_Meta, SPA_PARAM_META_type, SPA_POD_Id(SPA_META_Header),
       SPA_PARAM_META_size, SPA_POD_Int(sizeof(spa_meta_header))));
-  pw_stream_update_params(stream, params, 3);
+  std::uint32_t n = 3;
+  // The pointer's place and picture beside the frames, room for a picture
+  // of up to 256 x 256 (64 x 64 is what the desktops send).
+  auto cursorSize = [](int side) {
+    return int(sizeof(spa_meta_cursor) + sizeof(spa_meta_bitmap)) + side * side * 4;
+  };
+  if (cursorMeta)
+    params[n++] = static_cast<const spa_pod*>(spa_pod_builder_add_object(
+        &builder, SPA_TYPE_OBJECT_ParamMeta, SPA_PARAM_Meta, SPA_PARAM_META_type, SPA_POD_Id(SPA_META_Cursor),
+        SPA_PARAM_META_size, SPA_POD_CHOICE_RANGE_Int(cursorSize(64), cursorSize(1), cursorSize(256))));
+  pw_stream_update_params(stream, params, n);
 }
 
 void PipeWireStream::Impl::onProcess() {
   // Only the newest buffer with a picture counts; older ones go straight
   // back. One without a picture (a cursor update) keeps the frame before.
+  // The pointer is taken from every buffer, since a new picture of it comes
+  // only when its shape changes.
   pw_buffer* b = nullptr;
+  bool cursorMoved = false;
   while (pw_buffer* next = pw_stream_dequeue_buffer(stream)) {
     if (b) pw_stream_queue_buffer(stream, b);
     b = next;
+    if (cursorMeta && readCursorMeta(*b->buffer, cursor)) cursorMoved = true;
   }
   if (!b) return;
   BufferRead read;
   {
     std::lock_guard<std::mutex> l(m);
+    if (cursorMoved) frame.cursor = cursor;
     const char* k = "";
     read = readVideoBuffer(*b->buffer, format.format, int(format.size.width), int(format.size.height), frame, k);
     if (read == BufferRead::Frame) {
@@ -178,7 +195,8 @@ void PipeWireStream::Impl::onProcess() {
   if (unmappable) end("The screen cast sends its frames in graphics memory that Kestrel cannot map");
 }
 
-PipeWireStream::PipeWireStream(int fd, std::uint32_t node) : d_(std::make_unique<Impl>()) {
+PipeWireStream::PipeWireStream(int fd, std::uint32_t node, bool cursorMeta) : d_(std::make_unique<Impl>()) {
+  d_->cursorMeta = cursorMeta;
   static std::once_flag init;
   std::call_once(init, [] { pw_init(nullptr, nullptr); });
   d_->loop = pw_thread_loop_new("kestrel-grab", nullptr);

@@ -9,20 +9,32 @@
 
 namespace wnd {
 
+// The pointer as the stream's cursor metadata last described it (a
+// stream started for it: the portal's metadata cursor mode).
+struct StreamCursor {
+  bool visible = false;
+  int x = 0, y = 0;        // the hot spot's place on the frame, frame pixels
+  int hotX = 0, hotY = 0;  // the hot spot within the picture
+  int width = 0, height = 0;
+  std::vector<std::uint32_t> argb;  // 0xAARRGGBB premultiplied, rows top-down
+};
+
 // A frame as it came, in B G R x bytes, rows of width * 4 bytes.
 struct StreamFrame {
   int width = 0;
   int height = 0;
   std::vector<std::uint8_t> pixels;
   std::uint64_t sequence = 0;  // 1 for the first frame, counting up
+  StreamCursor cursor;
 };
 
 class PipeWireStream {
  public:
   // Connects to the PipeWire daemon through `fd` (taken over, closed in
-  // any case) and to the node `node` (a screen cast's stream). Throws
-  // wnd::Error with a message when PipeWire cannot be reached.
-  PipeWireStream(int fd, std::uint32_t node);
+  // any case) and to the node `node` (a screen cast's stream); with
+  // `cursorMeta` the pointer's metadata is asked for with the frames.
+  // Throws wnd::Error with a message when PipeWire cannot be reached.
+  PipeWireStream(int fd, std::uint32_t node, bool cursorMeta = false);
   ~PipeWireStream();
   PipeWireStream(const PipeWireStream&) = delete;
   PipeWireStream& operator=(const PipeWireStream&) = delete;

@@ -21,6 +21,7 @@
 
 #include "platform/window/display.h"
 #include "platform/window/pipewirestream.h"
+#include "platform/window/videobuffer.h"
 
 namespace wnd {
 
@@ -32,6 +33,8 @@ const QString kScreenCast = QStringLiteral("org.freedesktop.portal.ScreenCast");
 
 constexpr std::uint32_t kMonitor = 1;
 constexpr std::uint32_t kCursorHidden = 1;
+constexpr std::uint32_t kCursorEmbedded = 2;
+constexpr std::uint32_t kCursorMetadata = 4;
 constexpr std::uint32_t kPersistUntilRevoked = 2;
 
 const char* const kNoPortal =
@@ -203,6 +206,9 @@ struct PortalGrabber::Session {
   QDBusConnection bus = QDBusConnection::sessionBus();
   QString handle;
   std::uint32_t node = 0;
+  std::uint32_t cursorMode = 0;  // asked of SelectSources
+  bool pointerWanted = false;    // what the cast was started for
+  bool pointerMissing = false;   // wanted, but the desktop cannot embed it
   ScreenCastArea area;
   std::unique_ptr<SessionWatch> watch;
   std::unique_ptr<PipeWireStream> stream;
@@ -224,7 +230,8 @@ struct PortalGrabber::Session {
   // The portal's three steps: a session, one monitor for it, and the
   // start, which is where the desktop asks the user. Returns the new
   // permission token (empty when the portal gave none).
-  std::string open(const std::string& restoreToken) {
+  std::string open(const std::string& restoreToken, bool pointer) {
+    pointerWanted = pointer;
     if (!bus.isConnected()) throw Error("Kestrel cannot reach the desktop's session bus, so it cannot ask to see the screen");
     std::uint32_t version = 0, sources = 0, cursors = 0;
     // A portal whose back end has just (re)started reports no source types
@@ -263,7 +270,16 @@ struct PortalGrabber::Session {
       QVariantMap options{{QStringLiteral("handle_token"), t},
                           {QStringLiteral("types"), QVariant::fromValue<uint>(kMonitor)},
                           {QStringLiteral("multiple"), false}};
-      if (cursors & kCursorHidden) options.insert(QStringLiteral("cursor_mode"), QVariant::fromValue<uint>(kCursorHidden));
+      // The pointer drawn by the desktop where it can, else its picture
+      // and place beside the frames (the metadata mode), drawn here.
+      if (pointer && (cursors & kCursorEmbedded))
+        cursorMode = kCursorEmbedded;
+      else if (pointer && (cursors & kCursorMetadata))
+        cursorMode = kCursorMetadata;
+      else if (cursors & kCursorHidden)
+        cursorMode = kCursorHidden;
+      pointerMissing = pointer && cursorMode != kCursorEmbedded && cursorMode != kCursorMetadata;
+      if (cursorMode) options.insert(QStringLiteral("cursor_mode"), QVariant::fromValue<uint>(cursorMode));
       // Version 4 of the portal keeps a permission across sessions.
       if (version >= 4) {
         options.insert(QStringLiteral("persist_mode"), QVariant::fromValue<uint>(kPersistUntilRevoked));
@@ -321,7 +337,7 @@ struct PortalGrabber::Session {
     const QDBusUnixFileDescriptor fd = qdbus_cast<QDBusUnixFileDescriptor>(reply.arguments().first());
     const int own = fd.isValid() ? dup(fd.fileDescriptor()) : -1;
     if (own < 0) throw Error("The desktop's screen-cast portal gave no PipeWire connection");
-    stream = std::make_unique<PipeWireStream>(own, node);
+    stream = std::make_unique<PipeWireStream>(own, node, cursorMode == kCursorMetadata);
     watch->stream = stream.get();
     if (watch->closed) stream->end("The screen cast ended as it started: the desktop closed it");
     return newToken;
@@ -334,7 +350,8 @@ PortalGrabber::~PortalGrabber() = default;
 
 void PortalGrabber::prepare() {
   if (preparing_) throw Error("Kestrel is still waiting for the desktop to share the screen");
-  if (session_ && session_->stream && session_->stream->ended().empty()) return;
+  if (session_ && session_->stream && session_->stream->ended().empty() && session_->pointerWanted == pointerShown())
+    return;
   try {
     start();
     lastFailure_.clear();
@@ -352,7 +369,10 @@ void PortalGrabber::start() {
   } done{preparing_};
   session_.reset();
   auto s = std::make_unique<Session>();
-  const std::string token = s->open(permission_.token);
+  const std::string token = s->open(permission_.token, pointerShown());
+  pointerProblem_ = s->pointerMissing ? "The desktop's screen cast cannot show the mouse pointer in its frames, so it is "
+                                        "not recorded"
+                                      : "";
   if (!token.empty() && token != permission_.token) {
     permission_.token = token;
     if (permission_.tokenChanged) permission_.tokenChanged(token);
@@ -365,6 +385,8 @@ void PortalGrabber::start() {
   }
   session_ = std::move(s);
 }
+
+unsigned PortalGrabber::cursorMode() const { return session_ ? session_->cursorMode : 0; }
 
 ScreenCastArea PortalGrabber::area() const {
   ScreenCastArea a = session_ ? session_->area : ScreenCastArea{};
@@ -468,6 +490,10 @@ gdi::Bitmap PortalGrabber::grab(const RECT& r) {
       }
     }
   });
+  if (pointerShown() && session_->cursorMode == kCursorMetadata)
+    session_->stream->withFrame([&](const StreamFrame& f) {
+      drawStreamCursor(bmp, r, RECT{a.x, a.y, a.x + a.width, a.y + a.height}, f.width, f.height, f.cursor);
+    });
   return bmp;
 }
 

@@ -40,6 +40,11 @@ class PortalGrabber : public GrabSource {
   // portal, the user declines, or no picture comes.
   void prepare() override;
   std::string name() const override { return "screen-cast portal"; }
+  // The pointer comes drawn into the desktop's frames (the portal's
+  // embedded cursor mode), else as its picture and place beside them (the
+  // metadata mode), drawn in here; chosen when the cast starts: a
+  // prepare() after the choice changed starts the cast again.
+  std::string pointerProblem() const override { return pointerProblem_; }
 
   // A copy asked for after awaitNewPicture() waits for the cast's next
   // frame (at most kNewPictureWaitMs); the others are made at once.
@@ -54,6 +59,9 @@ class PortalGrabber : public GrabSource {
   ScreenCastArea area() const;
   std::pair<int, int> frameSize() const;
   std::string bufferKind() const;
+  // The cursor mode of the running cast (1 hidden, 2 embedded, 4 metadata;
+  // 0: none asked).
+  unsigned cursorMode() const;
   // The permission token in use (the last the portal gave).
   const std::string& token() const { return permission_.token; }
 
@@ -67,6 +75,7 @@ class PortalGrabber : public GrabSource {
   std::uint64_t newestSequence() const;
 
   std::string lastFailure_;
+  std::string pointerProblem_;
   ScreenCastPermission permission_;
   bool preparing_ = false;
   // A new picture awaited: after which frame, until when.

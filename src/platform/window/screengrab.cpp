@@ -12,6 +12,8 @@
 #include <optional>
 #include <string>
 
+#include "platform/gdi/blend.h"
+#include "platform/window/cursor.h"
 #include "platform/window/display.h"
 
 namespace wnd {
@@ -166,15 +168,40 @@ void ScreenGrabber::grabPlain(gdi::Bitmap& bmp, int x, int y, int w, int h, int 
 }
 
 gdi::Bitmap ScreenGrabber::grab(const RECT& r) {
-  startGrab(r);
-  return finishGrab();
+  if (cursor_) cursor_->drop();  // asked for with a copy this one replaces
+  startCopy(r);
+  return finishCopy();
+}
+
+void ScreenGrabber::startGrab(const RECT& r) {
+  startCopy(r);
+  if (!pointerShown()) {
+    if (cursor_) cursor_->drop();
+    return;
+  }
+  // Asked right behind the copy, so the server answers both for the same
+  // moment; the two replies are taken together at the finish.
+  if (!cursor_) cursor_ = std::make_unique<CursorReader>(display_);
+  cursor_->request();
+  pointerRect_ = r;
+}
+
+gdi::Bitmap ScreenGrabber::finishGrab() {
+  gdi::Bitmap bmp = finishCopy();
+  if (!cursor_ || !cursor_->requested()) return bmp;
+  const std::optional<CursorImage> pointer = cursor_->take();
+  // A copy over a segment may be drawn into: no one else holds it yet.
+  if (pointer && !bmp.empty())
+    gdi::AlphaBlendPremultiplied(bmp, pointer->left - pointerRect_.left, pointer->top - pointerRect_.top,
+                                 pointer->width, pointer->height, pointer->argb);
+  return bmp;
 }
 
 // The screen may change size under a recording (xrandr). Its size is asked
 // for again at most once a second, and at once when the server refuses a
 // copy with BadMatch, the sign of a rectangle that no longer fits; then the
 // copy is tried once more with the new size.
-void ScreenGrabber::startGrab(const RECT& r) {
+void ScreenGrabber::startCopy(const RECT& r) {
   dropPending();
   const auto now = std::chrono::steady_clock::now();
   if (now - sizeCheckedAt_ >= std::chrono::seconds(1)) {
@@ -202,7 +229,7 @@ bool ScreenGrabber::grabArrived() {
   return true;
 }
 
-gdi::Bitmap ScreenGrabber::finishGrab() {
+gdi::Bitmap ScreenGrabber::finishCopy() {
   if (!pending_) throw Error("No screen copy was started");
   const std::unique_ptr<Pending> p = std::move(pending_);
   try {

@@ -11,6 +11,7 @@
 
 namespace wnd {
 
+class CursorReader;
 class Display;
 
 // Reads what the screen shows inside a rectangle into a new bitmap in the
@@ -26,6 +27,9 @@ class Display;
 // segment is written again only once every copy of that bitmap is gone, so
 // a grab never changes under whoever holds it. Segments are kept from one
 // grab to the next, at most kMaxSegments of them.
+//
+// With the pointer shown, its picture is asked of XFixes right after the
+// copy and drawn into the copy where it lies over the rectangle.
 class ScreenGrabber : public GrabSource {
  public:
   explicit ScreenGrabber(Display& display);
@@ -60,6 +64,8 @@ class ScreenGrabber : public GrabSource {
   struct Segment;
   struct Pending;
   Segment* freeSegment(std::size_t bytes);
+  void startCopy(const RECT& r);
+  gdi::Bitmap finishCopy();
   // Asks for the part of r on the screen (a copy that needs no reply is
   // made at once), and takes the answer.
   std::unique_ptr<Pending> begin(const RECT& r);
@@ -79,6 +85,8 @@ class ScreenGrabber : public GrabSource {
   const void* lastSegment_ = nullptr;
   std::chrono::steady_clock::time_point sizeCheckedAt_{};
   bool lastRefusalWasMatch_ = false;
+  std::unique_ptr<CursorReader> cursor_;  // made when the pointer is first shown
+  RECT pointerRect_{};                    // the copy the pointer's picture was asked with
 };
 
 // The program's screen copy, through the chosen source (grabsource.h).

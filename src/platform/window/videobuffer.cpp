@@ -4,6 +4,8 @@
 #include <sys/ioctl.h>
 #include <sys/mman.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstring>
 
 #pragma GCC diagnostic push
@@ -17,6 +19,7 @@
 #include <spa/param/video/raw.h>
 #pragma GCC diagnostic pop
 
+#include "platform/gdi/blend.h"
 #include "platform/window/pipewirestream.h"
 
 namespace wnd {
@@ -85,6 +88,71 @@ bool copy(const std::uint8_t* src, std::size_t stride, std::size_t available, st
 }
 
 }  // namespace
+
+bool readCursorMeta(const spa_buffer& b, StreamCursor& cursor) {
+  const spa_meta* meta = spa_buffer_find_meta(&b, SPA_META_Cursor);
+  if (!meta || !meta->data || meta->size < sizeof(spa_meta_cursor)) return false;
+  const auto* c = static_cast<const spa_meta_cursor*>(meta->data);
+  if (c->id == 0) {
+    cursor.visible = false;
+    return true;
+  }
+  cursor.visible = true;
+  cursor.x = c->position.x;
+  cursor.y = c->position.y;
+  cursor.hotX = c->hotspot.x;
+  cursor.hotY = c->hotspot.y;
+  // A new picture: where the producer put it, when it lies wholly inside
+  // the metadata; a producer's mistake there must not read past it.
+  const std::size_t at = c->bitmap_offset;
+  if (at < sizeof(spa_meta_cursor) || at > meta->size || meta->size - at < sizeof(spa_meta_bitmap)) return true;
+  const auto* bm = reinterpret_cast<const spa_meta_bitmap*>(static_cast<const std::uint8_t*>(meta->data) + at);
+  const std::int64_t w = bm->size.width, h = bm->size.height;
+  if (w <= 0 || h <= 0 || w > 1024 || h > 1024) return true;
+  const std::int64_t stride = bm->stride > 0 ? bm->stride : w * 4;
+  const std::int64_t end = std::int64_t(at) + bm->offset + stride * (h - 1) + w * 4;
+  int bi = 0, gi = 0, ri = 0;
+  if (stride < w * 4 || end > std::int64_t(meta->size) || !channelOrder(bm->format, bi, gi, ri)) return true;
+  const bool alpha = bm->format == SPA_VIDEO_FORMAT_BGRA || bm->format == SPA_VIDEO_FORMAT_RGBA ||
+                     bm->format == SPA_VIDEO_FORMAT_ARGB || bm->format == SPA_VIDEO_FORMAT_ABGR;
+  const int ai = 6 - bi - gi - ri;
+  const std::uint8_t* px = static_cast<const std::uint8_t*>(meta->data) + at + bm->offset;
+  cursor.width = int(w);
+  cursor.height = int(h);
+  cursor.argb.resize(std::size_t(w * h));
+  for (std::int64_t y = 0; y < h; ++y)
+    for (std::int64_t x = 0; x < w; ++x) {
+      const std::uint8_t* p = px + y * stride + x * 4;
+      // The desktops send the pointer with straight alpha; blending wants
+      // it premultiplied.
+      const std::uint32_t a = alpha ? p[ai] : 255;
+      auto pre = [a](std::uint32_t v) { return (v * a + 127) / 255; };
+      cursor.argb[std::size_t(y * w + x)] = (a << 24) | (pre(p[ri]) << 16) | (pre(p[gi]) << 8) | pre(p[bi]);
+    }
+  return true;
+}
+
+void drawStreamCursor(gdi::Bitmap& bmp, const RECT& r, const RECT& area, int frameWidth, int frameHeight,
+                      const StreamCursor& c) {
+  if (!c.visible || c.width <= 0 || c.height <= 0 || c.argb.size() < std::size_t(c.width) * c.height) return;
+  if (frameWidth <= 0 || frameHeight <= 0 || area.width() <= 0 || area.height() <= 0) return;
+  const double sx = double(area.width()) / frameWidth, sy = double(area.height()) / frameHeight;
+  // The picture's top-left on the screen, and its size there.
+  const int left = area.left + int(std::floor((c.x - c.hotX) * sx));
+  const int top = area.top + int(std::floor((c.y - c.hotY) * sy));
+  const int w = std::max(1, int(std::lround(c.width * sx))), h = std::max(1, int(std::lround(c.height * sy)));
+  if (w == c.width && h == c.height) {
+    gdi::AlphaBlendPremultiplied(bmp, left - r.left, top - r.top, w, h, c.argb);
+    return;
+  }
+  std::vector<std::uint32_t> scaled(std::size_t(w) * h);
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) {
+      const int fx = std::min(c.width - 1, int((x + 0.5) / sx)), fy = std::min(c.height - 1, int((y + 0.5) / sy));
+      scaled[std::size_t(y) * w + x] = c.argb[std::size_t(fy) * c.width + fx];
+    }
+  gdi::AlphaBlendPremultiplied(bmp, left - r.left, top - r.top, w, h, scaled);
+}
 
 BufferRead readVideoBuffer(const spa_buffer& b, std::uint32_t format, int width, int height, StreamFrame& out,
                            const char*& kind) {

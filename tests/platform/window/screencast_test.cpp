@@ -17,6 +17,7 @@
 #include <QProcess>
 #include <QThread>
 #include <cstring>
+#include <iostream>
 
 #include "platform/window/castcheck.h"
 #include "platform/window/display.h"
@@ -290,4 +291,40 @@ TEST(ScreenCast, X11SourceRefusesRootlessXWaylandInWords) {
     EXPECT_NE(m.find("cannot see the screen"), std::string::npos) << m;
     EXPECT_NE(m.find("grabsource"), std::string::npos) << m;
   }
+}
+
+// The pointer is asked of the desktop as its embedded cursor where the
+// portal offers that mode, else it is said to be missing; a change of the
+// choice starts the cast again at the next prepare(), the same choice not.
+TEST(ScreenCast, PointerEmbeddedWhereOfferedElseSaidMissing) {
+  QDBusMessage get = QDBusMessage::createMethodCall(
+      QStringLiteral("org.freedesktop.portal.Desktop"), QStringLiteral("/org/freedesktop/portal/desktop"),
+      QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
+  get.setArguments({QStringLiteral("org.freedesktop.portal.ScreenCast"), QStringLiteral("AvailableCursorModes")});
+  const QDBusReply<QDBusVariant> modes = QDBusConnection::sessionBus().call(get);
+  ASSERT_TRUE(modes.isValid()) << modes.error().message().toStdString();
+  const unsigned offered = modes.value().variant().toUInt();
+  PatternClient client;  // a desktop with nothing on it sends no frame
+  ASSERT_TRUE(client.start()) << "the native Wayland client did not start";
+  std::vector<std::string> tokens;
+  wnd::PortalGrabber g({"", [&](const std::string& t) { tokens.push_back(t); }});
+  ASSERT_NO_THROW(g.prepare());
+  EXPECT_EQ(g.cursorMode(), (offered & 1u) ? 1u : 0u) << "hidden unless asked for";
+  EXPECT_TRUE(g.pointerProblem().empty());
+
+  g.showPointer(true);
+  ASSERT_NO_THROW(g.prepare());
+  if (offered & 2u) {
+    EXPECT_EQ(g.cursorMode(), 2u);
+    EXPECT_TRUE(g.pointerProblem().empty());
+  } else {
+    EXPECT_NE(g.cursorMode(), 2u);
+    EXPECT_FALSE(g.pointerProblem().empty());
+  }
+  const std::size_t casts = tokens.size();
+  ASSERT_NO_THROW(g.prepare());
+  EXPECT_EQ(tokens.size(), casts) << "the same choice keeps the cast";
+  const wnd::RECT inner{20, 10, 20 + 97, 10 + 61};
+  EXPECT_NO_THROW(g.grab(inner));
+  std::cout << "cursor modes offered: " << offered << ", asked: " << g.cursorMode() << "\n";
 }

@@ -206,3 +206,94 @@ TEST(VideoBuffer, UnmappedDmaBufIsMappedForTheRead) {
   b.data.fd = -1;
   EXPECT_EQ(read(b, f, kind), wnd::BufferRead::Unreadable);
 }
+
+namespace {
+
+// Cursor metadata as a desktop sends it: the place, the hot spot, and
+// (with a picture) a bitmap of side x side straight-alpha RGBA pixels.
+struct CursorBlob {
+  std::vector<std::uint8_t> bytes;
+  spa_meta meta{};
+  spa_buffer buffer{};
+
+  CursorBlob(std::uint32_t id, int x, int y, int side, std::uint8_t alpha) {
+    const std::size_t bitmapAt = sizeof(spa_meta_cursor);
+    bytes.assign(bitmapAt + sizeof(spa_meta_bitmap) + std::size_t(side) * side * 4, 0);
+    auto* c = reinterpret_cast<spa_meta_cursor*>(bytes.data());
+    c->id = id;
+    c->position = {x, y};
+    c->hotspot = {1, 2};
+    c->bitmap_offset = side > 0 ? std::uint32_t(bitmapAt) : 0;
+    auto* bm = reinterpret_cast<spa_meta_bitmap*>(bytes.data() + bitmapAt);
+    bm->format = SPA_VIDEO_FORMAT_RGBA;
+    bm->size = {std::uint32_t(side), std::uint32_t(side)};
+    bm->stride = side * 4;
+    bm->offset = sizeof(spa_meta_bitmap);
+    std::uint8_t* px = bytes.data() + bitmapAt + sizeof(spa_meta_bitmap);
+    for (int i = 0; i < side * side; ++i) {
+      px[i * 4 + 0] = 0xff;  // red
+      px[i * 4 + 3] = alpha;
+    }
+    meta = {SPA_META_Cursor, std::uint32_t(bytes.size()), bytes.data()};
+    buffer.n_metas = 1;
+    buffer.metas = &meta;
+  }
+};
+
+}  // namespace
+
+TEST(VideoBuffer, CursorMetadataPlacePictureAndHiding) {
+  wnd::StreamCursor c;
+  // A picture: taken, its straight alpha made premultiplied.
+  CursorBlob shape(7, 30, 20, 4, 0x80);
+  ASSERT_TRUE(wnd::readCursorMeta(shape.buffer, c));
+  EXPECT_TRUE(c.visible);
+  EXPECT_EQ(c.x, 30);
+  EXPECT_EQ(c.hotY, 2);
+  ASSERT_EQ(c.width, 4);
+  ASSERT_EQ(c.argb.size(), 16u);
+  EXPECT_EQ(c.argb[0], 0x80800000u);
+  // A move without a picture keeps the shape.
+  CursorBlob move(7, 31, 22, 0, 0);
+  ASSERT_TRUE(wnd::readCursorMeta(move.buffer, c));
+  EXPECT_EQ(c.x, 31);
+  EXPECT_EQ(c.width, 4);
+  // A picture said to lie past the metadata's end is not read.
+  CursorBlob bad(7, 5, 5, 4, 0xff);
+  reinterpret_cast<spa_meta_bitmap*>(bad.bytes.data() + sizeof(spa_meta_cursor))->size = {64, 64};
+  ASSERT_TRUE(wnd::readCursorMeta(bad.buffer, c));
+  EXPECT_EQ(c.x, 5);
+  EXPECT_EQ(c.argb[0], 0x80800000u) << "the picture before stays";
+  bad.meta.size = 8;  // too short for the cursor itself
+  EXPECT_FALSE(wnd::readCursorMeta(bad.buffer, c));
+  // Id 0: no pointer on the stream.
+  CursorBlob gone(0, 0, 0, 0, 0);
+  ASSERT_TRUE(wnd::readCursorMeta(gone.buffer, c));
+  EXPECT_FALSE(c.visible);
+}
+
+TEST(VideoBuffer, StreamCursorDrawnWhereTheFrameLiesOnTheScreen) {
+  wnd::StreamCursor c;
+  CursorBlob shape(7, 10, 12, 4, 0xff);
+  ASSERT_TRUE(wnd::readCursorMeta(shape.buffer, c));
+  auto redAt = [](const gdi::Bitmap& b, int x, int y) {
+    std::uint32_t p = 0;
+    std::memcpy(&p, b.scanLine(y) + x * 4, 4);
+    return (p & 0xffffff) == 0xff0000;
+  };
+  // A monitor at (100, 50), frame at scale 1: the picture's top-left at
+  // the place less the hot spot, (109, 60) on the screen.
+  gdi::Bitmap same = gdi::Bitmap::device(20, 20, gdi::PixelFormat::Rgb32);
+  wnd::drawStreamCursor(same, {100, 50, 120, 70}, {100, 50, 740, 410}, 640, 360, c);
+  EXPECT_TRUE(redAt(same, 9, 10) && redAt(same, 12, 13));
+  EXPECT_FALSE(redAt(same, 8, 10) || redAt(same, 13, 13) || redAt(same, 9, 9));
+  // Scale 2 (the frame twice the logical size): half the place, half the size.
+  gdi::Bitmap half = gdi::Bitmap::device(20, 20, gdi::PixelFormat::Rgb32);
+  wnd::drawStreamCursor(half, {0, 0, 20, 20}, {0, 0, 320, 180}, 640, 360, c);
+  EXPECT_TRUE(redAt(half, 4, 5) && redAt(half, 5, 6));
+  EXPECT_FALSE(redAt(half, 6, 6) || redAt(half, 3, 5));
+  c.visible = false;
+  gdi::Bitmap none = gdi::Bitmap::device(20, 20, gdi::PixelFormat::Rgb32);
+  wnd::drawStreamCursor(none, {100, 50, 120, 70}, {100, 50, 740, 410}, 640, 360, c);
+  EXPECT_FALSE(redAt(none, 9, 10));
+}
