@@ -92,7 +92,7 @@ TEST_F(RecorderFixture, WalksEverySituationOfARecording) {
   expectToolbar(false, false, true, true, true);
   EXPECT_EQ(testsupport::control(mainWindow(), "Button5")->text(), QStringLiteral("Pause"));
   EXPECT_EQ(session().state(), recording::RecordState::Recording);
-  EXPECT_LE(session().frameIndex(), 0) << "frame 0 is due at Start";
+  EXPECT_LE(session().frameIndex(), 0) << "frame 0 comes just after Start";
   EXPECT_EQ(session().previewInterval(), 50);
   ASSERT_TRUE(exists(path("walk.avi")));
   ASSERT_TRUE(waitForFrame(0));
