@@ -4,6 +4,7 @@
 #include <QDBusConnectionInterface>
 #include <QDBusError>
 #include <QDBusMessage>
+#include <QFileInfo>
 #include <QStringList>
 
 #include "app/mainwindow.h"
@@ -101,7 +102,8 @@ QVariantMap ControlService::Status() {
   QVariantMap m;
   m.insert(QStringLiteral("State"), state());
   if (!session_.isFileOpen()) return m;
-  m.insert(QStringLiteral("File"), session_.outputFile());
+  // Whole: the asking program may run in another folder.
+  m.insert(QStringLiteral("File"), QFileInfo(session_.outputFile()).absoluteFilePath());
   if (!healthKnown_) return m;
   m.insert(QStringLiteral("Health"), recording::healthText(health_));
   m.insert(QStringLiteral("ElapsedMs"), qint64(health_.elapsedMs));

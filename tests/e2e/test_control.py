@@ -12,6 +12,8 @@ wrote: the frames, the rate and the length. Bad arguments exit 2 and touch
 no file.
 """
 import os
+import re
+import resource
 import signal
 import subprocess
 import sys
@@ -32,14 +34,15 @@ def kestrel(*args, timeout=60, env=None):
 
 
 def start_recorder(work, *args):
-    """kestrel --record in the background, its settings in a folder of its own."""
+    """kestrel --record in the background, in the folder `work` with its
+    settings in a folder of their own."""
     config = os.path.join(work, "config")
     runtime = os.path.join(work, "runtime")
     os.makedirs(config, exist_ok=True)
     os.makedirs(runtime, mode=0o700, exist_ok=True)
     return subprocess.Popen([BIN, "--record", *args], env=dict(os.environ, XDG_CONFIG_HOME=config,
                                                                 XDG_RUNTIME_DIR=runtime),
-                            stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+                            stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, cwd=work)
 
 
 def finish(proc, timeout=30):
@@ -58,7 +61,7 @@ def abandon(proc):
     """A recorder whose test failed midway: ended, so the next test finds no Kestrel."""
     if proc.poll() is None:
         proc.kill()
-        proc.communicate()
+        proc.wait()
 
 
 def avi_files(folder):
@@ -83,8 +86,19 @@ def decodes(path):
     return r.returncode == 0 and not r.stderr.strip()
 
 
-def wait_state(state, timeout=20):
-    wait_for(lambda: status()[1].get("state") == state, timeout, what="the state " + state)
+def wait_state(state, proc, timeout=20):
+    """Waits for the running Kestrel's state; a recorder that ended
+    meanwhile fails the test with what it said."""
+    def reached():
+        if proc.poll() is not None:
+            raise AssertionError("kestrel --record ended (%d): %s" % (proc.returncode, proc.stderr.read()))
+        return status()[1].get("state") == state
+    end = time.monotonic() + timeout
+    while not reached():
+        if time.monotonic() > end:
+            abandon(proc)
+            raise AssertionError("timed out waiting for the state %s: %s" % (state, proc.stderr.read()))
+        time.sleep(0.1)
 
 
 class NoKestrel(unittest.TestCase):
@@ -154,7 +168,8 @@ class Recording(unittest.TestCase):
         3.0 s long; the remote control below it and --status meanwhile."""
         work = make_workdir("kestrel-control-")
         out = os.path.join(work, "area.avi")
-        proc = start_recorder(work, out, "--area", "100,120,320,240", "--rate", "10", "--compressor", "MJPG",
+        # Named from its folder: --status names it whole all the same.
+        proc = start_recorder(work, "area.avi", "--area", "100,120,320,240", "--rate", "10", "--compressor", "MJPG",
                               "--seconds", "3")
         try:
             wait_for(lambda: status()[1].get("health", "").startswith("REC "), 20, what="the recording's health")
@@ -169,7 +184,7 @@ class Recording(unittest.TestCase):
         finally:
             code, stdout, stderr = finish(proc)
         self.assertEqual(code, 0, stderr)
-        self.assertEqual(stdout, "%s: 30 frames (3.0 s) at 10 frames/s, Motion JPEG\n" % out)
+        self.assertEqual(stdout, "area.avi: 30 frames (3.0 s) at 10 frames/s, Motion JPEG\n")
         info = probe(out)
         self.assertEqual((info["width"], info["height"], info["r_frame_rate"]), ("320", "240", "10/1"))
         self.assertEqual(info["nb_read_frames"], "30")
@@ -189,7 +204,7 @@ class Recording(unittest.TestCase):
         proc = start_recorder(work, out, "--area", "0,0,200,100", "--rate", "20", "--compressor", "Full Frames",
                               "--no-remote")
         try:
-            wait_state("recording")
+            wait_state("recording", proc)
             self.assertEqual(visible_windows("^Remote Control$"), [])
             introspected = run("gdbus", "introspect", "--session", "--dest", BUS_NAME, "--object-path",
                                OBJECT_PATH, "--xml").stdout
@@ -239,7 +254,7 @@ class Recording(unittest.TestCase):
         out = os.path.join(work, "interrupted.avi")
         proc = start_recorder(work, out, "--area", "10,10,160,120", "--rate", "10", "--compressor", "ZMBV",
                               "--quiet")
-        wait_state("recording")
+        wait_state("recording", proc)
         time.sleep(1.5)
         proc.send_signal(signal.SIGINT)
         code, stdout, stderr = finish(proc)
@@ -248,6 +263,32 @@ class Recording(unittest.TestCase):
         self.assertRegex(stderr, r"^kestrel: %s: stopped by Ctrl\+C; it holds \d+ frames \(1\.\d s\)\n$" % out)
         self.assertTrue(decodes(out))
         self.assertEqual(avi_files(work), ["interrupted.avi"])
+
+    def test_a_failure_ends_it_with_status_1_and_the_file_plays(self):
+        """The file size limit reached mid-recording: the reason on standard
+        error, exit status 1, and FILE holds the frames written."""
+        work = make_workdir("kestrel-control-")
+        out = os.path.join(work, "limited.avi")
+        config = os.path.join(work, "config")
+        os.makedirs(config)
+
+        def limited():
+            # A write past the limit fails with EFBIG instead of ending the program.
+            signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
+            resource.setrlimit(resource.RLIMIT_FSIZE, (3 << 20, 3 << 20))
+
+        proc = subprocess.Popen([BIN, "--record", out, "--area", "0,0,320,240", "--rate", "30", "--compressor",
+                                 "DIB", "--quiet"], env=dict(os.environ, XDG_CONFIG_HOME=config),
+                                stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, preexec_fn=limited)
+        code, stdout, stderr = finish(proc)
+        self.assertEqual((code, stdout), (1, ""), stderr)
+        self.assertRegex(stderr, r"kestrel: Recording stopped: the file reached the largest size this system "
+                                 r"allows\. limited\.avi holds (\d+) frames \(\d\.\d s\) and plays\.")
+        kept = int(re.search(r"holds (\d+) frames", stderr).group(1))
+        self.assertGreater(kept, 3)
+        self.assertEqual(probe(out)["nb_read_frames"], str(kept))
+        self.assertTrue(decodes(out))
+        self.assertEqual(avi_files(work), ["limited.avi"])
 
     def test_the_window_in_front(self):
         """--window: the window in front with its frame, as Window mode lays
@@ -263,7 +304,7 @@ class Recording(unittest.TestCase):
             left, top, width, height = outer_bounds(wid)
             proc = start_recorder(work, out, "--window", "--rate", "10", "--compressor", "DIB", "--seconds", "3",
                                   "--no-remote")
-            wait_state("recording")
+            wait_state("recording", proc)
             run("xdotool", "windowmove", "--sync", wid, "400", "300")
             code, stdout, stderr = finish(proc)
         finally:
