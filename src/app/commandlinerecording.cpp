@@ -74,7 +74,6 @@ class Recording {
   }
   bool findWindow();
   void firstGrab();
-  void frameWritten(int index);
   void showHealth(const recording::Health& h);
   void ended(const recording::RecordingEnd& end);
   void finish(int status) {
@@ -173,8 +172,6 @@ int Recording::run() {
                                           [this](const recording::RecordingEnd& e) { ended(e); }));
   connections_.push_back(QObject::connect(&session_, &Session::health, &main_,
                                           [this](const recording::Health& h) { showHealth(h); }));
-  connections_.push_back(
-      QObject::connect(&session_, &Session::frameWritten, &main_, [this](int index) { frameWritten(index); }));
   // Before the first frame the screen's picture gives the format.
   connections_.push_back(QObject::connect(&session_, &Session::grabbed, &main_, [this] {
     if (!started_ && !finished_) firstGrab();
@@ -220,6 +217,9 @@ void Recording::firstGrab() {
   c.lQ = r_.quality < 0 ? vfw::ICQUALITY_DEFAULT : r_.quality * 100;
   // The spacing the compressor dialog offers first.
   c.lKey = r_.compressor->temporal ? r_.compressor->defaultKeyFrameEvery : 1;
+  // --seconds counts frames: S seconds of recorded time are S x rate
+  // frames, whatever pauses came between.
+  settings.frameLimit = std::int64_t(r_.seconds) * r_.rate;
   started_ = true;
   const recording::StartOutcome outcome = session_.start(settings);
   if (outcome == recording::StartOutcome::Started) return;
@@ -227,14 +227,6 @@ void Recording::firstGrab() {
   session_.cancel();
   const QString why = recording::whyCannotCreate(unfinished_->path());
   finish(fail(QStringLiteral("cannot be created%1").arg(why.isEmpty() ? QString() : QStringLiteral(": ") + why)));
-}
-
-// --seconds counts frames: S seconds of recorded time are S x rate frames,
-// whatever pauses came between.
-void Recording::frameWritten(int index) {
-  if (r_.seconds <= 0 || finished_) return;
-  const qint64 dealt = qint64(index) + 1 + qint64(session_.lostFrames());
-  if (dealt >= qint64(r_.seconds) * r_.rate) session_.stop();
 }
 
 void Recording::showHealth(const recording::Health& h) {
