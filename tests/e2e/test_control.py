@@ -201,19 +201,22 @@ class Recording(unittest.TestCase):
         monitor = subprocess.Popen(["gdbus", "monitor", "--session", "--dest", BUS_NAME,
                                     "--object-path", OBJECT_PATH], stdout=subprocess.PIPE,
                                    stderr=subprocess.DEVNULL, text=True)
+        launched = time.monotonic()
         proc = start_recorder(work, out, "--area", "0,0,200,100", "--rate", "20", "--compressor", "Full Frames",
                               "--no-remote")
         try:
             wait_state("recording", proc)
+            seen = time.monotonic()
             self.assertEqual(visible_windows("^Remote Control$"), [])
             introspected = run("gdbus", "introspect", "--session", "--dest", BUS_NAME, "--object-path",
                                OBJECT_PATH, "--xml").stdout
             self.assertEqual(interface(ET.fromstring(introspected)),
                              interface(ET.parse(os.path.join(SOURCE, "data", BUS_NAME + ".xml")).getroot()))
             time.sleep(1)
+            pause_call = time.monotonic()
             r = kestrel("--pause")
+            pause_done = time.monotonic()
             self.assertEqual((r.returncode, r.stdout, r.stderr), (0, "", ""))
-            paused_at = time.monotonic()
             self.assertEqual(status()[1]["state"], "paused")
             prop = run("gdbus", "call", "--session", "--dest", BUS_NAME, "--object-path", OBJECT_PATH,
                        "--method", "org.freedesktop.DBus.Properties.Get", BUS_NAME, "State").stdout
@@ -225,12 +228,15 @@ class Recording(unittest.TestCase):
             time.sleep(1.5)
             later = int(status()[1]["health"].split(" - ")[1].split()[0])
             self.assertEqual(later, frames)
+            resume_call = time.monotonic()
             r = kestrel("--resume")
+            resume_done = time.monotonic()
             self.assertEqual(r.returncode, 0, r.stderr)
-            paused = time.monotonic() - paused_at
             self.assertEqual(status()[1]["state"], "recording")
             time.sleep(1)
+            stop_call = time.monotonic()
             r = kestrel("--stop")
+            stop_done = time.monotonic()
             self.assertEqual(r.returncode, 0, r.stderr)
             code, stdout, stderr = finish(proc)
         finally:
@@ -241,9 +247,13 @@ class Recording(unittest.TestCase):
         self.assertIn(out + ": ", stdout)
         info = probe(out)
         self.assertEqual((info["width"], info["height"], info["r_frame_rate"]), ("200", "100", "20/1"))
-        # About two seconds recorded around a pause of more than 1.5.
-        self.assertGreater(paused, 2.7)
-        self.assertLess(abs(float(info["duration"]) - 2.0), 0.6, info)
+        # The file lasts as long as the recording ran, the pause of more than
+        # 2.7 s cut out: each command took effect while it ran, so the time
+        # lies between bounds (and the first frame comes 0.1 s after Start).
+        shortest = (pause_call - seen) + (stop_call - resume_done) - 0.15
+        longest = (pause_done - launched) + (stop_done - resume_call) + 0.05
+        self.assertGreater(resume_call - pause_done, 2.7)
+        self.assertTrue(shortest <= float(info["duration"]) <= longest, (shortest, info["duration"], longest))
         self.assertTrue(decodes(out))
         changes = [line for line in signals.splitlines() if "PropertiesChanged" in line]
         for state in ("recording", "paused", "stopping", "idle"):
