@@ -287,7 +287,8 @@ QString helpText() {
       "\nEvery file of --build-avi must have the size and format of the first; all are\n"
       "checked before anything is written. The frames go to OUT.unfinished, which\n"
       "becomes OUT when the build ends, also when Ctrl+C stops it or a write fails\n"
-      "(the frames written so far are kept). --record writes FILE.unfinished the same way.\n"
+      "(the frames written so far are kept). --record writes FILE.unfinished the\n"
+      "same way.\n"
       "\nExit status: 0 done, 1 failed (or no Kestrel is running), 2 bad usage, 130\n"
       "stopped by Ctrl+C.\n"
       "\nReport problems to <%1>.\n")
