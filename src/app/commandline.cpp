@@ -63,8 +63,8 @@ const char* const kUsage =
     "Usage: kestrel\n"
     "  or:  kestrel --build-avi OUT [--rate N] [--compressor FOURCC|NAME] [--quality Q] [--quiet] FILE...\n"
     "  or:  kestrel --list-compressors [--size WxH] [--quiet]\n"
-    "  or:  kestrel --record FILE (--area X,Y,W,H | --window) --rate N --compressor FOURCC|NAME\n"
-    "               [--quality Q] [--seconds S] [--no-remote] [--quiet]\n"
+    "  or:  kestrel --record FILE (--area X,Y,W,H | --window) --rate N\n"
+    "               --compressor FOURCC|NAME [--quality Q] [--seconds S] [--no-remote] [--quiet]\n"
     "  or:  kestrel --pause | --resume | --stop | --cancel | --status\n"
     "  or:  kestrel --help | --version\n";
 
