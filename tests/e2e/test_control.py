@@ -259,6 +259,25 @@ class Recording(unittest.TestCase):
         for state in ("recording", "paused", "stopping", "idle"):
             self.assertTrue(any("'State': <'%s'>" % state in line for line in changes), (state, changes))
 
+    def test_cancel_ends_it_keeping_the_frames(self):
+        work = make_workdir("kestrel-control-")
+        out = os.path.join(work, "cancelled.avi")
+        proc = start_recorder(work, out, "--area", "0,0,64,48", "--rate", "10", "--compressor", "MJPG", "--quiet")
+        try:
+            wait_state("recording", proc)
+            self.assertEqual(kestrel("--resume").returncode, 0)  # it runs: nothing to do, no error
+            time.sleep(1)
+            r = kestrel("--cancel")
+            self.assertEqual((r.returncode, r.stderr), (0, ""))
+            code, stdout, stderr = finish(proc)
+        finally:
+            abandon(proc)
+        self.assertEqual((code, stdout), (0, ""), stderr)
+        self.assertRegex(stderr, r"^kestrel: %s: cancelled; it holds [1-9]\d* frames" % out)
+        self.assertTrue(decodes(out))
+        r = kestrel("--cancel")
+        self.assertEqual((r.returncode, r.stderr), (1, "kestrel: no Kestrel is running\n"))
+
     def test_ctrl_c_completes_the_file(self):
         work = make_workdir("kestrel-control-")
         out = os.path.join(work, "interrupted.avi")
