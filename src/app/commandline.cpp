@@ -14,11 +14,13 @@
 #include <cmath>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <map>
 #include <vector>
 
+#include "app/controlclient.h"
 #include "builder/avibuilder.h"
 #include "platform/gdi/bmpfile.h"
 #include "platform/path.h"
@@ -61,6 +63,9 @@ const char* const kUsage =
     "Usage: kestrel\n"
     "  or:  kestrel --build-avi OUT [--rate N] [--compressor FOURCC|NAME] [--quality Q] [--quiet] FILE...\n"
     "  or:  kestrel --list-compressors [--size WxH] [--quiet]\n"
+    "  or:  kestrel --record FILE (--area X,Y,W,H | --window) --rate N\n"
+    "               --compressor FOURCC|NAME [--quality Q] [--seconds S] [--no-remote] [--quiet]\n"
+    "  or:  kestrel --pause | --resume | --stop | --cancel | --status\n"
     "  or:  kestrel --help | --version\n";
 
 int usage(const QString& message) {
@@ -101,6 +106,12 @@ enum Command : unsigned {
   kVersion = 2,
   kBuildAvi = 4,
   kListCompressors = 8,
+  kRecord = 16,
+  kPause = 32,
+  kResume = 64,
+  kStop = 128,
+  kCancel = 256,
+  kStatus = 512,
 };
 
 struct Option {
@@ -118,14 +129,32 @@ const Option kOptions[] = {
     {"build-avi", 0, "OUT", kBuildAvi, 0,
      "Build the AVI file OUT from the bitmap files given, one key frame each, in the order given, "
      "without a window or a display."},
-    {"rate", 0, "N", kNoCommand, kBuildAvi, "Frames per second of the built file, 1 to 1000 (1)."},
-    {"compressor", 0, "FOURCC|NAME", kNoCommand, kBuildAvi,
-     "The compressor, by its FOURCC or its name, whole or its beginning (Full Frames); see --list-compressors."},
-    {"quality", 0, "Q", kNoCommand, kBuildAvi, "Quality for the compressors that use one, 0 to 100."},
+    {"record", 0, "FILE", kRecord, 0,
+     "Record the --area or the --window into the AVI file FILE without the dialogs, with the remote control "
+     "below it, until --seconds, Ctrl+C, 'kestrel --stop' or the remote control's Stop."},
+    {"area", 0, "X,Y,W,H", kNoCommand, kRecord,
+     "The rectangle recorded: its left and top edges and its width and height, in screen pixels."},
+    {"window", 0, nullptr, kNoCommand, kRecord,
+     "Record the window in front (with its frame), following it as it moves."},
+    {"rate", 0, "N", kNoCommand, kBuildAvi | kRecord,
+     "Frames per second, 1 to 1000 (--build-avi: 1; --record needs it)."},
+    {"compressor", 0, "FOURCC|NAME", kNoCommand, kBuildAvi | kRecord,
+     "The compressor, by its FOURCC or its name, whole or its beginning (--build-avi: Full Frames; --record "
+     "needs it); see --list-compressors."},
+    {"quality", 0, "Q", kNoCommand, kBuildAvi | kRecord, "Quality for the compressors that use one, 0 to 100."},
+    {"seconds", 0, "S", kNoCommand, kRecord, "Stop once the file holds S seconds (pauses not counted)."},
+    {"no-remote", 0, nullptr, kNoCommand, kRecord, "Do not show the remote control."},
     {"list-compressors", 0, nullptr, kListCompressors, 0, "List the compressors: FOURCC, lossless or not, name."},
     {"size", 0, "WxH", kNoCommand, kListCompressors,
      "Also the frames per second each compressor sustains at this size (1 to 16384 a side)."},
-    {"quiet", 'q', nullptr, kNoCommand, kBuildAvi | kListCompressors, "No progress lines and no summary."},
+    {"quiet", 'q', nullptr, kNoCommand, kBuildAvi | kListCompressors | kRecord, "No progress lines and no summary."},
+    {"pause", 0, nullptr, kPause, 0, "Pause the running Kestrel's recording, as its Pause button does."},
+    {"resume", 0, nullptr, kResume, 0, "Resume the running Kestrel's paused recording."},
+    {"stop", 0, nullptr, kStop, 0, "Stop the running Kestrel's recording; returns once its file is complete."},
+    {"cancel", 0, nullptr, kCancel, 0, "Cancel the running Kestrel's recording (what was written stays)."},
+    {"status", 0, nullptr, kStatus, 0,
+     "Print the running Kestrel's state and its recording's file and figures; exit status 1 when no Kestrel "
+     "is running."},
     {"help", 'h', nullptr, kHelp, 0, "Show this help and exit."},
     {"version", 'v', nullptr, kVersion, 0, "Show the version and exit."},
 };
@@ -231,8 +260,10 @@ QString helpText() {
   QString t = QString::fromUtf8(kUsage);
   t += QStringLiteral(
       "Records a window or an area of the screen into an AVI file. Without any argument\n"
-      "Kestrel starts the desktop program; the options below answer without a window\n"
-      "or a display.\n\nOptions:\n");
+      "Kestrel starts the desktop program. --record records through the desktop\n"
+      "program's own windows; --pause, --resume, --stop, --cancel and --status ask the\n"
+      "Kestrel that runs, over the session bus; the others answer without a window or\n"
+      "a display.\n\nOptions:\n");
   for (const Option& o : kOptions) {
     QString left = o.letter ? QStringLiteral("  -%1, ").arg(QLatin1Char(o.letter)) : QStringLiteral("      ");
     left += dashed(o);
@@ -256,8 +287,10 @@ QString helpText() {
       "\nEvery file of --build-avi must have the size and format of the first; all are\n"
       "checked before anything is written. The frames go to OUT.unfinished, which\n"
       "becomes OUT when the build ends, also when Ctrl+C stops it or a write fails\n"
-      "(the frames written so far are kept).\n"
-      "\nExit status: 0 done, 1 failed, 2 bad usage, 130 stopped by Ctrl+C.\n"
+      "(the frames written so far are kept). --record writes FILE.unfinished the\n"
+      "same way.\n"
+      "\nExit status: 0 done, 1 failed (or no Kestrel is running), 2 bad usage, 130\n"
+      "stopped by Ctrl+C.\n"
       "\nReport problems to <%1>.\n")
            .arg(QStringLiteral(KESTREL_REPORT_ADDRESS));
   return t;
@@ -297,6 +330,35 @@ const vfw::CompressorInfo* compressorNamed(const QString& wanted, QStringList& m
     found = &c;
   }
   return matches.size() == 1 ? found : nullptr;
+}
+
+// The frame rate, the quality and the compressor of --build-avi and --record.
+struct Encoding {
+  int rate = 1;
+  int quality = -1;
+  const vfw::CompressorInfo* compressor = nullptr;
+};
+
+int readEncoding(const Parsed& p, Encoding& e) {
+  // The frame rates the program allows everywhere, in decimal digits only:
+  // "0x10" or "1e3" in a script is a mistake, not a rate.
+  if (p.has("rate") && !decimal(p.value("rate"), recording::kMinFrameRate, recording::kMaxFrameRate, e.rate))
+    return usage(QStringLiteral("--rate takes a whole number of frames per second from %1 to %2, not '%3'")
+                     .arg(recording::kMinFrameRate)
+                     .arg(recording::kMaxFrameRate)
+                     .arg(p.value("rate")));
+  if (p.has("quality") && !decimal(p.value("quality"), 0, 100, e.quality))
+    return usage(QStringLiteral("--quality takes a whole number from 0 to 100, not '%1'").arg(p.value("quality")));
+  QStringList matches;
+  const QString wanted = p.value("compressor", QStringLiteral("DIB"));
+  e.compressor = compressorNamed(wanted, matches);
+  if (!e.compressor && matches.size() > 1)
+    return usage(QStringLiteral("--compressor '%1' could be %2 or %3; say which")
+                     .arg(wanted, matches.mid(0, matches.size() - 1).join(QStringLiteral(", ")), matches.last()));
+  if (!e.compressor)
+    return usage(QStringLiteral("--compressor: no compressor is called '%1'; 'kestrel --list-compressors' lists them")
+                     .arg(wanted));
+  return kDone;
 }
 
 // ---- --list-compressors ---------------------------------------------------
@@ -591,26 +653,10 @@ int buildAvi(const Parsed& p) {
   const QString out = p.value("build-avi");
   const QStringList& files = p.operands;
   if (files.isEmpty()) return usage(QStringLiteral("--build-avi %1 needs the bitmap files to build from").arg(out));
-  // The frame rates the program allows everywhere, in decimal digits only:
-  // "0x10" or "1e3" in a script is a mistake, not a rate.
-  int rate = 1;
-  if (p.has("rate") && !decimal(p.value("rate"), recording::kMinFrameRate, recording::kMaxFrameRate, rate))
-    return usage(QStringLiteral("--rate takes a whole number of frames per second from %1 to %2, not '%3'")
-                     .arg(recording::kMinFrameRate)
-                     .arg(recording::kMaxFrameRate)
-                     .arg(p.value("rate")));
-  int quality = -1;
-  if (p.has("quality") && !decimal(p.value("quality"), 0, 100, quality))
-    return usage(QStringLiteral("--quality takes a whole number from 0 to 100, not '%1'").arg(p.value("quality")));
-  QStringList matches;
-  const QString wanted = p.value("compressor", QStringLiteral("DIB"));
-  const vfw::CompressorInfo* c = compressorNamed(wanted, matches);
-  if (!c && matches.size() > 1)
-    return usage(QStringLiteral("--compressor '%1' could be %2 or %3; say which")
-                     .arg(wanted, matches.mid(0, matches.size() - 1).join(QStringLiteral(", ")), matches.last()));
-  if (!c)
-    return usage(QStringLiteral("--compressor: no compressor is called '%1'; 'kestrel --list-compressors' lists them")
-                     .arg(wanted));
+  Encoding encoding;
+  if (const int status = readEncoding(p, encoding); status != kDone) return status;
+  const int rate = encoding.rate, quality = encoding.quality;
+  const vfw::CompressorInfo* c = encoding.compressor;
 
   // Nothing is written before every file is known to be fine: the output
   // may not be one of the inputs, and every input must be a bitmap of the
@@ -747,9 +793,66 @@ int buildAvi(const Parsed& p) {
   return kFailed;
 }
 
+// ---- --record -------------------------------------------------------------
+
+// Everything is checked before the program starts: a bad argument is told
+// (exit status 2) and no file is touched.
+int recordArgs(const Parsed& p, RecordRequest& r) {
+  r.file = p.value("record");
+  if (!p.operands.isEmpty())
+    return usage(QStringLiteral("--record takes one file, FILE after it, not '%1' too").arg(p.operands[0]));
+  if (p.has("area") && p.has("window")) return usage(QStringLiteral("--area and --window cannot be given together"));
+  if (!p.has("area") && !p.has("window"))
+    return usage(QStringLiteral("--record needs what to record: --area X,Y,W,H or --window"));
+  if (!p.has("rate")) return usage(QStringLiteral("--record needs --rate N, the frames per second (1 to 1000)"));
+  if (!p.has("compressor"))
+    return usage(QStringLiteral("--record needs --compressor FOURCC|NAME; 'kestrel --list-compressors' lists them"));
+  Encoding e;
+  if (const int status = readEncoding(p, e); status != kDone) return status;
+  r.rate = e.rate;
+  r.quality = e.quality;
+  r.compressor = e.compressor;
+  if (p.has("area")) {
+    static const QRegularExpression area(
+        QStringLiteral("^(-?[0-9]{1,9}),(-?[0-9]{1,9}),([0-9]{1,9}),([0-9]{1,9})$"));
+    const auto m = area.match(p.value("area"));
+    if (!m.hasMatch())
+      return usage(QStringLiteral("--area takes X,Y,W,H in pixels (left, top, width, height), for example "
+                                  "0,0,640,480, not '%1'")
+                       .arg(p.value("area")));
+    const int x = m.captured(1).toInt(), y = m.captured(2).toInt();
+    const int w = m.captured(3).toInt(), h = m.captured(4).toInt();
+    if (w < 1 || h < 1 || w > kMaxFrameSide || h > kMaxFrameSide)
+      return usage(QStringLiteral("--area %1: each side is 1 to %2 pixels").arg(p.value("area")).arg(kMaxFrameSide));
+    constexpr int kFar = 1 << 20;  // no screen lies further out
+    if (x < -kFar || y < -kFar || x > kFar || y > kFar)
+      return usage(QStringLiteral("--area %1: the rectangle lies off any screen").arg(p.value("area")));
+    r.area = wnd::RECT{x, y, x + w, y + h};
+    if (const QString refusal = vfw::compressorRefusal(*r.compressor, screenFormat(w, h)); !refusal.isEmpty())
+      return usage(QStringLiteral("%1 cannot compress frames of %2x%3: it %4").arg(r.compressor->name).arg(w).arg(h)
+                       .arg(refusal));
+  }
+  if (p.has("seconds") && !decimal(p.value("seconds"), 1, 100'000'000, r.seconds))
+    return usage(QStringLiteral("--seconds takes a whole number of seconds from 1 on, not '%1'").arg(p.value("seconds")));
+  r.remote = !p.has("no-remote");
+  r.quiet = p.has("quiet");
+  if (const QString why = whyCannotCreate(r.file); !why.isEmpty())
+    return fail(r.file, QStringLiteral("cannot be created: %1").arg(why));
+  return kDone;
+}
+
+// ---- --pause, --resume, --stop, --cancel, --status --------------------------
+
+int control(ControlCommand command) {
+  const ControlAnswer a = sendControlCommand(command);
+  if (!a.done) return fail({}, a.text);
+  say(stdout, a.text);
+  return kDone;
+}
+
 }  // namespace
 
-std::optional<int> runCommandLine(int argc, char** argv) {
+std::optional<int> runCommandLine(int argc, char** argv, std::optional<RecordRequest>& record) {
   // Only no argument at all starts the desktop program: a mistyped option
   // or files without --build-avi are told, not ignored.
   if (argc <= 1) return std::nullopt;
@@ -800,6 +903,33 @@ std::optional<int> runCommandLine(int argc, char** argv) {
         case kBuildAvi:
           status = buildAvi(p);
           break;
+        case kRecord: {
+          RecordRequest r;
+          status = recordArgs(p, r);
+          // The desktop program records it.
+          if (status == kDone) {
+            record = r;
+            return std::nullopt;
+          }
+          break;
+        }
+        case kPause:
+        case kResume:
+        case kStop:
+        case kCancel:
+        case kStatus: {
+          if (!p.operands.isEmpty()) {
+            status = usage(QStringLiteral("%1 takes no files, not '%2'").arg(commandNames(p.commands), p.operands[0]));
+            break;
+          }
+          static const std::map<unsigned, ControlCommand> commands{{kPause, ControlCommand::Pause},
+                                                                   {kResume, ControlCommand::Resume},
+                                                                   {kStop, ControlCommand::Stop},
+                                                                   {kCancel, ControlCommand::Cancel},
+                                                                   {kStatus, ControlCommand::Status}};
+          status = control(commands.at(p.commands));
+          break;
+        }
         default:
           break;  // --help and --version answered above
       }
@@ -810,6 +940,14 @@ std::optional<int> runCommandLine(int argc, char** argv) {
   if (g_stdoutErrno != 0) {
     say(stderr, QStringLiteral("kestrel: write error: %1\n").arg(QString::fromLocal8Bit(std::strerror(g_stdoutErrno))));
     if (status == kDone) status = kFailed;
+  }
+  // Qt's bus thread may still dispatch a late message from the bus while
+  // the program's static objects are destroyed, and then complains of an
+  // "invalid type" on standard error: a command that used the bus ends
+  // here, with everything said.
+  if (p.commands & (kPause | kResume | kStop | kCancel | kStatus)) {
+    std::fflush(stderr);
+    std::_Exit(status);
   }
   return status;
 }

@@ -1,5 +1,6 @@
-// Kestrel's entry: answer the command line, or create the windows hidden, show the main window, put the
-// icon in the notification area and run the message loop.
+// Kestrel's entry: answer the command line, or create the windows hidden, show the main window (or record
+// what the command line asked for), put the icon in the notification area, answer on the session bus and run
+// the message loop.
 #include <xcb/xcb.h>
 
 #include <QIcon>
@@ -8,6 +9,7 @@
 #include <cstring>
 
 #include "app/commandline.h"
+#include "app/controlservice.h"
 #include "app/mainwindow.h"
 #include "app/windows.h"
 #include "components/trayicon.h"
@@ -34,7 +36,8 @@ bool xServerReachable(const char* display) {
 
 int main(int argc, char** argv) {
   // --help, --version and the windowless commands answer without a display.
-  if (const auto status = app::runCommandLine(argc, argv)) return *status;
+  std::optional<app::RecordRequest> record;
+  if (const auto status = app::runCommandLine(argc, argv, record)) return *status;
   const char* display = env("DISPLAY");
   const char* platform = env("QT_QPA_PLATFORM");
   if (!display && !env("WAYLAND_DISPLAY") && !platform) {
@@ -61,6 +64,13 @@ int main(int argc, char** argv) {
   framework::Application application(argc, argv);
   application.setWindowIcon(QIcon(QStringLiteral(":/icons/kestrel.png")));
   app::Windows windows;
+  // `kestrel --stop` and the others reach this program through the bus; a
+  // Kestrel that was there first keeps answering them.
+  app::ControlService control(*windows.mainWindow());
+  if (const QString problem = control.publish(); !problem.isEmpty())
+    std::fprintf(stderr, "kestrel: %s; 'kestrel --stop' and the other commands do not reach this one.\n",
+                 problem.toLocal8Bit().constData());
+  if (record) return app::recordFromCommandLine(windows, *record);
   windows.mainWindow()->show();
   windows.mainWindow()->trayIcon()->setActive(true);
   return application.exec();

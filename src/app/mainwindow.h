@@ -123,6 +123,8 @@ class MainWindow : public QMainWindow {
 
   // What the remote-control and capture-type menus chose.
   bool remoteShown() const { return !remoteOff_; }
+  // The remote-control menu's On or Off.
+  void chooseRemote(bool shown);
   bool remoteFollowsCapture() const { return !remoteMoveable_; }
   enum class CaptureType { Avi, SingleImage };
   CaptureType captureType() const { return captureType_; }
@@ -159,7 +161,6 @@ class MainWindow : public QMainWindow {
   void showHelpPage(const char* page);
   void showHelp(const QString& text);
   void chooseStretch(bool stretch);
-  void chooseRemote(bool shown);
   void toggleRemoteMoveable();
   void chooseSnapshots(bool on);
   void chooseCaptureType(CaptureType t);

@@ -10,6 +10,7 @@
 #include "app/optionsdialog.h"
 #include "components/settingsstore.h"
 #include "framework/image.h"
+#include "framework/timer.h"
 #include "framework/widgets.h"
 #include "target/remotecontrol.h"
 
@@ -62,6 +63,8 @@ std::vector<MainWindow::CheckPreference> MainWindow::checkPreferences() const {
 }
 
 void MainWindow::loadPreferences() {
+  // Once: loaded early (a recording from the command line), not again.
+  loadTimer_->setEnabled(false);
   settings_->setSaveToINI(true);
   settings_->OpenStore();
   for (const CheckPreference& p : checkPreferences()) {

@@ -1,19 +1,17 @@
 #include "builder/avibuilder.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <QDir>
 #include <algorithm>
 #include <cerrno>
-#include <climits>
-#include <cstdlib>
 #include <future>
 
 #include "platform/gdi/bmpfile.h"
 #include "platform/path.h"
 #include "recording/aviwriter.h"
+#include "recording/unfinishedfile.h"
 
 namespace builder {
 
@@ -58,74 +56,6 @@ bool isFormatRefusal(std::int32_t result) {
 }
 
 const QString kImageFormat = QStringLiteral("ERROR: Image Format");
-
-// The path a symbolic link leads to, or the path itself; names are taken
-// as bytes, whatever they hold.
-QByteArray resolved(const QByteArray& path) {
-  char buf[PATH_MAX];
-  return ::realpath(path.constData(), buf) ? QByteArray(buf) : path;
-}
-
-// The unfinished file of one build: created beside the output before the
-// writer opens it, and at the end moved over the output when it holds
-// frames, removed when it holds none.
-class Unfinished {
- public:
-  explicit Unfinished(const QString& output) {
-    // A link to a file stays a link: the file it leads to is replaced.
-    struct stat st {};
-    const QByteArray out = platform::encodePath(output);
-    target_ = ::lstat(out.constData(), &st) == 0 && S_ISLNK(st.st_mode) ? resolved(out) : out;
-    const bool replacing = ::stat(target_.constData(), &st) == 0;
-    QByteArray base = platform::encodePath(unfinishedName(platform::decodePath(target_)));
-    // A name the file system takes may leave no room for the suffix: the
-    // unfinished file then takes a shorter one, in the same folder.
-    const qsizetype slash = base.lastIndexOf('/') + 1;
-    constexpr qsizetype kMaxName = NAME_MAX - 4;  // room for "-99"
-    if (base.size() - slash > kMaxName) base = base.left(slash + kMaxName - 11) + ".unfinished";
-    // One left by a build that was killed is kept: it may hold frames.
-    int fd = -1;
-    for (int n = 1; n < 100 && fd < 0; ++n) {
-      path_ = n == 1 ? base : base + '-' + QByteArray::number(n);
-      fd = ::open(path_.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-      if (fd < 0 && errno != EEXIST) break;
-    }
-    if (fd < 0) {
-      errno_ = errno;
-      path_.clear();
-      return;
-    }
-    // The new file gets the permissions of the one it replaces.
-    if (replacing && S_ISREG(st.st_mode)) (void)::fchmod(fd, st.st_mode & 07777);
-    ::close(fd);
-  }
-  ~Unfinished() {
-    if (!path_.isEmpty()) ::unlink(path_.constData());
-  }
-  Unfinished(const Unfinished&) = delete;
-  Unfinished& operator=(const Unfinished&) = delete;
-
-  bool created() const { return !path_.isEmpty(); }
-  int error() const { return errno_; }
-  QString path() const { return platform::decodePath(path_); }
-
-  // Called once the writer has let go of the file.
-  void end(BuildResult& r) {
-    if (path_.isEmpty() || r.framesWritten == 0) return;  // removed by the destructor
-    if (::rename(path_.constData(), target_.constData()) == 0) {
-      r.keptIn = platform::decodePath(target_);
-    } else {
-      r.keptIn = platform::decodePath(path_);
-      if (r.errorNumber == 0) r.errorNumber = errno;
-    }
-    path_.clear();
-  }
-
- private:
-  QByteArray target_;
-  QByteArray path_;
-  int errno_ = 0;
-};
 
 // The writer completes the file however this ends, an exception from the
 // loader included, before the file is moved into place.
@@ -214,7 +144,7 @@ QString outputIsInputText(const QString& outputFile, const QString& input) {
                    .arg(outputFile, input);
 }
 
-QString unfinishedName(const QString& outputFile) { return outputFile + QStringLiteral(".unfinished"); }
+QString unfinishedName(const QString& outputFile) { return recording::unfinishedName(outputFile); }
 
 BuildResult AviBuilder::build(const BuildJob& job) {
   BuildResult r;
@@ -228,18 +158,25 @@ BuildResult AviBuilder::build(const BuildJob& job) {
     r.outcome = BuildOutcome::NotOpened;
     return r;
   }
-  Unfinished unfinished(job.outputFile);
+  recording::UnfinishedFile unfinished(job.outputFile);
   if (!unfinished.created()) {
     r.errorNumber = unfinished.error();
     return r;
   }
+  // Once the writer has let go of it, the file replaces the output when it
+  // holds frames; one without frames goes.
+  const auto end = [&unfinished, &r] {
+    if (r.framesWritten == 0) return;
+    r.keptIn = unfinished.keep();
+    if (r.keptIn != unfinished.target() && r.errorNumber == 0) r.errorNumber = unfinished.error();
+  };
   try {
     writeFrames(*this, job, ahead, std::move(first), unfinished.path(), r);
   } catch (...) {
-    unfinished.end(r);
+    end();
     throw;
   }
-  unfinished.end(r);
+  end();
   return r;
 }
 

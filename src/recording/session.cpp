@@ -197,13 +197,27 @@ void Session::grabFailed(const QString& message) {
   // No picture: the frames due by now are lost, as every frame is while
   // grabs fail; a screen that stays unreadable ends the recording.
   if (state_ == RecordState::Recording) {
-    const std::int64_t due = schedule_.dueBy(now());
+    const std::int64_t due = dueNow();
     if (due > scheduled_) lost_ += quint64(due - scheduled_);
     scheduled_ = std::max(scheduled_, due);
   }
   const std::int64_t t = now();
   if (grabFailingSince_ < 0) grabFailingSince_ = t;
-  if (t - grabFailingSince_ >= kGrabFailureMs * kNsPerMs) endWithFailure(EndCause::GrabFailing, 0, message);
+  if (t - grabFailingSince_ >= kGrabFailureMs * kNsPerMs) {
+    endWithFailure(EndCause::GrabFailing, 0, message);
+    return;
+  }
+  stopAtLimit();
+}
+
+std::int64_t Session::dueNow() const {
+  const std::int64_t due = schedule_.dueBy(now());
+  return frameLimit_ > 0 ? std::min(due, frameLimit_) : due;
+}
+
+// A recording of a set length ends as Stop ends it once its last frame fell due.
+void Session::stopAtLimit() {
+  if (frameLimit_ > 0 && scheduled_ >= frameLimit_ && state_ == RecordState::Recording) stop();
 }
 
 // Every frame due by now gets the newest grab: one most of the time, none
@@ -217,7 +231,7 @@ void Session::writeDue() {
     endWithFailure(EndCause::WriteError, 0, QString());
     return;
   }
-  const std::int64_t due = schedule_.dueBy(now());
+  const std::int64_t due = dueNow();
   const int before = frameIndex_;
   for (; scheduled_ < due; ++scheduled_) {
     if (queue_->full() || !queue_->push(latest_, frameIndex_ + 1)) {
@@ -227,6 +241,7 @@ void Session::writeDue() {
     ++frameIndex_;
   }
   if (frameIndex_ != before) emit frameWritten(frameIndex_);
+  stopAtLimit();
 }
 
 bool Session::frameFormat(std::vector<std::uint8_t>& format) const { return recording::frameFormat(latest_, format); }
@@ -265,6 +280,7 @@ StartOutcome Session::start(const RecordingSettings& settings) {
       framesWritten_ = 0;
       lost_ = 0;
       scheduled_ = 0;
+      frameLimit_ = std::max<std::int64_t>(0, settings.frameLimit);
       grabFailingSince_ = -1;
       startedAt_ = now() + kSettleMs * kNsPerMs;
       schedule_.start(startedAt_, rate);

@@ -37,6 +37,9 @@ struct RecordingSettings {
   vfw::COMPVARS compressor{};
   // The mouse pointer drawn into the frames where it lies over the rectangle.
   bool pointer = false;
+  // The recording stops by itself, as Stop stops it, once this many frames
+  // fell due (written, or lost); 0 for none. Paused time adds none.
+  std::int64_t frameLimit = 0;
 };
 
 enum class RecordState {
@@ -163,6 +166,8 @@ class Session : public QObject {
   void frameGrabbed(const gdi::Bitmap& frame);
   void grabFailed(const QString& message);
   void writeDue();
+  std::int64_t dueNow() const;
+  void stopAtLimit();
   bool close();
   void complete(EndCause how);
   void finished(EndCause cause, int framesKept);
@@ -180,6 +185,7 @@ class Session : public QObject {
   std::int64_t framesWritten_ = 0;     // by the last queue, once it was settled
   FrameSchedule schedule_;
   std::int64_t scheduled_ = 0;  // schedule frames dealt with: written or lost
+  std::int64_t frameLimit_ = 0;  // of scheduled_; 0 for none
   quint64 lost_ = 0;
   QTimer* beat_;
   QTimer* poll_;

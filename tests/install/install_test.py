@@ -93,6 +93,8 @@ def data_files():
     for url in images:
         committed = re.sub(r"^.*?/(docs/screenshots/.*)$", r"\1", url)
         check(os.path.isfile(os.path.join(SOURCE, committed)), "the screenshot %s is not in the sources" % url)
+    # The bus name a running Kestrel takes is the one the metainfo says it provides.
+    check([d.text for d in root.iter("dbus")] == [METAINFO_ID], "the metainfo does not provide the bus name")
     binaries = [b.text for b in root.iter("binary")]
     entry = desktop_entry(DESKTOP)
     check(entry.get("Exec", "").split()[:1] == binaries, "Exec=%s is not the binary the metainfo provides (%s)"
@@ -115,6 +117,11 @@ def installed_files(prefix, what):
     check(os.path.isfile(os.path.join(prefix, "bin", entry.get("Exec", "-").split()[0])),
           "%s: the desktop entry's Exec is not in bin/" % what)
     need("share/metainfo/%s.metainfo.xml" % METAINFO_ID)
+    # Where D-Bus tools look for the interface a running Kestrel serves.
+    interface = need("share/dbus-1/interfaces/%s.xml" % METAINFO_ID)
+    if os.path.isfile(interface):
+        names = [i.get("name") for i in ET.parse(interface).getroot().iter("interface")]
+        check(names == [METAINFO_ID], "%s: the bus interface file describes %s" % (what, names))
     for n in ICON_SIZES:
         icon = need("share/icons/hicolor/%dx%d/apps/%s.png" % (n, n, entry.get("Icon")))
         if os.path.isfile(icon):

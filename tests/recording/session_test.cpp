@@ -257,6 +257,36 @@ TEST_F(SessionTest, WalksThroughARecording) {
   EXPECT_FALSE(session.previewing());
 }
 
+// A recording of a set length: frames past the limit never reach the file,
+// even when one late grab covers them, and paused time counts for none.
+TEST_F(SessionTest, AFrameLimitStopsTheRecordingAtItsLastFrame) {
+  session.fixTarget({0, 0, 32, 24});
+  session.beat();
+  recording::RecordingSettings s;
+  s.file = QString::fromStdString(path("limited.avi"));
+  s.rate = 10;
+  s.compressor = fullFrames();
+  s.frameLimit = 15;
+  ASSERT_EQ(session.start(s), StartOutcome::Started);
+  clock.advanceMs(Session::kSettleMs);
+  session.beat();
+  clock.advanceMs(500);
+  session.beat();
+  EXPECT_EQ(frames(), 6);
+  session.pause();
+  clock.advanceMs(5000);
+  session.beat();
+  session.resume();
+  EXPECT_EQ(session.state(), RecordState::Recording) << "the pause counted for no frames";
+  clock.advanceMs(2000);  // a grab that comes late: 20 more frames due
+  session.beat();
+  EXPECT_EQ(session.state(), RecordState::Idle);
+  ASSERT_EQ(ends.size(), 1u);
+  EXPECT_EQ(ends[0].cause, recording::EndCause::Stopped);
+  EXPECT_EQ(ends[0].framesKept, 15);
+  EXPECT_EQ(testsupport::probeVideo(path("limited.avi")).frameCount, 15);
+}
+
 // The first frame is a copy asked for once the screen has settled after
 // Start: not one on its way at Start, which may show the dialog that
 // started the recording.
