@@ -439,7 +439,8 @@ void Session::endWithFailure(EndCause cause, int error, const QString& detail, i
 void Session::watch() {
   if (!isFileOpen()) return;
   Health h;
-  h.elapsedMs = std::max<std::int64_t>(0, now() - startedAt_) / kNsPerMs;
+  // Recorded time, as the file will hold it: paused spans left out.
+  h.elapsedMs = schedule_.recordedNs(now()) / kNsPerMs;
   h.frames = frameIndex_ + 1;
   h.lostFrames = lost_;
   h.fileBytes = lastFileBytes_;

@@ -238,6 +238,10 @@ TEST_F(SessionTest, WalksThroughARecording) {
   clock.advanceMs(200);
   session.beat();
   EXPECT_EQ(frames(), 2);
+  // The tooltip's time is the time recorded, the pause left out.
+  QSignalSpy health(&session, &Session::health);
+  ASSERT_TRUE(testsupport::pumpUntil([&] { return !health.isEmpty(); }, 3000));
+  EXPECT_EQ(health.last()[0].value<recording::Health>().elapsedMs, 200);
   EXPECT_TRUE(session.stop());
   EXPECT_EQ(session.state(), RecordState::Idle);
   EXPECT_EQ(session.previewInterval(), 700);
