@@ -64,7 +64,7 @@ const char* const kUsage =
     "  or:  kestrel --build-avi OUT [--rate N] [--compressor FOURCC|NAME] [--quality Q] [--quiet] FILE...\n"
     "  or:  kestrel --list-compressors [--size WxH] [--quiet]\n"
     "  or:  kestrel --record FILE (--area X,Y,W,H | --window) --rate N\n"
-    "               --compressor FOURCC|NAME [--quality Q] [--seconds S] [--no-remote] [--quiet]\n"
+    "               --compressor FOURCC|NAME [--quality Q] [--seconds S] [--no-remote] [--pointer] [--quiet]\n"
     "  or:  kestrel --pause | --resume | --stop | --cancel | --status\n"
     "  or:  kestrel --help | --version\n";
 
@@ -144,6 +144,7 @@ const Option kOptions[] = {
     {"quality", 0, "Q", kNoCommand, kBuildAvi | kRecord, "Quality for the compressors that use one, 0 to 100."},
     {"seconds", 0, "S", kNoCommand, kRecord, "Stop once the file holds S seconds (pauses not counted)."},
     {"no-remote", 0, nullptr, kNoCommand, kRecord, "Do not show the remote control."},
+    {"pointer", 0, nullptr, kNoCommand, kRecord, "Draw the mouse pointer into the frames where it lies over them."},
     {"list-compressors", 0, nullptr, kListCompressors, 0, "List the compressors: FOURCC, lossless or not, name."},
     {"size", 0, "WxH", kNoCommand, kListCompressors,
      "Also the frames per second each compressor sustains at this size (1 to 16384 a side)."},
@@ -835,6 +836,7 @@ int recordArgs(const Parsed& p, RecordRequest& r) {
   if (p.has("seconds") && !decimal(p.value("seconds"), 1, 100'000'000, r.seconds))
     return usage(QStringLiteral("--seconds takes a whole number of seconds from 1 on, not '%1'").arg(p.value("seconds")));
   r.remote = !p.has("no-remote");
+  r.pointer = p.has("pointer");
   r.quiet = p.has("quiet");
   if (const QString why = whyCannotCreate(r.file); !why.isEmpty())
     return fail(r.file, QStringLiteral("cannot be created: %1").arg(why));

@@ -220,6 +220,7 @@ void Recording::firstGrab() {
   // --seconds counts frames: S seconds of recorded time are S x rate
   // frames, whatever pauses came between.
   settings.frameLimit = std::int64_t(r_.seconds) * r_.rate;
+  settings.pointer = r_.pointer;
   started_ = true;
   const recording::StartOutcome outcome = session_.start(settings);
   if (outcome == recording::StartOutcome::Started) return;

@@ -22,6 +22,7 @@ struct RecordRequest {
   int quality = -1;    // 0-100, -1 for the compressor's own
   int seconds = 0;     // of recorded time (pauses cut out); 0 until it is stopped
   bool remote = true;  // the remote control below the rectangle
+  bool pointer = false;  // the mouse pointer drawn into the frames
   bool quiet = false;  // no health lines and no summary
 };
 
