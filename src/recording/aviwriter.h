@@ -59,6 +59,14 @@ class AviWriter {
   // recording): the compressor takes only the threads that rate needs
   // (vfw::AVIStreamSetPaced).
   void setPaced(bool on) { paced_ = on; }
+  // Set before open: the file gets a sound stream beside the video, 16-bit
+  // PCM at `rate` sample frames a second, `channels` channels.
+  void setSound(bool on, int rate = 48000, int channels = 2) {
+    sound_ = on;
+    soundRate_ = rate;
+    soundChannels_ = channels;
+  }
+  bool hasSound() const { return soundStream_ != nullptr; }
 
   // Creates the file and its compressed stream for frames like `first`.
   // rateStep runs after the file is created and sets the stream's dwRate
@@ -73,6 +81,12 @@ class AviWriter {
   // Another thread may write while this one only asks whether the writer
   // is open; nothing else of the writer may be used meanwhile.
   std::int32_t write(const gdi::Bitmap& bmp, std::int32_t index);
+  // Appends interleaved samples to the sound stream, in chunks of at most
+  // half a second; the library's result (0 = written, or nothing to write).
+  // The same thread as write's.
+  std::int32_t writeSound(std::span<const std::int16_t> interleaved);
+  // Sample frames in the file so far.
+  std::int64_t soundInFile() const;
   // With overlap: writes the frames still being compressed. The result is
   // theirs (0 when there are none or the writer is closed).
   std::int32_t finish();
@@ -102,6 +116,7 @@ class AviWriter {
   vfw::PAVIFILE aviFile_ = nullptr;
   vfw::PAVISTREAM rawStream_ = nullptr;
   vfw::PAVISTREAM compressedStream_ = nullptr;
+  vfw::PAVISTREAM soundStream_ = nullptr;
   std::unique_ptr<vfw::AVISTREAMINFO> streamInfo_;
   std::unique_ptr<vfw::COMPVARS> compressorVars_;
   // Its lpFormat points at frameHeader_; AVISaveOptionsFree lets go of what
@@ -117,6 +132,9 @@ class AviWriter {
   bool overlapFrames_ = false;
   bool paced_ = false;
   bool directWrites_ = false;
+  bool sound_ = false;
+  int soundRate_ = 48000;
+  int soundChannels_ = 2;
 };
 
 }  // namespace recording

@@ -58,6 +58,7 @@ Session::Session(std::unique_ptr<Grabber> grabber, const Clock& clock, QObject* 
 }
 
 Session::~Session() {
+  for (auto& input : inputs_) input->stop();
   if (sample_.valid()) sample_.wait();
 }
 
@@ -210,6 +211,8 @@ void Session::writeDue() {
   }
   const std::int64_t due = schedule_.dueBy(now());
   const int before = frameIndex_;
+  // The sound come in by now goes first: it is as old as the frames.
+  if (track_) queue_->pushSound(track_->take(now()));
   for (; scheduled_ < due; ++scheduled_) {
     if (queue_->full() || !queue_->push(latest_, frameIndex_ + 1)) {
       ++lost_;
@@ -239,6 +242,8 @@ StartOutcome Session::start(const RecordingSettings& settings) {
   // Frames come at the recording's rate: the compressor keeps up with that
   // on as few threads, and as little memory, as it can.
   writer_.setPaced(true);
+  const bool sound = settings.desktopSound || settings.microphone;
+  writer_.setSound(sound, SoundTrack::kRate, SoundTrack::kChannels);
   const OpenOutcome outcome = writer_.open(latest_, settings.compressor, outputFile_,
                                            [rate](vfw::AVISTREAMINFO& info) { info.dwRate = vfw::DWORD(rate); });
   switch (outcome) {
@@ -258,6 +263,7 @@ StartOutcome Session::start(const RecordingSettings& settings) {
       grabFailingSince_ = -1;
       startedAt_ = now() + kSettleMs * kNsPerMs;
       schedule_.start(startedAt_, rate);
+      startSound(settings);
       latestRecordable_ = false;
       // The preview follows the recording's frames, and goes on at their
       // pace while paused.
@@ -279,6 +285,7 @@ StartOutcome Session::start(const RecordingSettings& settings) {
 void Session::pause() {
   if (state_ != RecordState::Recording) return;
   schedule_.pause(now());
+  if (track_) track_->pause(now());
   emit statusChanged(QStringLiteral("AVI is Paused"));
   setState(RecordState::Paused);
   arm();
@@ -287,6 +294,7 @@ void Session::pause() {
 void Session::resume() {
   if (state_ != RecordState::Paused) return;
   schedule_.resume(now());
+  if (track_) track_->resume(now());
   setState(RecordState::Recording);
   if (!grabbing_) arm();
 }
@@ -312,6 +320,7 @@ void Session::cancel() {
 // is completed; a write or a close that fails ends it as a failure does.
 void Session::complete(EndCause how) {
   setState(RecordState::Stopping);
+  endSound();
   if (settleQueue()) {
     endWithFailedWrite();
     return;
@@ -327,6 +336,7 @@ void Session::closeOnExit() {
   stopPreview();
   if (!isFileOpen()) return;
   setState(RecordState::Stopping);
+  endSound();
   settleQueue();
   const int frames = frameIndex_ + 1;
   close();
@@ -385,6 +395,7 @@ void Session::endWithFailedWrite() {
 // completed with the frames written so far and nothing stays open.
 void Session::endWithFailure(EndCause cause, int error, const QString& detail, int framesKept) {
   const bool queued = queue_ != nullptr;
+  endSound();
   const auto failed = settleQueue();
   RecordingEnd end;
   end.cause = cause;
@@ -446,6 +457,57 @@ void Session::stopWatching() {
   sample_ = {};
   lastFileBytes_ = 0;
   bytesPerSecond_ = 0;
+}
+
+// ---- Sound ---------------------------------------------------------------
+
+// The devices start at Start, before frame 0, so that they deliver by
+// then; what they capture before it is dropped by the track. A device that
+// cannot be had records silence, as one that goes away does.
+void Session::startSound(const RecordingSettings& settings) {
+  soundGoneTold_ = false;
+  std::vector<SoundDevice> devices;
+  if (settings.desktopSound) devices.push_back(SoundDevice::Desktop);
+  if (settings.microphone) devices.push_back(SoundDevice::Microphone);
+  if (devices.empty() || !writer_.hasSound()) return;
+  track_ = std::make_unique<SoundTrack>(int(devices.size()));
+  track_->start(startedAt_);
+  for (std::size_t i = 0; i < devices.size(); ++i) {
+    const SoundDevice device = devices[i];
+    std::unique_ptr<SoundInput> input = soundInputs_ ? soundInputs_(device) : nullptr;
+    SoundTrack* track = track_.get();
+    const auto gone = [this, device] {
+      QMetaObject::invokeMethod(this, [this, device] { soundGone(device); }, Qt::QueuedConnection);
+    };
+    const auto samples = [track, i](std::span<const std::int16_t> s, std::int64_t endNs) {
+      track->add(int(i), s, endNs);
+    };
+    if (!input || !input->start(samples, gone)) {
+      soundGone(device);
+      continue;
+    }
+    inputs_.push_back(std::move(input));
+  }
+}
+
+// The devices stop, and the track is handed over to its end: as long as
+// the frames handed over, silence where nothing came.
+void Session::endSound() {
+  for (auto& input : inputs_) input->stop();
+  inputs_.clear();
+  if (track_ && queue_) {
+    const std::int64_t total = std::int64_t(frameIndex_ + 1) * SoundTrack::kRate / schedule_.rate();
+    queue_->pushSound(track_->finish(total));
+  }
+  track_.reset();
+}
+
+void Session::soundGone(SoundDevice device) {
+  if (!track_ || soundGoneTold_) return;
+  soundGoneTold_ = true;
+  emit statusChanged(device == SoundDevice::Desktop
+                         ? QStringLiteral("No sound from the desktop: the recording goes on with silence")
+                         : QStringLiteral("No sound from the microphone: the recording goes on with silence"));
 }
 
 }  // namespace recording

@@ -9,6 +9,7 @@
 #include <QObject>
 #include <QString>
 #include <cstdint>
+#include <functional>
 #include <future>
 #include <memory>
 #include <optional>
@@ -22,6 +23,7 @@
 #include "recording/grabber.h"
 #include "recording/reports.h"
 #include "recording/schedule.h"
+#include "recording/soundtrack.h"
 
 class QTimer;
 
@@ -35,6 +37,10 @@ struct RecordingSettings {
   wnd::RECT area;
   int rate = 1;
   vfw::COMPVARS compressor{};
+  // Sound beside the frames, on the recording's clock; both mixed into
+  // one stereo track.
+  bool desktopSound = false;
+  bool microphone = false;
 };
 
 enum class RecordState {
@@ -71,6 +77,10 @@ class Session : public QObject {
   // Takes its pictures from `grabber` from the next grab on; a copy on its
   // way from the one before is dropped.
   void setGrabber(std::unique_ptr<Grabber> grabber);
+  // Where a recording with sound gets its devices (the sound server's
+  // unless told otherwise).
+  using SoundInputs = std::function<std::unique_ptr<SoundInput>(SoundDevice)>;
+  void setSoundInputs(SoundInputs inputs) { soundInputs_ = std::move(inputs); }
 
   // The preview: a grab of the rectangle every previewInterval ms while
   // no recording runs (a recording grabs as its frames fall due, and
@@ -166,6 +176,9 @@ class Session : public QObject {
   void endWithFailedWrite();
   void watch();
   void stopWatching();
+  void startSound(const RecordingSettings& settings);
+  void endSound();
+  void soundGone(SoundDevice device);
 
   std::unique_ptr<Grabber> grabber_;
   const Clock& clock_;
@@ -194,6 +207,10 @@ class Session : public QObject {
   qint64 lastFileBytes_ = 0;
   qint64 bytesPerSecond_ = 0;
   std::int64_t grabFailingSince_ = -1;  // since grabs began failing; -1 while they work
+  SoundInputs soundInputs_ = systemSoundInput;
+  std::unique_ptr<SoundTrack> track_;                // while a recording with sound runs
+  std::vector<std::unique_ptr<SoundInput>> inputs_;  // stopped before the track goes
+  bool soundGoneTold_ = false;
 };
 
 }  // namespace recording
