@@ -29,6 +29,12 @@ OptionsDialog::OptionsDialog(FrameRateDialog* frameRate, QWidget* parent)
   helpButton_->hide();
   framework::addWidgets(new QVBoxLayout(group_), {stretch_, remote_, finalPreview_, frameRateButton_, okButton_, helpButton_});
   lay->addWidget(group_);
+  // Both off by default: a recording is the pictures alone unless asked.
+  auto* sound = named<QGroupBox>(this, "SoundGroup", QStringLiteral("Sound"));
+  desktopSound_ = named<QCheckBox>(sound, "SoundDesktop", QStringLiteral("Record what the desktop plays"));
+  microphone_ = named<QCheckBox>(sound, "SoundMicrophone", QStringLiteral("Record the microphone"));
+  framework::addWidgets(new QVBoxLayout(sound), {desktopSound_, microphone_});
+  lay->addWidget(sound);
   hintLine_ = new framework::StatusBar(this, QStringLiteral("StatusBar1"));
   hintLine_->setSizeGripEnabled(false);
   lay->addWidget(hintLine_);
@@ -46,7 +52,7 @@ OptionsDialog::OptionsDialog(FrameRateDialog* frameRate, QWidget* parent)
   group_->installEventFilter(this);
   stretch_->installEventFilter(this);
   for (QWidget* w : std::initializer_list<QWidget*>{group_, stretch_, remote_, finalPreview_, frameRateButton_, okButton_,
-                                                    helpButton_, hintLine_})
+                                                    helpButton_, hintLine_, sound, desktopSound_, microphone_})
     w->setAttribute(Qt::WA_NoMousePropagation);
 }
 

@@ -13,6 +13,9 @@
 // | Button2    | "OK"              | hides, shows the main window (closed)      |
 // | Button3    | "Help" (hidden)   | nothing                                    |
 // | StatusBar1 |                   | the hint line                              |
+// | SoundGroup | "Sound"           | frames the sound sources                   |
+// | SoundDesktop | "Record what the desktop plays" | stored; sound at next Start |
+// | SoundMicrophone | "Record the microphone" | stored; sound at next Start     |
 #include <QWidget>
 
 class QCheckBox;
@@ -35,6 +38,8 @@ class OptionsDialog : public QWidget {
   QCheckBox* stretchBox() const { return stretch_; }
   QCheckBox* remoteBox() const { return remote_; }
   QCheckBox* finalPreviewBox() const { return finalPreview_; }
+  QCheckBox* desktopSoundBox() const { return desktopSound_; }
+  QCheckBox* microphoneBox() const { return microphone_; }
 
  signals:
   // OK hid the dialog.
@@ -57,6 +62,8 @@ class OptionsDialog : public QWidget {
   QCheckBox* stretch_;
   QCheckBox* remote_;
   QCheckBox* finalPreview_;
+  QCheckBox* desktopSound_;
+  QCheckBox* microphone_;
   QPushButton* frameRateButton_;
   QPushButton* okButton_;
   QPushButton* helpButton_;

@@ -2,6 +2,7 @@
 // target, Start, Pause, Stop and Cancel. The session records; these pass
 // the commands on, and showState puts the toolbar, the remote control and
 // the tray icon into the session's state.
+#include <QCheckBox>
 #include <QFileInfo>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -12,6 +13,7 @@
 #include "app/grabsourcesetup.h"
 #include "app/keeppreviewdialog.h"
 #include "app/mainwindow.h"
+#include "app/optionsdialog.h"
 #include "builder/builderpanel.h"
 #include "components/trayicon.h"
 #include "framework/application.h"
@@ -73,6 +75,26 @@ void MainWindow::showHealth(const recording::Health& h) {
   if (!showingHealth_) trayTip_ = trayIcon_->ToolTip();
   showingHealth_ = true;
   trayIcon_->setToolTip(recording::healthText(h));
+}
+
+// Sound is asked for but no sound server answers: the user records without
+// sound, or not at all. False for not at all.
+bool MainWindow::soundOrNone(recording::RecordingSettings& settings) {
+  std::string why;
+  if (recording::soundServerAvailable(&why)) return true;
+  QMessageBox box(QMessageBox::Warning, framework::Application::title(),
+                  QStringLiteral("No sound server answers (%1): the sound cannot be recorded.")
+                      .arg(QString::fromStdString(why)),
+                  QMessageBox::NoButton);
+  box.setObjectName(QStringLiteral("NoSoundBox"));
+  QPushButton* without = box.addButton(QStringLiteral("Record Without Sound"), QMessageBox::AcceptRole);
+  without->setObjectName(QStringLiteral("RecordWithoutSound"));
+  box.addButton(QStringLiteral("Don't Record"), QMessageBox::RejectRole)->setObjectName(QStringLiteral("DontRecord"));
+  box.setDefaultButton(without);
+  box.exec();
+  if (box.clickedButton() != without) return false;
+  settings.desktopSound = settings.microphone = false;
+  return true;
 }
 
 void MainWindow::tell(const QString& text) {
@@ -158,6 +180,9 @@ bool MainWindow::openRecording() {
   if (!recording::chooseCompressor(format, QStringLiteral("Choose Cinepake Codec for default compression"),
                                    settings.compressor, settings.rate))
     return false;
+  settings.desktopSound = peers_.options->desktopSoundBox()->isChecked();
+  settings.microphone = peers_.options->microphoneBox()->isChecked();
+  if ((settings.desktopSound || settings.microphone) && !soundOrNone(settings)) return false;
   const recording::StartOutcome outcome = session_.start(settings);
   if (outcome == recording::StartOutcome::Failed) {
     const QString file = settings.file;

@@ -69,6 +69,7 @@ struct Marks {
   bool stretch, nonstretch, single, avi, on1, off1, ask1, keep1, on2, off2;
   bool box1, box2, box3;
   QString framerate;
+  bool desktopSound, microphone;
 };
 
 Marks current() {
@@ -76,7 +77,9 @@ Marks current() {
           testsupport::menuItem("Avi1")->isChecked(),    testsupport::menuItem("On1")->isChecked(),         testsupport::menuItem("Off1")->isChecked(),
           testsupport::menuItem("Ask1")->isChecked(),    testsupport::menuItem("Keep1")->isChecked(),       testsupport::menuItem("On2")->isChecked(),
           testsupport::menuItem("Off2")->isChecked(),    testsupport::control<QCheckBox>(optionsDialog(), "CheckBox1")->isChecked(),   testsupport::control<QCheckBox>(optionsDialog(), "CheckBox2")->isChecked(),
-          testsupport::control<QCheckBox>(optionsDialog(), "CheckBox3")->isChecked(), frameRateDialog()->rateText()};
+          testsupport::control<QCheckBox>(optionsDialog(), "CheckBox3")->isChecked(), frameRateDialog()->rateText(),
+          testsupport::control<QCheckBox>(optionsDialog(), "SoundDesktop")->isChecked(),
+          testsupport::control<QCheckBox>(optionsDialog(), "SoundMicrophone")->isChecked()};
 }
 
 }  // namespace
@@ -97,6 +100,8 @@ TEST_F(Prefs, FirstStartWithoutAFileGivesTheDefaults) {
   EXPECT_TRUE(m.box2);
   EXPECT_FALSE(m.box3);
   EXPECT_EQ(m.framerate, QStringLiteral("2"));
+  EXPECT_FALSE(m.desktopSound) << "no sound unless asked for";
+  EXPECT_FALSE(m.microphone);
   EXPECT_FALSE(mainWindow()->preview()->Stretch());
   EXPECT_EQ(!mainWindow()->remoteShown(), false);
   EXPECT_FALSE(fs::exists(ini())) << "loading writes nothing";
@@ -107,7 +112,7 @@ TEST_F(Prefs, EveryStoredValueIsRestored) {
   fs::create_directories(dir());
   spit(ini(),
        "[setup]\nstretch=1\nnonstrech=0\nsingle=1\navi=0\non1=0\noff1=1\nask1=1\nkeep1=1\non2=0\noff2=1\n"
-       "framerate=not a number\n");
+       "sounddesktop=1\nsoundmic=1\nframerate=not a number\n");
   start();
   const Marks m = current();
   EXPECT_TRUE(m.stretch);
@@ -124,13 +129,15 @@ TEST_F(Prefs, EveryStoredValueIsRestored) {
   EXPECT_FALSE(m.box2);
   EXPECT_TRUE(m.box3);
   EXPECT_EQ(m.framerate, QStringLiteral("not a number")) << "the frame rate is text, checked only by Start";
+  EXPECT_TRUE(m.desktopSound && m.microphone);
   // The stored "Stetch Image" and "Remote Control" take effect.
   EXPECT_TRUE(mainWindow()->preview()->Stretch());
   EXPECT_EQ(!mainWindow()->remoteShown(), true);
 }
 
-TEST_F(Prefs, ToolbarExitSavesExactlyTheElevenKeysAndRestartRestoresThem) {
+TEST_F(Prefs, ToolbarExitSavesExactlyTheStoredKeysAndRestartRestoresThem) {
   testsupport::control<QCheckBox>(optionsDialog(), "CheckBox1")->setChecked(true);
+  testsupport::control<QCheckBox>(optionsDialog(), "SoundMicrophone")->setChecked(true);
   testsupport::control<QCheckBox>(optionsDialog(), "CheckBox2")->setChecked(false);
   testsupport::control<QCheckBox>(optionsDialog(), "CheckBox3")->setChecked(true);
   testsupport::menuItem("Keep1")->trigger();
@@ -140,13 +147,14 @@ TEST_F(Prefs, ToolbarExitSavesExactlyTheElevenKeysAndRestartRestoresThem) {
   EXPECT_FALSE(mainWindow()->isVisible()) << "Exit closes the main window";
   EXPECT_EQ(slurp(ini()),
             "[setup]\nstretch=1\nnonstrech=1\nsingle=0\navi=1\non1=0\noff1=0\nask1=1\nkeep1=1\non2=1\noff2=0\n"
-            "framerate=7\n");
+            "sounddesktop=0\nsoundmic=1\nframerate=7\n");
   restart();
   const Marks m = current();
   EXPECT_TRUE(m.box1 && m.stretch && !m.nonstretch);
   EXPECT_TRUE(!m.box2 && !m.on1 && m.off1);
   EXPECT_TRUE(m.box3 && m.ask1 && m.keep1);
   EXPECT_EQ(m.framerate, QStringLiteral("7"));
+  EXPECT_TRUE(!m.desktopSound && m.microphone);
   EXPECT_TRUE(mainWindow()->preview()->Stretch());
   EXPECT_EQ(!mainWindow()->remoteShown(), true);
   // Saved again unchanged, the file reads the same (now consistently).
@@ -154,7 +162,7 @@ TEST_F(Prefs, ToolbarExitSavesExactlyTheElevenKeysAndRestartRestoresThem) {
   click(testsupport::control(mainWindow(), "Button10"));
   EXPECT_EQ(slurp(ini()),
             "[setup]\nstretch=1\nnonstrech=0\nsingle=0\navi=1\non1=0\noff1=1\nask1=1\nkeep1=1\non2=1\noff2=0\n"
-            "framerate=7\n");
+            "sounddesktop=0\nsoundmic=1\nframerate=7\n");
 }
 
 TEST_F(Prefs, MenuExitAndCloseBoxWriteNothing) {
