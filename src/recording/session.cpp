@@ -6,6 +6,8 @@
 #include <QFileInfo>
 #include <QTimer>
 #include <algorithm>
+#include <bit>
+#include <cmath>
 #include <cerrno>
 #include <exception>
 #include <system_error>
@@ -428,6 +430,12 @@ void Session::watch() {
   h.frames = frameIndex_ + 1;
   h.lostFrames = lost_;
   h.fileBytes = lastFileBytes_;
+  if (track_) {
+    h.sound = true;
+    const int peak = track_->takePeak();
+    h.soundDb = peak > 0 ? std::max(-90, int(std::lround(20 * std::log10(peak / 32768.0)))) : -90;
+    h.soundDevicesGone = std::popcount(soundGone_);
+  }
   if (sample_.valid() && sample_.wait_for(std::chrono::seconds(0)) == std::future_status::ready) {
     const Sample s = sample_.get();
     bytesPerSecond_ = std::max<qint64>(0, s.fileBytes - lastFileBytes_);
@@ -466,6 +474,7 @@ void Session::stopWatching() {
 // cannot be had records silence, as one that goes away does.
 void Session::startSound(const RecordingSettings& settings) {
   soundGoneTold_ = false;
+  soundGone_ = 0;
   std::vector<SoundDevice> devices;
   if (settings.desktopSound) devices.push_back(SoundDevice::Desktop);
   if (settings.microphone) devices.push_back(SoundDevice::Microphone);
@@ -503,7 +512,9 @@ void Session::endSound() {
 }
 
 void Session::soundGone(SoundDevice device) {
-  if (!track_ || soundGoneTold_) return;
+  if (!track_) return;
+  soundGone_ |= 1u << unsigned(device);
+  if (soundGoneTold_) return;
   soundGoneTold_ = true;
   emit statusChanged(device == SoundDevice::Desktop
                          ? QStringLiteral("No sound from the desktop: the recording goes on with silence")

@@ -211,6 +211,7 @@ class Session : public QObject {
   std::unique_ptr<SoundTrack> track_;                // while a recording with sound runs
   std::vector<std::unique_ptr<SoundInput>> inputs_;  // stopped before the track goes
   bool soundGoneTold_ = false;
+  unsigned soundGone_ = 0;  // a bit per device gone
 };
 
 }  // namespace recording

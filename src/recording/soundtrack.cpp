@@ -1,7 +1,9 @@
 #include "recording/soundtrack.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <limits>
+#include <utility>
 
 namespace recording {
 
@@ -86,9 +88,11 @@ std::vector<std::int16_t> SoundTrack::mix(std::int64_t upTo) {
     p.erase(p.begin(), p.begin() + std::ptrdiff_t(take));
   }
   std::vector<std::int16_t> out(sum.size());
-  for (std::size_t i = 0; i < sum.size(); ++i)
+  for (std::size_t i = 0; i < sum.size(); ++i) {
     out[i] = std::int16_t(std::clamp<std::int32_t>(sum[i], std::numeric_limits<std::int16_t>::min(),
                                                    std::numeric_limits<std::int16_t>::max()));
+    peak_ = std::max(peak_, std::abs(int(out[i])));
+  }
   taken_ = upTo;
   return out;
 }
@@ -123,6 +127,11 @@ std::int64_t SoundTrack::taken() const {
 std::int64_t SoundTrack::inserted() const {
   const std::lock_guard lock(mutex_);
   return inserted_;
+}
+
+int SoundTrack::takePeak() {
+  const std::lock_guard lock(mutex_);
+  return std::exchange(peak_, 0);
 }
 
 std::int64_t SoundTrack::dropped() const {

@@ -80,6 +80,9 @@ class SoundTrack {
   // Sample frames inserted and dropped to keep the devices on the clock.
   std::int64_t inserted() const;
   std::int64_t dropped() const;
+  // The loudest sample taken since the last call (0 to 32768), for a level
+  // the user sees while recording.
+  int takePeak();
 
  private:
   // Where the sample of time `t` lies in the track; -1 before frame 0 and
@@ -97,6 +100,7 @@ class SoundTrack {
   std::int64_t taken_ = 0;
   std::int64_t inserted_ = 0;
   std::int64_t dropped_ = 0;
+  int peak_ = 0;
 };
 
 }  // namespace recording

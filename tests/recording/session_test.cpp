@@ -393,6 +393,12 @@ TEST_F(SessionTest, SoundStartsWithTheFirstFrameAndPausesWithTheFrames) {
   grabber->picture = solid(0x00ffffff);
   play(sound, 1000, 4000);
   EXPECT_EQ(frames(), 21);
+  // The level the tray shows: 4000 of full scale is -18 dB.
+  std::vector<recording::Health> health;
+  QObject::connect(&session, &Session::health, [&](const recording::Health& h) { health.push_back(h); });
+  ASSERT_TRUE(testsupport::pumpUntil([&] { return !health.empty(); }, 3000));
+  EXPECT_TRUE(recording::healthText(health.back()).endsWith(QStringLiteral(" - sound -18 dB")))
+      << recording::healthText(health.back()).toStdString();
   ASSERT_TRUE(session.stop());
   EXPECT_FALSE(sound.samples) << "the device is let go";
 
@@ -427,6 +433,11 @@ TEST_F(SessionTest, ADeviceGoneOrMissingLeavesSilenceAndSaysSoOnce) {
   sound.gone();
   QCoreApplication::processEvents();
   play(sound, 500, 0);
+  std::vector<recording::Health> health;
+  QObject::connect(&session, &Session::health, [&](const recording::Health& h) { health.push_back(h); });
+  ASSERT_TRUE(testsupport::pumpUntil([&] { return !health.empty(); }, 3000));
+  EXPECT_EQ(health.back().soundDevicesGone, 1);
+  EXPECT_TRUE(recording::healthText(health.back()).endsWith(QStringLiteral(" (1 gone)")));
   ASSERT_TRUE(session.stop());
   const QString told = QStringLiteral("No sound from the microphone: the recording goes on with silence");
   EXPECT_EQ(statuses.count(told), 1);
