@@ -16,6 +16,7 @@
 // | SoundGroup | "Sound"           | frames the sound sources                   |
 // | SoundDesktop | "Record what the desktop plays" | stored; sound at next Start |
 // | SoundMicrophone | "Record the microphone" | stored; sound at next Start     |
+// | SoundCompressed | "Compress the sound (MP3, 128 kbit/s)" | stored; else PCM  |
 #include <QWidget>
 
 class QCheckBox;
@@ -40,6 +41,7 @@ class OptionsDialog : public QWidget {
   QCheckBox* finalPreviewBox() const { return finalPreview_; }
   QCheckBox* desktopSoundBox() const { return desktopSound_; }
   QCheckBox* microphoneBox() const { return microphone_; }
+  QCheckBox* soundCompressedBox() const { return soundCompressed_; }
 
  signals:
   // OK hid the dialog.
@@ -64,6 +66,7 @@ class OptionsDialog : public QWidget {
   QCheckBox* finalPreview_;
   QCheckBox* desktopSound_;
   QCheckBox* microphone_;
+  QCheckBox* soundCompressed_;
   QPushButton* frameRateButton_;
   QPushButton* okButton_;
   QPushButton* helpButton_;

@@ -42,6 +42,7 @@ std::vector<MainWindow::CheckPreference> MainWindow::checkPreferences() const {
       {"off2", false, snapshotsOff_, nullptr},
       {"sounddesktop", false, nullptr, peers_.options->desktopSoundBox()},
       {"soundmic", false, nullptr, peers_.options->microphoneBox()},
+      {"soundmp3", false, nullptr, peers_.options->soundCompressedBox()},
   };
 }
 

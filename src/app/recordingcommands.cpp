@@ -182,6 +182,7 @@ bool MainWindow::openRecording() {
     return false;
   settings.desktopSound = peers_.options->desktopSoundBox()->isChecked();
   settings.microphone = peers_.options->microphoneBox()->isChecked();
+  settings.soundCompressed = peers_.options->soundCompressedBox()->isChecked();
   if ((settings.desktopSound || settings.microphone) && !soundOrNone(settings)) return false;
   const recording::StartOutcome outcome = session_.start(settings);
   if (outcome == recording::StartOutcome::Failed) {

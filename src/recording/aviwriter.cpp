@@ -191,8 +191,8 @@ OpenOutcome AviWriter::open(const gdi::Bitmap& first, const vfw::COMPVARS& compr
     if (sound_) {
       AVISTREAMINFO si{};
       si.fccType = streamtypeAUDIO;
-      si.fccHandler = WAVE_FORMAT_PCM;
-      si.dwScale = 1;
+      si.fccHandler = soundCompressed_ ? WAVE_FORMAT_MPEGLAYER3 : WAVE_FORMAT_PCM;
+      si.dwScale = soundCompressed_ ? 1152 : 1;  // MP3: a frame of samples a unit
       si.dwRate = DWORD(soundRate_);
       aviResult_ = AVIFileCreateStreamA(aviFile_, &soundStream_, &si);
       if (aviResult_ != AVIERR_OK) return fail();
@@ -203,7 +203,23 @@ OpenOutcome AviWriter::open(const gdi::Bitmap& first, const vfw::COMPVARS& compr
       w.wBitsPerSample = 16;
       w.nBlockAlign = WORD(2 * soundChannels_);
       w.nAvgBytesPerSec = w.nSamplesPerSec * w.nBlockAlign;
-      aviResult_ = AVIStreamSetFormat(soundStream_, 0, &w, sizeof w);
+      if (soundCompressed_) {
+        // 128 kbit/s, constant: a frame of 1152 samples is 384 bytes at
+        // 48 kHz (never padded).
+        MPEGLAYER3WAVEFORMAT m{};
+        m.wfx = {WAVE_FORMAT_MPEGLAYER3, WORD(soundChannels_), DWORD(soundRate_), 16000, 1, 0, 12};
+        m.wID = MPEGLAYER3_ID_MPEG;
+        m.fdwFlags = MPEGLAYER3_FLAG_PADDING_OFF;
+        m.nBlockSize = WORD(144 * 128000 / soundRate_);
+        m.nFramesPerBlock = 1;
+        AVICOMPRESSOPTIONS so{};
+        so.fccType = streamtypeAUDIO;
+        so.lpFormat = &m;
+        so.cbFormat = sizeof m;
+        aviResult_ = AVIMakeCompressedStream(&soundCompressor_, soundStream_, &so, nullptr);
+        if (aviResult_ != AVIERR_OK) return fail();
+      }
+      aviResult_ = AVIStreamSetFormat(soundCompressor_ ? soundCompressor_ : soundStream_, 0, &w, sizeof w);
       if (aviResult_ != AVIERR_OK) return fail();
     }
 
@@ -284,8 +300,8 @@ std::int32_t AviWriter::writeSound(std::span<const std::int16_t> interleaved) {
   for (std::size_t at = 0; at < interleaved.size(); at += most) {
     const std::size_t n = std::min(most, interleaved.size() - at) / channels * channels;
     if (n == 0) break;
-    aviResult_ = AVIStreamWrite(soundStream_, -1, LONG(n / channels), interleaved.data() + at, LONG(n * 2), 0,
-                                nullptr, nullptr);
+    aviResult_ = AVIStreamWrite(soundCompressor_ ? soundCompressor_ : soundStream_, -1, LONG(n / channels),
+                                interleaved.data() + at, LONG(n * 2), 0, nullptr, nullptr);
     if (aviResult_ != AVIERR_OK) return aviResult_;
   }
   return AVIERR_OK;
@@ -318,6 +334,9 @@ bool AviWriter::close() {
   rawStream_ = nullptr;
   AVIStreamRelease(compressedStream_);
   compressedStream_ = nullptr;
+  // The compressor's last frames go into the file at its release.
+  AVIStreamRelease(soundCompressor_);
+  soundCompressor_ = nullptr;
   AVIStreamRelease(soundStream_);
   soundStream_ = nullptr;
   bool completed = false;

@@ -59,12 +59,14 @@ class AviWriter {
   // recording): the compressor takes only the threads that rate needs
   // (vfw::AVIStreamSetPaced).
   void setPaced(bool on) { paced_ = on; }
-  // Set before open: the file gets a sound stream beside the video, 16-bit
-  // PCM at `rate` sample frames a second, `channels` channels.
-  void setSound(bool on, int rate = 48000, int channels = 2) {
+  // Set before open: the file gets a sound stream beside the video, taking
+  // 16-bit PCM at `rate` sample frames a second, `channels` channels, and
+  // storing it as such or, `compressed`, as MP3 at 128 kbit/s.
+  void setSound(bool on, int rate = 48000, int channels = 2, bool compressed = false) {
     sound_ = on;
     soundRate_ = rate;
     soundChannels_ = channels;
+    soundCompressed_ = compressed;
   }
   bool hasSound() const { return soundStream_ != nullptr; }
 
@@ -85,7 +87,7 @@ class AviWriter {
   // half a second; the library's result (0 = written, or nothing to write).
   // The same thread as write's.
   std::int32_t writeSound(std::span<const std::int16_t> interleaved);
-  // Sample frames in the file so far.
+  // The sound stream's length so far: sample frames of PCM, MP3 frames.
   std::int64_t soundInFile() const;
   // With overlap: writes the frames still being compressed. The result is
   // theirs (0 when there are none or the writer is closed).
@@ -117,6 +119,7 @@ class AviWriter {
   vfw::PAVISTREAM rawStream_ = nullptr;
   vfw::PAVISTREAM compressedStream_ = nullptr;
   vfw::PAVISTREAM soundStream_ = nullptr;
+  vfw::PAVISTREAM soundCompressor_ = nullptr;  // MP3: takes the PCM
   std::unique_ptr<vfw::AVISTREAMINFO> streamInfo_;
   std::unique_ptr<vfw::COMPVARS> compressorVars_;
   // Its lpFormat points at frameHeader_; AVISaveOptionsFree lets go of what
@@ -135,6 +138,7 @@ class AviWriter {
   bool sound_ = false;
   int soundRate_ = 48000;
   int soundChannels_ = 2;
+  bool soundCompressed_ = false;
 };
 
 }  // namespace recording

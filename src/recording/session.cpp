@@ -245,7 +245,7 @@ StartOutcome Session::start(const RecordingSettings& settings) {
   // on as few threads, and as little memory, as it can.
   writer_.setPaced(true);
   const bool sound = settings.desktopSound || settings.microphone;
-  writer_.setSound(sound, SoundTrack::kRate, SoundTrack::kChannels);
+  writer_.setSound(sound, SoundTrack::kRate, SoundTrack::kChannels, settings.soundCompressed);
   const OpenOutcome outcome = writer_.open(latest_, settings.compressor, outputFile_,
                                            [rate](vfw::AVISTREAMINFO& info) { info.dwRate = vfw::DWORD(rate); });
   switch (outcome) {

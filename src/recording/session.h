@@ -41,6 +41,8 @@ struct RecordingSettings {
   // one stereo track.
   bool desktopSound = false;
   bool microphone = false;
+  // Stored as MP3 at 128 kbit/s rather than as PCM.
+  bool soundCompressed = false;
 };
 
 enum class RecordState {

@@ -69,7 +69,7 @@ struct Marks {
   bool stretch, nonstretch, single, avi, on1, off1, ask1, keep1, on2, off2;
   bool box1, box2, box3;
   QString framerate;
-  bool desktopSound, microphone;
+  bool desktopSound, microphone, soundCompressed;
 };
 
 Marks current() {
@@ -79,7 +79,8 @@ Marks current() {
           testsupport::menuItem("Off2")->isChecked(),    testsupport::control<QCheckBox>(optionsDialog(), "CheckBox1")->isChecked(),   testsupport::control<QCheckBox>(optionsDialog(), "CheckBox2")->isChecked(),
           testsupport::control<QCheckBox>(optionsDialog(), "CheckBox3")->isChecked(), frameRateDialog()->rateText(),
           testsupport::control<QCheckBox>(optionsDialog(), "SoundDesktop")->isChecked(),
-          testsupport::control<QCheckBox>(optionsDialog(), "SoundMicrophone")->isChecked()};
+          testsupport::control<QCheckBox>(optionsDialog(), "SoundMicrophone")->isChecked(),
+          testsupport::control<QCheckBox>(optionsDialog(), "SoundCompressed")->isChecked()};
 }
 
 }  // namespace
@@ -102,6 +103,7 @@ TEST_F(Prefs, FirstStartWithoutAFileGivesTheDefaults) {
   EXPECT_EQ(m.framerate, QStringLiteral("2"));
   EXPECT_FALSE(m.desktopSound) << "no sound unless asked for";
   EXPECT_FALSE(m.microphone);
+  EXPECT_FALSE(m.soundCompressed);
   EXPECT_FALSE(mainWindow()->preview()->Stretch());
   EXPECT_EQ(!mainWindow()->remoteShown(), false);
   EXPECT_FALSE(fs::exists(ini())) << "loading writes nothing";
@@ -112,7 +114,7 @@ TEST_F(Prefs, EveryStoredValueIsRestored) {
   fs::create_directories(dir());
   spit(ini(),
        "[setup]\nstretch=1\nnonstrech=0\nsingle=1\navi=0\non1=0\noff1=1\nask1=1\nkeep1=1\non2=0\noff2=1\n"
-       "sounddesktop=1\nsoundmic=1\nframerate=not a number\n");
+       "sounddesktop=1\nsoundmic=1\nsoundmp3=1\nframerate=not a number\n");
   start();
   const Marks m = current();
   EXPECT_TRUE(m.stretch);
@@ -129,7 +131,7 @@ TEST_F(Prefs, EveryStoredValueIsRestored) {
   EXPECT_FALSE(m.box2);
   EXPECT_TRUE(m.box3);
   EXPECT_EQ(m.framerate, QStringLiteral("not a number")) << "the frame rate is text, checked only by Start";
-  EXPECT_TRUE(m.desktopSound && m.microphone);
+  EXPECT_TRUE(m.desktopSound && m.microphone && m.soundCompressed);
   // The stored "Stetch Image" and "Remote Control" take effect.
   EXPECT_TRUE(mainWindow()->preview()->Stretch());
   EXPECT_EQ(!mainWindow()->remoteShown(), true);
@@ -147,7 +149,7 @@ TEST_F(Prefs, ToolbarExitSavesExactlyTheStoredKeysAndRestartRestoresThem) {
   EXPECT_FALSE(mainWindow()->isVisible()) << "Exit closes the main window";
   EXPECT_EQ(slurp(ini()),
             "[setup]\nstretch=1\nnonstrech=1\nsingle=0\navi=1\non1=0\noff1=0\nask1=1\nkeep1=1\non2=1\noff2=0\n"
-            "sounddesktop=0\nsoundmic=1\nframerate=7\n");
+            "sounddesktop=0\nsoundmic=1\nsoundmp3=0\nframerate=7\n");
   restart();
   const Marks m = current();
   EXPECT_TRUE(m.box1 && m.stretch && !m.nonstretch);
@@ -162,7 +164,7 @@ TEST_F(Prefs, ToolbarExitSavesExactlyTheStoredKeysAndRestartRestoresThem) {
   click(testsupport::control(mainWindow(), "Button10"));
   EXPECT_EQ(slurp(ini()),
             "[setup]\nstretch=1\nnonstrech=0\nsingle=0\navi=1\non1=0\noff1=1\nask1=1\nkeep1=1\non2=1\noff2=0\n"
-            "sounddesktop=0\nsoundmic=1\nframerate=7\n");
+            "sounddesktop=0\nsoundmic=1\nsoundmp3=0\nframerate=7\n");
 }
 
 TEST_F(Prefs, MenuExitAndCloseBoxWriteNothing) {

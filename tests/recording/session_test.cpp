@@ -121,7 +121,7 @@ class SessionTest : public ::testing::Test {
   }
   int frames() const { return session.frameIndex() + 1; }
   // Start with sound from `sound`, frame 0 not yet due.
-  StartOutcome startWithSound(const char* file, FakeSound& sound) {
+  StartOutcome startWithSound(const char* file, FakeSound& sound, bool compressed = false) {
     session.setSoundInputs([&sound](recording::SoundDevice) { return std::make_unique<FakeSoundInput>(sound); });
     session.fixTarget({0, 0, 32, 24});
     session.beat();
@@ -130,6 +130,7 @@ class SessionTest : public ::testing::Test {
     s.rate = 10;
     s.compressor = fullFrames();
     s.microphone = true;
+    s.soundCompressed = compressed;
     return session.start(s);
   }
   // `ms` of sound of `value` in 10 ms blocks as the device hears them (none
@@ -456,6 +457,25 @@ TEST_F(SessionTest, ADeviceGoneOrMissingLeavesSilenceAndSaysSoOnce) {
   s = decodedSound(path("missing.avi"));
   ASSERT_EQ(s.size(), 2u * 11 * 4800);
   EXPECT_EQ(countOf(s, 0), 11 * 4800);
+}
+
+// Compressed, the track is MP3 and as long as the video, to within the
+// encoder's last frame (24 ms).
+TEST_F(SessionTest, CompressedSoundIsMp3AsLongAsTheVideo) {
+  FakeSound sound;
+  ASSERT_EQ(startWithSound("mp3.avi", sound, true), StartOutcome::Started);
+  play(sound, Session::kSettleMs, 1000);
+  play(sound, 2000, 2000);
+  ASSERT_TRUE(session.stop());
+  const std::string file = path("mp3.avi");
+  std::string codec;
+  ASSERT_EQ(testsupport::runCommand({"ffprobe", "-v", "error", "-select_streams", "a:0", "-show_entries",
+                                     "stream=codec_name", "-of", "csv=p=0", file},
+                                    &codec),
+            0);
+  EXPECT_EQ(codec, "mp3\n");
+  EXPECT_EQ(testsupport::probeVideo(file).frameCount, 21);
+  EXPECT_NEAR(double(decodedSound(file).size()) / 2, 21 * 4800, 1152);
 }
 
 // The real timers, on the real clock: frames come on their own.

@@ -233,7 +233,8 @@ class AviFile {
     if (si.dwScale == 0 || si.dwRate == 0) return AVIERR_BADFORMAT;
     soundInfo_ = si;
     haveSound_ = true;
-    setSoundFormat(defaultSoundFormat());
+    const WAVEFORMATEX w = defaultSoundFormat();
+    setSoundFormat(w, std::span(reinterpret_cast<const std::uint8_t*>(&w), sizeof w));
     return AVIERR_OK;
   }
 
@@ -243,23 +244,38 @@ class AviFile {
     WAVEFORMATEX w{};
     std::memcpy(&w, fmt.data(), std::min(fmt.size(), sizeof w));
     if (fmt.size() < sizeof w) w.cbSize = 0;
+    if (w.wFormatTag == WAVE_FORMAT_MPEGLAYER3) {
+      // A frame a chunk: whatever the chunk's size, its length is one.
+      if (fmt.size() < sizeof(MPEGLAYER3WAVEFORMAT) || w.cbSize < 12 || w.nChannels == 0 || w.nSamplesPerSec == 0)
+        return AVIERR_BADFORMAT;
+      const std::span<const std::uint8_t> whole = fmt.first(sizeof(MPEGLAYER3WAVEFORMAT));
+      if (riff_.started())
+        return std::equal(whole.begin(), whole.end(), soundFormatBytes_.begin(), soundFormatBytes_.end())
+                   ? AVIERR_OK
+                   : AVIERR_UNSUPPORTED;
+      setSoundFormat(w, whole);
+      return AVIERR_OK;
+    }
     // PCM of whole bytes a sample, its block the samples of one instant.
     if (w.wFormatTag != WAVE_FORMAT_PCM || w.nChannels == 0 || w.nSamplesPerSec == 0 ||
         (w.wBitsPerSample != 8 && w.wBitsPerSample != 16) || w.nBlockAlign != w.nChannels * w.wBitsPerSample / 8 ||
         w.nAvgBytesPerSec != w.nSamplesPerSec * w.nBlockAlign)
       return AVIERR_BADFORMAT;
     if (riff_.started()) return std::memcmp(&w, &soundFormat_, sizeof w) == 0 ? AVIERR_OK : AVIERR_UNSUPPORTED;
-    setSoundFormat(w);
+    setSoundFormat(w, std::span(reinterpret_cast<const std::uint8_t*>(&w), sizeof w));
     return AVIERR_OK;
   }
+  bool soundCompressed() const { return soundFormat_.wFormatTag != WAVE_FORMAT_PCM; }
 
   // One chunk of whole sample frames.
   HRESULT writeSound(LONG samples, std::span<const std::uint8_t> data) {
     if (completed_) return AVIERR_UNSUPPORTED;
     if (!riff_.started()) return AVIERR_BADFORMAT;
     if (riff_.failed()) return AVIERR_FILEWRITE;
-    if (data.size() > 0x7fffffffu || data.size() % soundFormat_.nBlockAlign != 0) return AVIERR_BADSIZE;
-    if (samples >= 0 && std::uint64_t(samples) != data.size() / soundFormat_.nBlockAlign) return AVIERR_BADSIZE;
+    const std::uint32_t block = soundCompressed() ? 1 : soundFormat_.nBlockAlign;
+    if (data.size() > 0x7fffffffu || data.size() % block != 0) return AVIERR_BADSIZE;
+    const std::uint64_t units = soundCompressed() ? 1 : data.size() / block;
+    if (samples >= 0 && std::uint64_t(samples) != units) return AVIERR_BADSIZE;
     if (data.empty()) return AVIERR_OK;
     if (!startChunk()) return AVIERR_FILEWRITE;
     const FOURCC id = tag("01wb");
@@ -267,8 +283,7 @@ class AviFile {
     const std::optional<std::uint64_t> at = riff_.appendChunk(id, data);
     if (!at) return AVIERR_FILEWRITE;
     index_.addToIdx1(id, true, *at, riff_.moviFourcc(), size);
-    const auto units = std::uint32_t(data.size() / soundFormat_.nBlockAlign);
-    soundIndex_.addToSegment(true, *at, size, units);
+    soundIndex_.addToSegment(true, *at, size, std::uint32_t(units));
     soundSamples_ += units;
     maxSoundChunk_ = std::max(maxSoundChunk_, size);
     return checkpointIfDue();
@@ -446,15 +461,17 @@ class AviFile {
     o.u32(std::uint32_t(std::min<std::uint64_t>(soundSamples_, 0xffffffffu)));
     o.u32(maxSoundChunk_ ? maxSoundChunk_ : soundFormat_.nAvgBytesPerSec / 2);
     o.u32(soundInfo_.dwQuality);
-    o.u32(soundFormat_.nBlockAlign);
+    o.u32(soundInfo_.dwSampleSize);
     o.zeros(8);
     return o;
   }
 
-  void setSoundFormat(const WAVEFORMATEX& w) {
+  void setSoundFormat(const WAVEFORMATEX& w, std::span<const std::uint8_t> bytes) {
     soundFormat_ = w;
-    // One unit of the stream's length is one sample frame.
-    soundInfo_.dwSampleSize = w.nBlockAlign;
+    soundFormatBytes_.assign(bytes.begin(), bytes.end());
+    // One unit of the stream's length is one sample frame of PCM, or one
+    // chunk (an MP3 frame) of a compressed stream.
+    soundInfo_.dwSampleSize = w.wFormatTag == WAVE_FORMAT_PCM ? w.nBlockAlign : 0;
   }
 
   Bytes odml() const {
@@ -493,7 +510,7 @@ class AviFile {
     odmlPos_ = videoStrlEnd;
     if (haveSound_) {
       soundStrhPos_ = videoStrlEnd + kStrlHead;
-      soundIndxPos_ = soundStrhPos_ + kStrhChunk + 8 + sizeof(WAVEFORMATEX);
+      soundIndxPos_ = soundStrhPos_ + kStrhChunk + 8 + soundFormatBytes_.size() + (soundFormatBytes_.size() & 1);
       odmlPos_ = soundIndxPos_ + kIndxChunk;
     }
     const std::uint64_t hdrlEnd = odmlPos_ + 8 + kOdmlData;
@@ -529,9 +546,9 @@ class AviFile {
       o.u32(56);
       o.bytes(soundStrh().b);
       o.u32(tag("strf"));
-      o.u32(sizeof(WAVEFORMATEX));
-      const auto* w = reinterpret_cast<const std::uint8_t*>(&soundFormat_);
-      o.bytes(std::span(w, sizeof(WAVEFORMATEX)));
+      o.u32(std::uint32_t(soundFormatBytes_.size()));
+      o.bytes(soundFormatBytes_);
+      o.zeros(soundFormatBytes_.size() & 1);
       o.bytes(soundIndex_.indx(tag("01wb")).b);
     }
     o.bytes(odml().b);
@@ -654,6 +671,7 @@ class AviFile {
   bool haveSound_ = false;
   AVISTREAMINFOA soundInfo_{};
   WAVEFORMATEX soundFormat_{};
+  std::vector<std::uint8_t> soundFormatBytes_;  // as the strf holds it
   std::uint64_t soundStrhPos_ = 0;
   std::uint64_t soundIndxPos_ = 0;
   std::uint64_t soundSamples_ = 0;
@@ -758,6 +776,15 @@ HRESULT AVIMakeCompressedStream(PAVISTREAM* ppsCompressed, PAVISTREAM psSource, 
   if (!ppsCompressed) return AVIERR_BADPARAM;
   *ppsCompressed = nullptr;
   if (!psSource) return AVIERR_BADHANDLE;
+  if (psSource->info().fccType == streamtypeAUDIO) {
+    if (!lpOptions || !lpOptions->lpFormat || lpOptions->cbFormat < sizeof(MPEGLAYER3WAVEFORMAT))
+      return AVIERR_BADFORMAT;
+    MPEGLAYER3WAVEFORMAT out{};
+    std::memcpy(&out, lpOptions->lpFormat, sizeof out);
+    if (out.wfx.wFormatTag != WAVE_FORMAT_MPEGLAYER3) return AVIERR_NOCOMPRESSOR;
+    *ppsCompressed = detail::newSoundCompressingStream(psSource, out);
+    return *ppsCompressed ? AVIERR_OK : AVIERR_NOCOMPRESSOR;
+  }
   if (psSource->info().fccType != streamtypeVIDEO) return AVIERR_UNSUPPORTED;
   AVICOMPRESSOPTIONS opt{};
   if (lpOptions) opt = *lpOptions;

@@ -6,6 +6,7 @@
 #include <QString>
 
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -201,4 +202,85 @@ TEST_F(AviSoundTest, SoundWritesOfPartSamplesAreRefused) {
   EXPECT_EQ(AVIStreamWriteRows(f.sound, 0, s.data(), 400, 0), AVIERR_UNSUPPORTED);
   EXPECT_EQ(AVIStreamWrite(f.sound, -1, 100, s.data(), 400, 0, nullptr, nullptr), AVIERR_OK);
   EXPECT_EQ(AVIStreamLength(f.sound), 100);
+}
+
+// MP3 at 128 kbit/s through a compressing stream over the sound stream: a
+// frame a chunk, read as MP3 by ffprobe, and decoded as long as what was
+// written, a tone that starts at 1 s heard from 1 s (the encoder's delay
+// taken off), in one RIFF and across parts. (Across parts, ffmpeg reads
+// the MP3 frames of the later parts through the OpenDML indexes only.)
+TEST_F(AviSoundTest, MpegLayer3SoundKeepsItsLengthAndPlace) {
+  for (const std::uint64_t limit : {std::uint64_t(0), std::uint64_t(64 * 1024)}) {
+    SCOPED_TRACE(limit);
+    vfw::testing::setRiffSizeLimit(limit);
+    const std::string path = dir.file(QString::fromStdString("mp3" + std::to_string(limit) + ".avi"));
+    const int n = 20;  // 2 s at 10 frames/s
+    {
+      AVIFileInit();
+      PAVIFILE file = nullptr;
+      PAVISTREAM video = nullptr, comp = nullptr, sound = nullptr, mp3 = nullptr;
+      ASSERT_EQ(AVIFileOpenA(&file, path.c_str(), OF_WRITE | OF_CREATE, nullptr), AVIERR_OK);
+      AVISTREAMINFO vi{};
+      vi.fccType = streamtypeVIDEO;
+      vi.dwScale = 1;
+      vi.dwRate = kRate;
+      vi.rcFrame = {0, 0, kW, kH};
+      ASSERT_EQ(AVIFileCreateStreamA(file, &video, &vi), AVIERR_OK);
+      AVISTREAMINFO si{};
+      si.fccType = streamtypeAUDIO;
+      si.fccHandler = WAVE_FORMAT_MPEGLAYER3;
+      si.dwScale = 1152;
+      si.dwRate = 48000;
+      ASSERT_EQ(AVIFileCreateStreamA(file, &sound, &si), AVIERR_OK);
+      MPEGLAYER3WAVEFORMAT m{};
+      m.wfx = {WAVE_FORMAT_MPEGLAYER3, 2, 48000, 16000, 1, 0, 12};
+      m.wID = MPEGLAYER3_ID_MPEG;
+      m.fdwFlags = MPEGLAYER3_FLAG_PADDING_OFF;
+      m.nBlockSize = 384;
+      m.nFramesPerBlock = 1;
+      AVICOMPRESSOPTIONS so{};
+      so.fccType = streamtypeAUDIO;
+      so.lpFormat = &m;
+      so.cbFormat = sizeof m;
+      ASSERT_EQ(AVIMakeCompressedStream(&mp3, sound, &so, nullptr), AVIERR_OK);
+      const WAVEFORMATEX in = pcm();
+      ASSERT_EQ(AVIStreamSetFormat(mp3, 0, &in, sizeof in), AVIERR_OK);
+      AVICOMPRESSOPTIONS o{};
+      o.fccHandler = comptypeDIB;
+      ASSERT_EQ(AVIMakeCompressedStream(&comp, video, &o, nullptr), AVIERR_OK);
+      const BITMAPINFOHEADER bi{40, kW, kH, 1, 32, 0, DWORD(kW * kH * 4), 0, 0, 0, 0};
+      ASSERT_EQ(AVIStreamSetFormat(comp, 0, &bi, 40), AVIERR_OK);
+      for (int i = 0; i < n; ++i) {
+        std::vector<std::int16_t> s(std::size_t(kSamplesPerFrame) * 2, 0);
+        if (i >= 10)
+          for (int k = 0; k < kSamplesPerFrame; ++k)
+            s[std::size_t(2 * k)] = s[std::size_t(2 * k + 1)] =
+                std::int16_t(12000 * std::sin(2 * M_PI * 1000 * (i * kSamplesPerFrame + k) / 48000.0));
+        ASSERT_EQ(AVIStreamWrite(mp3, -1, kSamplesPerFrame, s.data(), LONG(s.size() * 2), 0, nullptr, nullptr),
+                  AVIERR_OK);
+        const auto bits = patternFrame32(kW, kH, i);
+        ASSERT_EQ(AVIStreamWrite(comp, i, 1, bits.data(), LONG(bits.size()), AVIIF_KEYFRAME, nullptr, nullptr),
+                  AVIERR_OK);
+      }
+      AVIStreamRelease(mp3);
+      AVIStreamRelease(sound);
+      AVIStreamRelease(comp);
+      AVIStreamRelease(video);
+      AVIFileRelease(file);
+      AVIFileExit();
+    }
+    EXPECT_EQ(probe(path, "a:0", "stream=codec_name,sample_rate,channels"), "mp3,48000,2\n");
+    for (const char* odml : {"1", "0"}) {
+      if (limit && odml[0] == '0') continue;
+      const std::string got = decodedSound(path, odml);
+      std::vector<std::int16_t> s(got.size() / 2);
+      std::memcpy(s.data(), got.data(), s.size() * 2);
+      const long frames = long(s.size() / 2);
+      EXPECT_NEAR(frames, n * kSamplesPerFrame, 1152) << "use_odml " << odml;
+      long onset = -1;
+      for (long i = 0; i < frames && onset < 0; ++i)
+        if (std::abs(s[std::size_t(2 * i)]) > 3000) onset = i;
+      EXPECT_NEAR(onset, 48000, 96) << "use_odml " << odml << ": within 2 ms of 1 s";
+    }
+  }
 }
