@@ -20,6 +20,8 @@ PACKAGES=(
   # Sound: PulseAudio's client library (PipeWire answers it through pipewire-pulse), and the
   # sound server of the tests with the tone they play
   libpulse-dev pipewire-pulse pulseaudio-utils
+  # Readers of the files besides FFmpeg
+  gstreamer1.0-tools gstreamer1.0-plugins-good mediainfo
   # The test desktop (scripts/wayland-session.sh) and a native Wayland client of the tests
   sway xwayland pipewire pipewire-bin wireplumber xdg-desktop-portal xdg-desktop-portal-wlr qt6-wayland
   libglib2.0-bin util-linux
