@@ -12,7 +12,8 @@ constexpr std::int64_t kNsPerSecond = 1'000'000'000;
 constexpr std::int64_t kOpen = std::numeric_limits<std::int64_t>::max();
 }  // namespace
 
-SoundTrack::SoundTrack(int devices) : pending_(std::size_t(std::max(1, devices))) {}
+SoundTrack::SoundTrack(int devices)
+    : pending_(std::size_t(std::max(1, devices))), heard_(std::size_t(std::max(1, devices)), false) {}
 
 void SoundTrack::start(std::int64_t zeroNs) {
   const std::lock_guard lock(mutex_);
@@ -68,13 +69,21 @@ void SoundTrack::add(int device, std::span<const std::int16_t> interleaved, std:
     if (pos < 0) continue;  // before frame 0, or paused
     const std::int64_t end = endOf(d);
     if (pos > end + kToleranceFrames) {
-      padTo(d, pos);  // the device fell behind the clock
+      if (!heard_[d] || pos > end + kGapFrames) {
+        padTo(d, pos);  // a gap
+      } else {
+        // Behind the clock: this sample once more.
+        out.push_back(interleaved[std::size_t(i * kChannels)]);
+        out.push_back(interleaved[std::size_t(i * kChannels + 1)]);
+        ++inserted_;
+      }
     } else if (pos < end - kToleranceFrames) {
       ++dropped_;  // ahead of it
       continue;
     }
     out.push_back(interleaved[std::size_t(i * kChannels)]);
     out.push_back(interleaved[std::size_t(i * kChannels + 1)]);
+    heard_[d] = true;
   }
 }
 

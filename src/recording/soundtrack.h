@@ -5,9 +5,10 @@
 // dropped, and the track of each device is kept where the clock says, so a
 // sound card whose clock runs fast or slow against the system's (they all
 // do, by up to a few hundred parts per million) never drifts away from the
-// picture: samples are dropped when a device is ahead by more than the
-// tolerance, silence inserted when it falls behind, and a device that
-// stops delivering (unplugged) is filled with silence. The writer takes
+// picture: a sample is dropped when a device is ahead by more than the
+// tolerance, or one repeated when it falls behind (one at a time, which is
+// not heard); a gap (a device that starts late, or loses a stretch) and a
+// device that stops delivering (unplugged) are filled with silence. The writer takes
 // the devices mixed into one stereo track, as far as all have delivered.
 #include <cstdint>
 #include <deque>
@@ -57,6 +58,9 @@ class SoundTrack {
   // A device this far behind the clock has stopped (or is gone): silence
   // stands in for it from there on.
   static constexpr std::int64_t kStallFrames = kRate / 4;  // 250 ms
+  // Behind by more than this, a device has lost samples rather than run
+  // slow: silence fills the gap at once.
+  static constexpr std::int64_t kGapFrames = kRate / 10;  // 100 ms
 
   explicit SoundTrack(int devices);
 
@@ -94,6 +98,7 @@ class SoundTrack {
 
   mutable std::mutex mutex_;
   std::vector<std::deque<std::int16_t>> pending_;  // after taken_, per device
+  std::vector<bool> heard_;                         // a device has delivered
   std::int64_t zero_ = 0;
   bool started_ = false;
   std::vector<std::pair<std::int64_t, std::int64_t>> pauses_;  // the open one ends at INT64_MAX
