@@ -17,6 +17,11 @@ PACKAGES=(
   desktop-file-utils appstream dpkg-dev groff-base man-db file lintian
   # Wayland sessions: the screen-cast portal's frames over PipeWire, XWayland's monitors
   libpipewire-0.3-dev libxcb-randr0-dev
+  # Sound: PulseAudio's client library (PipeWire answers it through pipewire-pulse), and the
+  # sound server of the tests with the tone they play
+  libpulse-dev pipewire-pulse pulseaudio-utils
+  # Readers of the files besides FFmpeg
+  gstreamer1.0-tools gstreamer1.0-plugins-good mediainfo
   # The test desktop (scripts/wayland-session.sh) and a native Wayland client of the tests
   sway xwayland pipewire pipewire-bin wireplumber xdg-desktop-portal xdg-desktop-portal-wlr qt6-wayland
   libglib2.0-bin util-linux

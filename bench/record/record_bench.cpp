@@ -2,8 +2,11 @@
 // prints what it cost, as one JSON object:
 //   record_bench OUT.avi RATE FOURCC SECONDS LEFT TOP WIDTH HEIGHT
 // The same forms, timers, grab and writer as the program; only the save
-// dialog and the compressor dialog are answered in advance.
+// dialog and the compressor dialog are answered in advance. With
+// KESTREL_BENCH_SOUND=1 the recording takes what the desktop plays too
+// (a sound server must answer: scripts/sound-server.sh).
 #include <QApplication>
+#include <QCheckBox>
 #include <QEvent>
 #include <QLineEdit>
 #include <QTemporaryDir>
@@ -163,6 +166,10 @@ int main(int argc, char** argv) {
   });
   rssTimer.start(1000);
 
+  const bool sound = qgetenv("KESTREL_BENCH_SOUND") == "1";
+  if (sound)
+    for (QWidget* w : QApplication::topLevelWidgets())
+      if (auto* box = w->findChild<QCheckBox*>(QStringLiteral("SoundDesktop"))) box->setChecked(true);
   mainWindow()->startRecording();
   if (!session().isFileOpen()) {
     std::fprintf(stderr, "the recording did not start\n");
@@ -200,11 +207,11 @@ int main(int argc, char** argv) {
                   percentile(probe.delaysMs, 1.0), percentile(probe.delaysMs, 0.99));
 
   std::printf(
-      "{\"tool\":\"kestrel\",\"rate\":%d,\"fourcc\":\"%s\",\"seconds\":%.3f,\"cpu_s\":%.3f,"
+      "{\"tool\":\"kestrel\",\"sound\":%s,\"rate\":%d,\"fourcc\":\"%s\",\"seconds\":%.3f,\"cpu_s\":%.3f,"
       "\"frames\":%d,\"due\":%d,\"write_mean_ms\":%.3f,\"grabs\":%zu,\"grab_mean_ms\":%.3f,"
       "\"rss_start_kib\":%ld,\"rss_end_kib\":%ld,\"rss_peak_kib\":%ld,"
       "%s\"ui_cpu_s\":%.3f,\"lost\":%llu}\n",
-      rate, fcc.c_str(), recorded, cpu, written, due, meanSpacingMs(writes.at), grabs.at.size(),
+      sound ? "true" : "false", rate, fcc.c_str(), recorded, cpu, written, due, meanSpacingMs(writes.at), grabs.at.size(),
       meanSpacingMs(grabs.at), rssStart, rssTrace.empty() ? rssStart : rssTrace.back(), rssPeak, delays, ui,
       static_cast<unsigned long long>(lost));
   g_windows.reset();

@@ -148,6 +148,7 @@ class MainWindow : public QMainWindow {
   void showGrabError(const QString& message);
   // A box that does not hold up the program (grabs go on).
   void tell(const QString& text);
+  bool soundOrNone(recording::RecordingSettings& settings);
   // Opens the file; false when it was not (refused, cancelled, failed).
   bool openRecording();
   QString frameRateText() const;
@@ -167,7 +168,8 @@ class MainWindow : public QMainWindow {
 
   // A preference of a check mark, kept under `key`: loaded into the menu
   // item (and the options dialog's box that mirrors it), saved from the box
-  // where there is one, else from the item.
+  // where there is one, else from the item. The sound choices are boxes
+  // alone.
   struct CheckPreference {
     const char* key;
     bool byDefault;

@@ -50,6 +50,13 @@ OptionsDialog::OptionsDialog(FrameRateDialog* frameRate, QWidget* parent)
   keys->addRow(shortcutsNote_);
   shortcuts->setAttribute(Qt::WA_NoMousePropagation);
   lay->addWidget(shortcuts);
+  // Both off by default: a recording is the pictures alone unless asked.
+  auto* sound = named<QGroupBox>(this, "SoundGroup", QStringLiteral("Sound"));
+  desktopSound_ = named<QCheckBox>(sound, "SoundDesktop", QStringLiteral("Record what the desktop plays"));
+  microphone_ = named<QCheckBox>(sound, "SoundMicrophone", QStringLiteral("Record the microphone"));
+  soundCompressed_ = named<QCheckBox>(sound, "SoundCompressed", QStringLiteral("Compress the sound (MP3, 128 kbit/s)"));
+  framework::addWidgets(new QVBoxLayout(sound), {desktopSound_, microphone_, soundCompressed_});
+  lay->addWidget(sound);
   hintLine_ = new framework::StatusBar(this, QStringLiteral("StatusBar1"));
   hintLine_->setSizeGripEnabled(false);
   lay->addWidget(hintLine_);
@@ -67,7 +74,8 @@ OptionsDialog::OptionsDialog(FrameRateDialog* frameRate, QWidget* parent)
   group_->installEventFilter(this);
   stretch_->installEventFilter(this);
   for (QWidget* w : std::initializer_list<QWidget*>{group_, stretch_, remote_, finalPreview_, pointer_, frameRateButton_, okButton_,
-                                                    helpButton_, hintLine_})
+                                                    helpButton_, hintLine_, sound, desktopSound_, microphone_,
+                                                    soundCompressed_})
     w->setAttribute(Qt::WA_NoMousePropagation);
 }
 

@@ -18,6 +18,10 @@
 // | Button2    | "OK"              | hides, shows the main window (closed)      |
 // | Button3    | "Help" (hidden)   | nothing                                    |
 // | StatusBar1 |                   | the hint line                              |
+// | SoundGroup | "Sound"           | frames the sound sources                   |
+// | SoundDesktop | "Record what the desktop plays" | stored; sound at next Start |
+// | SoundMicrophone | "Record the microphone" | stored; sound at next Start     |
+// | SoundCompressed | "Compress the sound (MP3, 128 kbit/s)" | stored; else PCM  |
 #include <QWidget>
 
 class QCheckBox;
@@ -48,6 +52,9 @@ class OptionsDialog : public QWidget {
   QKeySequenceEdit* pauseKeyEdit() const { return pauseKey_; }
   // Says under the shortcuts why one does not work.
   void showShortcutsNote(const QString& text);
+  QCheckBox* desktopSoundBox() const { return desktopSound_; }
+  QCheckBox* microphoneBox() const { return microphone_; }
+  QCheckBox* soundCompressedBox() const { return soundCompressed_; }
 
  signals:
   // OK hid the dialog.
@@ -74,6 +81,9 @@ class OptionsDialog : public QWidget {
   QKeySequenceEdit* startStopKey_;
   QKeySequenceEdit* pauseKey_;
   QLabel* shortcutsNote_;
+  QCheckBox* desktopSound_;
+  QCheckBox* microphone_;
+  QCheckBox* soundCompressed_;
   QPushButton* frameRateButton_;
   QPushButton* okButton_;
   QPushButton* helpButton_;

@@ -59,6 +59,9 @@ std::vector<MainWindow::CheckPreference> MainWindow::checkPreferences() const {
       {"keep1", false, keepPreview_, nullptr},
       {"on2", true, snapshotsOn_, nullptr},
       {"off2", false, snapshotsOff_, nullptr},
+      {"sounddesktop", false, nullptr, peers_.options->desktopSoundBox()},
+      {"soundmic", false, nullptr, peers_.options->microphoneBox()},
+      {"soundmp3", false, nullptr, peers_.options->soundCompressedBox()},
   };
 }
 
@@ -68,8 +71,9 @@ void MainWindow::loadPreferences() {
   settings_->setSaveToINI(true);
   settings_->OpenStore();
   for (const CheckPreference& p : checkPreferences()) {
-    p.item->setChecked(settings_->ReadBool(kSection, QLatin1String(p.key), p.byDefault));
-    if (p.box) p.box->setChecked(p.item->isChecked());
+    const bool on = settings_->ReadBool(kSection, QLatin1String(p.key), p.byDefault);
+    if (p.item) p.item->setChecked(on);
+    if (p.box) p.box->setChecked(on);
   }
   peers_.frameRate->setRateText(settings_->ReadString(kSection, kFrameRateKey, QStringLiteral("2")));
   // Off unless chosen: frames stay as the screen shows them.

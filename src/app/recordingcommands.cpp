@@ -77,6 +77,26 @@ void MainWindow::showHealth(const recording::Health& h) {
   trayIcon_->setToolTip(recording::healthText(h));
 }
 
+// Sound is asked for but no sound server answers: the user records without
+// sound, or not at all. False for not at all.
+bool MainWindow::soundOrNone(recording::RecordingSettings& settings) {
+  std::string why;
+  if (recording::soundServerAvailable(&why)) return true;
+  QMessageBox box(QMessageBox::Warning, framework::Application::title(),
+                  QStringLiteral("No sound server answers (%1): the sound cannot be recorded.")
+                      .arg(QString::fromStdString(why)),
+                  QMessageBox::NoButton);
+  box.setObjectName(QStringLiteral("NoSoundBox"));
+  QPushButton* without = box.addButton(QStringLiteral("Record Without Sound"), QMessageBox::AcceptRole);
+  without->setObjectName(QStringLiteral("RecordWithoutSound"));
+  box.addButton(QStringLiteral("Don't Record"), QMessageBox::RejectRole)->setObjectName(QStringLiteral("DontRecord"));
+  box.setDefaultButton(without);
+  box.exec();
+  if (box.clickedButton() != without) return false;
+  settings.desktopSound = settings.microphone = false;
+  return true;
+}
+
 void MainWindow::tell(const QString& text) {
   auto* box = new QMessageBox(QMessageBox::Warning, framework::Application::title(), text, QMessageBox::Ok);
   box->setObjectName(QStringLiteral("MessageBox"));
@@ -163,6 +183,10 @@ bool MainWindow::openRecording() {
   if (!recording::chooseCompressor(format, QStringLiteral("Choose Cinepake Codec for default compression"),
                                    settings.compressor, settings.rate))
     return false;
+  settings.desktopSound = peers_.options->desktopSoundBox()->isChecked();
+  settings.microphone = peers_.options->microphoneBox()->isChecked();
+  settings.soundCompressed = peers_.options->soundCompressedBox()->isChecked();
+  if ((settings.desktopSound || settings.microphone) && !soundOrNone(settings)) return false;
   const recording::StartOutcome outcome = session_.start(settings);
   if (outcome == recording::StartOutcome::Failed) {
     const QString file = settings.file;

@@ -1,5 +1,6 @@
 #include "recording/aviwriter.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "platform/gdi/dib.h"
@@ -186,6 +187,42 @@ OpenOutcome AviWriter::open(const gdi::Bitmap& first, const vfw::COMPVARS& compr
     aviResult_ = AVIFileCreateStreamA(aviFile_, &rawStream_, streamInfo_.get());
     if (aviResult_ != AVIERR_OK) return fail();
 
+    // The sound stream, whose format goes into the header with the video's.
+    if (sound_) {
+      AVISTREAMINFO si{};
+      si.fccType = streamtypeAUDIO;
+      si.fccHandler = soundCompressed_ ? WAVE_FORMAT_MPEGLAYER3 : WAVE_FORMAT_PCM;
+      si.dwScale = soundCompressed_ ? 1152 : 1;  // MP3: a frame of samples a unit
+      si.dwRate = DWORD(soundRate_);
+      aviResult_ = AVIFileCreateStreamA(aviFile_, &soundStream_, &si);
+      if (aviResult_ != AVIERR_OK) return fail();
+      WAVEFORMATEX w{};
+      w.wFormatTag = WAVE_FORMAT_PCM;
+      w.nChannels = WORD(soundChannels_);
+      w.nSamplesPerSec = DWORD(soundRate_);
+      w.wBitsPerSample = 16;
+      w.nBlockAlign = WORD(2 * soundChannels_);
+      w.nAvgBytesPerSec = w.nSamplesPerSec * w.nBlockAlign;
+      if (soundCompressed_) {
+        // 128 kbit/s, constant: a frame of 1152 samples is 384 bytes at
+        // 48 kHz (never padded).
+        MPEGLAYER3WAVEFORMAT m{};
+        m.wfx = {WAVE_FORMAT_MPEGLAYER3, WORD(soundChannels_), DWORD(soundRate_), 16000, 1, 0, 12};
+        m.wID = MPEGLAYER3_ID_MPEG;
+        m.fdwFlags = MPEGLAYER3_FLAG_PADDING_OFF;
+        m.nBlockSize = WORD(144 * 128000 / soundRate_);
+        m.nFramesPerBlock = 1;
+        AVICOMPRESSOPTIONS so{};
+        so.fccType = streamtypeAUDIO;
+        so.lpFormat = &m;
+        so.cbFormat = sizeof m;
+        aviResult_ = AVIMakeCompressedStream(&soundCompressor_, soundStream_, &so, nullptr);
+        if (aviResult_ != AVIERR_OK) return fail();
+      }
+      aviResult_ = AVIStreamSetFormat(soundCompressor_ ? soundCompressor_ : soundStream_, 0, &w, sizeof w);
+      if (aviResult_ != AVIERR_OK) return fail();
+    }
+
     // The compressing stream over it.
     compressOptions_ = std::make_unique<AVICOMPRESSOPTIONS>();
     AVICOMPRESSOPTIONS& o = *compressOptions_;
@@ -253,6 +290,27 @@ std::int32_t AviWriter::write(const gdi::Bitmap& bmp, std::int32_t index) {
   return aviResult_;
 }
 
+std::int32_t AviWriter::writeSound(std::span<const std::int16_t> interleaved) {
+  using namespace vfw;
+  if (!opened_ || !soundStream_) return aviResult_ = AVIERR_BADHANDLE;
+  // Half a second a chunk at most: a reader that interleaves by chunk
+  // never holds more sound than that before the next frame.
+  const std::size_t channels = std::size_t(soundChannels_);
+  const std::size_t most = std::size_t(soundRate_ / 2) * channels;
+  for (std::size_t at = 0; at < interleaved.size(); at += most) {
+    const std::size_t n = std::min(most, interleaved.size() - at) / channels * channels;
+    if (n == 0) break;
+    aviResult_ = AVIStreamWrite(soundCompressor_ ? soundCompressor_ : soundStream_, -1, LONG(n / channels),
+                                interleaved.data() + at, LONG(n * 2), 0, nullptr, nullptr);
+    if (aviResult_ != AVIERR_OK) return aviResult_;
+  }
+  return AVIERR_OK;
+}
+
+std::int64_t AviWriter::soundInFile() const {
+  return opened_ && soundStream_ ? vfw::AVIStreamLength(soundStream_) : 0;
+}
+
 std::int64_t AviWriter::framesInFile() const {
   return opened_ && rawStream_ ? vfw::AVIStreamLength(rawStream_) : 0;
 }
@@ -276,6 +334,11 @@ bool AviWriter::close() {
   rawStream_ = nullptr;
   AVIStreamRelease(compressedStream_);
   compressedStream_ = nullptr;
+  // The compressor's last frames go into the file at its release.
+  AVIStreamRelease(soundCompressor_);
+  soundCompressor_ = nullptr;
+  AVIStreamRelease(soundStream_);
+  soundStream_ = nullptr;
   bool completed = false;
   if (aviFile_) {
     completed = AVIFileComplete(aviFile_) == AVIERR_OK;

@@ -59,6 +59,16 @@ class AviWriter {
   // recording): the compressor takes only the threads that rate needs
   // (vfw::AVIStreamSetPaced).
   void setPaced(bool on) { paced_ = on; }
+  // Set before open: the file gets a sound stream beside the video, taking
+  // 16-bit PCM at `rate` sample frames a second, `channels` channels, and
+  // storing it as such or, `compressed`, as MP3 at 128 kbit/s.
+  void setSound(bool on, int rate = 48000, int channels = 2, bool compressed = false) {
+    sound_ = on;
+    soundRate_ = rate;
+    soundChannels_ = channels;
+    soundCompressed_ = compressed;
+  }
+  bool hasSound() const { return soundStream_ != nullptr; }
 
   // Creates the file and its compressed stream for frames like `first`.
   // rateStep runs after the file is created and sets the stream's dwRate
@@ -73,6 +83,12 @@ class AviWriter {
   // Another thread may write while this one only asks whether the writer
   // is open; nothing else of the writer may be used meanwhile.
   std::int32_t write(const gdi::Bitmap& bmp, std::int32_t index);
+  // Appends interleaved samples to the sound stream, in chunks of at most
+  // half a second; the library's result (0 = written, or nothing to write).
+  // The same thread as write's.
+  std::int32_t writeSound(std::span<const std::int16_t> interleaved);
+  // The sound stream's length so far: sample frames of PCM, MP3 frames.
+  std::int64_t soundInFile() const;
   // With overlap: writes the frames still being compressed. The result is
   // theirs (0 when there are none or the writer is closed).
   std::int32_t finish();
@@ -102,6 +118,8 @@ class AviWriter {
   vfw::PAVIFILE aviFile_ = nullptr;
   vfw::PAVISTREAM rawStream_ = nullptr;
   vfw::PAVISTREAM compressedStream_ = nullptr;
+  vfw::PAVISTREAM soundStream_ = nullptr;
+  vfw::PAVISTREAM soundCompressor_ = nullptr;  // MP3: takes the PCM
   std::unique_ptr<vfw::AVISTREAMINFO> streamInfo_;
   std::unique_ptr<vfw::COMPVARS> compressorVars_;
   // Its lpFormat points at frameHeader_; AVISaveOptionsFree lets go of what
@@ -117,6 +135,10 @@ class AviWriter {
   bool overlapFrames_ = false;
   bool paced_ = false;
   bool directWrites_ = false;
+  bool sound_ = false;
+  int soundRate_ = 48000;
+  int soundChannels_ = 2;
+  bool soundCompressed_ = false;
 };
 
 }  // namespace recording

@@ -26,8 +26,21 @@ FrameQueue::~FrameQueue() {
 bool FrameQueue::push(const gdi::Bitmap& frame, std::int32_t index) {
   {
     const std::lock_guard lock(mutex_);
-    if (failure_ || stop_ || jobs_.size() >= capacity_) return false;
-    jobs_.push_back({frame, index});
+    if (failure_ || stop_ || waitingFrames_ >= capacity_) return false;
+    jobs_.push_back({frame, index, {}});
+    ++waitingFrames_;
+    lastIndex_ = index;
+  }
+  wake_.notify_one();
+  return true;
+}
+
+bool FrameQueue::pushSound(std::vector<std::int16_t> interleaved) {
+  if (interleaved.empty()) return true;
+  {
+    const std::lock_guard lock(mutex_);
+    if (failure_ || stop_) return false;
+    jobs_.push_back({gdi::Bitmap(), lastIndex_ + 1, std::move(interleaved)});
   }
   wake_.notify_one();
   return true;
@@ -35,7 +48,7 @@ bool FrameQueue::push(const gdi::Bitmap& frame, std::int32_t index) {
 
 bool FrameQueue::full() const {
   const std::lock_guard lock(mutex_);
-  return jobs_.size() >= capacity_;
+  return waitingFrames_ >= capacity_;
 }
 
 void FrameQueue::drain() {
@@ -68,19 +81,22 @@ void FrameQueue::run() {
     }
     Job job = std::move(jobs_.front());
     jobs_.pop_front();
+    const bool isFrame = job.sound.empty();
+    if (isFrame) --waitingFrames_;
     busy_ = true;
     lock.unlock();
-    const std::int32_t result = writer_.write(job.frame, job.index);
+    const std::int32_t result = isFrame ? writer_.write(job.frame, job.index) : writer_.writeSound(job.sound);
     job.frame = {};  // the grab's memory may be reused from here
     lock.lock();
     busy_ = false;
     if (result == 0) {
-      ++written_;
+      if (isFrame) ++written_;
     } else {
-      // Nothing after a failed frame is written: the file keeps the frames
+      // Nothing after a failed write is written: the file keeps the frames
       // before it, in order, and no gap.
       failure_ = Failure{job.index, result};
       jobs_.clear();
+      waitingFrames_ = 0;
     }
     const bool justFailed = result != 0;
     if (jobs_.empty() || justFailed) idle_.notify_all();

@@ -11,6 +11,7 @@
 #include <mutex>
 #include <optional>
 #include <thread>
+#include <vector>
 
 #include "platform/gdi/bitmap.h"
 
@@ -36,7 +37,11 @@ class FrameQueue {
   // Hands frame `index` over. False when it was not taken: the queue is
   // full (the writer is behind) or a write has failed.
   bool push(const gdi::Bitmap& frame, std::int32_t index);
-  // Whether as many frames wait as the queue takes.
+  // Hands sound over for the writer's sound stream, written between the
+  // frames in the order handed over. Never refused for room (a second of
+  // it is 192 kB); false after a failed write.
+  bool pushSound(std::vector<std::int16_t> interleaved);
+  // Whether as many frames wait as the queue takes (sound not counted).
   bool full() const;
   // Returns once every frame handed over is in the file, or a write failed.
   void drain();
@@ -54,6 +59,7 @@ class FrameQueue {
   struct Job {
     gdi::Bitmap frame;
     std::int32_t index;
+    std::vector<std::int16_t> sound;  // a sound job has no frame
   };
   void run();
 
@@ -64,6 +70,8 @@ class FrameQueue {
   std::condition_variable wake_;  // a job came, or the end
   std::condition_variable idle_;  // the queue ran empty, or failed
   std::deque<Job> jobs_;
+  std::size_t waitingFrames_ = 0;
+  std::int32_t lastIndex_ = -1;  // the last frame handed over
   bool busy_ = false;  // a job is being written
   bool stop_ = false;
   std::optional<Failure> failure_;

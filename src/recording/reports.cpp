@@ -79,6 +79,10 @@ QString healthText(const Health& h) {
   const QLocale c(QLocale::English);
   t += QStringLiteral(" - %1 fr - %2").arg(c.toString(h.frames), bytesText(h.fileBytes));
   if (h.freeBytes >= 0) t += QStringLiteral(" - %1 free").arg(bytesText(h.freeBytes));
+  if (h.sound) {
+    t += QStringLiteral(" - sound %1 dB").arg(h.soundDb);
+    if (h.soundDevicesGone > 0) t += QStringLiteral(" (%1 gone)").arg(h.soundDevicesGone);
+  }
   if (h.lostFrames > 0) t += QStringLiteral(" - %1 lost").arg(c.toString(h.lostFrames));
   return t.left(62);
 }

@@ -57,9 +57,13 @@ struct Health {
   qint64 fileBytes = 0;
   qint64 freeBytes = -1;   // -1 while not known yet
   quint64 lostFrames = 0;  // frames that could not be had or written in time
+  bool sound = false;      // the recording takes sound
+  int soundDb = -90;       // its loudest sample over the last second, dB of full scale
+  int soundDevicesGone = 0;
 };
 
-// "REC 01:23 - 2,490 fr - 1.2 GB - 38 GB free", at most 62 characters.
+// "REC 01:23 - 2,490 fr - 1.2 GB - 38 GB free" (and " - sound -18 dB",
+// " (1 gone)"), at most 62 characters.
 QString healthText(const Health& h);
 
 // "1.2 GB", "38 GB", "640 kB".

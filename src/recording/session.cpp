@@ -6,6 +6,8 @@
 #include <QFileInfo>
 #include <QTimer>
 #include <algorithm>
+#include <bit>
+#include <cmath>
 #include <cerrno>
 #include <exception>
 #include <system_error>
@@ -58,6 +60,7 @@ Session::Session(std::unique_ptr<Grabber> grabber, const Clock& clock, QObject* 
 }
 
 Session::~Session() {
+  for (auto& input : inputs_) input->stop();
   if (sample_.valid()) sample_.wait();
 }
 
@@ -233,6 +236,8 @@ void Session::writeDue() {
   }
   const std::int64_t due = dueNow();
   const int before = frameIndex_;
+  // The sound come in by now goes first: it is as old as the frames.
+  if (track_) queue_->pushSound(track_->take(now()));
   for (; scheduled_ < due; ++scheduled_) {
     if (queue_->full() || !queue_->push(latest_, frameIndex_ + 1)) {
       ++lost_;
@@ -264,6 +269,8 @@ StartOutcome Session::start(const RecordingSettings& settings) {
   // Frames come at the recording's rate: the compressor keeps up with that
   // on as few threads, and as little memory, as it can.
   writer_.setPaced(true);
+  const bool sound = settings.desktopSound || settings.microphone;
+  writer_.setSound(sound, SoundTrack::kRate, SoundTrack::kChannels, settings.soundCompressed);
   const OpenOutcome outcome = writer_.open(latest_, settings.compressor, outputFile_,
                                            [rate](vfw::AVISTREAMINFO& info) { info.dwRate = vfw::DWORD(rate); });
   switch (outcome) {
@@ -284,6 +291,7 @@ StartOutcome Session::start(const RecordingSettings& settings) {
       grabFailingSince_ = -1;
       startedAt_ = now() + kSettleMs * kNsPerMs;
       schedule_.start(startedAt_, rate);
+      startSound(settings);
       latestRecordable_ = false;
       // The preview follows the recording's frames, and goes on at their
       // pace while paused.
@@ -305,6 +313,7 @@ StartOutcome Session::start(const RecordingSettings& settings) {
 void Session::pause() {
   if (state_ != RecordState::Recording) return;
   schedule_.pause(now());
+  if (track_) track_->pause(now());
   emit statusChanged(QStringLiteral("AVI is Paused"));
   setState(RecordState::Paused);
   arm();
@@ -313,6 +322,7 @@ void Session::pause() {
 void Session::resume() {
   if (state_ != RecordState::Paused) return;
   schedule_.resume(now());
+  if (track_) track_->resume(now());
   setState(RecordState::Recording);
   if (!grabbing_) arm();
 }
@@ -338,6 +348,7 @@ void Session::cancel() {
 // is completed; a write or a close that fails ends it as a failure does.
 void Session::complete(EndCause how) {
   setState(RecordState::Stopping);
+  endSound();
   if (settleQueue()) {
     endWithFailedWrite();
     return;
@@ -353,6 +364,7 @@ void Session::closeOnExit() {
   stopPreview();
   if (!isFileOpen()) return;
   setState(RecordState::Stopping);
+  endSound();
   settleQueue();
   const int frames = frameIndex_ + 1;
   close();
@@ -411,6 +423,7 @@ void Session::endWithFailedWrite() {
 // completed with the frames written so far and nothing stays open.
 void Session::endWithFailure(EndCause cause, int error, const QString& detail, int framesKept) {
   const bool queued = queue_ != nullptr;
+  endSound();
   const auto failed = settleQueue();
   RecordingEnd end;
   end.cause = cause;
@@ -444,6 +457,12 @@ void Session::watch() {
   h.frames = frameIndex_ + 1;
   h.lostFrames = lost_;
   h.fileBytes = lastFileBytes_;
+  if (track_) {
+    h.sound = true;
+    const int peak = track_->takePeak();
+    h.soundDb = peak > 0 ? std::max(-90, int(std::lround(20 * std::log10(peak / 32768.0)))) : -90;
+    h.soundDevicesGone = std::popcount(soundGone_);
+  }
   if (sample_.valid() && sample_.wait_for(std::chrono::seconds(0)) == std::future_status::ready) {
     const Sample s = sample_.get();
     bytesPerSecond_ = std::max<qint64>(0, s.fileBytes - lastFileBytes_);
@@ -473,6 +492,60 @@ void Session::stopWatching() {
   sample_ = {};
   lastFileBytes_ = 0;
   bytesPerSecond_ = 0;
+}
+
+// ---- Sound ---------------------------------------------------------------
+
+// The devices start at Start, before frame 0, so that they deliver by
+// then; what they capture before it is dropped by the track. A device that
+// cannot be had records silence, as one that goes away does.
+void Session::startSound(const RecordingSettings& settings) {
+  soundGoneTold_ = false;
+  soundGone_ = 0;
+  std::vector<SoundDevice> devices;
+  if (settings.desktopSound) devices.push_back(SoundDevice::Desktop);
+  if (settings.microphone) devices.push_back(SoundDevice::Microphone);
+  if (devices.empty() || !writer_.hasSound()) return;
+  track_ = std::make_unique<SoundTrack>(int(devices.size()));
+  track_->start(startedAt_);
+  for (std::size_t i = 0; i < devices.size(); ++i) {
+    const SoundDevice device = devices[i];
+    std::unique_ptr<SoundInput> input = soundInputs_ ? soundInputs_(device) : nullptr;
+    SoundTrack* track = track_.get();
+    const auto gone = [this, device] {
+      QMetaObject::invokeMethod(this, [this, device] { soundGone(device); }, Qt::QueuedConnection);
+    };
+    const auto samples = [track, i](std::span<const std::int16_t> s, std::int64_t endNs) {
+      track->add(int(i), s, endNs);
+    };
+    if (!input || !input->start(samples, gone)) {
+      soundGone(device);
+      continue;
+    }
+    inputs_.push_back(std::move(input));
+  }
+}
+
+// The devices stop, and the track is handed over to its end: as long as
+// the frames handed over, silence where nothing came.
+void Session::endSound() {
+  for (auto& input : inputs_) input->stop();
+  inputs_.clear();
+  if (track_ && queue_) {
+    const std::int64_t total = std::int64_t(frameIndex_ + 1) * SoundTrack::kRate / schedule_.rate();
+    queue_->pushSound(track_->finish(total));
+  }
+  track_.reset();
+}
+
+void Session::soundGone(SoundDevice device) {
+  if (!track_) return;
+  soundGone_ |= 1u << unsigned(device);
+  if (soundGoneTold_) return;
+  soundGoneTold_ = true;
+  emit statusChanged(device == SoundDevice::Desktop
+                         ? QStringLiteral("No sound from the desktop: the recording goes on with silence")
+                         : QStringLiteral("No sound from the microphone: the recording goes on with silence"));
 }
 
 }  // namespace recording

@@ -9,6 +9,7 @@
 #include <QObject>
 #include <QString>
 #include <cstdint>
+#include <functional>
 #include <future>
 #include <memory>
 #include <optional>
@@ -22,6 +23,7 @@
 #include "recording/grabber.h"
 #include "recording/reports.h"
 #include "recording/schedule.h"
+#include "recording/soundtrack.h"
 
 class QTimer;
 
@@ -40,6 +42,12 @@ struct RecordingSettings {
   // The recording stops by itself, as Stop stops it, once this many frames
   // fell due (written, or lost); 0 for none. Paused time adds none.
   std::int64_t frameLimit = 0;
+  // Sound beside the frames, on the recording's clock; both mixed into
+  // one stereo track.
+  bool desktopSound = false;
+  bool microphone = false;
+  // Stored as MP3 at 128 kbit/s rather than as PCM.
+  bool soundCompressed = false;
 };
 
 enum class RecordState {
@@ -80,6 +88,10 @@ class Session : public QObject {
   // mouse pointer (off at first; a Start sets it from its settings).
   void showPointer(bool on);
   bool pointerShown() const { return pointer_; }
+  // Where a recording with sound gets its devices (the sound server's
+  // unless told otherwise).
+  using SoundInputs = std::function<std::unique_ptr<SoundInput>(SoundDevice)>;
+  void setSoundInputs(SoundInputs inputs) { soundInputs_ = std::move(inputs); }
 
   // The preview: a grab of the rectangle every previewInterval ms while
   // no recording runs (a recording grabs as its frames fall due, and
@@ -177,6 +189,9 @@ class Session : public QObject {
   void endWithFailedWrite();
   void watch();
   void stopWatching();
+  void startSound(const RecordingSettings& settings);
+  void endSound();
+  void soundGone(SoundDevice device);
 
   std::unique_ptr<Grabber> grabber_;
   const Clock& clock_;
@@ -207,6 +222,11 @@ class Session : public QObject {
   qint64 lastFileBytes_ = 0;
   qint64 bytesPerSecond_ = 0;
   std::int64_t grabFailingSince_ = -1;  // since grabs began failing; -1 while they work
+  SoundInputs soundInputs_ = systemSoundInput;
+  std::unique_ptr<SoundTrack> track_;                // while a recording with sound runs
+  std::vector<std::unique_ptr<SoundInput>> inputs_;  // stopped before the track goes
+  bool soundGoneTold_ = false;
+  unsigned soundGone_ = 0;  // a bit per device gone
 };
 
 }  // namespace recording

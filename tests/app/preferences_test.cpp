@@ -70,6 +70,7 @@ struct Marks {
   bool stretch, nonstretch, single, avi, on1, off1, ask1, keep1, on2, off2;
   bool box1, box2, box3;
   QString framerate;
+  bool desktopSound, microphone, soundCompressed;
 };
 
 Marks current() {
@@ -77,7 +78,10 @@ Marks current() {
           testsupport::menuItem("Avi1")->isChecked(),    testsupport::menuItem("On1")->isChecked(),         testsupport::menuItem("Off1")->isChecked(),
           testsupport::menuItem("Ask1")->isChecked(),    testsupport::menuItem("Keep1")->isChecked(),       testsupport::menuItem("On2")->isChecked(),
           testsupport::menuItem("Off2")->isChecked(),    testsupport::control<QCheckBox>(optionsDialog(), "CheckBox1")->isChecked(),   testsupport::control<QCheckBox>(optionsDialog(), "CheckBox2")->isChecked(),
-          testsupport::control<QCheckBox>(optionsDialog(), "CheckBox3")->isChecked(), frameRateDialog()->rateText()};
+          testsupport::control<QCheckBox>(optionsDialog(), "CheckBox3")->isChecked(), frameRateDialog()->rateText(),
+          testsupport::control<QCheckBox>(optionsDialog(), "SoundDesktop")->isChecked(),
+          testsupport::control<QCheckBox>(optionsDialog(), "SoundMicrophone")->isChecked(),
+          testsupport::control<QCheckBox>(optionsDialog(), "SoundCompressed")->isChecked()};
 }
 
 }  // namespace
@@ -98,6 +102,9 @@ TEST_F(Prefs, FirstStartWithoutAFileGivesTheDefaults) {
   EXPECT_TRUE(m.box2);
   EXPECT_FALSE(m.box3);
   EXPECT_EQ(m.framerate, QStringLiteral("2"));
+  EXPECT_FALSE(m.desktopSound) << "no sound unless asked for";
+  EXPECT_FALSE(m.microphone);
+  EXPECT_FALSE(m.soundCompressed);
   EXPECT_FALSE(mainWindow()->preview()->Stretch());
   EXPECT_EQ(!mainWindow()->remoteShown(), false);
   EXPECT_FALSE(fs::exists(ini())) << "loading writes nothing";
@@ -108,7 +115,7 @@ TEST_F(Prefs, EveryStoredValueIsRestored) {
   fs::create_directories(dir());
   spit(ini(),
        "[setup]\nstretch=1\nnonstrech=0\nsingle=1\navi=0\non1=0\noff1=1\nask1=1\nkeep1=1\non2=0\noff2=1\n"
-       "framerate=not a number\n");
+       "sounddesktop=1\nsoundmic=1\nsoundmp3=1\nframerate=not a number\n");
   start();
   const Marks m = current();
   EXPECT_TRUE(m.stretch);
@@ -125,18 +132,20 @@ TEST_F(Prefs, EveryStoredValueIsRestored) {
   EXPECT_FALSE(m.box2);
   EXPECT_TRUE(m.box3);
   EXPECT_EQ(m.framerate, QStringLiteral("not a number")) << "the frame rate is text, checked only by Start";
+  EXPECT_TRUE(m.desktopSound && m.microphone && m.soundCompressed);
   // The stored "Stetch Image" and "Remote Control" take effect.
   EXPECT_TRUE(mainWindow()->preview()->Stretch());
   EXPECT_EQ(!mainWindow()->remoteShown(), true);
 }
 
-TEST_F(Prefs, ToolbarExitSavesExactlyTheFourteenKeysAndRestartRestoresThem) {
+TEST_F(Prefs, ToolbarExitSavesExactlyTheStoredKeysAndRestartRestoresThem) {
   EXPECT_FALSE(testsupport::control<QCheckBox>(optionsDialog(), "PointerBox")->isChecked()) << "off at first";
   EXPECT_FALSE(mainWindow()->session().pointerShown());
   testsupport::control<QCheckBox>(optionsDialog(), "PointerBox")->setChecked(true);
   EXPECT_TRUE(mainWindow()->session().pointerShown()) << "the preview shows the pointer at once";
   testsupport::control<QKeySequenceEdit>(optionsDialog(), "PauseKey")->clear();
   testsupport::control<QCheckBox>(optionsDialog(), "CheckBox1")->setChecked(true);
+  testsupport::control<QCheckBox>(optionsDialog(), "SoundMicrophone")->setChecked(true);
   testsupport::control<QCheckBox>(optionsDialog(), "CheckBox2")->setChecked(false);
   testsupport::control<QCheckBox>(optionsDialog(), "CheckBox3")->setChecked(true);
   testsupport::menuItem("Keep1")->trigger();
@@ -146,7 +155,7 @@ TEST_F(Prefs, ToolbarExitSavesExactlyTheFourteenKeysAndRestartRestoresThem) {
   EXPECT_FALSE(mainWindow()->isVisible()) << "Exit closes the main window";
   EXPECT_EQ(slurp(ini()),
             "[setup]\nstretch=1\nnonstrech=1\nsingle=0\navi=1\non1=0\noff1=0\nask1=1\nkeep1=1\non2=1\noff2=0\n"
-            "framerate=7\npointer=1\nstartstopkey=Ctrl+Alt+Shift+F9\npausekey=none\n");
+            "sounddesktop=0\nsoundmic=1\nsoundmp3=0\nframerate=7\npointer=1\nstartstopkey=Ctrl+Alt+Shift+F9\npausekey=none\n");
   restart();
   EXPECT_EQ(testsupport::control<QKeySequenceEdit>(optionsDialog(), "StartStopKey")->keySequence(),
             QKeySequence(QStringLiteral("Ctrl+Alt+Shift+F9")))
@@ -160,6 +169,7 @@ TEST_F(Prefs, ToolbarExitSavesExactlyTheFourteenKeysAndRestartRestoresThem) {
   EXPECT_TRUE(!m.box2 && !m.on1 && m.off1);
   EXPECT_TRUE(m.box3 && m.ask1 && m.keep1);
   EXPECT_EQ(m.framerate, QStringLiteral("7"));
+  EXPECT_TRUE(!m.desktopSound && m.microphone);
   EXPECT_TRUE(mainWindow()->preview()->Stretch());
   EXPECT_EQ(!mainWindow()->remoteShown(), true);
   // Saved again unchanged, the file reads the same (now consistently).
@@ -167,7 +177,7 @@ TEST_F(Prefs, ToolbarExitSavesExactlyTheFourteenKeysAndRestartRestoresThem) {
   click(testsupport::control(mainWindow(), "Button10"));
   EXPECT_EQ(slurp(ini()),
             "[setup]\nstretch=1\nnonstrech=0\nsingle=0\navi=1\non1=0\noff1=1\nask1=1\nkeep1=1\non2=1\noff2=0\n"
-            "framerate=7\npointer=1\nstartstopkey=Ctrl+Alt+Shift+F9\npausekey=none\n");
+            "sounddesktop=0\nsoundmic=1\nsoundmp3=0\nframerate=7\npointer=1\nstartstopkey=Ctrl+Alt+Shift+F9\npausekey=none\n");
 }
 
 TEST_F(Prefs, MenuExitAndCloseBoxWriteNothing) {

@@ -1,6 +1,7 @@
 // The recorder's situations, commands and failure paths, with the real
 // writer and compressors; every file is read back by ffprobe/ffmpeg.
 #include <QAction>
+#include <QCheckBox>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
@@ -23,6 +24,7 @@
 #include "support/programwindows.h"
 #include "app/frameratedialog.h"
 #include "app/mainwindow.h"
+#include "app/optionsdialog.h"
 #include "app/keeppreviewdialog.h"
 #include "framework/image.h"
 #include "framework/statusbar.h"
@@ -384,6 +386,78 @@ TEST_F(RecorderFixture, AFileThatCannotBeCreatedIsNamedWithTheReason) {
     EXPECT_FALSE(session().isFileOpen());
     mainWindow()->cancelRecording();
   }
+}
+
+// Sound asked for, and no sound server answers: one box, and the user
+// records without sound or not at all.
+TEST_F(RecorderFixture, SoundWithoutASoundServerRecordsWithoutOrNotAtAll) {
+  const QByteArray server = qgetenv("PULSE_SERVER");
+  qputenv("PULSE_SERVER", "unix:/nonexistent/native");
+  testsupport::control<QCheckBox>(optionsDialog(), "SoundDesktop")->setChecked(true);
+  for (const bool without : {false, true}) {
+    SCOPED_TRACE(without);
+    nameFile(QStringLiteral("nosound.avi"));
+    fixTarget();
+    frameRateDialog()->setRateText(QStringLiteral("10"));
+    feed(kRed);
+    testsupport::ModalWatcher watcher([without](QWidget* w) {
+      if (qobject_cast<QMessageBox*>(w))
+        testsupport::control<QPushButton>(w, without ? "RecordWithoutSound" : "DontRecord")->click();
+      else
+        chooseCompressor(w, kUncompressed);
+    });
+    mainWindow()->startRecording();
+    int asked = 0;
+    for (const auto& b : watcher.seen()) asked += b.objectName == QLatin1String("NoSoundBox");
+    EXPECT_EQ(asked, 1);
+    if (!without) {
+      EXPECT_FALSE(session().isFileOpen());
+      EXPECT_FALSE(exists(path("nosound.avi")));
+      mainWindow()->cancelRecording();
+      continue;
+    }
+    ASSERT_TRUE(waitForFrame(2));
+    mainWindow()->stopRecording();
+    std::string streams;
+    ASSERT_EQ(testsupport::runCommand({"ffprobe", "-v", "error", "-show_entries", "stream=codec_type", "-of", "csv=p=0",
+                                       path("nosound.avi")},
+                                      &streams),
+              0);
+    EXPECT_EQ(streams, "video\n");
+  }
+  testsupport::control<QCheckBox>(optionsDialog(), "SoundDesktop")->setChecked(false);
+  if (server.isNull())
+    qunsetenv("PULSE_SERVER");
+  else
+    qputenv("PULSE_SERVER", server);
+}
+
+// With a sound server (scripts/sound-server.sh; skipped without one), the
+// options' sound reaches the file: a track as long as the video.
+TEST_F(RecorderFixture, TheOptionsSoundIsInTheFile) {
+  if (!recording::soundServerAvailable()) GTEST_SKIP() << "no sound server";
+  testsupport::control<QCheckBox>(optionsDialog(), "SoundDesktop")->setChecked(true);
+  testsupport::control<QCheckBox>(optionsDialog(), "SoundMicrophone")->setChecked(true);
+  nameFile(QStringLiteral("sound.avi"));
+  fixTarget();
+  frameRateDialog()->setRateText(QStringLiteral("10"));
+  feed(kRed);
+  start();
+  ASSERT_TRUE(waitForFrame(10));
+  mainWindow()->stopRecording();
+  testsupport::control<QCheckBox>(optionsDialog(), "SoundDesktop")->setChecked(false);
+  testsupport::control<QCheckBox>(optionsDialog(), "SoundMicrophone")->setChecked(false);
+  const int frames = probeVideo(path("sound.avi")).frameCount;
+  std::string out;
+  ASSERT_EQ(testsupport::runCommand({"ffprobe", "-v", "error", "-select_streams", "a:0", "-show_entries",
+                                     "stream=codec_name,sample_rate,channels", "-of", "csv=p=0", path("sound.avi")},
+                                    &out),
+            0);
+  EXPECT_EQ(out, "pcm_s16le,48000,2\n");
+  ASSERT_EQ(testsupport::runCommand({"ffmpeg", "-v", "error", "-i", path("sound.avi"), "-map", "0:a", "-f", "s16le", "-"},
+                                    &out),
+            0);
+  EXPECT_EQ(out.size(), std::size_t(frames) * 4800 * 4) << "as long as the video";
 }
 
 // Start before the first grab has filled the preview: the image-data box,

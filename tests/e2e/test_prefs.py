@@ -19,8 +19,8 @@ from kestrel_e2e import CAPTION, act, extents, find_app, make_workdir, mouse_to,
 
 pyatspi = kestrel_e2e.load_pyatspi()
 
-KEYS = ["stretch", "nonstrech", "single", "avi", "on1", "off1", "ask1", "keep1", "on2", "off2", "framerate", "pointer",
-        "startstopkey", "pausekey"]
+KEYS = ["stretch", "nonstrech", "single", "avi", "on1", "off1", "ask1", "keep1", "on2", "off2",
+        "sounddesktop", "soundmic", "soundmp3", "framerate", "pointer", "startstopkey", "pausekey"]
 
 
 def fail(msg):
@@ -141,7 +141,8 @@ def main():
         if list(values) != KEYS:
             fail("keys %r" % list(values))
         expected = {"stretch": "0", "nonstrech": "1", "single": "0", "avi": "1", "on1": "1", "off1": "0",
-                    "ask1": "1", "keep1": "0", "on2": "1", "off2": "0", "framerate": "2",
+                    "ask1": "1", "keep1": "0", "on2": "1", "off2": "0",
+                    "sounddesktop": "0", "soundmic": "0", "soundmp3": "0", "framerate": "2",
                     "pointer": "0", "startstopkey": "Ctrl+Alt+Shift+F9", "pausekey": "Ctrl+Alt+Shift+F10"}
         if values != expected:
             fail("values %r" % values)

@@ -2,10 +2,13 @@
 // tests hold, the real writer, files read back by ffprobe/ffmpeg.
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
 #include <QSignalSpy>
 #include <QStringList>
 #include <cerrno>
+#include <cstring>
 #include <deque>
+#include <algorithm>
 #include <stdexcept>
 
 #include "recording/session.h"
@@ -56,6 +59,39 @@ class FakeGrabber final : public recording::Grabber {
   wnd::RECT last;
 };
 
+// A sound device the test plays into by hand, on the fake clock.
+struct FakeSound {
+  recording::SoundInput::Samples samples;
+  std::function<void()> gone;
+  bool available = true;
+};
+
+class FakeSoundInput final : public recording::SoundInput {
+ public:
+  explicit FakeSoundInput(FakeSound& sound) : sound_(sound) {}
+  bool start(Samples samples, std::function<void()> gone) override {
+    if (!sound_.available) return false;
+    sound_.samples = std::move(samples);
+    sound_.gone = std::move(gone);
+    return true;
+  }
+  void stop() override { sound_.samples = nullptr; }
+
+ private:
+  FakeSound& sound_;
+};
+
+// The file's sound track as ffmpeg decodes it.
+std::vector<std::int16_t> decodedSound(const std::string& path) {
+  std::string out;
+  EXPECT_EQ(testsupport::runCommand({"ffmpeg", "-v", "error", "-i", path, "-map", "0:a", "-f", "s16le", "-"}, &out), 0);
+  std::vector<std::int16_t> s(out.size() / 2);
+  std::memcpy(s.data(), out.data(), s.size() * 2);
+  return s;
+}
+
+int countOf(const std::vector<std::int16_t>& s, std::int16_t v) { return int(std::count(s.begin(), s.end(), v)) / 2; }
+
 vfw::COMPVARS fullFrames() {
   vfw::COMPVARS c{};
   c.cbSize = vfw::COMPVARS_CBSIZE;
@@ -86,6 +122,29 @@ class SessionTest : public ::testing::Test {
     return started;
   }
   int frames() const { return session.frameIndex() + 1; }
+  // Start with sound from `sound`, frame 0 not yet due.
+  StartOutcome startWithSound(const char* file, FakeSound& sound, bool compressed = false) {
+    session.setSoundInputs([&sound](recording::SoundDevice) { return std::make_unique<FakeSoundInput>(sound); });
+    session.fixTarget({0, 0, 32, 24});
+    session.beat();
+    recording::RecordingSettings s;
+    s.file = QString::fromStdString(path(file));
+    s.rate = 10;
+    s.compressor = fullFrames();
+    s.microphone = true;
+    s.soundCompressed = compressed;
+    return session.start(s);
+  }
+  // `ms` of sound of `value` in 10 ms blocks as the device hears them (none
+  // with `value` 0), a heartbeat every 50 ms.
+  void play(FakeSound& sound, int ms, std::int16_t value) {
+    const std::vector<std::int16_t> block(960, value);
+    for (int i = 1; i <= ms / 10; ++i) {
+      clock.advanceMs(10);
+      if (value && sound.samples) sound.samples(block, clock.now);
+      if (i % 5 == 0) session.beat();
+    }
+  }
 
   testsupport::TempDir dir;
   FakeClock clock;
@@ -361,6 +420,104 @@ TEST_F(SessionTest, FailedStartsAndAFailedWrite) {
   EXPECT_EQ(recording::describe(ends[0]),
             QStringLiteral("Recording stopped: the file could not be written. fail.avi holds 1 frame (0.2 s) and plays."));
   EXPECT_EQ(testsupport::probeVideo(path("fail.avi")).frameCount, 1);
+}
+
+// The sound on the recording's clock: its first sample is frame 0's
+// moment, a pause cuts the same span from it as from the frames, and the
+// track lasts exactly as long as the video.
+TEST_F(SessionTest, SoundStartsWithTheFirstFrameAndPausesWithTheFrames) {
+  FakeSound sound;
+  ASSERT_EQ(startWithSound("sound.avi", sound), StartOutcome::Started);
+  play(sound, Session::kSettleMs, 1000);  // before frame 0
+  play(sound, 1000, 2000);
+  session.pause();
+  play(sound, 1000, 3000);
+  session.resume();
+  grabber->picture = solid(0x00ffffff);
+  play(sound, 1000, 4000);
+  EXPECT_EQ(frames(), 21);
+  // The level the tray shows: 4000 of full scale is -18 dB.
+  std::vector<recording::Health> health;
+  QObject::connect(&session, &Session::health, [&](const recording::Health& h) { health.push_back(h); });
+  ASSERT_TRUE(testsupport::pumpUntil([&] { return !health.empty(); }, 3000));
+  EXPECT_TRUE(recording::healthText(health.back()).endsWith(QStringLiteral(" - sound -18 dB")))
+      << recording::healthText(health.back()).toStdString();
+  ASSERT_TRUE(session.stop());
+  EXPECT_FALSE(sound.samples) << "the device is let go";
+
+  const std::string file = path("sound.avi");
+  EXPECT_EQ(testsupport::probeVideo(file).frameCount, 21);
+  const auto s = decodedSound(file);
+  ASSERT_EQ(s.size(), 2u * 21 * 4800) << "as long as 21 frames at 10 a second";
+  EXPECT_EQ(s[0], 2000);
+  EXPECT_EQ(countOf(s, 1000), 0) << "nothing from before frame 0";
+  EXPECT_EQ(countOf(s, 3000), 0) << "nothing from the pause";
+  EXPECT_EQ(countOf(s, 2000), 48000);
+  EXPECT_EQ(s[2 * 48000], 4000) << "the sound after the pause at 1 s";
+  EXPECT_EQ(countOf(s, 4000), 48000);
+  // The first white frame, after the pause, is frame 11 (at 1.1 s): the
+  // sound after the pause began one frame before it, at 1.0 s.
+  const auto pictures = testsupport::decodeFrames(file, 32, 24);
+  ASSERT_EQ(pictures.size(), 21u);
+  int firstWhite = -1;
+  for (int i = 0; i < 21 && firstWhite < 0; ++i)
+    if (pictures[std::size_t(i)][0] == 0xff && pictures[std::size_t(i)][1] == 0xff) firstWhite = i;
+  EXPECT_EQ(firstWhite, 11);
+}
+
+// A device that goes away mid-recording, or that cannot be had at Start:
+// the recording goes on, with silence, and the status line says so once.
+TEST_F(SessionTest, ADeviceGoneOrMissingLeavesSilenceAndSaysSoOnce) {
+  FakeSound sound;
+  ASSERT_EQ(startWithSound("gone.avi", sound), StartOutcome::Started);
+  play(sound, Session::kSettleMs, 5);
+  play(sound, 500, 5000);
+  sound.gone();
+  sound.gone();
+  QCoreApplication::processEvents();
+  play(sound, 500, 0);
+  std::vector<recording::Health> health;
+  QObject::connect(&session, &Session::health, [&](const recording::Health& h) { health.push_back(h); });
+  ASSERT_TRUE(testsupport::pumpUntil([&] { return !health.empty(); }, 3000));
+  EXPECT_EQ(health.back().soundDevicesGone, 1);
+  EXPECT_TRUE(recording::healthText(health.back()).endsWith(QStringLiteral(" (1 gone)")));
+  ASSERT_TRUE(session.stop());
+  const QString told = QStringLiteral("No sound from the microphone: the recording goes on with silence");
+  EXPECT_EQ(statuses.count(told), 1);
+  auto s = decodedSound(path("gone.avi"));
+  ASSERT_EQ(s.size(), 2u * 11 * 4800);
+  EXPECT_EQ(countOf(s, 5000), 24000);
+  EXPECT_EQ(countOf(s, 0), 11 * 4800 - 24000);
+
+  statuses.clear();
+  FakeSound missing;
+  missing.available = false;
+  ASSERT_EQ(startWithSound("missing.avi", missing), StartOutcome::Started);
+  play(missing, Session::kSettleMs + 1000, 0);
+  ASSERT_TRUE(session.stop());
+  EXPECT_EQ(statuses.count(told), 1);
+  s = decodedSound(path("missing.avi"));
+  ASSERT_EQ(s.size(), 2u * 11 * 4800);
+  EXPECT_EQ(countOf(s, 0), 11 * 4800);
+}
+
+// Compressed, the track is MP3 and as long as the video, to within the
+// encoder's last frame (24 ms).
+TEST_F(SessionTest, CompressedSoundIsMp3AsLongAsTheVideo) {
+  FakeSound sound;
+  ASSERT_EQ(startWithSound("mp3.avi", sound, true), StartOutcome::Started);
+  play(sound, Session::kSettleMs, 1000);
+  play(sound, 2000, 2000);
+  ASSERT_TRUE(session.stop());
+  const std::string file = path("mp3.avi");
+  std::string codec;
+  ASSERT_EQ(testsupport::runCommand({"ffprobe", "-v", "error", "-select_streams", "a:0", "-show_entries",
+                                     "stream=codec_name", "-of", "csv=p=0", file},
+                                    &codec),
+            0);
+  EXPECT_EQ(codec, "mp3\n");
+  EXPECT_EQ(testsupport::probeVideo(file).frameCount, 21);
+  EXPECT_NEAR(double(decodedSound(file).size()) / 2, 21 * 4800, 1152);
 }
 
 // The real timers, on the real clock: frames come on their own.

@@ -6,11 +6,13 @@
 // File layout, chosen so that a file stays readable however it ends:
 //
 //   RIFF 'AVI '
-//     LIST 'hdrl'  avih, LIST 'strl' (strh, strf, indx or JUNK), odml or JUNK
+//     LIST 'hdrl'  avih, LIST 'strl' (strh, strf, indx or JUNK) for the video
+//                  [and one for the sound], odml or JUNK
 //     JUNK         so that the first frame chunk starts on a 2048-byte boundary
-//     LIST 'movi'  00db/00dc chunks [ix00 once the file has several RIFFs]
-//     idx1
-//   RIFF 'AVIX' (LIST 'movi' chunks ix00) ...  past about 1 GiB each
+//     LIST 'movi'  00db/00dc [and 01wb] chunks [ix00 (ix01) once the file has
+//                  several RIFFs]
+//     idx1         both streams' chunks
+//   RIFF 'AVIX' (LIST 'movi' chunks ix00 ix01) ...  past about 1 GiB each
 //
 // The header's 'indx' has room for 256 RIFFs. A longer file continues it in
 // 'indx' chunks of the same size in the movi lists, each pointed at by the
@@ -160,6 +162,22 @@ constexpr std::uint32_t kStrhPos = 100;  // chunk header; data 8 bytes later
 constexpr std::uint32_t kStrfPos = 164;
 
 constexpr DWORD AVIF_HASINDEX = 0x10;
+constexpr DWORD AVIF_ISINTERLEAVED = 0x100;
+constexpr std::uint32_t kStrlHead = 12;             // LIST size 'strl'
+constexpr std::uint32_t kStrhChunk = 8 + 56;
+constexpr std::uint32_t kIndxChunk = 8 + AviIndex::kIndxData;
+
+// 16-bit PCM, 48 kHz, stereo: what a sound stream has until it is told.
+WAVEFORMATEX defaultSoundFormat() {
+  WAVEFORMATEX w{};
+  w.wFormatTag = WAVE_FORMAT_PCM;
+  w.nChannels = 2;
+  w.nSamplesPerSec = 48000;
+  w.wBitsPerSample = 16;
+  w.nBlockAlign = 4;
+  w.nAvgBytesPerSec = 192000;
+  return w;
+}
 
 std::atomic<int> g_initCount{0};
 
@@ -205,7 +223,74 @@ class AviFile {
   bool hasStream() const { return haveStream_; }
   const AVISTREAMINFOA& info() const { return info_; }
 
+  bool hasSound() const { return haveSound_; }
+  const AVISTREAMINFOA& soundInfo() const { return soundInfo_; }
+  std::uint64_t soundSamples() const { return soundSamples_; }
+
+  // The sound stream beside the video: after it, before the header.
+  HRESULT createSoundStream(const AVISTREAMINFOA& si) {
+    if (!haveStream_ || haveSound_ || riff_.started()) return AVIERR_UNSUPPORTED;
+    if (si.dwScale == 0 || si.dwRate == 0) return AVIERR_BADFORMAT;
+    soundInfo_ = si;
+    haveSound_ = true;
+    const WAVEFORMATEX w = defaultSoundFormat();
+    setSoundFormat(w, std::span(reinterpret_cast<const std::uint8_t*>(&w), sizeof w));
+    return AVIERR_OK;
+  }
+
+  HRESULT setSoundFormatBytes(std::span<const std::uint8_t> fmt) {
+    if (completed_) return AVIERR_UNSUPPORTED;
+    if (fmt.size() < 16) return AVIERR_BADFORMAT;
+    WAVEFORMATEX w{};
+    std::memcpy(&w, fmt.data(), std::min(fmt.size(), sizeof w));
+    if (fmt.size() < sizeof w) w.cbSize = 0;
+    if (w.wFormatTag == WAVE_FORMAT_MPEGLAYER3) {
+      // A frame a chunk: whatever the chunk's size, its length is one.
+      if (fmt.size() < sizeof(MPEGLAYER3WAVEFORMAT) || w.cbSize < 12 || w.nChannels == 0 || w.nSamplesPerSec == 0)
+        return AVIERR_BADFORMAT;
+      const std::span<const std::uint8_t> whole = fmt.first(sizeof(MPEGLAYER3WAVEFORMAT));
+      if (riff_.started())
+        return std::equal(whole.begin(), whole.end(), soundFormatBytes_.begin(), soundFormatBytes_.end())
+                   ? AVIERR_OK
+                   : AVIERR_UNSUPPORTED;
+      setSoundFormat(w, whole);
+      return AVIERR_OK;
+    }
+    // PCM of whole bytes a sample, its block the samples of one instant.
+    if (w.wFormatTag != WAVE_FORMAT_PCM || w.nChannels == 0 || w.nSamplesPerSec == 0 ||
+        (w.wBitsPerSample != 8 && w.wBitsPerSample != 16) || w.nBlockAlign != w.nChannels * w.wBitsPerSample / 8 ||
+        w.nAvgBytesPerSec != w.nSamplesPerSec * w.nBlockAlign)
+      return AVIERR_BADFORMAT;
+    if (riff_.started()) return std::memcmp(&w, &soundFormat_, sizeof w) == 0 ? AVIERR_OK : AVIERR_UNSUPPORTED;
+    setSoundFormat(w, std::span(reinterpret_cast<const std::uint8_t*>(&w), sizeof w));
+    return AVIERR_OK;
+  }
+  bool soundCompressed() const { return soundFormat_.wFormatTag != WAVE_FORMAT_PCM; }
+
+  // One chunk of whole sample frames.
+  HRESULT writeSound(LONG samples, std::span<const std::uint8_t> data) {
+    if (completed_) return AVIERR_UNSUPPORTED;
+    if (!riff_.started()) return AVIERR_BADFORMAT;
+    if (riff_.failed()) return AVIERR_FILEWRITE;
+    const std::uint32_t block = soundCompressed() ? 1 : soundFormat_.nBlockAlign;
+    if (data.size() > 0x7fffffffu || data.size() % block != 0) return AVIERR_BADSIZE;
+    const std::uint64_t units = soundCompressed() ? 1 : data.size() / block;
+    if (samples >= 0 && std::uint64_t(samples) != units) return AVIERR_BADSIZE;
+    if (data.empty()) return AVIERR_OK;
+    if (!startChunk()) return AVIERR_FILEWRITE;
+    const FOURCC id = tag("01wb");
+    const auto size = std::uint32_t(data.size());
+    const std::optional<std::uint64_t> at = riff_.appendChunk(id, data);
+    if (!at) return AVIERR_FILEWRITE;
+    index_.addToIdx1(id, true, *at, riff_.moviFourcc(), size);
+    soundIndex_.addToSegment(true, *at, size, std::uint32_t(units));
+    soundSamples_ += units;
+    maxSoundChunk_ = std::max(maxSoundChunk_, size);
+    return checkpointIfDue();
+  }
+
   HRESULT createStream(const AVISTREAMINFOA& si) {
+    if (si.fccType == streamtypeAUDIO) return createSoundStream(si);
     if (haveStream_ || riff_.started()) return AVIERR_UNSUPPORTED;  // one video stream per file
     if (si.fccType != streamtypeVIDEO) return AVIERR_UNSUPPORTED;
     if (si.dwScale == 0 || si.dwRate == 0) return AVIERR_BADFORMAT;
@@ -314,17 +399,19 @@ class AviFile {
   Bytes avih() const {
     Bytes o;
     const std::uint64_t rate = info_.dwRate, scale = info_.dwScale;
+    const std::uint64_t soundRate = haveSound_ ? soundFormat_.nAvgBytesPerSec : 0;
     o.u32(rate ? std::uint32_t(std::min<std::uint64_t>(1000000ull * scale / rate, 0xffffffffu)) : 0);
-    o.u32(scale ? std::uint32_t(std::min<std::uint64_t>(std::uint64_t(suggestedBuffer()) * rate / scale, 0xffffffffu))
+    o.u32(scale ? std::uint32_t(std::min<std::uint64_t>(
+                      std::uint64_t(suggestedBuffer()) * rate / scale + soundRate, 0xffffffffu))
                 : 0);
     o.u32(0);
     // Not AVIF_TRUSTCKTYPE: compressed key frames are '00dc' chunks, which
     // readers trusting the chunk type would take for delta frames.
-    o.u32(AVIF_HASINDEX);
+    o.u32(AVIF_HASINDEX | (haveSound_ ? AVIF_ISINTERLEAVED : 0));
     o.u32(index_.inFirstRiff() ? std::uint32_t(frames_) : firstRiffFrames_);
     o.u32(0);
-    o.u32(haveStream_ ? 1 : 0);
-    o.u32(suggestedBuffer());
+    o.u32((haveStream_ ? 1 : 0) + (haveSound_ ? 1 : 0));
+    o.u32(std::max(suggestedBuffer(), maxSoundChunk_));
     BITMAPINFOHEADER h{};
     if (format_.size() >= sizeof h) h = readInfoHeader(format_);
     o.u32(std::uint32_t(h.biWidth));
@@ -356,6 +443,35 @@ class AviFile {
     o.u16(std::uint16_t(clampShort(info_.rcFrame.right)));
     o.u16(std::uint16_t(clampShort(info_.rcFrame.bottom)));
     return o;
+  }
+
+  // The sound stream's header: its length in sample frames, and a buffer
+  // of the largest chunk written (half a second until one is).
+  Bytes soundStrh() const {
+    Bytes o;
+    o.u32(streamtypeAUDIO);
+    o.u32(soundInfo_.fccHandler);
+    o.u32(soundInfo_.dwFlags);
+    o.u16(soundInfo_.wPriority);
+    o.u16(soundInfo_.wLanguage);
+    o.u32(soundInfo_.dwInitialFrames);
+    o.u32(soundInfo_.dwScale);
+    o.u32(soundInfo_.dwRate);
+    o.u32(soundInfo_.dwStart);
+    o.u32(std::uint32_t(std::min<std::uint64_t>(soundSamples_, 0xffffffffu)));
+    o.u32(maxSoundChunk_ ? maxSoundChunk_ : soundFormat_.nAvgBytesPerSec / 2);
+    o.u32(soundInfo_.dwQuality);
+    o.u32(soundInfo_.dwSampleSize);
+    o.zeros(8);
+    return o;
+  }
+
+  void setSoundFormat(const WAVEFORMATEX& w, std::span<const std::uint8_t> bytes) {
+    soundFormat_ = w;
+    soundFormatBytes_.assign(bytes.begin(), bytes.end());
+    // One unit of the stream's length is one sample frame of PCM, or one
+    // chunk (an MP3 frame) of a compressed stream.
+    soundInfo_.dwSampleSize = w.wFormatTag == WAVE_FORMAT_PCM ? w.nBlockAlign : 0;
   }
 
   Bytes odml() const {
@@ -390,7 +506,13 @@ class AviFile {
     const std::uint32_t strfData = std::uint32_t(format_.size());
     const std::uint32_t strfPad = strfData & 1;
     indxPos_ = kStrfPos + 8 + strfData + strfPad;
-    odmlPos_ = indxPos_ + 8 + AviIndex::kIndxData;
+    const std::uint64_t videoStrlEnd = indxPos_ + kIndxChunk;
+    odmlPos_ = videoStrlEnd;
+    if (haveSound_) {
+      soundStrhPos_ = videoStrlEnd + kStrlHead;
+      soundIndxPos_ = soundStrhPos_ + kStrhChunk + 8 + soundFormatBytes_.size() + (soundFormatBytes_.size() & 1);
+      odmlPos_ = soundIndxPos_ + kIndxChunk;
+    }
     const std::uint64_t hdrlEnd = odmlPos_ + 8 + kOdmlData;
 
     Bytes o;
@@ -402,7 +524,7 @@ class AviFile {
     o.bytes(avih().b);
     if (haveStream_) {
       o.u32(tag("LIST"));
-      o.u32(std::uint32_t(odmlPos_ - (kStrhPos - 12) - 8));
+      o.u32(std::uint32_t(videoStrlEnd - (kStrhPos - 12) - 8));
       o.u32(tag("strl"));
       o.u32(tag("strh"));
       o.u32(56);
@@ -414,7 +536,20 @@ class AviFile {
       o.bytes(index_.indx(chunkId_).b);
     } else {
       // No stream: the strl's place is filled with JUNK of the same size.
-      o.bytes(junkChunk(std::uint32_t(odmlPos_ - (kStrhPos - 12) - 8)).b);
+      o.bytes(junkChunk(std::uint32_t(videoStrlEnd - (kStrhPos - 12) - 8)).b);
+    }
+    if (haveSound_) {
+      o.u32(tag("LIST"));
+      o.u32(std::uint32_t(odmlPos_ - videoStrlEnd - 8));
+      o.u32(tag("strl"));
+      o.u32(tag("strh"));
+      o.u32(56);
+      o.bytes(soundStrh().b);
+      o.u32(tag("strf"));
+      o.u32(std::uint32_t(soundFormatBytes_.size()));
+      o.bytes(soundFormatBytes_);
+      o.zeros(soundFormatBytes_.size() & 1);
+      o.bytes(soundIndex_.indx(tag("01wb")).b);
     }
     o.bytes(odml().b);
     return riff_.start(o.b);
@@ -425,10 +560,15 @@ class AviFile {
     std::vector<RiffWriter::Field> fields;
     fields.push_back({kAvihPos + 8, avih().b});
     if (haveStream_) fields.push_back({kStrhPos + 8, strh().b});
+    if (haveSound_) fields.push_back({soundStrhPos_ + 8, soundStrh().b});
     if (!index_.inFirstRiff()) {
       fields.push_back({indxPos_, index_.indx(chunkId_).b});
       fields.push_back({odmlPos_, odml().b});
       for (auto& c : index_.chainedIndexes(chunkId_)) fields.push_back({c.pos, std::move(c.chunk.b)});
+      if (haveSound_) {
+        fields.push_back({soundIndxPos_, soundIndex_.indx(tag("01wb")).b});
+        for (auto& c : soundIndex_.chainedIndexes(tag("01wb"))) fields.push_back({c.pos, std::move(c.chunk.b)});
+      }
     }
     return fields;
   }
@@ -443,34 +583,47 @@ class AviFile {
     return chunkAppended(id, riff_.appendChunk(id, size, fill), size, key);
   }
   // A RIFF past its limit ends before the next chunk.
-  bool startChunk() { return !(riff_.riffFull() && index_.hasSegment()) || (closeRiff() && riff_.openAvix()); }
+  bool startChunk() {
+    const bool any = index_.hasSegment() || soundIndex_.hasSegment();
+    return !(riff_.riffFull() && any) || (closeRiff() && riff_.openAvix());
+  }
   HRESULT chunkAppended(FOURCC id, std::optional<std::uint64_t> at, std::uint32_t size, bool key) {
     if (!at) return AVIERR_FILEWRITE;
     index_.add(id, key, *at, riff_.moviFourcc(), size);
     ++frames_;
     maxChunk_ = std::max(maxChunk_, size);
+    return checkpointIfDue();
+  }
+  HRESULT checkpointIfDue() {
     if (riff_.checkpointDue() && !riff_.checkpoint(headerFields())) return AVIERR_FILEWRITE;
     return AVIERR_OK;
   }
 
-  bool appendStdIndex() {
-    const Bytes o = index_.stdIndex(chunkId_, riff_.moviFourcc());
+  // The open RIFF's standard index of one stream (an empty one for a
+  // stream without chunks there: both super indexes count every RIFF),
+  // and a chained 'indx' after it when `chain` and the last one is full.
+  bool appendStdIndex(AviIndex& index, FOURCC chunkId, bool chain) {
+    const Bytes o = index.stdIndex(chunkId, riff_.moviFourcc());
     const std::optional<std::uint64_t> at = riff_.append(o.b);
-    if (at) index_.stdIndexWritten(*at, std::uint32_t(o.b.size()));
-    return at.has_value();
+    if (!at) return false;
+    index.stdIndexWritten(*at, std::uint32_t(o.b.size()));
+    if (chain && index.needsChainedIndx()) {
+      const std::optional<std::uint64_t> linked = riff_.append(index.chainedIndx(chunkId).b);
+      if (!linked) return false;
+      index.chainedIndxWritten(*linked);
+    }
+    return true;
+  }
+  bool appendStdIndexes(bool chain) {
+    return appendStdIndex(index_, chunkId_, chain) && (!haveSound_ || appendStdIndex(soundIndex_, tag("01wb"), chain));
   }
 
-  // Ends the current RIFF: its standard index (and a chained 'indx' when
+  // Ends the current RIFF: its standard indexes (and a chained 'indx' when
   // the last one is full), the movi size, the idx1 of the first RIFF, the
-  // RIFF size and the super index in the header.
+  // RIFF size and the super indexes in the header.
   bool closeRiff() {
     const bool first = index_.inFirstRiff();
-    if (!appendStdIndex()) return false;
-    if (index_.needsChainedIndx()) {
-      const std::optional<std::uint64_t> at = riff_.append(index_.chainedIndx(chunkId_).b);
-      if (!at) return false;
-      index_.chainedIndxWritten(*at);
-    }
+    if (!appendStdIndexes(true)) return false;
     if (!riff_.closeMovi()) return false;
     if (first) {
       firstRiffFrames_ = std::uint32_t(frames_);
@@ -491,8 +644,8 @@ class AviFile {
     bool indexed = true;
     if (index_.inFirstRiff())
       indexed = riff_.append(index_.idx1().b).has_value();
-    else if (index_.hasSegment())
-      indexed = appendStdIndex();
+    else if (index_.hasSegment() || soundIndex_.hasSegment())
+      indexed = appendStdIndexes(false);
     // In the first RIFF the movi list ends before idx1, which follows it.
     const bool updated = riff_.finish(index_.inFirstRiff() ? moviEnd : riff_.pos(), headerFields());
     return indexed && updated;
@@ -513,7 +666,17 @@ class AviFile {
   std::uint32_t firstRiffFrames_ = 0;
   std::uint32_t maxChunk_ = 0;
   RiffWriter riff_;
-  AviIndex index_;
+  AviIndex index_;  // the video's, and idx1 for both streams
+
+  bool haveSound_ = false;
+  AVISTREAMINFOA soundInfo_{};
+  WAVEFORMATEX soundFormat_{};
+  std::vector<std::uint8_t> soundFormatBytes_;  // as the strf holds it
+  std::uint64_t soundStrhPos_ = 0;
+  std::uint64_t soundIndxPos_ = 0;
+  std::uint64_t soundSamples_ = 0;
+  std::uint32_t maxSoundChunk_ = 0;
+  AviIndex soundIndex_{1};
 };
 
 namespace {
@@ -539,6 +702,30 @@ class RawStream final : public AviStream {
     return file_->writeRows(start, rows, (flags & AVIIF_KEYFRAME) != 0);
   }
   LONG length() const override { return LONG(std::min<std::uint64_t>(file_->frames(), 0x7fffffff)); }
+
+ private:
+  AviFile* file_;
+};
+
+// The sound stream: whole sample frames, one chunk a write.
+class SoundStream final : public AviStream {
+ public:
+  explicit SoundStream(AviFile* file) : file_(file) { file_->addRef(); }
+  ~SoundStream() override { file_->release(); }
+  const AVISTREAMINFOA& info() const override { return file_->soundInfo(); }
+  HRESULT setFormat(LONG, std::span<const std::uint8_t> format) override { return file_->setSoundFormatBytes(format); }
+  HRESULT write(LONG, LONG samples, std::span<const std::uint8_t> data, DWORD, LONG* samplesWritten,
+                LONG* bytesWritten) override {
+    const std::uint64_t before = file_->soundSamples();
+    const HRESULT hr = file_->writeSound(samples, data);
+    if (hr == AVIERR_OK) {
+      if (samplesWritten) *samplesWritten = LONG(file_->soundSamples() - before);
+      if (bytesWritten) *bytesWritten = LONG(data.size());
+    }
+    return hr;
+  }
+  HRESULT writeRows(LONG, FrameRows, DWORD) override { return AVIERR_UNSUPPORTED; }
+  LONG length() const override { return LONG(std::min<std::uint64_t>(file_->soundSamples(), 0x7fffffff)); }
 
  private:
   AviFile* file_;
@@ -577,7 +764,10 @@ HRESULT AVIFileCreateStreamA(PAVIFILE pfile, PAVISTREAM* ppavi, const AVISTREAMI
   if (!pfile) return AVIERR_BADHANDLE;
   if (!psi) return AVIERR_BADPARAM;
   if (const HRESULT hr = pfile->createStream(*psi); hr != AVIERR_OK) return hr;
-  *ppavi = new RawStream(pfile);
+  if (psi->fccType == streamtypeAUDIO)
+    *ppavi = new SoundStream(pfile);
+  else
+    *ppavi = new RawStream(pfile);
   return AVIERR_OK;
 }
 
@@ -586,6 +776,15 @@ HRESULT AVIMakeCompressedStream(PAVISTREAM* ppsCompressed, PAVISTREAM psSource, 
   if (!ppsCompressed) return AVIERR_BADPARAM;
   *ppsCompressed = nullptr;
   if (!psSource) return AVIERR_BADHANDLE;
+  if (psSource->info().fccType == streamtypeAUDIO) {
+    if (!lpOptions || !lpOptions->lpFormat || lpOptions->cbFormat < sizeof(MPEGLAYER3WAVEFORMAT))
+      return AVIERR_BADFORMAT;
+    MPEGLAYER3WAVEFORMAT out{};
+    std::memcpy(&out, lpOptions->lpFormat, sizeof out);
+    if (out.wfx.wFormatTag != WAVE_FORMAT_MPEGLAYER3) return AVIERR_NOCOMPRESSOR;
+    *ppsCompressed = detail::newSoundCompressingStream(psSource, out);
+    return *ppsCompressed ? AVIERR_OK : AVIERR_NOCOMPRESSOR;
+  }
   if (psSource->info().fccType != streamtypeVIDEO) return AVIERR_UNSUPPORTED;
   AVICOMPRESSOPTIONS opt{};
   if (lpOptions) opt = *lpOptions;

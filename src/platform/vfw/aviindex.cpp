@@ -4,9 +4,12 @@
 
 namespace vfw::detail {
 
-void AviIndex::add(FOURCC id, bool key, std::uint64_t chunkPos, std::uint64_t moviFourcc, std::uint32_t size) {
+void AviIndex::addToIdx1(FOURCC id, bool key, std::uint64_t chunkPos, std::uint64_t moviFourcc, std::uint32_t size) {
   if (inFirstRiff()) idx1_.push_back({id, key ? AVIIF_KEYFRAME : 0, std::uint32_t(chunkPos - moviFourcc), size});
-  segment_.push_back({chunkPos + 8, size, key});
+}
+
+void AviIndex::addToSegment(bool key, std::uint64_t chunkPos, std::uint32_t size, std::uint32_t duration) {
+  segment_.push_back({chunkPos + 8, size, duration, key});
 }
 
 Bytes AviIndex::idx1() const {
@@ -26,7 +29,7 @@ void AviIndex::dropIdx1() { std::vector<Idx1Entry>().swap(idx1_); }
 
 Bytes AviIndex::stdIndex(FOURCC chunkId, std::uint64_t moviFourcc) const {
   Bytes o;
-  o.u32(tag("ix00"));
+  o.u32(mmioFOURCC('i', 'x', char('0' + stream_ / 10), char('0' + stream_ % 10)));
   o.u32(std::uint32_t(24 + 8 * segment_.size()));
   o.u16(2);
   o.u8(0);
@@ -43,7 +46,9 @@ Bytes AviIndex::stdIndex(FOURCC chunkId, std::uint64_t moviFourcc) const {
 }
 
 void AviIndex::stdIndexWritten(std::uint64_t pos, std::uint32_t bytes) {
-  superIndex_.push_back({pos, bytes, std::uint32_t(segment_.size())});
+  std::uint64_t duration = 0;
+  for (const auto& e : segment_) duration += e.duration;
+  superIndex_.push_back({pos, bytes, std::uint32_t(std::min<std::uint64_t>(duration, 0xffffffffu))});
   segment_.clear();
 }
 

@@ -1,8 +1,10 @@
 #pragma once
-// The indexes of an AVI file: the 'idx1' of the first RIFF, an 'ix00'
-// standard index per RIFF once there are several, and the 'indx' super
-// index in the header that points at them. They are kept in memory as the
-// frames come and turned into chunks for the writer to place.
+// The indexes of one stream of an AVI file: the 'idx1' of the first RIFF,
+// an 'ix0N' standard index per RIFF once there are several, and the 'indx'
+// super index in the header that points at them. They are kept in memory
+// as the chunks come and turned into chunks for the writer to place. A
+// file of two streams keeps one AviIndex per stream and lists both in the
+// first one's idx1, in the order of the file.
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -13,6 +15,10 @@ namespace vfw::detail {
 
 class AviIndex {
  public:
+  // Stream `stream` of the file (0 the video): its standard indexes are
+  // 'ix00', 'ix01', ...
+  explicit AviIndex(int stream = 0) : stream_(stream) {}
+
   // Entries of one 'indx' chunk: the header's, reserved from the start
   // (4 KiB), and each chained one. A file of up to 256 RIFFs has all its
   // entries in the header. Past that, the header's last entry points at an
@@ -30,15 +36,25 @@ class AviIndex {
   bool hasSegment() const { return !segment_.empty(); }
 
   // A chunk of `size` data bytes whose header is at `chunkPos`; the open
-  // movi list's fourcc is at `moviFourcc`.
-  void add(FOURCC id, bool key, std::uint64_t chunkPos, std::uint64_t moviFourcc, std::uint32_t size);
+  // movi list's fourcc is at `moviFourcc`. `duration` is in the stream's
+  // own units (one frame, or the sample frames a sound chunk holds).
+  void add(FOURCC id, bool key, std::uint64_t chunkPos, std::uint64_t moviFourcc, std::uint32_t size,
+           std::uint32_t duration = 1) {
+    addToIdx1(id, key, chunkPos, moviFourcc, size);
+    addToSegment(key, chunkPos, size, duration);
+  }
+  // The two halves of add: the entry in idx1 (while in the first RIFF),
+  // which may be another stream's index, and the one in this stream's
+  // standard index.
+  void addToIdx1(FOURCC id, bool key, std::uint64_t chunkPos, std::uint64_t moviFourcc, std::uint32_t size);
+  void addToSegment(bool key, std::uint64_t chunkPos, std::uint32_t size, std::uint32_t duration);
 
   // The 'idx1' chunk of the first RIFF's frames.
   Bytes idx1() const;
   // idx1 is on disk for good (or given up): its entries go.
   void dropIdx1();
 
-  // The 'ix00' chunk of the open RIFF's frames, offsets from `moviFourcc`.
+  // The 'ix0N' chunk of the open RIFF's frames, offsets from `moviFourcc`.
   Bytes stdIndex(FOURCC chunkId, std::uint64_t moviFourcc) const;
   // That chunk went to `pos` and took `bytes`: the super index points at it
   // and the next RIFF's frames start a new segment.
@@ -70,6 +86,7 @@ class AviIndex {
   struct StdEntry {
     std::uint64_t dataPos;
     std::uint32_t size;
+    std::uint32_t duration;
     bool key;
   };
   struct SuperEntry {
@@ -80,6 +97,7 @@ class AviIndex {
   // 'indx' chunk `table` (0 the header's) of `tables`.
   Bytes indxChunk(FOURCC chunkId, std::size_t table, bool adding) const;
 
+  int stream_;
   std::vector<Idx1Entry> idx1_;
   std::vector<StdEntry> segment_;
   std::vector<SuperEntry> superIndex_;  // one per standard index, in order

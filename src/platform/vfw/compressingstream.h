@@ -10,4 +10,9 @@ namespace vfw::detail {
 // source for as long as it lives.
 AviStream* newCompressingStream(AviStream* source, const AVICOMPRESSOPTIONS& options);
 
+// Takes PCM (16-bit, of the WAVEFORMATEX set on it) and hands the source
+// stream MP3 of `output`'s rate, a frame a chunk (soundcodec.cpp). Null
+// without an MP3 encoder.
+AviStream* newSoundCompressingStream(AviStream* source, const MPEGLAYER3WAVEFORMAT& output);
+
 }  // namespace vfw::detail

@@ -62,8 +62,41 @@ constexpr LONG ICQUALITY_LOW = 0;
 constexpr LONG ICQUALITY_HIGH = 10000;
 constexpr LONG ICQUALITY_DEFAULT = -1;
 constexpr FOURCC streamtypeVIDEO = mmioFOURCC('v', 'i', 'd', 's');
+constexpr FOURCC streamtypeAUDIO = mmioFOURCC('a', 'u', 'd', 's');
 constexpr FOURCC ICTYPE_VIDEO = mmioFOURCC('v', 'i', 'd', 'c');
 constexpr FOURCC comptypeDIB = mmioFOURCC('D', 'I', 'B', ' ');
+
+constexpr WORD WAVE_FORMAT_PCM = 1;
+constexpr WORD WAVE_FORMAT_MPEGLAYER3 = 0x55;
+
+// A sound stream's format, as its 'strf' chunk holds it (18 bytes).
+#pragma pack(push, 1)
+struct WAVEFORMATEX {
+  WORD wFormatTag;
+  WORD nChannels;
+  DWORD nSamplesPerSec;
+  DWORD nAvgBytesPerSec;
+  WORD nBlockAlign;
+  WORD wBitsPerSample;
+  WORD cbSize;
+};
+#pragma pack(pop)
+static_assert(sizeof(WAVEFORMATEX) == 18);
+
+// MP3's (30 bytes): cbSize 12, one frame a block of nBlockSize bytes.
+#pragma pack(push, 1)
+struct MPEGLAYER3WAVEFORMAT {
+  WAVEFORMATEX wfx;
+  WORD wID;  // MPEGLAYER3_ID_MPEG
+  DWORD fdwFlags;
+  WORD nBlockSize;
+  WORD nFramesPerBlock;
+  WORD nCodecDelay;
+};
+#pragma pack(pop)
+static_assert(sizeof(MPEGLAYER3WAVEFORMAT) == 30);
+constexpr WORD MPEGLAYER3_ID_MPEG = 1;
+constexpr DWORD MPEGLAYER3_FLAG_PADDING_OFF = 2;
 
 class AviFile;    // an open AVI file (the library's file object)
 class AviStream;  // a stream of that file, raw or compressing
@@ -138,6 +171,16 @@ void AVIFileExit();
 int AVIFileInitCount();  // how many AVIFileInit calls are not yet matched
 
 HRESULT AVIFileOpenA(PAVIFILE* ppfile, const char* szFile, UINT uMode, const void* lpHandler);
+// A file holds one video stream and, beside it, at most one sound stream
+// (fccType streamtypeAUDIO, PCM or MP3): created after the video stream and
+// given its format before the video stream's, which writes the header. Its
+// chunks ('01wb') are written with AVIStreamWrite, in between the frames
+// and on the same thread, so both streams lie interleaved in every RIFF:
+// PCM with lSamples the sample frames (cbBuffer / nBlockAlign), MP3 one
+// frame a chunk (lSamples 1, the stream's dwScale the samples of a frame).
+// AVIMakeCompressedStream over a sound stream, with lpFormat the
+// MPEGLAYER3WAVEFORMAT wanted, takes PCM (the WAVEFORMATEX set on it) and
+// writes MP3 at a constant rate through libavcodec.
 HRESULT AVIFileCreateStreamA(PAVIFILE pfile, PAVISTREAM* ppavi, const AVISTREAMINFOA* psi);
 HRESULT AVIMakeCompressedStream(PAVISTREAM* ppsCompressed, PAVISTREAM psSource, const AVICOMPRESSOPTIONS* lpOptions,
                                 const void* pclsidHandler);
@@ -168,7 +211,7 @@ HRESULT AVIStreamSetOverlap(PAVISTREAM pavi, BOOL on);
 // as many as that rate needs, since each holds frames and buffers of its
 // own. Streams without a compressor take it and have nothing to do.
 HRESULT AVIStreamSetPaced(PAVISTREAM pavi, BOOL on);
-// The stream's length in frames: those in the file so far (a compressing
+// The stream's length in frames (sample frames for sound): those in the file so far (a compressing
 // stream's frames still held by the encoder are not). -1 without a stream.
 LONG AVIStreamLength(PAVISTREAM pavi);
 HRESULT AVIStreamFlush(PAVISTREAM pavi);

@@ -9,12 +9,16 @@
 // AVIFileComplete before the release and "completed HR ERRNO" printed last;
 // AVI_HELPER_CHECKPOINT_MS sets the interval between header updates;
 // AVI_HELPER_KEYFRAMES=N asks for a key frame every N frames (every write
-// is flagged AVIIF_KEYFRAME all the same, as the recorder's are).
+// is flagged AVIIF_KEYFRAME all the same, as the recorder's are);
+// AVI_HELPER_SOUND adds a sound stream (PCM, 48 kHz stereo) and writes a
+// tenth of a second of it before each frame, every sample of frame i's
+// chunk holding i + 1.
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <thread>
+#include <vector>
 
 #include "platform/vfw/avitesting.h"
 #include "platform/vfw/vfw.h"
@@ -56,6 +60,14 @@ int main(int argc, char** argv) {
     o.dwFlags |= AVICOMPRESSF_KEYFRAMES;
   }
   if (AVIMakeCompressedStream(&comp, raw, &o, nullptr) != AVIERR_OK) return 6;
+  PAVISTREAM sound = nullptr;
+  if (std::getenv("AVI_HELPER_SOUND")) {
+    AVISTREAMINFO ai{};
+    ai.fccType = streamtypeAUDIO;
+    ai.dwScale = 1;
+    ai.dwRate = 48000;
+    if (AVIFileCreateStreamA(f, &sound, &ai) != AVIERR_OK) return 9;
+  }
   BITMAPINFOHEADER bi{};
   bi.biSize = 40;
   bi.biWidth = w;
@@ -69,6 +81,10 @@ int main(int argc, char** argv) {
   int rc = 0;
   for (int i = 0; i < frames; ++i) {
     const auto bits = avitest::patternFrame32(w, h, i);
+    if (sound) {
+      const std::vector<std::int16_t> chunk(9600, std::int16_t(i + 1));
+      if (AVIStreamWrite(sound, -1, 4800, chunk.data(), 19200, 0, nullptr, nullptr) != AVIERR_OK) return 10;
+    }
     const HRESULT hr = AVIStreamWrite(comp, i, 1, bits.data(), LONG(bits.size()), AVIIF_KEYFRAME, nullptr, nullptr);
     const long ms = long(std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0).count());
     if (hr != AVIERR_OK) {
@@ -90,6 +106,7 @@ int main(int argc, char** argv) {
   }
   AVIStreamRelease(raw);
   AVIStreamRelease(comp);
+  AVIStreamRelease(sound);
   if (complete) {
     const HRESULT hr = AVIFileComplete(f);
     std::printf("completed %d %d\n", int(hr), AVIFileLastErrno(f));

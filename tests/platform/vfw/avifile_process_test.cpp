@@ -53,7 +53,11 @@ class KilledWriter : public ::testing::TestWithParam<const char*> {};
 TEST_P(KilledWriter, FramesWrittenBeforeTheLastUpdateSurvive) {
   testsupport::TempDir dir;
   const std::string path = dir.file("killed.avi");
-  const QStringList param = QString::fromLatin1(GetParam()).split(' ', Qt::SkipEmptyParts);
+  QStringList param = QString::fromLatin1(GetParam()).split(' ', Qt::SkipEmptyParts);
+  // "sound ...": a sound chunk before each frame, which survives as the
+  // frames do.
+  const bool sound = param.value(0) == "sound";
+  if (sound) param.removeFirst();
   // "direct": frames past the page cache, as a live recording writes them.
   // "ZMBV ...": lossless delta frames, a key frame every 30, in a single
   // RIFF or (with a RIFF limit) in OpenDML parts; smaller frames, as its
@@ -62,8 +66,9 @@ TEST_P(KilledWriter, FramesWrittenBeforeTheLastUpdateSurvive) {
   const int w = delta ? 128 : 320, h = delta ? 96 : 240;
   QStringList args{QString::fromStdString(path), "100000", QString::number(w), QString::number(h), "15"};
   QProcess p;
-  if (param.value(0) == "direct" || delta) {
+  if (param.value(0) == "direct" || delta || sound) {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    if (sound) env.insert("AVI_HELPER_SOUND", "1");
     if (delta)
       env.insert("AVI_HELPER_KEYFRAMES", "30");
     else
@@ -104,6 +109,18 @@ TEST_P(KilledWriter, FramesWrittenBeforeTheLastUpdateSurvive) {
   EXPECT_GE(probe.frameCount, settled);
   // The chunk being written at the kill may be whole on disk already.
   expectPatternFrames(path, w, h, settled, returned + 1);
+  if (sound) {
+    std::string out;
+    ASSERT_EQ(testsupport::runCommand({"ffmpeg", "-v", "error", "-i", path, "-map", "0:a", "-f", "s16le", "-"}, &out), 0);
+    const long samples = long(out.size() / 4);
+    EXPECT_GE(samples, settled * 4800);
+    EXPECT_LE(samples, (returned + 1) * 4800);
+    std::int16_t v = 0;
+    for (long i = 0; i < samples; i += 4800) {
+      std::memcpy(&v, out.data() + 4 * i, 2);
+      ASSERT_EQ(v, i / 4800 + 1) << "sample " << i;
+    }
+  }
   if (delta) {
     // Key frames at 0, 30, 60 ... and only there, as the decoder finds
     // them; the parts completed before the kill index exactly those.
@@ -198,7 +215,7 @@ TEST(FileSizeLimit, AFailedCloseKeepsEveryFrameBeforeTheFailure) {
 }
 
 INSTANTIATE_TEST_SUITE_P(FirstRiffAndOpenDml, KilledWriter,
-                         ::testing::Values("", "4194304", "direct", "ZMBV", "ZMBV 65536"));
+                         ::testing::Values("", "4194304", "direct", "ZMBV", "ZMBV 65536", "sound", "sound 4194304"));
 
 // Under `prlimit --fsize` a write fails with a failure code (not success, not
 // SIGXFSZ); the released file plays with the frames written before it.
