@@ -423,46 +423,35 @@ class AviFile {
   // The caller's buffer size, unless a chunk turned out larger.
   std::uint32_t suggestedBuffer() const { return std::max(info_.dwSuggestedBufferSize, maxChunk_); }
 
-  Bytes strh() const {
-    Bytes o;
-    o.u32(info_.fccType);
-    o.u32(info_.fccHandler);
-    o.u32(info_.dwFlags);
-    o.u16(info_.wPriority);
-    o.u16(info_.wLanguage);
-    o.u32(info_.dwInitialFrames);
-    o.u32(info_.dwScale);
-    o.u32(info_.dwRate);
-    o.u32(info_.dwStart);
-    o.u32(std::uint32_t(std::min<std::uint64_t>(frames_, 0xffffffffu)));
-    o.u32(suggestedBuffer());
-    o.u32(info_.dwQuality);
-    o.u32(info_.dwSampleSize);
-    o.u16(std::uint16_t(clampShort(info_.rcFrame.left)));
-    o.u16(std::uint16_t(clampShort(info_.rcFrame.top)));
-    o.u16(std::uint16_t(clampShort(info_.rcFrame.right)));
-    o.u16(std::uint16_t(clampShort(info_.rcFrame.bottom)));
-    return o;
-  }
+  Bytes strh() const { return streamHeader(info_, info_.fccType, frames_, suggestedBuffer(), info_.rcFrame); }
 
   // The sound stream's header: its length in sample frames, and a buffer
   // of the largest chunk written (half a second until one is).
   Bytes soundStrh() const {
+    return streamHeader(soundInfo_, streamtypeAUDIO, soundSamples_,
+                        maxSoundChunk_ ? maxSoundChunk_ : soundFormat_.nAvgBytesPerSec / 2, RECT{});
+  }
+
+  static Bytes streamHeader(const AVISTREAMINFOA& info, FOURCC type, std::uint64_t length, std::uint32_t buffer,
+                            const RECT& frame) {
     Bytes o;
-    o.u32(streamtypeAUDIO);
-    o.u32(soundInfo_.fccHandler);
-    o.u32(soundInfo_.dwFlags);
-    o.u16(soundInfo_.wPriority);
-    o.u16(soundInfo_.wLanguage);
-    o.u32(soundInfo_.dwInitialFrames);
-    o.u32(soundInfo_.dwScale);
-    o.u32(soundInfo_.dwRate);
-    o.u32(soundInfo_.dwStart);
-    o.u32(std::uint32_t(std::min<std::uint64_t>(soundSamples_, 0xffffffffu)));
-    o.u32(maxSoundChunk_ ? maxSoundChunk_ : soundFormat_.nAvgBytesPerSec / 2);
-    o.u32(soundInfo_.dwQuality);
-    o.u32(soundInfo_.dwSampleSize);
-    o.zeros(8);
+    o.u32(type);
+    o.u32(info.fccHandler);
+    o.u32(info.dwFlags);
+    o.u16(info.wPriority);
+    o.u16(info.wLanguage);
+    o.u32(info.dwInitialFrames);
+    o.u32(info.dwScale);
+    o.u32(info.dwRate);
+    o.u32(info.dwStart);
+    o.u32(std::uint32_t(std::min<std::uint64_t>(length, 0xffffffffu)));
+    o.u32(buffer);
+    o.u32(info.dwQuality);
+    o.u32(info.dwSampleSize);
+    o.u16(std::uint16_t(clampShort(frame.left)));
+    o.u16(std::uint16_t(clampShort(frame.top)));
+    o.u16(std::uint16_t(clampShort(frame.right)));
+    o.u16(std::uint16_t(clampShort(frame.bottom)));
     return o;
   }
 
