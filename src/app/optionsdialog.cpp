@@ -32,7 +32,6 @@ OptionsDialog::OptionsDialog(FrameRateDialog* frameRate, QWidget* parent)
   helpButton_ = named<QPushButton>(group_, "Button3", QStringLiteral("Help"));
   helpButton_->hide();
   framework::addWidgets(new QVBoxLayout(group_), {stretch_, remote_, finalPreview_, pointer_, frameRateButton_, okButton_, helpButton_});
-  lay->addWidget(group_);
   auto* shortcuts = named<QGroupBox>(this, "ShortcutsBox", QStringLiteral("Global shortcuts"));
   auto* keys = new QFormLayout(shortcuts);
   startStopKey_ = named<QKeySequenceEdit>(shortcuts, "StartStopKey");
@@ -57,6 +56,8 @@ OptionsDialog::OptionsDialog(FrameRateDialog* frameRate, QWidget* parent)
   soundCompressed_ = named<QCheckBox>(sound, "SoundCompressed", QStringLiteral("Compress the sound (MP3, 128 kbit/s)"));
   framework::addWidgets(new QVBoxLayout(sound), {desktopSound_, microphone_, soundCompressed_});
   lay->addWidget(sound);
+  // Last, so that its OK ends the dialog.
+  lay->addWidget(group_);
   hintLine_ = new framework::StatusBar(this, QStringLiteral("StatusBar1"));
   hintLine_->setSizeGripEnabled(false);
   lay->addWidget(hintLine_);
