@@ -219,36 +219,40 @@ void watchFrameExtents() {
   QCoreApplication::instance()->installNativeEventFilter(&filter);
 }
 
-// The toolkit's geometry and the frame's widths as last known.
-Bounds boundsFromGeometry(const QWidget* w) {
+// The toolkit's geometry (at `place`, when given) and the frame's widths
+// as last known.
+Bounds boundsFromGeometry(const QWidget* w, std::optional<QPoint> place = std::nullopt) {
   const Margins m = knownMargins(w);
-  const QRect g = w->geometry();
+  QRect g = w->geometry();
+  if (place) g.moveTopLeft(*place);
   const Scale s = scaleOf(w);
   const int left = toDevice(g.left(), s.origin.x(), s.ratio), top = toDevice(g.top(), s.origin.y(), s.ratio);
   const int width = int(std::lround(g.width() * s.ratio)), height = int(std::lround(g.height() * s.ratio));
   return {left - m.left, top - m.top, width + m.left + m.right, height + m.top + m.bottom};
 }
 
-// A hidden window's bounds are the ones it was seen with when it was
-// hidden, or was given since. A window manager that lets go of a window
-// may move it: mutter puts the client where its frame's corner was (its
-// gravity says so, and it comes back framed where it was), and the client's
-// place minus the frame then lay a title bar too high. A capture rectangle
-// read that way recorded 37 pixels above the frame the user had placed.
-class HiddenBounds : public QObject {
+// A hidden window lies where it was when it was hidden, or where the
+// program put it since. A window manager that lets go of a window may move
+// it: mutter puts the client where its frame's corner was (its gravity says
+// so, and it comes back framed where it was), and the client's place minus
+// the frame then lay a title bar too high. A capture rectangle read that
+// way recorded 37 pixels above the frame the user had placed. Its size and
+// its frame's widths are still the last ones known (a window manager may
+// tell those late).
+class HiddenPlace : public QObject {
  public:
-  explicit HiddenBounds(QWidget* w) : QObject(w), w_(w) {
-    setObjectName(QStringLiteral("kestrelHiddenBounds"));
+  explicit HiddenPlace(QWidget* w) : QObject(w), w_(w) {
+    setObjectName(QStringLiteral("kestrelHiddenPlace"));
     w->installEventFilter(this);
   }
-  std::optional<Bounds> bounds;
+  std::optional<QPoint> place;  // the client's, in the toolkit's coordinates
 
  protected:
   bool eventFilter(QObject*, QEvent* e) override {
     if (e->type() == QEvent::Hide)
-      bounds = boundsFromGeometry(w_);
+      place = w_->geometry().topLeft();
     else if (e->type() == QEvent::Show)
-      bounds.reset();
+      place.reset();
     return false;
   }
 
@@ -256,9 +260,9 @@ class HiddenBounds : public QObject {
   QWidget* w_;
 };
 
-HiddenBounds* hiddenBoundsOf(const QWidget* w) {
-  auto* h = w->findChild<HiddenBounds*>(QStringLiteral("kestrelHiddenBounds"), Qt::FindDirectChildrenOnly);
-  if (!h && onX11()) h = new HiddenBounds(const_cast<QWidget*>(w));
+HiddenPlace* hiddenPlaceOf(const QWidget* w) {
+  auto* h = w->findChild<HiddenPlace*>(QStringLiteral("kestrelHiddenPlace"), Qt::FindDirectChildrenOnly);
+  if (!h && onX11()) h = new HiddenPlace(const_cast<QWidget*>(w));
   return h;
 }
 
@@ -268,8 +272,8 @@ Margins frameMargins(const QWidget* w) { return knownMargins(w); }
 
 Bounds outerBounds(const QWidget* w) {
   // Watched from the first look on, so that its hiding is seen.
-  const HiddenBounds* h = hiddenBoundsOf(w);
-  if (h && h->bounds && !w->isVisible()) return *h->bounds;
+  const HiddenPlace* h = hiddenPlaceOf(w);
+  if (h && h->place && !w->isVisible()) return boundsFromGeometry(w, h->place);
   return boundsFromGeometry(w);
 }
 
@@ -334,7 +338,7 @@ void setOuterBounds(QWidget* w, const Bounds& b) {
   const int ll = toLogical(cl, s.origin.x(), s.ratio), lt = toLogical(ct, s.origin.y(), s.ratio);
   const int lw = std::max(1, int(std::lround(cw / s.ratio))), lh = std::max(1, int(std::lround(ch / s.ratio)));
   // Before the geometry: its move and resize events tell these bounds.
-  if (HiddenBounds* h = hiddenBoundsOf(w); h && !w->isVisible()) h->bounds = b;
+  if (HiddenPlace* h = hiddenPlaceOf(w); h && !w->isVisible()) h->place = QPoint(ll, lt);
   w->setGeometry(ll, lt, lw, lh);
   if (wnd::OnSway()) placeOnSway(w, b);
 
