@@ -9,6 +9,7 @@
 #include <QFileDialog>
 #include <QCoreApplication>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QListWidget>
@@ -412,8 +413,10 @@ TEST_F(Builder, AWriteThatFailsKeepsTheFramesBeforeIt) {
     qputenv("KESTREL_BUILDER_CHILD", QStringLiteral("%1|%2|%3").arg(files).arg(QString::fromStdString(a),
                                                                               QString::fromStdString(out)).toUtf8());
     std::string log;
+    // The child runs on this run's platform (offscreen, without a display).
     const int rc = testsupport::runCommand({"prlimit", "--fsize=" + std::to_string(limit), "--", self,
-                                            "--gtest_filter=Builder.ChildBuildsUntilTheFileCannotGrow"},
+                                            "--gtest_filter=Builder.ChildBuildsUntilTheFileCannotGrow", "-platform",
+                                            QGuiApplication::platformName().toStdString()},
                                            &log, 120000);
     qunsetenv("KESTREL_BUILDER_CHILD");
     EXPECT_EQ(rc, 0) << log;
