@@ -27,6 +27,9 @@ PACKAGES=(
   libglib2.0-bin util-linux
   # GNOME's test desktop (wayland-session.sh --desktop gnome): mutter headless and its portal
   mutter xdg-desktop-portal-gnome
+  # KDE Plasma's test desktop (--desktop kde): kwin, its portal (which runs on Qt 5's Wayland
+  # plugin) and shortcut daemon, and KWin's input protocol that scripts/kwin-click.c speaks
+  kwin-wayland xdg-desktop-portal-kde libkf5globalaccel-bin qtwayland5 plasma-wayland-protocols
   # Debian's source of the portal's wlroots back end, built by scripts/portal-wlr-shm.sh
   meson libdrm-dev libinih-dev libgbm-dev libwayland-dev wayland-protocols libsystemd-dev
 )

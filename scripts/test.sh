@@ -2,7 +2,7 @@
 # Sets up everything on Debian 12, builds Kestrel with warnings as errors,
 # and runs the whole test suite under its own Xvfb + openbox, and the
 # screen-cast tests on headless Wayland desktops of their own (sway, GNOME's
-# mutter); then builds
+# mutter) and the portal's global shortcuts on KDE Plasma's kwin; then builds
 # again with AddressSanitizer and UndefinedBehaviorSanitizer and runs the
 # suite once more.
 set -euo pipefail
@@ -49,12 +49,17 @@ ctest --test-dir build -N >/dev/null
 session=(env KESTREL_WAYLAND_LOGS=1 bash scripts/wayland-session.sh --writable build/test-tmp --writable build/Testing)
 run_tests build --timeout 300 -L wayland
 # The portal's tests again on GNOME's compositor and portal, whose dialog
-# is answered through the accessibility bus. (KDE's, -L kde, runs with
-# --desktop kde but its portal will not share kwin's virtual output.)
+# is answered through the accessibility bus.
 echo "== Tests on GNOME (mutter headless)"
 session=(env KESTREL_WAYLAND_LOGS=1 bash scripts/wayland-session.sh --desktop gnome --writable build/test-tmp
   --writable build/Testing)
 run_tests build --timeout 300 -L gnome
+# The global shortcuts through KDE Plasma's GlobalShortcuts portal, pressed
+# through KWin's own input.
+echo "== Tests on KDE Plasma (kwin_wayland virtual)"
+session=(env KESTREL_WAYLAND_LOGS=1 bash scripts/wayland-session.sh --desktop kde --writable build/test-tmp
+  --writable build/Testing)
+run_tests build --timeout 300 -L kde
 session=(bash scripts/xsession.sh)
 
 if [ "${KESTREL_SKIP_SANITIZERS:-0}" != 1 ]; then

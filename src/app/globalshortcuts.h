@@ -2,10 +2,13 @@
 // The two shortcuts that work while another program has the focus:
 // Start/Stop and Pause/UnPause. Under X11 each is a hot key grabbed on the
 // root window. In a Wayland session an X grab would see keys only while an
-// X window has the focus, so none is made; a desktop without the
-// GlobalShortcuts portal is said to have none, once, with the commands
+// X window has the focus, so the desktop's GlobalShortcuts portal is asked
+// for them instead, with the options' keys as the ones wished for; the
+// desktop binds them and its own settings change them from then on. A
+// desktop without the portal is said to have none, once, with the commands
 // that its own keyboard settings can run instead.
 #include <QKeySequence>
+#include <QMap>
 #include <QObject>
 #include <QString>
 #include <cstdint>
@@ -15,6 +18,7 @@
 
 namespace wnd {
 class HotKeys;
+class ShortcutPortal;
 }
 
 namespace app {
@@ -42,6 +46,10 @@ class GlobalShortcuts : public QObject {
   };
   static std::optional<Chord> chordOf(const QKeyCombination& k);
 
+  // The key in the portal's shortcut format ("CTRL+ALT+SHIFT+F9"); empty
+  // for one without a keysym of its own.
+  static QString portalTrigger(const QKeyCombination& k);
+
   static QKeySequence defaultKeys(Command c);
 
  signals:
@@ -51,10 +59,15 @@ class GlobalShortcuts : public QObject {
   void notice(const QString& text);
   // Every shortcut set is held now (after a notice, the problem is gone).
   void allHeld();
+  // The keys the desktop's portal gave, in its words, and where to change
+  // them: a fact to show, not a problem.
+  void boundByDesktop(const QString& text);
 
  private:
   void tellOnce(const QString& text);
   void markHeld(Command c, const QKeySequence& keys);
+  void askPortal();
+  void describeBinding(const QMap<QString, QString>& triggers);
 
   QKeySequence wanted_[3];
 
@@ -63,6 +76,8 @@ class GlobalShortcuts : public QObject {
   std::set<QString> told_;
   bool portalAsked_ = false;
   bool hasPortal_ = false;
+  std::unique_ptr<wnd::ShortcutPortal> portal_;
+  QMap<QString, QString> bound_;  // what the portal gave: id -> its words for the keys
 };
 
 }  // namespace app

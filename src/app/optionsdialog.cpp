@@ -106,6 +106,22 @@ void OptionsDialog::hintNothing() { hintLine_->setSimpleText(QString()); }
 void OptionsDialog::showShortcutsNote(const QString& text) {
   shortcutsNote_->setText(text);
   shortcutsNote_->setVisible(!text.isEmpty());
+  if (isVisible()) fitHeight();
+}
+
+// The note wraps, and a window keeps the height it was first given, which
+// a longer note would be cut by: the window grows to the note's lines at
+// its width.
+void OptionsDialog::fitHeight() {
+  layout()->activate();
+  if (!layout()->hasHeightForWidth()) return;
+  const int h = layout()->totalHeightForWidth(width());
+  if (h > height()) resize(width(), h);
+}
+
+void OptionsDialog::showEvent(QShowEvent* event) {
+  QWidget::showEvent(event);
+  fitHeight();
 }
 
 void OptionsDialog::showFrameRate() {

@@ -63,8 +63,10 @@ class OptionsDialog : public QWidget {
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
   void mouseMoveEvent(QMouseEvent* event) override;
+  void showEvent(QShowEvent* event) override;
 
  private:
+  void fitHeight();
   void showFrameRate();
   void confirm();
   void showHelp();

@@ -75,6 +75,7 @@ void Windows::connectShortcuts() {
     box->open();
   });
   QObject::connect(shortcuts, &GlobalShortcuts::allHeld, options, [options] { options->showShortcutsNote(QString()); });
+  QObject::connect(shortcuts, &GlobalShortcuts::boundByDesktop, options, &OptionsDialog::showShortcutsNote);
 }
 
 Windows::~Windows() {

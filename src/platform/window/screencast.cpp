@@ -21,6 +21,7 @@
 
 #include "platform/window/display.h"
 #include "platform/window/pipewirestream.h"
+#include "platform/window/portalrequest.h"
 #include "platform/window/videobuffer.h"
 
 namespace wnd {
@@ -49,9 +50,7 @@ class Request : public QObject {
   Q_OBJECT
  public:
   Request(QDBusConnection bus, const QString& token) : bus_(bus) {
-    QString sender = bus.baseService().mid(1);
-    sender.replace(QLatin1Char('.'), QLatin1Char('_'));
-    path_ = QStringLiteral("/org/freedesktop/portal/desktop/request/%1/%2").arg(sender, token);
+    path_ = portalRequestPath(bus, token);
     // Subscribed before the call, so that a quick answer is not missed.
     bus_.connect(kService, path_, QStringLiteral("org.freedesktop.portal.Request"), QStringLiteral("Response"), this,
                  SLOT(onResponse(uint, QVariantMap)));
