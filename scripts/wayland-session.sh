@@ -10,8 +10,9 @@
 #          asking (the default);
 #   gnome  mutter headless with a virtual monitor, xdg-desktop-portal-gnome;
 #   kde    kwin_wayland on its virtual back end, xdg-desktop-portal-kde
-#          (starts and asks, but Debian 12's portal will not share kwin's
-#          virtual output: "Invalid screen! ... Virtual"; see README).
+#          (its global shortcuts work; its screen cast does not: the share
+#          dialog needs Plasma's QML modules, and with them Debian 12's
+#          portal will not share kwin's virtual output; see README).
 # On gnome and kde the desktop's share dialog is answered through the
 # accessibility bus as a person would (scripts/portal-answer.py); each
 # answer is a line in $KESTREL_PORTAL_DIALOGS, and while the file
