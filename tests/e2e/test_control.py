@@ -334,6 +334,12 @@ class Recording(unittest.TestCase):
             proc = start_recorder(work, out, "--window", "--rate", "10", "--compressor", "DIB", "--seconds", "3",
                                   "--no-remote")
             wait_state("recording", proc)
+            # Moved once frames are in the file: the first frame shows the
+            # window where it was, before the frame has followed it.
+            def recorded():
+                health = status()[1].get("health", "")
+                return " - " in health and int(health.split(" - ")[1].split()[0]) > 0
+            wait_for(recorded, 10, what="the first frames")
             run("xdotool", "windowmove", "--sync", wid, "400", "300")
             code, stdout, stderr = finish(proc)
         finally:
