@@ -137,7 +137,7 @@ void MainWindow::targetChosen() {
   peers_.captureFrame->followTimer()->setEnabled(false);
   // Read while the frame is still seen where the user left it.
   const wnd::RECT target = recordedRect(peers_.captureFrame->recordedBounds());
-  peers_.captureFrame->hide();
+  peers_.captureFrame->hideFromScreen();
   session_.fixTarget(target);
   if (remoteOffItem_->isChecked()) show();
 }

@@ -146,6 +146,12 @@ CaptureFrame::Resizing::Resizing(CaptureFrame* f, int outerWidth, int outerHeigh
 
 CaptureFrame::Resizing::~Resizing() { f_->lockSize(w_, h_); }
 
+void CaptureFrame::hideFromScreen() {
+  const bool shown = isVisible();
+  hide();
+  if (shown && internalWinId()) wnd::AwaitHidden(static_cast<wnd::HWND>(internalWinId()), 500);
+}
+
 void CaptureFrame::showOnTop() {
   const bool xcb = QGuiApplication::platformName() == QLatin1String("xcb");
   if (!isVisible()) {

@@ -57,6 +57,9 @@ class CaptureFrame : public QWidget {
   // Makes the frame visible and raises it to the top without moving or
   // sizing it, and without activating it.
   void showOnTop();
+  // Hides the frame and returns once it is off the screen, so that the
+  // next grab shows what lies under it.
+  void hideFromScreen();
 
   // Lets the following of the foreground window size a frame whose style
   // has no sizing border to `outer` (outer bounds, device pixels): the

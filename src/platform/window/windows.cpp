@@ -1,5 +1,9 @@
 #include "platform/window/windows.h"
 
+#include <QElapsedTimer>
+#include <QGuiApplication>
+#include <QThread>
+
 #include "platform/window/display.h"
 
 namespace wnd {
@@ -115,6 +119,27 @@ bool IsViewable(HWND w) {
   XcbPtr<xcb_get_window_attributes_reply_t> a(
       xcb_get_window_attributes_reply(d.conn(), xcb_get_window_attributes(d.conn(), w), nullptr));
   return a && a->map_state == XCB_MAP_STATE_VIEWABLE;
+}
+
+bool AwaitHidden(HWND w, int timeoutMs) {
+  auto* x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
+  if (!x11 || !x11->connection() || w == 0) return true;
+  // A reply on the toolkit's own connection: every request sent before it,
+  // the unmap among them, has been done.
+  xcb_connection_t* toolkit = x11->connection();
+  XcbPtr<xcb_get_input_focus_reply_t> done(
+      xcb_get_input_focus_reply(toolkit, xcb_get_input_focus(toolkit), nullptr));
+  // The window manager takes its frame away when it sees the unmap, a
+  // moment later; until then the frame still covers the window's place.
+  Display& d = Display::instance();
+  QElapsedTimer waited;
+  waited.start();
+  for (;;) {
+    const xcb_window_t top = topLevelAncestor(d, w);
+    if (!viewable(d, w) && (top == XCB_WINDOW_NONE || top == w || !viewable(d, top))) return true;
+    if (waited.elapsed() >= timeoutMs) return false;
+    QThread::msleep(5);
+  }
 }
 
 void KeepAbove(HWND w) {

@@ -58,6 +58,12 @@ void RaiseWithoutActivating(HWND w);
 // unless covered).
 bool IsViewable(HWND w);
 
+// Returns once a window the toolkit has just hidden is off the screen for
+// every X client: the toolkit's requests done by the X server, and the
+// window manager's frame around it gone too. False when `timeoutMs` ran out
+// first; true at once off X11.
+bool AwaitHidden(HWND w, int timeoutMs);
+
 // Asks the window manager to keep a mapped window in the layer above normal
 // windows (_NET_WM_STATE_ABOVE), so that activating another window does not
 // cover it.
